@@ -1,0 +1,87 @@
+// The device driver: the flash worker with a serial port and the request
+// routine Exchange, through which every sector travels to and from the ZVT.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "core/sync.h"
+#include "flashfs/fs_flash.h"
+#include "link/cport.h"
+#include "link/zvt_frame.h"
+
+namespace skarvel {
+
+// Results of Exchange.
+enum : uint8_t {
+    xrOk = 0,
+    xrNoAnswer = 1,
+    xrBusyTimeout = 3,
+    xrStillBusy = 4,
+    xrPortClosed = 5,
+    xrWrongDevice = 6,
+};
+
+constexpr uint8_t ZvtDeviceCode = 0x2C;
+constexpr uint32_t ZvtMediumSize = 0x200000;
+
+class TZVT_drv : public TFlash {
+public:
+    // main: the thread that handles serial events (the receive machine runs
+    // there); window: receiver of the worker's completion messages.
+    TZVT_drv(TMainThread* main, TMessageTarget* window);
+    ~TZVT_drv() override;
+
+    // Fired on the calling (worker) thread each time a read or write frame
+    // is built, resends included.
+    std::function<void()> OnReadSector;
+    std::function<void()> OnWriteSector;
+
+    TEvent AnswerEvent{false, false};  // auto-reset
+    TComPort ComPort;
+
+    uint8_t Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer);
+    std::string BuildFrame(uint8_t cmd, uint8_t sectorHi, uint8_t sectorLo, const void* buffer,
+                           uint32_t dataLen);
+    void RxChar(TComPort* sender, int count);  // main thread
+    void Disconnect();
+    bool IsReady();
+
+    // Exchanges in progress in this process (the gate).
+    static std::atomic<int16_t> ExchangeGate;
+
+    // Receive state; touched only on the main thread.
+    TRxMachine Rx;
+
+    // Time-outs; tests may shorten them. Defaults are the device's.
+    int AnswerTimeoutMs = 450;
+    int BusyWaitMs = 80;
+    int Sends = 11;
+    // After an exchange that needed a resend or ended without its answer, a
+    // late answer may still be on its way; the next command waits until the
+    // line has been quiet this long (at most QuietLimitMs) and drops what came.
+    int QuietMs = 1000;
+    int QuietLimitMs = 6000;
+
+    // Counters for tests and benchmarks.
+    std::atomic<uint32_t> FramesSent{0};
+    std::atomic<uint32_t> QuietWaits{0};
+
+private:
+    void OnAnswer(const TRxMachine& rx);  // main thread
+    void SettleLine();                    // worker thread
+
+    std::mutex answerMutex_;
+    uint8_t answerHeader_[6] = {};
+    uint8_t answerData_[RecvPayloadLen] = {};
+
+    std::atomic<uint64_t> lastRxMs_{0};
+    std::atomic<bool> needQuiet_{false};
+    std::atomic<bool> resetRx_{false};
+    std::atomic<bool> shuttingDown_{false};
+};
+
+}  // namespace skarvel
