@@ -1,0 +1,116 @@
+#include "core/short_name.h"
+
+#include <algorithm>
+#include <dirent.h>
+#include <set>
+
+#include "core/cp1251.h"
+
+namespace skarvel {
+namespace {
+
+bool ValidChar(unsigned char c) {
+    if (c < 0x20 || c == 0x7F) return false;
+    if (c >= 0x80) return c != 0x98 && c != 0xA0;  // unassigned byte and no-break space
+    static const std::string bad = " .\"*+,/:;<=>?[\\]|";
+    return bad.find(static_cast<char>(c)) == std::string::npos;
+}
+
+unsigned char Upper(unsigned char c) {
+    if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 0x20);
+    if (c >= 0xE0) return static_cast<unsigned char>(c - 0x20);
+    if (c == 0xB8) return 0xA8;
+    return c;
+}
+
+std::string UpperAll(const std::string& s) {
+    std::string out = s;
+    for (char& c : out) c = static_cast<char>(Upper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string Cp1251Lossy(const std::string& utf8) {
+    std::string out;
+    if (Utf8ToCp1251(utf8, out)) return out;
+    return ToCp1251(utf8);  // what has no code page 1251 form becomes '?', dropped below
+}
+
+// The base (before ~N) and the extension of a name that does not fit 8.3.
+void SplitLong(const std::string& cp, std::string& base, std::string& ext) {
+    const size_t dot = cp.rfind('.');
+    const std::string rawBase = dot == std::string::npos || dot == 0 ? cp : cp.substr(0, dot);
+    const std::string rawExt = dot == std::string::npos || dot == 0 ? "" : cp.substr(dot + 1);
+    base.clear();
+    ext.clear();
+    for (char c : rawBase)
+        if (ValidChar(static_cast<unsigned char>(c))) base += static_cast<char>(Upper(static_cast<unsigned char>(c)));
+    for (char c : rawExt)
+        if (ValidChar(static_cast<unsigned char>(c)) && ext.size() < 3)
+            ext += static_cast<char>(Upper(static_cast<unsigned char>(c)));
+    if (base.empty()) base = "_";
+    if (base.size() > 6) base.resize(6);
+}
+
+}  // namespace
+
+bool FitsShortName(const std::string& cp) {
+    if (cp.empty() || cp == "." || cp == "..") return false;
+    const size_t dot = cp.find('.');
+    const std::string base = dot == std::string::npos ? cp : cp.substr(0, dot);
+    const std::string ext = dot == std::string::npos ? "" : cp.substr(dot + 1);
+    if (base.empty() || base.size() > 8 || ext.size() > 3) return false;
+    if (dot != std::string::npos && ext.empty()) return false;
+    for (char c : base)
+        if (!ValidChar(static_cast<unsigned char>(c))) return false;
+    for (char c : ext)
+        if (!ValidChar(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+std::string ShortNameAmong(const std::string& name, std::vector<std::string> folder) {
+    if (std::find(folder.begin(), folder.end(), name) == folder.end()) folder.push_back(name);
+    std::sort(folder.begin(), folder.end());
+
+    // Names that fit keep their form and are taken first.
+    std::set<std::string> taken;
+    for (const std::string& n : folder) {
+        const std::string cp = Cp1251Lossy(n);
+        if (FitsShortName(cp) && cp.find('?') == std::string::npos) taken.insert(UpperAll(cp));
+    }
+    const std::string own = Cp1251Lossy(name);
+    if (FitsShortName(own) && own.find('?') == std::string::npos) return own;
+
+    for (const std::string& n : folder) {
+        const std::string cp = Cp1251Lossy(n);
+        if (FitsShortName(cp) && cp.find('?') == std::string::npos) continue;
+        std::string base, ext;
+        SplitLong(cp, base, ext);
+        std::string shortName;
+        for (int i = 1;; ++i) {
+            std::string tail = "~" + std::to_string(i);
+            std::string b = base.substr(0, std::min(base.size(), 8 - tail.size())) + tail;
+            shortName = ext.empty() ? b : b + "." + ext;
+            if (!taken.count(shortName)) break;
+        }
+        taken.insert(shortName);
+        if (n == name) return shortName;
+    }
+    return own;  // not reached
+}
+
+std::string ShortPathName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            const std::string n = e->d_name;
+            if (n != "." && n != "..") names.push_back(n);
+        }
+        closedir(d);
+    }
+    return ShortNameAmong(name, names);
+}
+
+}  // namespace skarvel

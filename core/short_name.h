@@ -1,0 +1,24 @@
+// Short (8.3) names for PC files. Linux has no short names, so the PC side
+// makes one the way the FAT short-name rule does: a name that already fits
+// 8.3 in code page 1251 is kept; any other gets capitals, loses what cannot
+// stand in a short name, and has its base cut to 6 characters plus "~1",
+// "~2", ... so that it is unique in its folder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace skarvel {
+
+// True when the code page 1251 name fits 8.3 as it stands.
+bool FitsShortName(const std::string& cp1251);
+
+// The short name (code page 1251) of the file `name` (UTF-8) among the other
+// names of its folder (UTF-8, `name` may be among them). Names are given
+// their short forms in sorted order, as files would have been created.
+std::string ShortNameAmong(const std::string& name, std::vector<std::string> folderNames);
+
+// The short name of the file at `path` (UTF-8), looking at its folder.
+std::string ShortPathName(const std::string& path);
+
+}  // namespace skarvel

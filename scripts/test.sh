@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Runs every test of Skarvel: installs what a fresh Debian 12 machine lacks,
+# then builds and runs the suite four ways:
+#   build/        normal build (GUI included), all tests
+#   build-asan/   AddressSanitizer + UndefinedBehaviorSanitizer, all tests
+#   build-tsan/   ThreadSanitizer, the tests without Qt (threads of the link and worker)
+#   build-fuzz/   clang + libFuzzer, each fuzz target for a few seconds
+# Usage: scripts/test.sh [stage...]   (stages: main asan tsan fuzz; default all)
+set -uo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+
+scripts/deps.sh || exit 1
+
+JOBS=${JOBS:-$(nproc)}
+WERROR=OFF
+[ -n "${CI:-}" ] && WERROR=ON
+export QT_QPA_PLATFORM=offscreen
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp:print_suppressions=0
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+stages=("$@")
+[ ${#stages[@]} -eq 0 ] && stages=(main asan tsan fuzz)
+
+passed=0
+failed=0
+failed_names=()
+
+run_stage() {
+    local name=$1 dir=$2; shift 2
+    local ctest_args=()
+    while [ $# -gt 0 ] && [ "$1" != "--" ]; do ctest_args+=("$1"); shift; done
+    [ "${1:-}" = "--" ] && shift
+    echo "=== $name: configure and build in $dir"
+    if cmake -S "$ROOT" -B "$dir" -G Ninja -DSKARVEL_WERROR=$WERROR "$@" >"$dir.configure.log" 2>&1 \
+        && cmake --build "$dir" -j "$JOBS"; then
+        echo "=== $name: tests"
+        if (cd "$dir" && ctest --output-on-failure -j "$JOBS" "${ctest_args[@]}"); then
+            passed=$((passed + 1))
+            return
+        fi
+    else
+        cat "$dir.configure.log" 2>/dev/null | tail -20
+    fi
+    failed=$((failed + 1))
+    failed_names+=("$name")
+}
+
+
+for s in "${stages[@]}"; do
+    case $s in
+        main) run_stage main build/ -- -DCMAKE_BUILD_TYPE=RelWithDebInfo ;;
+        asan) run_stage asan build-asan/ -- -DCMAKE_BUILD_TYPE=Debug "-DSKARVEL_SANITIZE=address,undefined" ;;
+        tsan) run_stage tsan build-tsan/ -LE "slow|nosan" -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSKARVEL_SANITIZE=thread -DSKARVEL_GUI=OFF ;;
+        fuzz) run_stage fuzz build-fuzz/ -L fuzz -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSKARVEL_GUI=OFF -DSKARVEL_TESTS=OFF -DSKARVEL_FUZZ=ON ;;
+        *) echo "unknown stage $s"; failed=$((failed + 1)) ;;
+    esac
+done
+
+[ ${#failed_names[@]} -gt 0 ] && echo "failed stages: ${failed_names[*]}"
+echo "stages: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
