@@ -180,33 +180,54 @@ struct TModemSignals {
     bool CTS = false, DSR = false, Ring = false, RLSD = false;
 };
 
+// What a wait for line events ended with.
+enum class TComWait : uint8_t {
+    Input,      // received bytes are waiting
+    HangUp,     // the line is gone (far end closed, adapter pulled)
+    Cancelled,  // the port is being closed
+};
+
 // The platform side of one open port. Implemented per operating system.
+// All operations may be called from different threads; Close wakes every
+// wait and write in progress, waits until they have left, and only then
+// releases the device, so no operation ever touches a released descriptor.
 class TComBackend {
 public:
     virtual ~TComBackend() = default;
-    // Each operation throws EComPort with the code of the failing step.
+    // Each operation throws EComPort with the code of the failing step; after
+    // Close every operation fails (code of the step, EBADF) and waits return
+    // Cancelled.
     virtual void ApplyLine(const TLineSettings& s) = 0;
+    // Writes all bytes; timeoutMs < 0 waits without limit.
     virtual size_t Write(const uint8_t* data, size_t len, int timeoutMs) = 0;
     virtual size_t Read(uint8_t* data, size_t len) = 0;  // never waits
     virtual int QueuedInput() = 0;
     virtual TModemSignals Modem() = 0;
     virtual void Purge() = 0;
-    // Blocks until input is waiting (true), the line hangs up or the wait is
-    // cancelled (false).
-    virtual bool WaitForInput() = 0;
-    virtual void CancelWait() = 0;
+    // Blocks until input is waiting (only when wantInput), the line hangs up
+    // or the port is closed.
+    virtual TComWait WaitForEvent(bool wantInput) = 0;
     virtual bool HungUp() const = 0;
+    // Cancels waits and writes, discards both queues and releases the device.
+    // Safe to call more than once; never throws.
+    virtual void Close() = 0;
 };
 
 // Opens a port by name; throws EComPort code 1 with the system's error.
 std::shared_ptr<TComBackend> OpenComBackend(const std::string& name);
-// The device path a port name stands for on this system.
+// The device path a port name stands for on this system. On Linux a name
+// beginning with "/" is a path, "COMn" (any case, n from 1) is /dev/ttyS(n-1),
+// any other name is /dev/<name>; an empty name gives an empty path.
 std::string ComDevicePath(const std::string& name);
 
 using TRxCharEvent = std::function<void(TComPort* sender, int count)>;
 
 class TComThread;
 
+// Threads: Open, Close, the setters, Read and QueuedInputCount belong to the
+// main thread; WriteString may run on another thread at the same time, and a
+// Close meanwhile makes it fail at once with code 2. OnRxChar may close the
+// port but must not destroy it.
 class TComPort {
 public:
     // main: where OnRxChar runs (the GUI's event loop, or a plain loop).
@@ -264,21 +285,32 @@ public:
 
     TMainThread* MainThread() const { return main_; }
 
+    // True while the event thread waits for line events; false once the
+    // line has hung up (or the port is closed).
+    bool EventThreadRunning() const;
+
 private:
     friend class TComThread;
-    // Runs on the main thread for each batch of events the thread saw.
-    void DispatchEvents(TComEvents events);
+    // Runs on the main thread for each batch of events the thread saw;
+    // queued receives the input count handed to OnRxChar.
+    void DispatchEvents(TComEvents events, int& queued);
+    int WriteTimeoutMs(size_t len) const;
     TLineSettings LineSettings() const;
     bool CanApply() const { return connected_.load() && updateCount_ == 0 && backend_; }
 
     TMainThread* main_;
     std::atomic<bool> connected_{false};
-    // Shared so that a write on the worker thread keeps the descriptor alive
-    // while the main thread closes the port.
+    // Shared so that a write on the worker thread keeps the backend alive
+    // while the main thread closes the port (the backend's Close waits for
+    // the write to leave the descriptor).
     std::shared_ptr<TComBackend> backend_;
     mutable std::mutex backendMutex_;
     std::unique_ptr<TComThread> thread_;
+    bool dispatching_ = false;  // main thread: inside DispatchEvents
     int updateCount_ = 0;
+    // Write time-outs as last applied to the open port (read by the writer).
+    std::atomic<int32_t> appliedWriteMult_{100};
+    std::atomic<int32_t> appliedWriteConst_{1000};
 
     TBaudRate baudRate_ = br9600;
     int32_t customBaudRate_ = 9600;

@@ -1,0 +1,748 @@
+// The serial port against a pseudo-terminal pair, its termios mapping, and
+// the port enumeration against a fake sysfs tree.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/sync.h"
+#include "link/cport.h"
+#include "link/cport_posix.h"
+#include "link/cport_termios2.h"
+#include "link/port_enum.h"
+
+namespace skarvel {
+namespace {
+
+// Upper bound for things that happen "soon"; never a timing assertion.
+constexpr int kPatienceMs = 5000;
+
+// A pty pair: the test plays the device on the master side, the port opens
+// the slave by its path.
+struct TPty {
+    TPty() {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
+        const char* name = ptsname(master);
+        if (name) slave = name;
+    }
+    ~TPty() { CloseMaster(); }
+    bool Ok() const { return master >= 0 && !slave.empty(); }
+    void CloseMaster() {
+        if (master >= 0) ::close(master);
+        master = -1;
+    }
+    void Send(const std::string& bytes) const {
+        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    // Reads exactly n bytes from the master side (or what came within the patience).
+    std::string Receive(size_t n) const {
+        std::string out;
+        const uint64_t end = SteadyMs() + kPatienceMs;
+        while (out.size() < n && SteadyMs() < end) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) continue;
+            char buf[4096];
+            const ssize_t got = ::read(master, buf, std::min(sizeof buf, n - out.size()));
+            if (got > 0) out.append(buf, static_cast<size_t>(got));
+        }
+        return out;
+    }
+    // True when the master side reports data or a hang-up within the patience.
+    bool MasterEvent(short events) const {
+        pollfd p{master, events, 0};
+        return ::poll(&p, 1, kPatienceMs) > 0 && (p.revents & (events | POLLHUP));
+    }
+
+    int master = -1;
+    std::string slave;
+};
+
+// A second descriptor on the slave, opened before the port, to look at the
+// line settings the port applied.
+struct TSlaveView {
+    explicit TSlaveView(const std::string& path) : fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
+    ~TSlaveView() {
+        if (fd >= 0) ::close(fd);
+    }
+    termios Get() const {
+        termios t{};
+        EXPECT_EQ(tcgetattr(fd, &t), 0);
+        return t;
+    }
+    uint32_t Rate() const {
+        uint32_t rate = 0;
+        EXPECT_EQ(detail::GetTermiosRate(fd, rate), 0);
+        return rate;
+    }
+    int fd;
+};
+
+// A main thread whose posted calls run only when the test says so.
+class TManualMain : public TMainThread {
+public:
+    void Post(std::function<void()> fn) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            calls_.push_back(std::move(fn));
+        }
+        Posted.Set();
+    }
+    bool IsCurrent() const override { return std::this_thread::get_id() == owner_; }
+    void RunAll() {
+        std::vector<std::function<void()>> calls;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            calls.swap(calls_);
+        }
+        for (auto& fn : calls) fn();
+    }
+    TEvent Posted{true, false};
+
+private:
+    std::thread::id owner_ = std::this_thread::get_id();
+    std::mutex mutex_;
+    std::vector<std::function<void()>> calls_;
+};
+
+// Waits (without running any loop) until the port has n bytes queued.
+bool WaitQueued(TComPort& port, int n) {
+    const uint64_t end = SteadyMs() + kPatienceMs;
+    while (port.QueuedInputCount() < n) {
+        if (SteadyMs() >= end) return false;
+        SleepMs(1);
+    }
+    return true;
+}
+
+#define REQUIRE_PTY(pty) \
+    if (!(pty).Ok()) GTEST_SKIP() << "no pseudo-terminals here"
+
+// ---------------------------------------------------------------- names and errors
+
+TEST(ComPortNames, DevicePathMapping) {
+    EXPECT_EQ(ComDevicePath("COM1"), "/dev/ttyS0");
+    EXPECT_EQ(ComDevicePath("COM2"), "/dev/ttyS1");
+    EXPECT_EQ(ComDevicePath("com12"), "/dev/ttyS11");
+    EXPECT_EQ(ComDevicePath("/dev/pts/7"), "/dev/pts/7");
+    EXPECT_EQ(ComDevicePath("ttyUSB0"), "/dev/ttyUSB0");
+    // Not a COM number: an ordinary device name.
+    EXPECT_EQ(ComDevicePath("COM0"), "/dev/COM0");
+    EXPECT_EQ(ComDevicePath("COM"), "/dev/COM");
+    EXPECT_EQ(ComDevicePath("COM2x"), "/dev/COM2x");
+    EXPECT_EQ(ComDevicePath(""), "");
+}
+
+TEST(ComPortErrors, MessagesCarryTheSystemError) {
+    EXPECT_STREQ(EComPort(CE_OPEN_FAILED, 2).what(), "Unable to open com port (win error code: 2)");
+    EXPECT_STREQ(EComPort(CE_INVALID_ASYNC, -1).what(), "Invalid Async parameter");
+}
+
+TEST(ComPortErrors, MissingPortRaisesCode1AndStaysClosed) {
+    TMainLoop loop;
+    TComPort port(&loop);
+    port.SetPort("/dev/skarvel-no-such-port");
+    try {
+        port.Open();
+        FAIL() << "opened a missing port";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 1);
+        EXPECT_EQ(e.WinCode(), 2);
+        EXPECT_STREQ(e.what(), "Unable to open com port (win error code: 2)");
+    }
+    EXPECT_FALSE(port.Connected());
+    EXPECT_FALSE(port.EventThreadRunning());
+    // An empty name opens nothing either.
+    port.SetPort("");
+    EXPECT_THROW(port.Open(), EComPort);
+    EXPECT_FALSE(port.Connected());
+}
+
+TEST(ComPortErrors, ClosedPortRefusesIo) {
+    TMainLoop loop;
+    TComPort port(&loop);
+    char c = 0;
+    try {
+        port.WriteString("x");
+        FAIL();
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 2);
+    }
+    try {
+        port.Read(&c, 1);
+        FAIL();
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 3);
+    }
+    EXPECT_EQ(port.WriteString(""), 0);  // nothing to write is no failure
+    port.Close();                       // closing a closed port does nothing
+}
+
+// ---------------------------------------------------------------- settings
+
+TEST(ComPortSettings, DefaultsAndStoredValues) {
+    TMainLoop loop;
+    TComPort port(&loop);
+    EXPECT_EQ(port.BaudRate(), br9600);
+    EXPECT_EQ(port.CustomBaudRate(), 9600);
+    EXPECT_EQ(port.Port(), "COM1");
+    EXPECT_EQ(port.DataBits(), dbEight);
+    EXPECT_EQ(port.StopBits(), sbOneStopBit);
+    EXPECT_EQ(port.Parity.Bits(), prNone);
+    EXPECT_EQ(port.Events(), AllComEvents);
+    EXPECT_EQ(port.Timeouts.ReadInterval(), -1);
+    EXPECT_EQ(port.Timeouts.WriteTotalMultiplier(), 100);
+    EXPECT_EQ(port.Timeouts.WriteTotalConstant(), 1000);
+    EXPECT_EQ(port.FlowControl.FlowControl(), fcNone);
+
+    port.Buffer.SetInputSize(4097);  // odd sizes are kept even
+    EXPECT_EQ(port.Buffer.InputSize(), 4096);
+
+    EXPECT_EQ(static_cast<int>(br115200), 13);
+    EXPECT_EQ(BaudRateValue(br115200), 115200u);
+    EXPECT_EQ(BaudRateValue(br14400), 14400u);
+    EXPECT_EQ(BaudRateValue(br256000), 256000u);
+    EXPECT_EQ(BaudRateValue(brCustom), 0u);
+}
+
+TEST(ComPortSettings, FlowControlSummary) {
+    TMainLoop loop;
+    TComPort port(&loop);
+    TComFlowControl& fc = port.FlowControl;
+    fc.SetControlDTR(dtrEnable);
+
+    fc.SetFlowControl(fcHardware);
+    EXPECT_EQ(fc.ControlRTS(), rtsHandshake);
+    EXPECT_TRUE(fc.OutCTSFlow());
+    EXPECT_EQ(fc.FlowControl(), fcHardware);
+
+    fc.SetFlowControl(fcNone);
+    EXPECT_EQ(fc.ControlRTS(), rtsDisable);
+    EXPECT_FALSE(fc.OutCTSFlow());
+    EXPECT_EQ(fc.FlowControl(), fcNone);
+
+    fc.SetFlowControl(fcSoftware);
+    EXPECT_TRUE(fc.XonXoffIn());
+    EXPECT_TRUE(fc.XonXoffOut());
+    EXPECT_EQ(fc.FlowControl(), fcSoftware);
+
+    fc.SetFlowControl(fcHardware);  // leaves no XON/XOFF behind
+    EXPECT_FALSE(fc.XonXoffIn());
+    EXPECT_FALSE(fc.XonXoffOut());
+    EXPECT_EQ(fc.FlowControl(), fcHardware);
+
+    fc.SetFlowControl(fcCustom);  // changes nothing
+    EXPECT_EQ(fc.FlowControl(), fcHardware);
+
+    fc.SetXonXoffOut(true);  // a mix is "custom"
+    EXPECT_EQ(fc.FlowControl(), fcCustom);
+
+    EXPECT_EQ(fc.ControlDTR(), dtrEnable);  // never touched by the summary
+}
+
+TEST(ComPortSettings, SettersOnClosedPortOnlyStoreAndOpenAppliesThem) {
+    TPty pty;
+    REQUIRE_PTY(pty);
+    TMainLoop loop;
+    TComPort port(&loop);
+    port.SetPort(pty.slave);
+    // A rate no line can run at: storing it on a closed port is no error...
+    port.SetBaudRate(brCustom);
+    port.SetCustomBaudRate(0);
+    port.SetStopBits(sbTwoStopBits);
+    EXPECT_EQ(port.BaudRate(), brCustom);
+    EXPECT_EQ(port.CustomBaudRate(), 0);
+    EXPECT_FALSE(port.Connected());
+    // ...applying it at open is, and the port stays closed.
+    try {
+        port.Open();
+        FAIL() << "a zero rate was accepted";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 7);
+    }
+    EXPECT_FALSE(port.Connected());
+    EXPECT_FALSE(port.EventThreadRunning());
+
+    TSlaveView view(pty.slave);
+    port.SetCustomBaudRate(250000);
+    port.Open();
+    EXPECT_TRUE(port.Connected());
+    EXPECT_EQ(view.Rate(), 250000u);
+    EXPECT_TRUE(view.Get().c_cflag & CSTOPB);
+}
+
+// ---------------------------------------------------------------- termios mapping
+
+TEST(ComPortTermios, RawModeAndFraming) {
+    termios t{};
+    t.c_iflag = ICRNL | IXON | INPCK | ISTRIP;
+    t.c_oflag = OPOST;
+    t.c_lflag = ICANON | ECHO | ISIG | IEXTEN;
+    t.c_cflag = CS8 | PARENB | CSTOPB | CRTSCTS;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 5;
+    TLineSettings s;  // 8 data bits, no parity, one stop bit, no flow control
+    detail::FillTermios(t, s);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+    EXPECT_EQ(t.c_iflag & (ICRNL | IXON | IXOFF | INPCK | ISTRIP), 0u);
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    EXPECT_EQ(t.c_cc[VMIN], 0);
+    EXPECT_EQ(t.c_cc[VTIME], 0);
+
+    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    for (int bits = dbFive; bits <= dbEight; ++bits) {
+        s.DataBits = static_cast<TDataBits>(bits);
+        detail::FillTermios(t, s);
+        EXPECT_EQ(t.c_cflag & CSIZE, sizes[bits]) << bits;
+    }
+
+    const tcflag_t parityMask = PARENB | PARODD | CMSPAR;
+    const struct {
+        TParityBits bits;
+        tcflag_t flags;
+    } parities[] = {{prNone, 0},
+                    {prOdd, PARENB | PARODD},
+                    {prEven, PARENB},
+                    {prMark, PARENB | PARODD | CMSPAR},
+                    {prSpace, PARENB | CMSPAR}};
+    for (const auto& p : parities) {
+        s.Parity = p.bits;
+        detail::FillTermios(t, s);
+        EXPECT_EQ(t.c_cflag & parityMask, p.flags) << int(p.bits);
+        EXPECT_EQ(t.c_iflag & INPCK, 0u);
+    }
+    s.ParityCheck = true;
+    detail::FillTermios(t, s);
+    EXPECT_NE(t.c_iflag & INPCK, 0u);
+
+    s.StopBits = sbOne5StopBits;  // termios has no 1.5: two
+    detail::FillTermios(t, s);
+    EXPECT_NE(t.c_cflag & CSTOPB, 0u);
+    s.StopBits = sbOneStopBit;
+    detail::FillTermios(t, s);
+    EXPECT_EQ(t.c_cflag & CSTOPB, 0u);
+}
+
+TEST(ComPortTermios, FlowControlAndRates) {
+    termios t{};
+    TLineSettings s;
+    s.OutCTSFlow = true;
+    s.ControlRTS = rtsHandshake;
+    s.XonChar = 0x01;
+    s.XoffChar = 0x02;
+    detail::FillTermios(t, s);
+    EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
+    EXPECT_EQ(t.c_cc[VSTART], 0x01);
+    EXPECT_EQ(t.c_cc[VSTOP], 0x02);
+
+    s.OutCTSFlow = false;
+    s.ControlRTS = rtsDisable;
+    s.XonXoffOut = true;
+    s.XonXoffIn = true;
+    detail::FillTermios(t, s);
+    EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
+
+    EXPECT_EQ(detail::StandardSpeed(115200), static_cast<speed_t>(B115200));
+    EXPECT_EQ(detail::StandardSpeed(110), static_cast<speed_t>(B110));
+    for (uint32_t custom : {14400u, 56000u, 128000u, 256000u, 250000u})
+        EXPECT_EQ(detail::StandardSpeed(custom), static_cast<speed_t>(B0)) << custom;
+}
+
+// ---------------------------------------------------------------- on a pty
+
+TEST(ComPortPty, OpenCloseAndRawLine) {
+    TPty pty;
+    REQUIRE_PTY(pty);
+    TMainLoop loop;
+    TComPort port(&loop);
+    port.SetPort(pty.slave);
+    port.SetBaudRate(br115200);
+    {
+        TSlaveView view(pty.slave);
+        port.Open();
+        EXPECT_TRUE(port.Connected());
+        EXPECT_TRUE(port.EventThreadRunning());
+        port.Open();  // already open: nothing happens
+        const termios t = view.Get();
+        EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+        EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+        EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B115200));
+        EXPECT_EQ(view.Rate(), 115200u);
+        port.Close();
+        EXPECT_FALSE(port.Connected());
+        EXPECT_FALSE(port.EventThreadRunning());
+        port.Open();
+        EXPECT_TRUE(port.Connected());
+        port.Close();
+    }
+    // Every descriptor on the slave is gone now: the master sees the hang-up.
+    EXPECT_TRUE(pty.MasterEvent(0));
+}
+
+TEST(ComPortPty, CloseDiscardsQueuedInput) {
+    TPty pty;
+    REQUIRE_PTY(pty);
+    TMainLoop loop;
+    TComPort port(&loop);
+    port.SetPort(pty.slave);
+    port.Open();
+    pty.Send("stale");
+    ASSERT_TRUE(WaitQueued(port, 5));
+    port.Close();  // a pty keeps its input queue across a reopen unless flushed
+    port.Open();
+    EXPECT_EQ(port.QueuedInputCount(), 0);
+}
+
+TEST(ComPortPty, SettersReapplyWhileOpenAndBeginChangeDefers) {
+    TPty pty;
+    REQUIRE_PTY(pty);
+    TMainLoop loop;
+    TComPort port(&loop);
+    port.SetPort(pty.slave);
+    TSlaveView view(pty.slave);
+    port.Open();
+    EXPECT_FALSE(view.Get().c_cflag & CSTOPB);
+
+    port.SetStopBits(sbTwoStopBits);
+    EXPECT_TRUE(view.Get().c_cflag & CSTOPB);
+    port.FlowControl.SetFlowControl(fcHardware);
+    EXPECT_TRUE(view.Get().c_cflag & CRTSCTS);
+    port.FlowControl.SetFlowControl(fcSoftware);
+    EXPECT_FALSE(view.Get().c_cflag & CRTSCTS);
+    EXPECT_TRUE(view.Get().c_iflag & IXON);
+    port.FlowControl.SetXonChar(0x05);
+    EXPECT_EQ(view.Get().c_cc[VSTART], 0x05);
+
+    port.BeginChange();
+    port.SetStopBits(sbOneStopBit);
+    port.SetBaudRate(br128000);
+    EXPECT_TRUE(view.Get().c_cflag & CSTOPB);  // held back until EndChange
+    port.EndChange();
+    EXPECT_FALSE(view.Get().c_cflag & CSTOPB);
+    EXPECT_EQ(view.Rate(), 128000u);
+
+    // Custom rates through termios2 and back to a fixed one.
+    port.SetBaudRate(brCustom);
+    port.SetCustomBaudRate(250000);
+    EXPECT_EQ(view.Rate(), 250000u);
+    port.SetBaudRate(br256000);
+    EXPECT_EQ(view.Rate(), 256000u);
+    port.SetBaudRate(br57600);
+    EXPECT_EQ(view.Rate(), 57600u);
+    const termios fixed = view.Get();
+    EXPECT_EQ(cfgetospeed(&fixed), static_cast<speed_t>(B57600));
+    // A rejected setting on an open port raises code 7 and keeps it open.
+    port.SetBaudRate(brCustom);
+    try {
+        port.SetCustomBaudRate(-5);
+        FAIL();
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 7);
+    }
+    EXPECT_TRUE(port.Connected());
+}
+
+TEST(ComPortPty, ReadOnEmptyQueueReturnsAtOnce) {
+    TPty pty;
+    REQUIRE_PTY(pty);
+    TMainLoop loop;
+    TComPort port(&loop);
+    port.SetPort(pty.slave);
+    port.Open();
+    char buf[4];
+    EXPECT_EQ(port.Read(buf, 1), 0);
+    EXPECT_EQ(port.QueuedInputCount(), 0);
+    const TModemSignals m = port.ModemSignals();  // a pty has no modem lines
+    EXPECT_FALSE(m.CTS || m.DSR || m.Ring || m.RLSD);
+}
+
+TEST(ComPortPty, WriteStringWritesExactlyTheBytes) {
+    TPty pty;
+    REQUIRE_PTY(pty);
+    TMainLoop loop;
+    TComPort port(&loop);
+    port.SetPort(pty.slave);
+    port.Open();
+    std::string bytes;
+    for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
+    bytes += "\r\n\x11\x13\x03\x04";  // nothing is translated or swallowed
+    EXPECT_EQ(port.WriteString(bytes), static_cast<int>(bytes.size()));
+    EXPECT_EQ(pty.Receive(bytes.size()), bytes);
+    EXPECT_EQ(port.WriteString(""), 0);
+}
+
+TEST(ComPortPty, BytesArrivingTogetherGiveOneRxChar) {
+    TPty pty;
+    REQUIRE_PTY(pty);
+    TMainLoop loop;
+    TComPort port(&loop);
+    port.SetPort(pty.slave);
+    std::vector<int> counts;
+    std::string got;
+    port.OnRxChar = [&](TComPort* sender, int count) {
+        EXPECT_EQ(sender, &port);
+        EXPECT_TRUE(loop.IsCurrent());
+        counts.push_back(count);
+        for (int i = 0; i < count; ++i) {  // one byte at a time, as the driver reads
+            char c;
+            ASSERT_EQ(sender->Read(&c, 1), 1);
+            got.push_back(c);
+        }
+    };
+    port.Open();
+    pty.Send(std::string("\x01\x02\x03\x00\xFF", 5));
+    ASSERT_TRUE(WaitQueued(port, 5));
+    ASSERT_TRUE(loop.RunUntil([&] { return got.size() >= 5; }, kPatienceMs));
+    ASSERT_EQ(counts.size(), 1u);
+    EXPECT_EQ(counts[0], 5);
+    EXPECT_EQ(got, std::string("\x01\x02\x03\x00\xFF", 5));
+
+    // Later bytes give a further notification.
+    pty.Send("ab");
+    ASSERT_TRUE(loop.RunUntil([&] { return got.size() >= 7; }, kPatienceMs));
+    EXPECT_EQ(got.substr(5), "ab");
+}
+
+TEST(ComPortPty, ChangingPortWhileOpenReopens) {
+    TPty a, b;
+    REQUIRE_PTY(a);
+    REQUIRE_PTY(b);
+    TMainLoop loop;
+    TComPort port(&loop);
+    port.SetPort(a.slave);
+    port.Open();
+    port.SetPort(b.slave);
+    EXPECT_TRUE(port.Connected());
+    EXPECT_EQ(port.Port(), b.slave);
+    EXPECT_TRUE(a.MasterEvent(0));  // the first line was released
+    EXPECT_EQ(port.WriteString("on b"), 4);
+    EXPECT_EQ(b.Receive(4), "on b");
+    EXPECT_TRUE(port.EventThreadRunning());
+
+    // A name that cannot be opened leaves the port closed under the new name.
+    EXPECT_THROW(port.SetPort("/dev/skarvel-no-such-port"), EComPort);
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(port.Port(), "/dev/skarvel-no-such-port");
+}
+
+TEST(ComPortPty, FarEndClosingFailsWritesAndEndsEventThread) {
+    TPty pty;
+    REQUIRE_PTY(pty);
+    TMainLoop loop;
+    TComPort port(&loop);
+    int notifications = 0;
+    port.OnRxChar = [&](TComPort*, int) { ++notifications; };
+    port.SetPort(pty.slave);
+    port.Open();
+    ASSERT_TRUE(port.EventThreadRunning());
+    pty.CloseMaster();
+    ASSERT_TRUE(loop.RunUntil([&] { return !port.EventThreadRunning(); }, kPatienceMs));
+    try {
+        port.WriteString("lost");
+        FAIL() << "a write to a vanished line succeeded";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 2);
+        EXPECT_EQ(std::string(e.what()).rfind("WriteFile function failed (win error code: ", 0), 0u);
+    }
+    EXPECT_TRUE(port.Connected());
+    port.Close();
+    EXPECT_FALSE(port.Connected());
+    EXPECT_EQ(notifications, 0);
+}
+
+TEST(ComPortPty, WriteFailsAfterWriteTimeout) {
+    TPty pty;
+    REQUIRE_PTY(pty);
+    TMainLoop loop;
+    TComPort port(&loop);
+    port.SetPort(pty.slave);
+    port.Timeouts.SetWriteTotalMultiplier(0);
+    port.Timeouts.SetWriteTotalConstant(20);
+    port.Open();
+    // Nobody reads the master side: a megabyte cannot all be taken.
+    try {
+        port.WriteString(std::string(1 << 20, 'x'));
+        FAIL();
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 2);
+        EXPECT_EQ(e.WinCode(), ETIMEDOUT);
+    }
+    EXPECT_TRUE(port.Connected());
+}
+
+TEST(ComPortThreads, CloseEndsWriteInProgressOnWorker) {
+    TPty pty;
+    REQUIRE_PTY(pty);
+    TMainLoop loop;
+    TComPort port(&loop);
+    port.SetPort(pty.slave);
+    port.Open();  // default time-outs: a megabyte may take far longer than this test
+    std::atomic<int> code{0};
+    std::thread worker([&] {
+        try {
+            port.WriteString(std::string(1 << 20, 'y'));
+        } catch (const EComPort& e) {
+            code = e.Code();
+        }
+    });
+    ASSERT_TRUE(pty.MasterEvent(POLLIN));  // the write is under way
+    port.Close();
+    worker.join();
+    EXPECT_EQ(code.load(), 2);
+    EXPECT_FALSE(port.Connected());
+}
+
+TEST(ComPortThreads, CloseWhileEventThreadWaitsForMainThread) {
+    TPty pty;
+    REQUIRE_PTY(pty);
+    TManualMain main;
+    TComPort port(&main);
+    int notifications = 0;
+    port.OnRxChar = [&](TComPort*, int) { ++notifications; };
+    port.SetPort(pty.slave);
+    port.Open();
+    pty.Send("z");
+    // The event thread has handed the batch over and waits for this thread.
+    ASSERT_EQ(main.Posted.Wait(kPatienceMs), TEvent::WaitResult::Signaled);
+    port.Close();  // must not wait for the hand-over
+    EXPECT_FALSE(port.Connected());
+    main.RunAll();  // the abandoned hand-over does nothing
+    EXPECT_EQ(notifications, 0);
+}
+
+TEST(ComPortThreads, CloseFromInsideOnRxChar) {
+    TPty pty;
+    REQUIRE_PTY(pty);
+    TMainLoop loop;
+    TComPort port(&loop);
+    int notifications = 0;
+    port.OnRxChar = [&](TComPort* sender, int) {
+        ++notifications;
+        sender->Close();
+    };
+    port.SetPort(pty.slave);
+    port.Open();
+    pty.Send("q");
+    ASSERT_TRUE(loop.RunUntil([&] { return notifications > 0; }, kPatienceMs));
+    EXPECT_FALSE(port.Connected());
+    loop.RunFor(30);  // lets the event thread be joined
+    EXPECT_EQ(notifications, 1);
+    port.Open();  // and the port opens again
+    EXPECT_TRUE(port.Connected());
+}
+
+TEST(ComPortThreads, DestructorClosesOpenPort) {
+    TPty pty;
+    REQUIRE_PTY(pty);
+    TMainLoop loop;
+    {
+        TComPort port(&loop);
+        port.SetPort(pty.slave);
+        port.Open();
+        pty.Send("unread");
+        ASSERT_TRUE(WaitQueued(port, 6));
+    }
+    EXPECT_TRUE(pty.MasterEvent(0));
+    loop.RunFor(10);  // a hand-over left behind is abandoned, not run
+}
+
+// ---------------------------------------------------------------- port enumeration
+
+class PortEnumTree : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/skarvel-sysfs-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        base_ = tmpl;
+        root_ = base_ + "/class/tty";
+        std::filesystem::create_directories(root_);
+        std::filesystem::create_directories(base_ + "/bus/usb");
+        std::filesystem::create_directories(base_ + "/bus/platform");
+    }
+    void TearDown() override { std::filesystem::remove_all(base_); }
+
+    // A tty entry; type < 0: no type attribute; bus empty: no device link.
+    void Tty(const std::string& name, int type, const std::string& bus) {
+        const std::string dir = root_ + "/" + name;
+        std::filesystem::create_directories(dir);
+        if (type >= 0) std::ofstream(dir + "/type") << type << "\n";
+        if (!bus.empty()) {
+            const std::string dev = base_ + "/devices/" + name;
+            std::filesystem::create_directories(dev);
+            std::filesystem::create_directory_symlink(base_ + "/bus/" + bus, dev + "/subsystem");
+            std::filesystem::create_directory_symlink(dev, dir + "/device");
+        }
+    }
+
+    std::string base_, root_;
+};
+
+TEST_F(PortEnumTree, ListsSerialDevicesSortedIgnoringCase) {
+    Tty("ttyS0", 4, "platform");
+    Tty("ttyS1", 0, "platform");  // configured, no UART behind it
+    Tty("ttyS10", 4, "platform");
+    Tty("ttyS2", 1, "platform");
+    Tty("ttyUSB0", -1, "usb-serial");
+    Tty("ttyACM0", -1, "usb");
+    Tty("ttyAMA0", 1, "amba");
+    Tty("ttymxc0", 1, "platform");
+    Tty("ttyXRUSB0", -1, "usb");
+    Tty("ttyGS0", -1, "platform");  // a device, but no serial line
+    Tty("tty0", -1, "");            // virtual terminal
+    Tty("console", -1, "");
+    Tty("ptmx", -1, "");
+    std::filesystem::create_directories(base_ + "/bus/amba");
+    std::filesystem::create_directories(base_ + "/bus/usb-serial");
+
+    std::vector<std::string> ports{"stale"};
+    ListComPorts(ports, root_);
+    const std::vector<std::string> expected{"ttyACM0", "ttyAMA0", "ttymxc0", "ttyS0",
+                                            "ttyS10",  "ttyS2",   "ttyUSB0", "ttyXRUSB0"};
+    EXPECT_EQ(ports, expected);
+}
+
+TEST_F(PortEnumTree, MissingRootRaisesCode23AndKeepsList) {
+    std::vector<std::string> ports{"COM2"};
+    try {
+        ListComPorts(ports, base_ + "/nothing-here");
+        FAIL();
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 23);
+        EXPECT_EQ(e.WinCode(), ENOENT);
+        EXPECT_STREQ(e.what(), "Registry error (win error code: 2)");
+    }
+    EXPECT_EQ(ports, std::vector<std::string>{"COM2"});
+
+    std::vector<std::string> none{"x"};
+    ListComPorts(none, root_);  // an empty tree lists no ports
+    EXPECT_TRUE(none.empty());
+}
+
+TEST(PortEnum, SamePort) {
+    EXPECT_TRUE(SamePort("COM2", "ttyS1"));
+    EXPECT_TRUE(SamePort("COM2", "/dev/ttyS1"));
+    EXPECT_TRUE(SamePort("com2", "COM2"));
+    EXPECT_TRUE(SamePort("ttyUSB0", "/dev/ttyUSB0"));
+    EXPECT_FALSE(SamePort("COM2", "ttyS2"));
+    EXPECT_FALSE(SamePort("ttyUSB0", "ttyusb0"));  // device names keep their case
+    EXPECT_FALSE(SamePort("", ""));
+}
+
+}  // namespace
+}  // namespace skarvel

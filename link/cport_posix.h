@@ -1,0 +1,19 @@
+// Internal to the POSIX port: how the line settings map onto termios.
+// Exposed for the tests; callers use TComPort.
+#pragma once
+
+#include <termios.h>
+
+#include "link/cport.h"
+
+namespace skarvel::detail {
+
+// The B-constant of a rate, or B0 when <termios.h> has none for it (the
+// rate then goes through termios2).
+speed_t StandardSpeed(uint32_t rate);
+
+// Puts t into raw mode with the framing, parity and flow control of s.
+// The rate is not touched (see StandardSpeed).
+void FillTermios(termios& t, const TLineSettings& s);
+
+}  // namespace skarvel::detail
