@@ -1,0 +1,199 @@
+#include "link/zvt_drv.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace skarvel {
+
+std::atomic<int16_t> TZVT_drv::ExchangeGate{0};
+
+TZVT_drv::TZVT_drv(TMainThread* main, TMessageTarget* window) : TFlash(), ComPort(main) {
+    // The worker thread exists suspended (TFlash); the port stays closed
+    // until the window opens it.
+    ComPort.SetBaudRate(br115200);
+    ComPort.SetPort("COM2");
+    Rx.OnAnswer = [this](const TRxMachine& rx) { OnAnswer(rx); };
+    FExchange = [this](uint8_t cmd, uint8_t lo, uint8_t hi, void* buffer) {
+        return Exchange(cmd, lo, hi, buffer);
+    };
+    Resume();
+    ComPort.OnRxChar = [this](TComPort* sender, int count) { RxChar(sender, count); };
+    FWindow = window;
+}
+
+TZVT_drv::~TZVT_drv() {
+    // Wake an exchange that waits for an answer, so the worker can see the
+    // request to stop instead of running out its resends.
+    shuttingDown_.store(true);
+    AnswerEvent.Set();
+    ComPort.Close();
+    Stop();
+}
+
+std::string TZVT_drv::BuildFrame(uint8_t cmd, uint8_t sectorHi, uint8_t sectorLo, const void* buffer,
+                                 uint32_t dataLen) {
+    std::string bytes = BuildFrameBytes(cmd, sectorHi, sectorLo, buffer, dataLen, FBytesPerSector.load());
+    if (cmd == cmdReadSector && OnReadSector) OnReadSector();
+    if (cmd == cmdWriteSector && OnWriteSector) OnWriteSector();
+    return bytes;
+}
+
+void TZVT_drv::OnAnswer(const TRxMachine& rx) {
+    {
+        std::lock_guard<std::mutex> lock(answerMutex_);
+        std::memcpy(answerHeader_, rx.AnswerHeader, sizeof answerHeader_);
+        std::memcpy(answerData_, rx.AnswerData, sizeof answerData_);
+    }
+    AnswerEvent.Set();
+}
+
+void TZVT_drv::RxChar(TComPort* sender, int count) {
+    if (count <= 0) return;
+    // The bytes are taken in one read and fed to the machine one by one.
+    std::vector<uint8_t> bytes(static_cast<size_t>(count));
+    const int got = sender->Read(bytes.data(), count);
+    if (got <= 0) return;
+    lastRxMs_.store(SteadyMs());
+    if (resetRx_.exchange(false)) Rx.Reset();
+    for (int i = 0; i < got; ++i) Rx.Feed(bytes[static_cast<size_t>(i)]);
+}
+
+// Answers carry neither the command nor the sector they belong to. After an
+// exchange that had to resend, or that gave up, the device may still send the
+// answer to an earlier copy of the command; taken for the answer to the next
+// command it would hand a sector's data to the wrong read. So before the
+// next command goes out the line must have been quiet for QuietMs since the
+// last byte received and the last frame sent; the receive machine then starts
+// afresh and the event is cleared.
+void TZVT_drv::SettleLine() {
+    if (!needQuiet_.load()) return;
+    QuietWaits.fetch_add(1);
+    const uint64_t start = SteadyMs();
+    for (;;) {
+        const uint64_t now = SteadyMs();
+        const uint64_t last = std::max(lastRxMs_.load(), lastTxMs_.load());
+        const uint64_t quiet = now > last ? now - last : 0;
+        if (quiet >= static_cast<uint64_t>(QuietMs)) break;
+        if (now - start >= static_cast<uint64_t>(QuietLimitMs) || shuttingDown_.load()) break;
+        SleepMs(static_cast<unsigned>(std::min<uint64_t>(QuietMs - quiet, 20)));
+    }
+    resetRx_.store(true);
+    AnswerEvent.Reset();
+    needQuiet_.store(false);
+}
+
+uint8_t TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer) {
+    if (!ComPort.Connected() || shuttingDown_.load()) return xrPortClosed;
+
+    // Enter the gate: one exchange at a time in the whole process.
+    int16_t inGate = ++ExchangeGate;
+    while (inGate != 1) {
+        const int16_t others = --ExchangeGate;
+        SleepMs(static_cast<unsigned>(others > 0 ? others : 0) * 5);
+        inGate = ++ExchangeGate;
+    }
+
+    uint8_t result = xrOk;
+    try {
+        SettleLine();
+        AnswerEvent.Reset();
+        const uint32_t dataLen = cmd == cmdWriteSector ? static_cast<uint32_t>(SendDataBlockLen) : 0;
+        int attempts = 0;
+        bool signaled = false;
+        for (;;) {
+            if (ComPort.Connected()) {
+                const std::string bytes = BuildFrame(cmd, sectorHi, sectorLo, buffer, dataLen);
+                lastTxMs_.store(SteadyMs());
+                ComPort.WriteString(bytes);
+                lastTxMs_.store(SteadyMs());
+                FramesSent.fetch_add(1);
+            }
+            signaled = AnswerEvent.Wait(AnswerTimeoutMs) == TEvent::WaitResult::Signaled;
+            ++attempts;
+            if (shuttingDown_.load()) {
+                signaled = false;
+                break;
+            }
+            // An answer that arrives during the last wait is accepted too.
+            if (signaled || attempts >= Sends) break;
+        }
+        if (attempts > 1) needQuiet_.store(true);
+
+        if (shuttingDown_.load()) {
+            result = xrPortClosed;
+        } else if (!signaled) {
+            result = xrNoAnswer;
+            needQuiet_.store(true);
+        } else if (cmd == cmdWriteSector) {
+            // The device answers busy (Value non-zero) until it has stored the
+            // sector, then reports again on its own.
+            attempts = 0;
+            AnswerEvent.Reset();
+            result = xrOk;
+            uint8_t value;
+            {
+                std::lock_guard<std::mutex> lock(answerMutex_);
+                value = answerHeader_[1];
+            }
+            while (value != 0) {
+                ++attempts;
+                const bool again = AnswerEvent.Wait(BusyWaitMs) == TEvent::WaitResult::Signaled;
+                if (again) {
+                    {
+                        std::lock_guard<std::mutex> lock(answerMutex_);
+                        value = answerHeader_[1];
+                    }
+                    if (value == 0) break;
+                    AnswerEvent.Reset();
+                    if (attempts > 10) {
+                        result = xrStillBusy;
+                        break;
+                    }
+                } else if (attempts > 10 || shuttingDown_.load()) {
+                    result = shuttingDown_.load() ? xrPortClosed : xrBusyTimeout;
+                    break;
+                }
+            }
+            if (result != xrOk) needQuiet_.store(true);
+        } else if (cmd == cmdReadSector) {
+            const uint32_t bps = FBytesPerSector.load();
+            const size_t n = bps == 0 ? RecvPayloadLen : std::min<size_t>(bps, RecvPayloadLen);
+            std::lock_guard<std::mutex> lock(answerMutex_);
+            if (buffer) std::memcpy(buffer, answerData_, n);
+        } else if (cmd == cmdIdentify) {
+            uint8_t value;
+            {
+                std::lock_guard<std::mutex> lock(answerMutex_);
+                value = answerHeader_[1];
+            }
+            if (value == ZvtDeviceCode) {
+                FMediumSize.store(ZvtMediumSize);
+            } else {
+                result = xrWrongDevice;
+            }
+        }
+    } catch (const EComPort&) {
+        // The line failed under the write (device gone, adapter pulled): the
+        // exchange ends as if the port were closed, and the gate is left.
+        result = xrPortClosed;
+        needQuiet_.store(true);
+    }
+
+    SleepMs(1);
+    --ExchangeGate;
+    return result;
+}
+
+void TZVT_drv::Disconnect() {
+    ComPort.Close();
+    FMounted.store(false);
+    FMediumSize.store(0);
+}
+
+bool TZVT_drv::IsReady() {
+    if (FMounted.load()) FMounted.store(ComPort.Connected());
+    return FMounted.load();
+}
+
+}  // namespace skarvel

@@ -79,6 +79,7 @@ private:
     uint8_t answerData_[RecvPayloadLen] = {};
 
     std::atomic<uint64_t> lastRxMs_{0};
+    std::atomic<uint64_t> lastTxMs_{0};
     std::atomic<bool> needQuiet_{false};
     std::atomic<bool> resetRx_{false};
     std::atomic<bool> shuttingDown_{false};
