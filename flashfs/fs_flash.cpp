@@ -1,0 +1,174 @@
+// The worker object: construction, the request loop and the text tables.
+#include "flashfs/fs_flash.h"
+
+#include <algorithm>
+#include <exception>
+
+namespace skarvel {
+
+// Status-line texts of the operations; several end with a blank after which
+// the window appends the file name.
+const char* const OperationTexts[11] = {
+    "\xEF\xEE\xEF\xFB\xF2\xEA\xE0 \xE8\xED\xE8\xF6\xE8\xE0\xEB\xE8\xE7\xE0\xF6\xE8\xE8 \xF4\xEB\xFD\xF8",  // "попытка инициализации флэш"
+    "\xF4\xEE\xF0\xEC\xE0\xF2\xE8\xF0\xEE\xE2\xE0\xED\xE8\xE5 ZVT",  // "форматирование ZVT"
+    "\xF7\xF2\xE5\xED\xE8\xE5 \xF1\xEF\xE8\xF1\xEA\xE0 \xF4\xE0\xE9\xEB\xEE\xE2",  // "чтение списка файлов"
+    "\xF3\xE4\xE0\xEB\xE5\xED\xE8\xE5 \xF4\xE0\xE9\xEB\xE0 ",  // "удаление файла "
+    "\xEF\xE5\xF0\xE5\xE8\xEC\xE5\xED\xEE\xE2\xE0\xED\xE8\xE5 \xF4\xE0\xE9\xEB\xE0 ",  // "переименование файла "
+    "\xF1\xEE\xE7\xE4\xE0\xED\xE8\xE5 \xEA\xE0\xF2\xE0\xEB\xEE\xE3\xE0 ",  // "создание каталога "
+    "\xEF\xE5\xF0\xE5\xF5\xEE\xE4 \xE2 \xEA\xE0\xF2\xE0\xEB\xEE\xE3 ",  // "переход в каталог "
+    "\xF3\xE4\xE0\xEB\xE5\xED\xE8\xE5 \xEA\xE0\xF2\xE0\xEB\xEE\xE3\xE0 ",  // "удаление каталога "
+    "\xF1\xEE\xF5\xF0\xE0\xED\xE5\xED\xE8\xE5 \xF4\xE0\xE9\xEB\xE0 ",  // "сохранение файла "
+    "\xE7\xE0\xE3\xF0\xF3\xE7\xEA\xE0 \xF4\xE0\xE9\xEB\xE0 ",  // "загрузка файла "
+    "\xF7\xF2\xE5\xED\xE8\xE5 \xE0\xF2\xF0\xE8\xE1\xF3\xF2\xEE\xE2 \xF4\xE0\xE9\xEB\xE0 ",  // "чтение атрибутов файла "
+};
+
+const char* const ErrorTexts[13] = {
+    "\xED\xE5\xF2 \xEE\xF8\xE8\xE1\xEA\xE8",  // "нет ошибки"
+    "\xED\xE5\xF4\xEE\xF0\xEC\xE0\xF2\xE8\xF0\xEE\xE2\xE0\xED\xED\xFB\xE9 \xED\xEE\xF1\xE8\xF2\xE5\xEB\xFC",  // "неформатированный носитель"
+    "\xEE\xF8\xE8\xE1\xEA\xE0 \xE2 \xE8\xEC\xE5\xED\xE8 \xF4\xE0\xE9\xEB\xE0",  // "ошибка в имени файла"
+    "\xF4\xE0\xE9\xEB \xF1 \xFD\xF2\xE8\xEC \xE8\xEC\xE5\xED\xE5\xEC \xF3\xE6\xE5 \xF1\xF3\xF9\xE5\xF1\xF2\xE2\xF3\xE5\xF2",  // "файл с этим именем уже существует"
+    "\xF4\xE0\xE9\xEB \xEF\xF3\xF1\xF2",  // "файл пуст"
+    "\xF4\xE0\xE9\xEB \xED\xE5 \xED\xE0\xE9\xE4\xE5\xED",  // "файл не найден"
+    "\xED\xE5\xE4\xEE\xF1\xF2\xE0\xF2\xEE\xF7\xED\xEE \xEC\xE5\xF1\xF2\xE0 \xED\xE0 \xF4\xEB\xFD\xF8",  // "недостаточно места на флэш"
+    "\xE4\xE8\xF1\xEA \xEF\xF3\xF1\xF2",  // "диск пуст"
+    "\xED\xE5\xE8\xE7\xE2\xE5\xF1\xED\xFB\xE9 \xEA\xEE\xE4 \xF3\xF1\xF2\xF0\xEE\xE9\xF1\xF2\xE2\xE0",  // "неизвесный код устройства"
+    "\xEE\xF8\xE8\xE1\xEA\xE0 \xF1\xE2\xFF\xE7\xE8 \xF1 ZVT",  // "ошибка связи с ZVT"
+    "\xEE\xF8\xE8\xE1\xEA\xE0 \xE3\xEE\xF2\xEE\xE2\xED\xEE\xF1\xF2\xE8 ZVT",  // "ошибка готовности ZVT"
+    "\xEE\xEF\xE5\xF0\xE0\xF6\xE8\xFF \xEF\xF0\xE5\xF0\xE2\xE0\xED\xE0 \xEF\xEE\xEB\xFC\xE7\xEE\xE2\xE0\xF2\xE5\xEB\xE5\xEC",  // "операция прервана пользователем"
+    "\xED\xE5\xE8\xE7\xE2\xE5\xF1\xED\xE0\xFF \xEA\xEE\xEC\xE0\xED\xE4\xE0",  // "неизвесная команда"
+};
+
+TFlash::TFlash() : FBootSector(BootBufferSize, 0) {}
+
+TFlash::~TFlash() { Stop(); }
+
+void TFlash::Stop() {
+    if (!Started()) {
+        // Never resumed: make a later Resume end at once.
+        Terminate();
+        return;
+    }
+    if (!FStopped.exchange(true)) FQueue.Post(WM_QUIT, 0, 0);
+    WaitFor();
+}
+
+void TFlash::Execute() {
+    while (!Terminated()) {
+        const TMessage m = FQueue.Get();
+        if (m.Msg == WM_QUIT) {
+            Terminate();
+            break;
+        }
+        if (m.Msg != WM_FLASH_REQUEST) continue;
+        const uint8_t op = static_cast<uint8_t>(m.WParam & 0xFF);
+        FCommand = op;
+        void* param = reinterpret_cast<void*>(m.LParam);
+        uint8_t error;
+        try {
+            if (OnCommand) {
+                uint8_t result = 0;
+                error = OnCommand(op, result, param);
+            } else {
+                error = Dispatch(op, param);
+            }
+        } catch (...) {
+            // Nothing may end the worker silently: the window waits for the
+            // completion of every request it posted.
+            error = feLinkError;
+        }
+        if (FWindow != nullptr) {
+            const uintptr_t wParam = (m.WParam & ~static_cast<uintptr_t>(0xFF00)) |
+                                     (static_cast<uintptr_t>(error) << 8);
+            FWindow->PostMessage(WM_FLASH_DONE, wParam, m.LParam);
+        }
+    }
+}
+
+uint8_t TFlash::Dispatch(uint8_t op, void* param) {
+    const uint8_t kind = FMediumKind;
+    auto* args = static_cast<TFlashArgs*>(param);
+    switch (op) {
+        case opInit: return InitFlash();
+        case opFormat: return FormatFlash(kind);
+        case opReadDir: return ReadDir(kind, static_cast<const char*>(param));
+        case opDeleteFile: return DeleteFile(static_cast<const char*>(param), kind);
+        case opRenameFile: return RenameFile();
+        case opMakeDir: return MakeDir(static_cast<const char*>(param), kind);
+        case opChangeDir: return ChangeDir();
+        case opRemoveDir: return RemoveDir();
+        case opSaveFile:
+            if (args == nullptr) return feBadName;
+            if (args->Size > 0xFFFFFFFFu) return feNoRoom;
+            return SaveFile(args->Name, args->Data, kind, static_cast<uint32_t>(args->Size));
+        case opLoadFile:
+            if (args == nullptr) return feBadName;
+            return LoadFile(args->Name, args->Data, kind,
+                            static_cast<uint32_t>(std::min<uintptr_t>(args->Size, 0xFFFFFFFFu)));
+        case opGetFileAttr: {
+            if (args == nullptr) return feBadName;
+            uint32_t size = static_cast<uint32_t>(args->Size);
+            const uint8_t r = GetFileAttr(args->Name, size, kind);
+            args->Size = size;
+            return r;
+        }
+        default: return feUnknownCommand;
+    }
+}
+
+uint32_t TFlash::SectorsForFile(const char* name, uint32_t size) {
+    const uint32_t clusterBytes = FSectorsPerCluster * SectorSize;
+    if (clusterBytes == 0) return 0;
+    if (size == 0 && name != nullptr) {
+        const int i = FFiles.IndexOf(name);
+        if (i >= 0) size = static_cast<uint32_t>(FFiles.Sizes(i));
+    }
+    const uint64_t clusters = (static_cast<uint64_t>(size) + clusterBytes - 1) / clusterBytes;
+    return static_cast<uint32_t>(clusters * FSectorsPerCluster);
+}
+
+uint8_t TFlash::LinkError(uint8_t r) {
+    if (r == 0) return feOk;
+    if (r == 3 || r == 4) return feNotReady;
+    if (r == xrOutOfRange) return feUnformatted;
+    return feLinkError;
+}
+
+uint8_t TFlash::CallExchange(uint8_t cmd, uint16_t sector, void* buffer) {
+    if (!FExchange) return 5;
+    try {
+        return FExchange(cmd, static_cast<uint8_t>(sector & 0xFF), static_cast<uint8_t>(sector >> 8), buffer);
+    } catch (...) {
+        return 1;
+    }
+}
+
+uint8_t TFlash::Identify() {
+    const uint8_t r = CallExchange(cmdIdentify, 0, nullptr);
+    if (r == 6) return feLinkError;
+    if (r != 0) return feUnknownDevice;
+    return feOk;
+}
+
+void TFlash::SetGeometry(const TVolumeGeometry& g) {
+    FBytesPerSector = SectorSize;
+    FSectorsPerCluster = g.SectorsPerCluster;
+    FReservedSectors = g.ReservedSectors;
+    FNumFATs = g.NumFATs;
+    FRootEntries = g.RootEntries;
+    FSectorsPerFAT = g.SectorsPerFAT;
+    FTotalSectors = g.TotalSectors;
+    FClusterCount = g.ClusterCount;
+    FRootDirSectors = g.RootDirSectors;
+    FFirstRootSector = g.FirstRootSector;
+    FFirstDataSector = g.FirstDataSector;
+    FLastCluster = g.LastCluster;
+    FCurDir = 1;
+    FPendingEntry = 0;
+    FChainStart = FChainNext = 0;
+    FDirCluster = FDirNext = 0;
+    FClusterBuf.assign(g.ClusterBytes(), 0);
+    FFat.assign(g.FatEntries(), 0);
+    FBuffersReady = true;
+}
+
+}  // namespace skarvel

@@ -1,0 +1,91 @@
+#include "tests/mem_medium.h"
+
+#include <cstring>
+
+#include "flashfs/fs_flash.h"
+
+namespace skarvel::test {
+
+TMemMedium::TMemMedium(uint32_t sectors) : sectors_(sectors), data_(static_cast<size_t>(sectors) * SectorBytes, 0) {}
+
+void TMemMedium::Attach(TFlash& flash) {
+    flash_ = &flash;
+    flash.FExchange = [this](uint8_t cmd, uint8_t lo, uint8_t hi, void* buffer) {
+        return Exchange(cmd, lo, hi, buffer);
+    };
+}
+
+uint8_t TMemMedium::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer) {
+    const uint16_t sector = static_cast<uint16_t>(sectorLo | (sectorHi << 8));
+    if (OnExchange) OnExchange(cmd, sector);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        log_.push_back({cmd, sector});
+        ++count_;
+        for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+            const bool hit = (it->Kind == 0 && it->Nth == count_) ||
+                             (it->Kind == 1 && it->Cmd == cmd && it->Sector == sector) ||
+                             (it->Kind == 2 && it->Cmd == cmd);
+            if (!hit) continue;
+            const uint8_t r = it->Result;
+            if (it->Kind == 0) faults_.erase(it);
+            return r;
+        }
+    }
+    auto* buf = static_cast<uint8_t*>(buffer);
+    switch (cmd) {
+        case cmdIdentify:
+            if (IdentifyResult == 0 && flash_ != nullptr) flash_->FMediumSize = MediumSize;
+            return IdentifyResult;
+        case cmdReadSector: {
+            if (sector >= sectors_) return 1;
+            const bool raw = flash_ != nullptr && flash_->FBytesPerSector == 0;
+            std::memcpy(buf, Sector(sector), SectorBytes);
+            if (raw) std::memset(buf + SectorBytes, 0, 16);  // the answer's 528 payload bytes
+            return 0;
+        }
+        case cmdWriteSector:
+            if (sector >= sectors_) return 1;
+            std::memcpy(Sector(sector), buf, SectorBytes);
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+std::vector<TExchangeRecord> TMemMedium::Log() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return log_;
+}
+
+void TMemMedium::ClearLog() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.clear();
+}
+
+size_t TMemMedium::Exchanges() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return count_;
+}
+
+void TMemMedium::FailNth(size_t n, uint8_t result) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.push_back({0, count_ + n, 0, 0, result});
+}
+
+void TMemMedium::FailSector(uint8_t cmd, uint16_t sector, uint8_t result) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.push_back({1, 0, cmd, sector, result});
+}
+
+void TMemMedium::FailCommand(uint8_t cmd, uint8_t result) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.push_back({2, 0, cmd, 0, result});
+}
+
+void TMemMedium::ClearFaults() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.clear();
+}
+
+}  // namespace skarvel::test

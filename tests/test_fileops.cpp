@@ -1,0 +1,740 @@
+// The file operations on an in-memory medium: the exact transfers of each
+// operation, the directory and cluster routines, and the failure paths.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "flashfs/fs_flash.h"
+#include "tests/mem_medium.h"
+
+using namespace skarvel;
+using test::TExchangeRecord;
+using Seq = std::vector<TExchangeRecord>;
+
+namespace {
+
+constexpr uint8_t R = cmdReadSector;
+constexpr uint8_t W = cmdWriteSector;
+
+Seq Span(uint8_t cmd, int from, int to) {
+    Seq s;
+    for (int i = from; i <= to; ++i) s.push_back({cmd, static_cast<uint16_t>(i)});
+    return s;
+}
+Seq operator+(Seq a, const Seq& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::vector<uint8_t> Pattern(size_t n, uint32_t seed) {
+    std::vector<uint8_t> v(n);
+    std::mt19937 rng(seed);
+    for (auto& b : v) b = static_cast<uint8_t>(rng());
+    return v;
+}
+
+// Sector of cluster n on the formatted 2 MiB medium.
+int Sec(int n) { return 38 + (n - 2) * 4; }
+
+struct FileOps : ::testing::Test {
+    test::TMemMedium medium;
+    TFlash flash;
+
+    FileOps() {
+        medium.Attach(flash);
+        flash.FMediumSize = 0x200000;
+        EXPECT_EQ(flash.FormatFlash(0), feOk);
+        medium.ClearLog();
+    }
+    uint8_t Save(const char* name, size_t n, uint32_t seed = 1) {
+        const auto d = Pattern(n, seed);
+        return flash.SaveFile(name, d.data(), 0, static_cast<uint32_t>(n));
+    }
+    uint8_t Load(const char* name, std::vector<uint8_t>& out, size_t capacity) {
+        out.assign(capacity, 0xEE);
+        return flash.LoadFile(name, out.data(), 0, static_cast<uint32_t>(capacity));
+    }
+    uint8_t* Slot(int sector, int slot) { return medium.Sector(sector) + slot * 32; }
+    uint16_t MediumFat(int n) { return GetU16(medium.Sector(1), static_cast<size_t>(n) * 2); }
+    // Puts an entry straight onto the medium.
+    void PutEntry(int sector, int slot, const char* name11, uint8_t attr, uint16_t cluster, uint32_t size) {
+        uint8_t* e = Slot(sector, slot);
+        std::memcpy(e, name11, 11);
+        e[11] = attr;
+        PutU16(e, 26, cluster);
+        PutU32(e, 28, size);
+    }
+    std::vector<uint16_t> Writes() {
+        std::vector<uint16_t> w;
+        for (const auto& r : medium.Log())
+            if (r.Cmd == W) w.push_back(r.Sector);
+        return w;
+    }
+};
+
+struct Dir : FileOps {};
+
+}  // namespace
+
+// ---------------------------------------------------------------- transfers
+
+TEST_F(FileOps, InitTransfers) {
+    ASSERT_EQ(flash.InitFlash(), feOk);
+    EXPECT_EQ(medium.Log(), (Seq{{cmdIdentify, 0}} + Span(R, 0, 5)));
+    EXPECT_TRUE(flash.FMounted);
+    EXPECT_EQ(flash.FBytesPerSector, 512u);
+    EXPECT_EQ(flash.FSectorsPerCluster, 4);
+    EXPECT_EQ(flash.FSectorsPerFAT, 5);
+    EXPECT_EQ(flash.FFirstRootSector, 6);
+    EXPECT_EQ(flash.FFirstDataSector, 38);
+    EXPECT_EQ(flash.FRootDirSectors, 32);
+    EXPECT_EQ(flash.FClusterCount, 1024);
+    EXPECT_EQ(flash.FCurDir, 1);
+    EXPECT_EQ(flash.FFat[0], 0xFFF0);
+    EXPECT_EQ(flash.FFat[1], 0xFFFF);
+    EXPECT_EQ(flash.FClusterBuf.size(), 2048u);
+    EXPECT_EQ(flash.FFat.size(), 5u * 256);
+}
+
+TEST_F(FileOps, FormatTransfers) {
+    ASSERT_EQ(flash.FormatFlash(0), feOk);
+    const Seq expect = Span(W, 6, 37) + Span(W, 0, 0) + Span(W, 1, 5);
+    EXPECT_EQ(medium.Log(), expect);
+
+    flash.FMediumSize = 0;  // the port was released: identify again
+    medium.ClearLog();
+    ASSERT_EQ(flash.FormatFlash(0), feOk);
+    EXPECT_EQ(medium.Log(), (Seq{{cmdIdentify, 0}} + expect));
+}
+
+TEST_F(FileOps, SaveLoadDeleteAttrTransfers) {
+    ASSERT_EQ(Save("prog.lst", 5000), feOk);  // three clusters
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(W, 6, 9) + Span(W, Sec(2), Sec(5) - 1) + Span(R, 6, 9) +
+                                Span(W, 6, 9) + Span(W, 1, 5));
+
+    medium.ClearLog();
+    std::vector<uint8_t> out;
+    ASSERT_EQ(Load("PROG.LST", out, 5000), feOk);
+    EXPECT_EQ(out, Pattern(5000, 1));
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(R, Sec(2), Sec(5) - 1));
+
+    medium.ClearLog();
+    uint32_t size = 0;
+    ASSERT_EQ(flash.GetFileAttr("prog.lst", size, 0), feOk);
+    EXPECT_EQ(size, 5000u);
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9));
+
+    medium.ClearLog();
+    ASSERT_EQ(flash.DeleteFile("Prog.Lst", 0), feOk);
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(W, 6, 9) + Span(W, 1, 5));
+    EXPECT_EQ(Slot(6, 0)[0], 0xE5);
+    for (int c = 2; c <= 4; ++c) {
+        EXPECT_EQ(flash.FFat[c], 0);
+        EXPECT_EQ(MediumFat(c), 0);
+    }
+}
+
+TEST_F(FileOps, ReadDirListsTheRootUpToTheEndMark) {
+    EXPECT_EQ(flash.ReadDir(0, nullptr), feDiskEmpty);
+    EXPECT_EQ(flash.FFiles.Count(), 0);
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9));
+
+    ASSERT_EQ(Save("b.txt", 10), feOk);
+    ASSERT_EQ(Save("a.lst", 3), feOk);
+    ASSERT_EQ(flash.DeleteFile("b.txt", 0), feOk);
+    ASSERT_EQ(Save("c", 0), feOk);  // goes into the deleted slot 0
+    PutEntry(6, 2, "LABEL      ", 0x08, 0, 0);
+    PutEntry(6, 3, "SUB        ", 0x10, 0, 0);
+    PutEntry(6, 4, "OLD     TXT", 0x00, 9, 7);
+    Slot(6, 4)[0] = 0xE5;
+    medium.ClearLog();
+    ASSERT_EQ(flash.ReadDir(0, nullptr), feOk);
+    ASSERT_EQ(flash.FFiles.Count(), 4);
+    EXPECT_EQ(flash.FFiles.Strings(0), "C");
+    EXPECT_EQ(flash.FFiles.Strings(1), "A.LST");
+    EXPECT_EQ(flash.FFiles.Sizes(1), 3);
+    EXPECT_FALSE(flash.FFiles.Flags(1));
+    EXPECT_EQ(flash.FFiles.Strings(2), "LABEL");  // no attribute is examined
+    EXPECT_EQ(flash.FFiles.Strings(3), "SUB");
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9));
+
+    ASSERT_EQ(flash.ReadDir(0, "*.LST"), feOk);
+    ASSERT_EQ(flash.FFiles.Count(), 1);
+    EXPECT_EQ(flash.ReadDir(0, "*.ISO"), feDiskEmpty);
+}
+
+// ---------------------------------------------------------------- chains
+
+TEST_F(FileOps, ChainLengthsOnTheMedium) {
+    ASSERT_EQ(Save("empty", 0), feOk);
+    ASSERT_EQ(Save("exact", 2048), feOk);
+    ASSERT_EQ(Save("over", 2049), feOk);
+    EXPECT_EQ(GetU16(Slot(6, 0), 26), 2);
+    EXPECT_EQ(GetU32(Slot(6, 0), 28), 0u);
+    EXPECT_EQ(MediumFat(2), 0xFFFF);  // the empty file has one cluster
+    EXPECT_EQ(MediumFat(3), 4);       // 2048 bytes: two clusters, the second unused
+    EXPECT_EQ(MediumFat(4), 0xFFFF);
+    EXPECT_EQ(MediumFat(5), 6);  // 2049 bytes: two clusters
+    EXPECT_EQ(MediumFat(6), 0xFFFF);
+    EXPECT_EQ(MediumFat(7), 0);
+
+    medium.ClearLog();
+    std::vector<uint8_t> out;
+    ASSERT_EQ(Load("empty", out, 0), feOk);
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(R, Sec(2), Sec(3) - 1));
+    medium.ClearLog();
+    ASSERT_EQ(Load("exact", out, 2048), feOk);
+    EXPECT_EQ(out, Pattern(2048, 1));
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(R, Sec(3), Sec(5) - 1));
+}
+
+TEST_F(FileOps, RoundTripsSurviveARemount) {
+    const size_t sizes[] = {0, 1, 511, 512, 2047, 2048, 2049, 4096, 6143, 10000, 65539};
+    int i = 0;
+    for (size_t n : sizes) {
+        const std::string name = "F" + std::to_string(i) + ".BIN";
+        ASSERT_EQ(Save(name.c_str(), n, static_cast<uint32_t>(100 + i)), feOk) << n;
+        ++i;
+    }
+    TFlash other;  // a second PC side mounting the same medium
+    medium.Attach(other);
+    ASSERT_EQ(other.InitFlash(), feOk);
+    EXPECT_EQ(other.FFat, flash.FFat);
+    i = 0;
+    for (size_t n : sizes) {
+        const std::string name = "f" + std::to_string(i) + ".bin";
+        std::vector<uint8_t> out(n + 5, 0xEE);
+        ASSERT_EQ(other.LoadFile(name.c_str(), out.data(), 0, static_cast<uint32_t>(n)), feOk) << n;
+        EXPECT_TRUE(std::equal(out.begin(), out.begin() + static_cast<long>(n), Pattern(n, 100 + i).begin())) << n;
+        EXPECT_EQ(out[n], 0xEE) << n;  // nothing past the size given
+        uint32_t size = 0;
+        EXPECT_EQ(other.GetFileAttr(name.c_str(), size, 0), feOk);
+        EXPECT_EQ(size, n);
+        ++i;
+    }
+    EXPECT_EQ(other.ReadDir(0, nullptr), feOk);
+    EXPECT_EQ(other.FFiles.Count(), static_cast<int>(std::size(sizes)));
+}
+
+TEST_F(FileOps, LoadSizes) {
+    ASSERT_EQ(Save("a", 3000), feOk);
+    medium.ClearLog();
+    std::vector<uint8_t> out;
+    EXPECT_EQ(Load("a", out, 2999), feNoRoom);
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9));  // no cluster read
+    EXPECT_EQ(flash.LoadFile("a", nullptr, 0, 5000), feNoRoom);
+    ASSERT_EQ(Load("a", out, 5000), feOk);  // a larger destination: the rest is zero
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + 3000, Pattern(3000, 1).begin()));
+    EXPECT_TRUE(std::all_of(out.begin() + 3000, out.end(), [](uint8_t b) { return b == 0; }));
+}
+
+// ---------------------------------------------------------------- names and state
+
+TEST_F(FileOps, ExistingNameWritesNothing) {
+    ASSERT_EQ(Save("prog.lst", 100), feOk);
+    medium.ClearLog();
+    EXPECT_EQ(Save("PROG.LST", 100, 2), feExists);
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9));
+    EXPECT_EQ(flash.FPendingEntry, 0u);
+    EXPECT_EQ(flash.FFat[3], 0);
+}
+
+TEST_F(FileOps, UnmountedAndRejectedNames) {
+    TFlash fresh;
+    test::TMemMedium m2;
+    m2.Attach(fresh);
+    uint32_t size = 0;
+    const uint8_t d = 1;
+    fresh.FFiles.AddFile("X", 1, true);
+    EXPECT_EQ(fresh.ReadDir(0, nullptr), feUnformatted);
+    EXPECT_EQ(fresh.FFiles.Count(), 0);
+    EXPECT_EQ(fresh.SaveFile("a", &d, 0, 1), feUnformatted);
+    EXPECT_EQ(fresh.LoadFile("a", &size, 0, 4), feUnformatted);
+    EXPECT_EQ(fresh.DeleteFile("a", 0), feUnformatted);
+    EXPECT_EQ(fresh.GetFileAttr("a", size, 0), feUnformatted);
+    EXPECT_EQ(fresh.MakeDir("a", 0), feUnformatted);
+    EXPECT_EQ(fresh.RenameFile(), feUnformatted);
+    EXPECT_EQ(fresh.ChangeDir(), feUnformatted);
+    EXPECT_EQ(fresh.RemoveDir(), feUnformatted);
+    EXPECT_TRUE(m2.Log().empty());
+
+    EXPECT_EQ(flash.SaveFile(" a", &d, 0, 1), feBadName);
+    EXPECT_EQ(flash.SaveFile(nullptr, &d, 0, 1), feBadName);
+    EXPECT_EQ(flash.MakeDir(" a", 0), feBadName);
+    EXPECT_TRUE(medium.Log().empty());
+    EXPECT_EQ(flash.LoadFile(" a", &size, 0, 4), feBadName);
+    EXPECT_EQ(flash.DeleteFile(" a", 0), feBadName);
+    EXPECT_EQ(flash.GetFileAttr(" a", size, 0), feBadName);
+    EXPECT_EQ(flash.SaveFile("a", nullptr, 0, 10), feFileEmpty);
+    EXPECT_EQ(Writes().size(), 0u);
+    EXPECT_EQ(flash.RenameFile(), feOk);
+    EXPECT_EQ(flash.ChangeDir(), feOk);
+    EXPECT_EQ(flash.RemoveDir(), feOk);
+}
+
+TEST_F(FileOps, DeleteOfAnAbsentNameWritesNothing) {
+    EXPECT_EQ(flash.DeleteFile("none", 0), feNotFound);
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9));
+}
+
+TEST_F(FileOps, DeletedClustersAreTakenAgain) {
+    ASSERT_EQ(Save("a", 5000), feOk);  // 2, 3, 4
+    ASSERT_EQ(Save("b", 10), feOk);    // 5
+    ASSERT_EQ(flash.DeleteFile("a", 0), feOk);
+    ASSERT_EQ(Save("c", 3000), feOk);  // 2, 3
+    EXPECT_EQ(GetU16(Slot(6, 0), 26), 2);
+    EXPECT_EQ(MediumFat(2), 3);
+    EXPECT_EQ(MediumFat(3), 0xFFFF);
+    EXPECT_EQ(MediumFat(4), 0);
+    EXPECT_EQ(MediumFat(5), 0xFFFF);
+}
+
+// ---------------------------------------------------------------- abort, full volume
+
+TEST_F(FileOps, AbortAfterTheFirstCluster) {
+    medium.OnExchange = [&](uint8_t cmd, uint16_t sector) {
+        if (cmd == W && sector == Sec(2) + 3) flash.FAbort = true;
+    };
+    EXPECT_EQ(Save("a", 5000), feAborted);
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(W, 6, 9) + Span(W, Sec(2), Sec(3) - 1) + Span(R, 6, 9) +
+                                Span(W, 6, 9) + Span(W, 1, 5));
+    EXPECT_EQ(Slot(6, 0)[0], 0xE5);
+    EXPECT_EQ(flash.FPendingEntry, 0u);
+    // The cluster taken is free again, in memory and on the medium.
+    EXPECT_EQ(flash.FFat[2], 0);
+    EXPECT_EQ(MediumFat(2), 0);
+
+    medium.OnExchange = nullptr;
+    ASSERT_EQ(Save("b", 10), feOk);
+    EXPECT_EQ(GetU16(Slot(6, 0), 26), 2);  // the slot and the cluster are reused
+}
+
+TEST_F(FileOps, AbortDuringALoadDeliversNoFile) {
+    ASSERT_EQ(Save("a", 5000), feOk);
+    medium.ClearLog();
+    medium.OnExchange = [&](uint8_t cmd, uint16_t sector) {
+        if (cmd == R && sector == Sec(2)) flash.FAbort = true;
+    };
+    std::vector<uint8_t> out;
+    EXPECT_EQ(Load("a", out, 5000), feAborted);
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(R, Sec(2), Sec(3) - 1));
+}
+
+TEST_F(FileOps, FullVolumeDuringASave) {
+    const uint32_t big = 1011 * 2048 + 100;  // clusters 2..1013
+    ASSERT_EQ(Save("big", big), feOk);
+    EXPECT_EQ(flash.FFat[1013], 0xFFFF);
+    medium.ClearLog();
+    EXPECT_EQ(Save("three", 4097), feNoRoom);  // takes 1014 and 1015, then finds none
+    for (uint16_t s : Writes()) {
+        const bool dir = s >= 6 && s <= 9, fat = s >= 1 && s <= 5, data = s >= Sec(1014) && s < Sec(1016);
+        EXPECT_TRUE(dir || fat || data) << s;  // nothing written for a cluster 0
+    }
+    EXPECT_EQ(Slot(6, 1)[0], 0xE5);
+    EXPECT_EQ(flash.FPendingEntry, 0u);
+    EXPECT_EQ(flash.FFat[1014], 0);
+    EXPECT_EQ(flash.FFat[1015], 0);
+    EXPECT_EQ(MediumFat(1014), 0);
+    EXPECT_EQ(MediumFat(1015), 0);
+    // Entries past the data clusters are never taken.
+    for (size_t n = 1016; n < flash.FFat.size(); ++n) ASSERT_EQ(flash.FFat[n], 0) << n;
+
+    ASSERT_EQ(Save("two", 2048), feOk);  // exactly the two clusters left
+    EXPECT_EQ(MediumFat(1014), 1015);
+    medium.ClearLog();
+    EXPECT_EQ(Save("more", 1), feNoRoom);
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9));
+
+    std::vector<uint8_t> out;
+    ASSERT_EQ(Load("big", out, big), feOk);
+    EXPECT_EQ(out, Pattern(big, 1));
+}
+
+// ---------------------------------------------------------------- damaged volumes
+
+TEST_F(FileOps, DamagedChainsAreReportedNotFollowed) {
+    ASSERT_EQ(Save("a", 5000), feOk);  // 2 -> 3 -> 4
+    const auto good = flash.FFat;
+    std::vector<uint8_t> out;
+    const uint16_t bad[] = {2000, 1, 0, 0xFFFF, 2 /* loop */, 3 /* loop onto itself */};
+    for (uint16_t v : bad) {
+        flash.FFat = good;
+        flash.FFat[3] = v;
+        medium.ClearLog();
+        EXPECT_EQ(Load("a", out, 5000), feUnformatted) << v;
+        EXPECT_EQ(medium.Log(), Span(R, 6, 9)) << v;  // no cluster read at all
+    }
+    // A loop behind the last cluster holding data is found too (exact multiple).
+    ASSERT_EQ(Save("b", 4096), feOk);  // 5 -> 6 -> 7
+    flash.FFat[6] = 5;
+    EXPECT_EQ(Load("b", out, 4096), feUnformatted);
+    flash.FFat[6] = 0xFFFF;  // written elsewhere without the unused cluster
+    ASSERT_EQ(Load("b", out, 4096), feOk);
+    EXPECT_EQ(out, Pattern(4096, 1));
+}
+
+TEST_F(FileOps, DeleteReleasesADamagedChainUpToTheDamage) {
+    ASSERT_EQ(Save("a", 5000), feOk);  // 2 -> 3 -> 4
+    flash.FFat[3] = 2000;
+    EXPECT_EQ(flash.DeleteFile("a", 0), feUnformatted);
+    EXPECT_EQ(Slot(6, 0)[0], 0xE5);
+    EXPECT_EQ(MediumFat(2), 0);
+    EXPECT_EQ(MediumFat(3), 0);
+    EXPECT_EQ(MediumFat(4), 0xFFFF);  // beyond the damage: left alone
+
+    ASSERT_EQ(Save("b", 5000), feOk);  // 2 -> 3 -> 5
+    flash.FFat[5] = 2;                 // loop back to the start
+    EXPECT_EQ(flash.DeleteFile("b", 0), feUnformatted);
+    EXPECT_EQ(flash.FFat[2], 0);
+    EXPECT_EQ(flash.FFat[3], 0);
+    EXPECT_EQ(flash.FFat[5], 0);
+}
+
+TEST_F(FileOps, EntriesWithAFirstClusterOutsideTheVolume) {
+    PutEntry(6, 0, "FAR     TXT", 0x20, 2000, 10);
+    PutEntry(6, 1, "NIL     TXT", 0x20, 0, 10);
+    std::vector<uint8_t> out;
+    medium.ClearLog();
+    EXPECT_EQ(Load("far.txt", out, 10), feUnformatted);
+    EXPECT_EQ(Load("nil.txt", out, 10), feUnformatted);
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(R, 6, 9));
+    uint32_t size = 0;
+    EXPECT_EQ(flash.GetFileAttr("far.txt", size, 0), feOk);  // the archive bit does not matter
+    EXPECT_EQ(size, 10u);
+    const auto fat = flash.FFat;
+    EXPECT_EQ(flash.DeleteFile("far.txt", 0), feUnformatted);
+    EXPECT_EQ(Slot(6, 0)[0], 0xE5);
+    EXPECT_EQ(flash.FFat, fat);
+}
+
+TEST_F(FileOps, EmptyFileWithoutACluster) {
+    PutEntry(6, 0, "EMPTY   TXT", 0x20, 0, 0);  // as other systems write an empty file
+    std::vector<uint8_t> out;
+    medium.ClearLog();
+    ASSERT_EQ(Load("empty.txt", out, 0), feOk);
+    ASSERT_EQ(Load("empty.txt", out, 4), feOk);
+    EXPECT_EQ(out, std::vector<uint8_t>(4, 0));
+    EXPECT_EQ(flash.DeleteFile("empty.txt", 0), feOk);
+    EXPECT_EQ(Slot(6, 0)[0], 0xE5);
+}
+
+// ---------------------------------------------------------------- failed transfers
+
+TEST_F(FileOps, FailedMountReadsLeaveTheWorkerUnmounted) {
+    medium.FailSector(R, 0, 1);
+    EXPECT_EQ(flash.InitFlash(), feUnknownDevice);
+    EXPECT_FALSE(flash.FMounted);
+    EXPECT_EQ(medium.Log(), (Seq{{cmdIdentify, 0}, {R, 0}}));
+
+    medium.ClearFaults();
+    medium.ClearLog();
+    medium.FailSector(R, 3, 5);
+    EXPECT_EQ(flash.InitFlash(), feUnknownDevice);
+    EXPECT_FALSE(flash.FMounted);
+    EXPECT_EQ(medium.Log(), (Seq{{cmdIdentify, 0}} + Span(R, 0, 3)));
+    EXPECT_EQ(Save("a", 10), feUnformatted);  // no cluster is taken from a partial FAT
+
+    medium.ClearFaults();
+    ASSERT_EQ(flash.InitFlash(), feOk);
+    ASSERT_EQ(Save("a", 10), feOk);
+}
+
+TEST_F(FileOps, FailedDirectoryReadsAreNeverWrittenBack) {
+    for (int i = 0; i < 64; ++i) ASSERT_EQ(Save(("F" + std::to_string(i)).c_str(), 1), feOk);
+    medium.FailSector(R, 10, 1);
+    medium.ClearLog();
+    EXPECT_EQ(Save("new", 1), feLinkError);
+    EXPECT_EQ(flash.DeleteFile("none", 0), feLinkError);
+    uint32_t size = 0;
+    EXPECT_EQ(flash.GetFileAttr("none", size, 0), feLinkError);
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_EQ(flash.FPendingEntry, 0u);
+    flash.FFiles.AddFile("stale", 1, false);
+    EXPECT_EQ(flash.ReadDir(0, nullptr), feLinkError);
+    EXPECT_EQ(flash.FFiles.Count(), 0);  // no partial list
+    EXPECT_EQ(flash.FFat[66], 0);
+
+    medium.ClearFaults();
+    medium.ClearLog();
+    medium.FailSector(R, 7, 4);  // busy on a read is reported as not ready
+    EXPECT_EQ(flash.DeleteFile("F3", 0), feNotReady);
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_EQ(Slot(6, 3)[0], 'F');
+}
+
+TEST_F(FileOps, FailedFinishReachesTheCaller) {
+    // The 13th exchange of a one-cluster save is the read of the entry's block.
+    medium.FailNth(13, 1);
+    EXPECT_EQ(Save("a", 10), feLinkError);
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(W, 6, 9) + Span(W, Sec(2), Sec(3) - 1) + Span(R, 6, 6));
+    EXPECT_EQ(flash.FPendingEntry, 0u);  // later operations are not blocked
+    EXPECT_EQ(flash.FFat[2], 0xFFFF);    // kept: the entry on the medium names it
+
+    medium.ClearLog();
+    medium.FailSector(W, 3, 5);  // the FAT write
+    EXPECT_EQ(Save("b", 10), feLinkError);
+    EXPECT_EQ(flash.FPendingEntry, 0u);
+    medium.ClearFaults();
+    uint32_t size = 0;
+    EXPECT_EQ(flash.GetFileAttr("b", size, 0), feOk);
+    EXPECT_EQ(size, 10u);
+}
+
+TEST_F(FileOps, FailedClusterWriteDiscardsTheEntry) {
+    medium.FailSector(W, Sec(3) + 1, 3);  // device busy on the second cluster
+    EXPECT_EQ(Save("a", 3000), feNotReady);
+    EXPECT_EQ(Slot(6, 0)[0], 0xE5);
+    EXPECT_EQ(flash.FFat[2], 0);
+    EXPECT_EQ(flash.FFat[3], 0);
+    EXPECT_EQ(MediumFat(2), 0);
+    EXPECT_EQ(flash.FPendingEntry, 0u);
+
+    medium.ClearFaults();
+    medium.FailSector(W, 6, 5);  // the new entry cannot be written
+    medium.ClearLog();
+    EXPECT_EQ(Save("a", 3000), feLinkError);
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(W, 6, 6));
+    EXPECT_EQ(flash.FFat[2], 0);
+    EXPECT_EQ(flash.FPendingEntry, 0u);
+}
+
+TEST_F(FileOps, FailedClusterReadEndsTheLoad) {
+    ASSERT_EQ(Save("a", 5000), feOk);
+    medium.FailSector(R, Sec(3) + 1, 1);
+    medium.ClearLog();
+    std::vector<uint8_t> out;
+    EXPECT_EQ(Load("a", out, 5000), feLinkError);
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(R, Sec(2), Sec(3) + 1));
+}
+
+TEST_F(FileOps, FailedFormatWrites) {
+    medium.FailSector(W, 10, 4);
+    EXPECT_EQ(flash.FormatFlash(0), feNotReady);
+    EXPECT_FALSE(flash.FMounted);
+    EXPECT_EQ(medium.Log(), Span(W, 6, 10));
+
+    medium.ClearFaults();
+    medium.ClearLog();
+    medium.FailSector(W, 0, 1);
+    EXPECT_EQ(flash.FormatFlash(0), feLinkError);
+    EXPECT_FALSE(flash.FMounted);
+    EXPECT_EQ(medium.Log(), Span(W, 6, 37) + Span(W, 0, 0));
+
+    medium.ClearFaults();
+    medium.FailSector(W, 2, 5);
+    EXPECT_EQ(flash.FormatFlash(0), feLinkError);
+    EXPECT_FALSE(flash.FMounted);
+}
+
+TEST_F(FileOps, FailedDeleteFatWrite) {
+    ASSERT_EQ(Save("a", 10), feOk);
+    medium.FailSector(W, 1, 3);
+    EXPECT_EQ(flash.DeleteFile("a", 0), feNotReady);
+}
+
+// ---------------------------------------------------------------- directory slots
+
+TEST_F(Dir, SixtyFifthFileGoesIntoTheSecondBlock) {
+    for (int i = 0; i < 64; ++i) ASSERT_EQ(Save(("F" + std::to_string(i)).c_str(), 1), feOk);
+    const std::vector<uint8_t> first(medium.Sector(6), medium.Sector(10));
+    medium.ClearLog();
+    ASSERT_EQ(Save("last.lst", 300), feOk);
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(R, 10, 13) + Span(R, 6, 9) + Span(R, 10, 13) + Span(W, 10, 13) +
+                                Span(W, Sec(66), Sec(67) - 1) + Span(R, 10, 13) + Span(W, 10, 13) + Span(W, 1, 5));
+    EXPECT_EQ(std::memcmp(Slot(10, 0), "LAST    LST", 11), 0);
+    EXPECT_EQ(GetU32(Slot(10, 0), 28), 300u);
+    EXPECT_EQ(GetU16(Slot(10, 0), 26), 66);
+    EXPECT_TRUE(std::equal(first.begin(), first.end(), medium.Sector(6)));
+
+    // A name in the last slot of the first block is found by the creation.
+    medium.ClearLog();
+    EXPECT_EQ(Save("f63", 1), feExists);
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9));
+
+    ASSERT_EQ(flash.ReadDir(0, nullptr), feOk);
+    EXPECT_EQ(flash.FFiles.Count(), 65);
+}
+
+TEST_F(Dir, DeletedSlotIsReusedFirst) {
+    ASSERT_EQ(Save("a", 1), feOk);
+    ASSERT_EQ(Save("b", 1), feOk);
+    ASSERT_EQ(Save("c", 1), feOk);
+    ASSERT_EQ(flash.DeleteFile("b", 0), feOk);
+    Slot(6, 1)[12] = 0x77;  // what the slot held stays
+    ASSERT_EQ(Save("d", 5), feOk);
+    EXPECT_EQ(std::memcmp(Slot(6, 1), "D          ", 11), 0);
+    EXPECT_EQ(Slot(6, 1)[12], 0x77);
+    EXPECT_EQ(GetU32(Slot(6, 1), 28), 5u);
+    EXPECT_EQ(Slot(6, 3)[0], 0);
+}
+
+TEST_F(Dir, DirectoryOfTheSameNameDoesNotBlockAFile) {
+    std::memset(medium.Sector(Sec(2)), 0x6B, 2048);
+    medium.ClearLog();
+    ASSERT_EQ(flash.MakeDir("x.txt", 0), feOk);
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(W, 6, 9) + Span(W, Sec(2), Sec(3) - 1) + Span(R, 6, 9) +
+                                Span(W, 6, 9) + Span(W, 1, 5));
+    EXPECT_EQ(Slot(6, 0)[11], 0x10);
+    EXPECT_EQ(MediumFat(2), 0xFFFF);
+    EXPECT_EQ(flash.FPendingEntry, 0u);
+    EXPECT_TRUE(std::all_of(medium.Sector(Sec(2)), medium.Sector(Sec(3)), [](uint8_t b) { return b == 0; }));
+
+    EXPECT_EQ(flash.MakeDir("X.TXT", 0), feExists);
+    uint32_t size = 0;
+    EXPECT_EQ(flash.GetFileAttr("x.txt", size, 0), feNotFound);  // a directory is not a file
+    ASSERT_EQ(Save("x.txt", 10), feOk);
+    EXPECT_EQ(flash.GetFileAttr("x.txt", size, 0), feOk);
+    EXPECT_EQ(size, 10u);
+    ASSERT_EQ(flash.ReadDir(0, nullptr), feOk);
+    ASSERT_EQ(flash.FFiles.Count(), 2);
+    EXPECT_EQ(flash.FFiles.Strings(0), "X.TXT");
+    EXPECT_EQ(flash.FFiles.Strings(1), "X.TXT");
+}
+
+TEST_F(Dir, FullRootDirectory) {
+    char name[12];
+    for (int i = 0; i < 512; ++i) {
+        std::snprintf(name, sizeof name, "N%-7dTXT", i);
+        PutEntry(6 + i / 16, i % 16, name, 0, 0, 0);
+    }
+    medium.ClearLog();
+    EXPECT_EQ(Save("new", 1), feNoRoom);
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_EQ(flash.FFat[2], 0);  // the cluster meant for it is not lost
+    ASSERT_EQ(flash.ReadDir(0, nullptr), feOk);
+    EXPECT_EQ(flash.FFiles.Count(), 512);
+
+    Slot(37, 15)[0] = 0xE5;  // the very last slot is free
+    medium.ClearLog();
+    ASSERT_EQ(Save("new", 1), feOk);
+    EXPECT_EQ(std::memcmp(Slot(37, 15), "NEW        ", 11), 0);
+    EXPECT_EQ(Save("n511.txt", 1), feNoRoom);  // full again
+}
+
+TEST(DirGeometry, RootNotAWholeNumberOfBlocks) {
+    // 80 root entries fill 5 sectors (2..6); the second block read (6..9)
+    // reaches into the data area, whose sectors must never take an entry.
+    test::TMemMedium medium(64);
+    TFlash flash;
+    medium.Attach(flash);
+    TVolumeGeometry g;
+    g.SectorsPerCluster = 4;
+    g.ReservedSectors = 1;
+    g.NumFATs = 1;
+    g.RootEntries = 80;
+    g.SectorsPerFAT = 1;
+    g.TotalSectors = 64;
+    ASSERT_TRUE(DeriveGeometry(g));
+    ASSERT_EQ(g.FirstDataSector, 7);
+    EncodeBootSector(g, medium.Sector(0));
+    PutU16(medium.Sector(1), 0, 0xFFF0);
+    PutU16(medium.Sector(1), 2, 0xFFFF);
+    for (int s = 7; s < 64; ++s) std::memset(medium.Sector(s), 0x41, 512);
+    for (int i = 0; i < 79; ++i) {  // empty files written elsewhere; slot 79 stays free
+        uint8_t* e = medium.Sector(2) + i * 32;
+        char name[12];
+        std::snprintf(name, sizeof name, "E%-10d", i);
+        std::memcpy(e, name, 11);
+    }
+    ASSERT_EQ(flash.InitFlash(), feOk);
+    const uint8_t d = 1;
+    medium.ClearLog();
+    ASSERT_EQ(flash.SaveFile("last", &d, 0, 1), feOk);
+    EXPECT_EQ(std::memcmp(medium.Sector(6) + 15 * 32, "LAST       ", 11), 0);
+    EXPECT_EQ(medium.Log().front(), (TExchangeRecord{R, 2}));
+    EXPECT_EQ(flash.SaveFile("more", &d, 0, 1), feNoRoom);
+    EXPECT_EQ(flash.FFat[3], 0);
+    // Sector 7 is the first of cluster 2, which holds "last": it is read with
+    // the second block but never taken for directory slots.
+    EXPECT_EQ(medium.Sector(7)[0], 1);
+    EXPECT_TRUE(std::all_of(medium.Sector(7) + 1, medium.Sector(7) + 512, [](uint8_t b) { return b == 0; }));
+    ASSERT_EQ(flash.ReadDir(0, nullptr), feOk);
+    EXPECT_EQ(flash.FFiles.Count(), 80);
+}
+
+// ---------------------------------------------------------------- 16-bit sectors, hostile contents
+
+TEST(FileOpsLarge, SectorNumbersNeverPass65535) {
+    test::TMemMedium medium(65536);
+    TFlash flash;
+    medium.Attach(flash);
+    TVolumeGeometry g;
+    g.SectorsPerCluster = 4;
+    g.ReservedSectors = 1;
+    g.NumFATs = 1;
+    g.RootEntries = 512;
+    g.SectorsPerFAT = 69;
+    g.TotalSectors = 70000;
+    ASSERT_TRUE(DeriveGeometry(g));
+    EncodeBootSector(g, medium.Sector(0));
+    PutU16(medium.Sector(1), 0, 0xFFF0);
+    PutU16(medium.Sector(1), 2, 0xFFFF);
+    ASSERT_EQ(flash.InitFlash(), feOk);
+    EXPECT_EQ(flash.FTotalSectors, 70000u);
+    const uint16_t last = flash.FLastCluster;
+    for (uint32_t n = 2; n < last; ++n) flash.FFat[n] = 0xFFFF;
+
+    medium.ClearLog();
+    EXPECT_EQ(flash.SaveFile("two", std::vector<uint8_t>(2049).data(), 0, 2049), feNoRoom);
+    const uint16_t lastSector = static_cast<uint16_t>(g.ClusterSector(last));
+    for (const auto& r : medium.Log()) {
+        if (r.Cmd != W) continue;
+        const bool ok = (r.Sector >= 70 && r.Sector < 74) || (r.Sector >= 1 && r.Sector <= 69) ||
+                        (r.Sector >= lastSector && r.Sector <= lastSector + 3);
+        EXPECT_TRUE(ok) << r.Sector;
+    }
+    EXPECT_LE(lastSector + 3, 65535);
+    const auto d = Pattern(100, 9);
+    ASSERT_EQ(flash.SaveFile("one", d.data(), 0, 100), feOk);
+    EXPECT_EQ(std::memcmp(medium.Sector(lastSector), d.data(), 100), 0);
+}
+
+TEST(FileOpsLarge, HostileContentsNeverCrash) {
+    std::mt19937 rng(1234);
+    for (int round = 0; round < 300; ++round) {
+        test::TMemMedium medium(256);
+        TFlash flash;
+        medium.Attach(flash);
+        for (auto& b : medium.Bytes()) b = static_cast<uint8_t>(rng() % 4 == 0 ? rng() : 0);
+        // Sectors 1..40 look like FAT entries and directory slots with small
+        // cluster numbers and sizes, so chains are walked and files loaded.
+        for (uint32_t off = 512; off < 41 * 512; off += 32) {
+            uint8_t* e = medium.Bytes().data() + off;
+            for (int k = 0; k < 26; k += 2) PutU16(e, static_cast<size_t>(k), static_cast<uint16_t>(rng() % 8 ? rng() % 300 : 0xFFFF));
+            if (rng() % 2)
+                for (int k = 0; k < 11; ++k) e[k] = static_cast<uint8_t>(k > 3 && rng() % 3 ? ' ' : 'A' + rng() % 26);
+            e[0] = static_cast<uint8_t>(rng() % 10 ? 'A' + rng() % 26 : rng());
+            e[11] = static_cast<uint8_t>(rng() % 4 ? 0 : rng());
+            PutU16(e, 26, static_cast<uint16_t>(rng() % 300));
+            PutU32(e, 28, rng() % 8 ? rng() % 8000 : rng());
+        }
+        uint8_t* s = medium.Sector(0);
+        s[510] = 0x55;
+        s[511] = 0xAA;
+        s[13] = static_cast<uint8_t>(1u << (rng() % 4));
+        PutU16(s, 14, static_cast<uint16_t>(rng() % 4));  // 0 must count as unformatted
+        s[16] = static_cast<uint8_t>(1 + rng() % 2);
+        PutU16(s, 17, static_cast<uint16_t>(16 + rng() % 64));
+        PutU16(s, 19, static_cast<uint16_t>(rng() % 400));
+        PutU16(s, 22, static_cast<uint16_t>(1 + rng() % 3));
+        if (flash.InitFlash() != feOk) continue;
+        flash.ReadDir(0, nullptr);
+        std::vector<uint8_t> buf(64 * 1024);
+        for (int i = 0; i < flash.FFiles.Count(); ++i) {
+            const std::string n = flash.FFiles.Strings(i);
+            flash.LoadFile(n.c_str(), buf.data(), 0, static_cast<uint32_t>(buf.size()));
+            if (rng() % 2) flash.DeleteFile(n.c_str(), 0);
+        }
+        flash.SaveFile("x.lst", buf.data(), 0, static_cast<uint32_t>(rng() % 20000));
+        EXPECT_EQ(flash.FPendingEntry, 0u);
+        for (const auto& r : medium.Log()) {
+            if (r.Cmd == W) {
+                EXPECT_NE(r.Sector, 0);  // the boot sector is never overwritten by a file
+            }
+        }
+    }
+}

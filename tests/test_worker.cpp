@@ -1,0 +1,270 @@
+// The worker thread: its request loop, completions, hook, texts and the
+// initialisation codes.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/cp1251.h"
+#include "flashfs/fs_flash.h"
+#include "tests/mem_medium.h"
+
+using namespace skarvel;
+
+namespace {
+
+// Stands in for the window: records every completion it is sent.
+class TRecordingTarget : public TMessageTarget {
+public:
+    void PostMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            messages_.push_back({msg, wParam, lParam});
+        }
+        cond_.notify_all();
+    }
+    // Waits until n messages have arrived (the limit only keeps a broken
+    // worker from hanging the test run).
+    std::vector<TMessage> WaitFor(size_t n) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        cond_.wait_for(lock, std::chrono::seconds(20), [&] { return messages_.size() >= n; });
+        return messages_;
+    }
+    std::vector<TMessage> Messages() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return messages_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cond_;
+    std::vector<TMessage> messages_;
+};
+
+uint8_t Op(const TMessage& m) { return static_cast<uint8_t>(m.WParam & 0xFF); }
+uint8_t Err(const TMessage& m) { return static_cast<uint8_t>((m.WParam >> 8) & 0xFF); }
+
+struct WorkerFixture : ::testing::Test {
+    test::TMemMedium medium;
+    TRecordingTarget window;
+    TFlash flash;
+    WorkerFixture() {
+        medium.Attach(flash);
+        flash.FWindow = &window;
+    }
+};
+
+}  // namespace
+
+TEST_F(WorkerFixture, RequestsCompleteInOrderWithTheirArguments) {
+    flash.Resume();
+    static const char mask[] = "*.*";
+    flash.PostRequest(opFormat, nullptr);
+    flash.PostRequest(opReadDir, const_cast<char*>(mask));
+    flash.PostRequest(opRenameFile, reinterpret_cast<void*>(intptr_t{0x1234}));
+    const auto m = window.WaitFor(3);
+    ASSERT_EQ(m.size(), 3u);
+    for (const auto& msg : m) EXPECT_EQ(msg.Msg, WM_FLASH_DONE);
+    EXPECT_EQ(Op(m[0]), opFormat);
+    EXPECT_EQ(Err(m[0]), feOk);
+    EXPECT_EQ(Op(m[1]), opReadDir);
+    EXPECT_EQ(Err(m[1]), feDiskEmpty);
+    EXPECT_EQ(m[1].LParam, reinterpret_cast<intptr_t>(mask));
+    EXPECT_EQ(Op(m[2]), opRenameFile);
+    EXPECT_EQ(Err(m[2]), feOk);
+    EXPECT_EQ(m[2].LParam, 0x1234);
+    EXPECT_EQ(flash.FCommand, opRenameFile);  // the last operation stays visible
+}
+
+TEST_F(WorkerFixture, UnknownOperationCompletesWithCode12) {
+    flash.Resume();
+    flash.PostRequest(11, reinterpret_cast<void*>(intptr_t{7}));
+    flash.PostRequest(255, nullptr);
+    const auto m = window.WaitFor(2);
+    ASSERT_EQ(m.size(), 2u);
+    EXPECT_EQ(m[0].WParam, 11u | (12u << 8));
+    EXPECT_EQ(m[0].LParam, 7);
+    EXPECT_EQ(m[1].WParam, 255u | (12u << 8));
+    EXPECT_TRUE(medium.Log().empty());
+}
+
+TEST_F(WorkerFixture, QuitEndsTheLoopWithoutACompletion) {
+    flash.Resume();
+    flash.PostRequest(opChangeDir, nullptr);
+    flash.Queue().Post(WM_QUIT, 0, 0);
+    flash.PostRequest(opChangeDir, nullptr);  // never taken
+    flash.WaitFor();
+    const auto m = window.Messages();
+    ASSERT_EQ(m.size(), 1u);
+    EXPECT_EQ(Err(m[0]), feUnformatted);
+    EXPECT_TRUE(flash.Terminated());
+    flash.Stop();  // a second stop after the loop ended returns at once
+}
+
+TEST_F(WorkerFixture, OtherMessagesAreIgnored) {
+    flash.Resume();
+    flash.Queue().Post(WM_USER + 5, 1, 2);
+    flash.PostRequest(opRemoveDir, nullptr);
+    const auto m = window.WaitFor(1);
+    ASSERT_EQ(m.size(), 1u);
+    EXPECT_EQ(Op(m[0]), opRemoveDir);
+}
+
+TEST_F(WorkerFixture, HookReplacesTheDispatch) {
+    std::vector<uint8_t> ops;
+    bool onWorker = true;
+    flash.OnCommand = [&](uint8_t op, uint8_t& result, void*) -> uint8_t {
+        ops.push_back(op);
+        onWorker = onWorker && flash.IsCurrent();
+        result = 0;
+        if (op == opChangeDir) return flash.ChangeDir();
+        return feUnknownCommand;  // as the window answers 5, 6 and 7
+    };
+    flash.Resume();
+    flash.PostRequest(opInit, nullptr);
+    flash.PostRequest(opMakeDir, const_cast<char*>("DIR"));
+    flash.PostRequest(opChangeDir, nullptr);
+    const auto m = window.WaitFor(3);
+    ASSERT_EQ(m.size(), 3u);
+    EXPECT_EQ(Err(m[0]), feUnknownCommand);
+    EXPECT_EQ(Err(m[1]), feUnknownCommand);
+    EXPECT_EQ(Err(m[2]), feUnformatted);
+    EXPECT_EQ(ops, (std::vector<uint8_t>{opInit, opMakeDir, opChangeDir}));
+    EXPECT_TRUE(onWorker);
+    EXPECT_TRUE(medium.Log().empty());  // the built-in routines never ran
+}
+
+TEST_F(WorkerFixture, ArgumentBlockOperationsThroughTheQueue) {
+    flash.Resume();
+    std::vector<uint8_t> data(3000);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
+    std::vector<uint8_t> back(3000, 0xEE);
+    TFlashArgs save{"prog.lst", data.data(), data.size()};
+    TFlashArgs attr{"PROG.LST", nullptr, 0};
+    TFlashArgs load{"Prog.Lst", back.data(), back.size()};
+    flash.PostRequest(opFormat, nullptr);
+    flash.PostRequest(opSaveFile, &save);
+    flash.PostRequest(opGetFileAttr, &attr);
+    flash.PostRequest(opLoadFile, &load);
+    flash.PostRequest(opSaveFile, nullptr);
+    const auto m = window.WaitFor(5);
+    ASSERT_EQ(m.size(), 5u);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(Err(m[i]), feOk) << i;
+    EXPECT_EQ(Err(m[4]), feBadName);
+    EXPECT_EQ(attr.Size, 3000u);
+    EXPECT_EQ(back, data);
+    EXPECT_EQ(m[1].LParam, reinterpret_cast<intptr_t>(&save));
+}
+
+TEST_F(WorkerFixture, ExceptionsFromTheTransportDoNotEndTheWorker) {
+    flash.FExchange = [](uint8_t, uint8_t, uint8_t, void*) -> uint8_t { throw std::runtime_error("port"); };
+    flash.Resume();
+    flash.PostRequest(opInit, nullptr);
+    flash.PostRequest(opFormat, nullptr);
+    const auto m = window.WaitFor(2);
+    ASSERT_EQ(m.size(), 2u);
+    EXPECT_EQ(Err(m[0]), feUnknownDevice);  // as a device that did not answer
+    EXPECT_EQ(Err(m[1]), feUnknownDevice);
+}
+
+TEST_F(WorkerFixture, NoWindowDropsResults) {
+    flash.FWindow = nullptr;
+    flash.Resume();
+    flash.PostRequest(opFormat, nullptr);
+    flash.Stop();  // requests before the quit are still carried out
+    EXPECT_TRUE(flash.FMounted);
+    EXPECT_TRUE(window.Messages().empty());
+}
+
+TEST(Worker, StopAndDestroyWithoutResume) {
+    auto f = std::make_unique<TFlash>();
+    f->Stop();
+    f->Stop();
+    f.reset();
+    auto g = std::make_unique<TFlash>();
+    g->PostRequest(opInit, nullptr);
+    g.reset();  // never resumed: nothing to join
+    SUCCEED();
+}
+
+TEST(Worker, DestructorStopsARunningWorker) {
+    TRecordingTarget window;
+    {
+        TFlash f;
+        f.FWindow = &window;
+        f.Resume();
+        f.PostRequest(opChangeDir, nullptr);
+    }
+    // The request posted before destruction was carried out before the quit.
+    EXPECT_EQ(window.Messages().size(), 1u);
+}
+
+TEST_F(WorkerFixture, InitialisationCodes) {
+    medium.IdentifyResult = 6;  // another device
+    EXPECT_EQ(flash.InitFlash(), feLinkError);
+    EXPECT_EQ(flash.FormatFlash(0), feLinkError);
+    medium.IdentifyResult = 1;  // no answer
+    EXPECT_EQ(flash.InitFlash(), feUnknownDevice);
+    EXPECT_EQ(flash.FormatFlash(0), feUnknownDevice);
+    medium.IdentifyResult = 5;  // port closed
+    EXPECT_EQ(flash.InitFlash(), feUnknownDevice);
+    for (const auto& r : medium.Log()) EXPECT_EQ(r.Cmd, cmdIdentify);
+    EXPECT_EQ(medium.Log().size(), 5u);
+    EXPECT_FALSE(flash.FMounted);
+
+    medium.IdentifyResult = 0;
+    EXPECT_EQ(flash.InitFlash(), feUnformatted);  // all-zero sector 0
+    EXPECT_EQ(flash.FMediumSize, 0x200000u);
+    EXPECT_FALSE(flash.FMounted);
+    EXPECT_EQ(flash.ReadDir(0, nullptr), feUnformatted);
+}
+
+TEST(Worker, TextsAreTheSystemsOwn) {
+    const char* ops[11] = {"попытка инициализации флэш", "форматирование ZVT", "чтение списка файлов",
+                           "удаление файла ",           "переименование файла ", "создание каталога ",
+                           "переход в каталог ",         "удаление каталога ",   "сохранение файла ",
+                           "загрузка файла ",           "чтение атрибутов файла "};
+    const char* errors[13] = {"нет ошибки",
+                              "неформатированный носитель",
+                              "ошибка в имени файла",
+                              "файл с этим именем уже существует",
+                              "файл пуст",
+                              "файл не найден",
+                              "недостаточно места на флэш",
+                              "диск пуст",
+                              "неизвесный код устройства",
+                              "ошибка связи с ZVT",
+                              "ошибка готовности ZVT",
+                              "операция прервана пользователем",
+                              "неизвесная команда"};
+    for (int i = 0; i < 11; ++i) EXPECT_EQ(Cp1251ToUtf8(OperationTexts[i]), ops[i]) << i;
+    for (int i = 0; i < 13; ++i) EXPECT_EQ(Cp1251ToUtf8(ErrorTexts[i]), errors[i]) << i;
+    EXPECT_EQ(static_cast<uint8_t>(ErrorTexts[0][0]), 0xED);  // stored as code page 1251
+}
+
+TEST_F(WorkerFixture, SectorsForFile) {
+    EXPECT_EQ(flash.SectorsForFile("A", 5000), 0u);  // no geometry yet
+    ASSERT_EQ(flash.FormatFlash(0), feOk);
+    EXPECT_EQ(flash.SectorsForFile("A", 0), 0u);
+    EXPECT_EQ(flash.SectorsForFile("A", 1), 4u);
+    EXPECT_EQ(flash.SectorsForFile("A", 2048), 4u);
+    EXPECT_EQ(flash.SectorsForFile("A", 2049), 8u);
+    EXPECT_EQ(flash.SectorsForFile("A", 0xFFFFFFFFu), 2097152u * 4);
+    flash.FFiles.AddFile("PROG.LST", 4097, false);
+    EXPECT_EQ(flash.SectorsForFile("prog.lst", 0), 12u);
+    EXPECT_EQ(flash.SectorsForFile("other", 0), 0u);
+}
+
+TEST(Worker, LinkErrorMapping) {
+    EXPECT_EQ(TFlash::LinkError(0), feOk);
+    EXPECT_EQ(TFlash::LinkError(1), feLinkError);
+    EXPECT_EQ(TFlash::LinkError(5), feLinkError);
+    EXPECT_EQ(TFlash::LinkError(2), feLinkError);
+    EXPECT_EQ(TFlash::LinkError(3), feNotReady);
+    EXPECT_EQ(TFlash::LinkError(4), feNotReady);
+    EXPECT_EQ(TFlash::LinkError(xrOutOfRange), feUnformatted);
+}
