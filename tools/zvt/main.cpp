@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "tools/zvt/client.h"
+
+int main(int argc, char** argv) { return skarvel::ZvtMain(argc, argv); }

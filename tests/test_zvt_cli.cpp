@@ -1,0 +1,236 @@
+// The command-line client end to end: the real zvt binary against the
+// simulated device over a pty.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <random>
+#include <sstream>
+
+#include "core/cp1251.h"
+#include "tests/sim_process.h"
+#include "tools/zvt/client.h"
+
+using namespace skarvel;
+using namespace skarvel::test;
+
+namespace {
+
+struct ZvtRun {
+    int Exit = -1;
+    std::string Out, Err;
+};
+
+// Starts zvt; Wait collects its output and exit status.
+class ZvtProcess {
+public:
+    explicit ZvtProcess(const std::vector<std::string>& args) {
+        int out[2], err[2];
+        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], 1);
+            dup2(err[1], 2);
+            std::vector<char*> argv;
+            std::string bin = ZVT_CLI_PATH;
+            argv.push_back(bin.data());
+            std::vector<std::string> copy = args;
+            for (auto& a : copy) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(bin.c_str(), argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        close(err[1]);
+        out_ = out[0];
+        err_ = err[0];
+    }
+    ~ZvtProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        close(out_);
+        close(err_);
+    }
+    ZvtRun Wait() {
+        ZvtRun r;
+        pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+        int open = 2;
+        while (open > 0) {
+            if (poll(fds, 2, 60000) <= 0) break;
+            for (auto& f : fds) {
+                if (f.fd < 0 || !(f.revents & (POLLIN | POLLHUP))) continue;
+                char buf[4096];
+                const ssize_t n = read(f.fd, buf, sizeof buf);
+                if (n <= 0) {
+                    f.fd = -1;
+                    --open;
+                } else {
+                    (f.fd == out_ ? r.Out : r.Err).append(buf, static_cast<size_t>(n));
+                }
+            }
+        }
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        r.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        return r;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1, err_ = -1;
+};
+
+ZvtRun Zvt(const std::string& port, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--port", port});
+    return ZvtProcess(args).Wait();
+}
+
+std::vector<uint8_t> RandomBytes(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> v(n);
+    for (auto& b : v) b = static_cast<uint8_t>(rng());
+    return v;
+}
+
+}  // namespace
+
+TEST(ZvtCli, FormatPutListGetRemoveRoundTrip) {
+    TempDir dir;
+    SimProcess sim({"--image", dir.File("medium.img")});
+    const std::string port = sim.PtyPath();
+
+    ZvtRun r = Zvt(port, {"format", "--yes"});
+    ASSERT_EQ(r.Exit, 0) << r.Err;
+
+    const std::vector<std::pair<std::string, size_t>> files = {
+        {"empty.tnc", 0}, {"one.tnc", 1}, {"c2048.iso", 2048}, {"c2049.iso", 2049}, {"big.lst", 100000}};
+    std::vector<std::string> putArgs = {"put"};
+    for (size_t i = 0; i < files.size(); ++i) {
+        WriteFileBytes(dir.File(files[i].first), RandomBytes(files[i].second, static_cast<unsigned>(i + 1)));
+        putArgs.push_back(dir.File(files[i].first));
+    }
+    r = Zvt(port, putArgs);
+    ASSERT_EQ(r.Exit, 0) << r.Err;
+
+    r = Zvt(port, {"ls"});
+    ASSERT_EQ(r.Exit, 0) << r.Err;
+    for (const auto& [name, size] : files) {
+        std::string upper;
+        for (char c : name) upper += static_cast<char>(toupper(static_cast<unsigned char>(c)));
+        std::ostringstream line;
+        EXPECT_NE(r.Out.find(upper), std::string::npos) << r.Out;
+        EXPECT_NE(r.Out.find(" " + std::to_string(size) + "\n"), std::string::npos) << r.Out;
+    }
+
+    const std::string out = dir.File("out");
+    ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+    r = Zvt(port, {"get", "EMPTY.TNC", "one.tnc", "C2048.ISO", "C2049.ISO", "BIG.LST", "-C", out});
+    ASSERT_EQ(r.Exit, 0) << r.Err;
+    for (size_t i = 0; i < files.size(); ++i) {
+        std::string upper;
+        for (char c : files[i].first) upper += static_cast<char>(toupper(static_cast<unsigned char>(c)));
+        EXPECT_EQ(ReadFileBytes(out + "/" + upper), RandomBytes(files[i].second, static_cast<unsigned>(i + 1)))
+            << files[i].first;
+    }
+
+    r = Zvt(port, {"rm", "ONE.TNC", "BIG.LST"});
+    ASSERT_EQ(r.Exit, 0) << r.Err;
+    r = Zvt(port, {"ls"});
+    ASSERT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_EQ(r.Out.find("ONE.TNC"), std::string::npos);
+    EXPECT_EQ(r.Out.find("BIG.LST"), std::string::npos);
+    EXPECT_NE(r.Out.find("C2049.ISO"), std::string::npos);
+
+    // Errors are the system's texts on stderr with a non-zero status.
+    r = Zvt(port, {"get", "NOSUCH.TNC", "-C", out});
+    EXPECT_NE(r.Exit, 0);
+    EXPECT_NE(r.Err.find("файл не найден"), std::string::npos) << r.Err;
+    r = Zvt(port, {"put", dir.File("missing.tnc")});
+    EXPECT_NE(r.Exit, 0);
+    r = Zvt(port, {"format"});
+    EXPECT_EQ(r.Exit, 2);
+}
+
+TEST(ZvtCli, MissingPortAndUnformattedMediumAreClearErrors) {
+    ZvtRun r = Zvt("/dev/zvt-no-such-port", {"ls"});
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_NE(r.Err.find("Unable to open com port (win error code: 2)"), std::string::npos) << r.Err;
+
+    TempDir dir;
+    SimProcess sim({"--image", dir.File("blank.img")});
+    r = Zvt(sim.PtyPath(), {"ls"});
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_NE(r.Err.find("неформатированный носитель"), std::string::npos) << r.Err;
+}
+
+TEST(ZvtCli, NamesFromTheMediumNeverEscapeTheTargetFolder) {
+    EXPECT_EQ(SafeLocalName("PROG.TNC"), "PROG.TNC");
+    EXPECT_EQ(SafeLocalName("\xCF\xD0\xCE\xC3.TNC"), "ПРОГ.TNC");
+    EXPECT_EQ(SafeLocalName(".."), "");
+    EXPECT_EQ(SafeLocalName("."), "");
+    EXPECT_EQ(SafeLocalName(""), "");
+    EXPECT_EQ(SafeLocalName("A/B.TNC"), "");
+    EXPECT_EQ(SafeLocalName("A\\B.TNC"), "");
+    EXPECT_EQ(SafeLocalName("A\x01.TNC"), "");
+    EXPECT_EQ(SafeLocalName("A\x7F.TNC"), "");
+}
+
+TEST(ZvtCli, HostileEntryNameOnTheMediumIsRefused) {
+    TempDir dir;
+    const std::string image = dir.File("medium.img");
+    {
+        SimProcess sim({"--image", image});
+        ASSERT_EQ(Zvt(sim.PtyPath(), {"format", "--yes"}).Exit, 0);
+        WriteFileBytes(dir.File("x.tnc"), RandomBytes(10, 3));
+        ASSERT_EQ(Zvt(sim.PtyPath(), {"put", dir.File("x.tnc")}).Exit, 0);
+        sim.Stop();
+    }
+    // Rename the entry on the image to "../X" (slot 0 of the root, sector 6).
+    auto img = ReadFileBytes(image);
+    std::memcpy(img.data() + 6 * 512, "../X    TNC", 11);
+    WriteFileBytes(image, img);
+
+    SimProcess sim({"--image", image});
+    const std::string out = dir.File("out");
+    ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+    ZvtRun r = Zvt(sim.PtyPath(), {"get", "../X.TNC", "-C", out});
+    EXPECT_NE(r.Exit, 0);
+    EXPECT_FALSE(r.Err.empty());
+    EXPECT_NE(access(dir.File("X.TNC").c_str(), F_OK), 0);
+}
+
+TEST(ZvtCli, SimulatorKilledDuringPutLeavesAClearErrorAndAUsableVolume) {
+    TempDir dir;
+    const std::string image = dir.File("medium.img");
+    const auto keep = RandomBytes(5000, 42);
+    {
+        SimProcess sim({"--image", image});
+        ASSERT_EQ(Zvt(sim.PtyPath(), {"format", "--yes"}).Exit, 0);
+        WriteFileBytes(dir.File("keep.tnc"), keep);
+        ASSERT_EQ(Zvt(sim.PtyPath(), {"put", dir.File("keep.tnc")}).Exit, 0);
+    }
+    {
+        // A paced line makes the put take seconds, so the kill lands inside it.
+        SimProcess sim({"--image", image, "--baud", "115200"});
+        WriteFileBytes(dir.File("big.tnc"), RandomBytes(60000, 7));
+        ZvtProcess put({"--port", sim.PtyPath(), "put", dir.File("big.tnc")});
+        usleep(800 * 1000);
+        sim.Kill();
+        ZvtRun r = put.Wait();
+        EXPECT_NE(r.Exit, 0);
+        EXPECT_NE(r.Err.find("Ошибка записи файла"), std::string::npos) << r.Err;
+    }
+    SimProcess sim({"--image", image});
+    const std::string out = dir.File("out");
+    ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+    ZvtRun r = Zvt(sim.PtyPath(), {"get", "KEEP.TNC", "-C", out});
+    ASSERT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_EQ(ReadFileBytes(out + "/KEEP.TNC"), keep);
+}

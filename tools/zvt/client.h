@@ -1,0 +1,82 @@
+// The command-line client's engine: one driver (the flash worker and the
+// serial port), a plain main loop on the calling thread that runs the
+// receive side, and blocking calls that post a request and wait for its
+// completion while the loop runs.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/sync.h"
+#include "link/zvt_drv.h"
+
+namespace skarvel {
+
+struct TZvtFile {
+    std::string Name;  // displayed name, code page 1251
+    uint32_t Size = 0;
+};
+
+class TZvtClient : public TMessageTarget {
+public:
+    TZvtClient();
+    ~TZvtClient() override;
+
+    // Opens the port; false with a message in Error() when it cannot.
+    bool Open(const std::string& port, uint32_t baud);
+    void Close();
+
+    // Each returns the worker's error code (0 success).
+    uint8_t Init();                                     // identify and mount
+    uint8_t Format();
+    uint8_t List(std::vector<TZvtFile>& files);         // 7 (empty) counts as success
+    uint8_t Save(const std::string& name, const std::vector<uint8_t>& data);
+    uint8_t Load(const std::string& name, uint32_t size, std::vector<uint8_t>& data);
+    uint8_t Delete(const std::string& name);
+
+    // Runs one request and waits for its completion.
+    uint8_t Run(uint8_t op, void* param);
+
+    TZVT_drv& Driver() { return *driver_; }
+    TMainLoop& Loop() { return loop_; }
+    const std::string& Error() const { return error_; }
+
+    // Free clusters in the mounted volume's FAT image.
+    uint32_t FreeClusters() const;
+    uint32_t DataClusters() const;
+
+    // Called on the main loop about ten times a second while a request runs.
+    std::function<void()> OnTick;
+    // Sector frames sent since the current request started (resends included).
+    std::atomic<uint32_t> SectorFrames{0};
+
+    // TMessageTarget: completion messages from the worker.
+    void PostMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
+
+private:
+    TMainLoop loop_;
+    std::unique_ptr<TZVT_drv> driver_;
+    std::atomic<bool> done_{false};
+    std::atomic<uint8_t> result_{0};
+    std::string error_;
+};
+
+// Baud rate enumeration value for a rate in bits per second (brCustom when
+// the rate is not one of the list).
+TBaudRate BaudRateFor(uint32_t rate);
+
+// A file name from the medium as a safe local name (UTF-8), or "" when it
+// cannot be used as one (path separators, "..", control characters).
+std::string SafeLocalName(const std::string& cp1251Name);
+
+// Text of a worker error code (UTF-8).
+std::string ErrorText(uint8_t code);
+
+// The whole command line; returns the exit status.
+int ZvtMain(int argc, char** argv);
+
+}  // namespace skarvel
