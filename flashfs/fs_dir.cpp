@@ -103,7 +103,8 @@ uint8_t TFlash::CheckChain(uint16_t first, uint32_t needed, uint32_t walk) const
 uint16_t TFlash::FindFreeCluster() const {
     const uint32_t last = std::min<uint32_t>(FLastCluster, FFat.empty() ? 0 : static_cast<uint32_t>(FFat.size() - 1));
     for (uint32_t n = 2; n <= last; ++n)
-        if (FFat[n] == FatFree) return static_cast<uint16_t>(n);
+        if (FFat[n] == FatFree && (n >= FNamedClusters.size() || !FNamedClusters[n]))
+            return static_cast<uint16_t>(n);
     return 0;
 }
 
@@ -222,10 +223,9 @@ uint8_t TFlash::CreateEntry(const char* entryName, bool directory, uint16_t& clu
     if (error != feOk) return error;
     if (end) return feNoRoom;
 
-    const uint16_t c = FindFreeCluster();
-    if (c == 0) return feNoRoom;
-
-    // Is there an entry of this name and type already?
+    // Is there an entry of this name and type already? The same pass notes
+    // the clusters that live entries name.
+    FNamedClusters.assign(FFat.size(), false);
     const uint32_t capacity = FRootEntries;
     while (!end) {
         const uint8_t* slot = SlotAt(pos);
@@ -233,9 +233,16 @@ uint8_t TFlash::CreateEntry(const char* entryName, bool directory, uint16_t& clu
         const bool isDir = (slot[dirent::Attr] & dirent::AttrDirectory) != 0;
         if (StrSameN(reinterpret_cast<const char*>(slot), entryName, dirent::NameLen) && isDir == directory)
             return feExists;
+        if (slot[0] != dirent::DeletedMark) {
+            const uint16_t first = GetU16(slot, dirent::FirstCluster);
+            if (first < FNamedClusters.size()) FNamedClusters[first] = true;
+        }
         error = NextSlot(pos, capacity, end);
         if (error != feOk) return error;
     }
+
+    const uint16_t c = FindFreeCluster();
+    if (c == 0) return feNoRoom;
 
     // The first free slot: a deleted one or the end of the directory.
     if (pos.Blocks > 1) {

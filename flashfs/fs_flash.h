@@ -208,6 +208,12 @@ private:
     uint32_t SlotsPerBlock() const { return FSectorsPerCluster * (SectorSize / dirent::Size); }
 
     uint16_t FindFreeCluster() const;
+    // First clusters named by the live entries of the directory, as the last
+    // creation's scan saw them. A save cut off by a vanished device can leave
+    // an entry whose cluster never reached the FAT on the medium; such a
+    // cluster must not be handed to another file, or deleting the stale
+    // entry later would free the other file's data.
+    std::vector<bool> FNamedClusters;
     // Ends a creation that failed after CreateEntry: releases the clusters
     // taken from first on and discards the pending entry (the FAT is written).
     void DiscardEntry(uint16_t first);

@@ -538,6 +538,26 @@ TEST_F(FileOps, FailedDeleteFatWrite) {
 
 // ---------------------------------------------------------------- directory slots
 
+TEST_F(FileOps, ClusterOfAnInterruptedSaveIsNotHandedOut) {
+    // A save cut off after its entry was written: the entry names cluster 2,
+    // but the FAT on the medium never learnt of it.
+    PutEntry(6, 0, "CUT     TNC", 0, 2, 0);
+    ASSERT_EQ(flash.InitFlash(), feOk);
+    ASSERT_EQ(Save("NEW.TNC", 3000, 5), feOk);
+    uint32_t size = 0;
+    uint16_t first = 0;
+    ASSERT_EQ(flash.FindEntry("NEW.TNC", size, false, first), feOk);
+    EXPECT_NE(first, 2);
+    // Removing the stale entry (reported as damage) frees nothing that
+    // belongs to the new file.
+    flash.DeleteFile("CUT.TNC", 0);
+    EXPECT_EQ(flash.GetFileAttr("CUT.TNC", size, 0), feNotFound);
+    ASSERT_EQ(Save("THIRD.TNC", 5000, 6), feOk);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(Load("NEW.TNC", out, 3000), feOk);
+    EXPECT_EQ(out, Pattern(3000, 5));
+}
+
 TEST_F(Dir, SixtyFifthFileGoesIntoTheSecondBlock) {
     for (int i = 0; i < 64; ++i) ASSERT_EQ(Save(("F" + std::to_string(i)).c_str(), 1), feOk);
     const std::vector<uint8_t> first(medium.Sector(6), medium.Sector(10));
