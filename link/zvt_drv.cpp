@@ -83,6 +83,37 @@ void TZVT_drv::SettleLine() {
     needQuiet_.store(false);
 }
 
+// The device answers a write busy (Value non-zero) until it has stored the
+// sector, then reports again on its own.
+uint8_t TZVT_drv::AwaitWriteDone() {
+    int attempts = 0;
+    AnswerEvent.Reset();
+    uint8_t value;
+    {
+        std::lock_guard<std::mutex> lock(answerMutex_);
+        value = answerHeader_[1];
+    }
+    while (value != 0) {
+        ++attempts;
+        if (AnswerEvent.Wait(BusyWaitMs) == TEvent::WaitResult::Signaled) {
+            {
+                std::lock_guard<std::mutex> lock(answerMutex_);
+                value = answerHeader_[1];
+            }
+            if (value == 0) break;
+            AnswerEvent.Reset();
+            if (attempts > 10) {
+                needQuiet_.store(true);
+                return xrStillBusy;
+            }
+        } else if (attempts > 10 || shuttingDown_.load()) {
+            needQuiet_.store(true);
+            return shuttingDown_.load() ? xrPortClosed : xrBusyTimeout;
+        }
+    }
+    return xrOk;
+}
+
 uint8_t TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer) {
     if (!ComPort.Connected() || shuttingDown_.load()) return xrPortClosed;
 
@@ -96,82 +127,68 @@ uint8_t TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void
 
     uint8_t result = xrOk;
     try {
-        SettleLine();
-        AnswerEvent.Reset();
         const uint32_t dataLen = cmd == cmdWriteSector ? static_cast<uint32_t>(SendDataBlockLen) : 0;
-        int attempts = 0;
-        bool signaled = false;
+        int sends = 0;  // the whole exchange's budget of sends
+        int busyRetries = 0;
         for (;;) {
-            if (ComPort.Connected()) {
-                const std::string bytes = BuildFrame(cmd, sectorHi, sectorLo, buffer, dataLen);
-                lastTxMs_.store(SteadyMs());
-                ComPort.WriteString(bytes);
-                lastTxMs_.store(SteadyMs());
-                FramesSent.fetch_add(1);
-            }
-            signaled = AnswerEvent.Wait(AnswerTimeoutMs) == TEvent::WaitResult::Signaled;
-            ++attempts;
-            if (shuttingDown_.load()) {
-                signaled = false;
-                break;
-            }
-            // An answer that arrives during the last wait is accepted too.
-            if (signaled || attempts >= Sends) break;
-        }
-        if (attempts > 1) needQuiet_.store(true);
-
-        if (shuttingDown_.load()) {
-            result = xrPortClosed;
-        } else if (!signaled) {
-            result = xrNoAnswer;
-            needQuiet_.store(true);
-        } else if (cmd == cmdWriteSector) {
-            // The device answers busy (Value non-zero) until it has stored the
-            // sector, then reports again on its own.
-            attempts = 0;
+            SettleLine();
             AnswerEvent.Reset();
-            result = xrOk;
-            uint8_t value;
-            {
-                std::lock_guard<std::mutex> lock(answerMutex_);
-                value = answerHeader_[1];
-            }
-            while (value != 0) {
+            bool signaled = false;
+            int attempts = 0;
+            for (;;) {
+                if (ComPort.Connected()) {
+                    const std::string bytes = BuildFrame(cmd, sectorHi, sectorLo, buffer, dataLen);
+                    lastTxMs_.store(SteadyMs());
+                    ComPort.WriteString(bytes);
+                    lastTxMs_.store(SteadyMs());
+                    FramesSent.fetch_add(1);
+                }
+                signaled = AnswerEvent.Wait(AnswerTimeoutMs) == TEvent::WaitResult::Signaled;
                 ++attempts;
-                const bool again = AnswerEvent.Wait(BusyWaitMs) == TEvent::WaitResult::Signaled;
-                if (again) {
-                    {
-                        std::lock_guard<std::mutex> lock(answerMutex_);
-                        value = answerHeader_[1];
-                    }
-                    if (value == 0) break;
-                    AnswerEvent.Reset();
-                    if (attempts > 10) {
-                        result = xrStillBusy;
-                        break;
-                    }
-                } else if (attempts > 10 || shuttingDown_.load()) {
-                    result = shuttingDown_.load() ? xrPortClosed : xrBusyTimeout;
+                ++sends;
+                if (shuttingDown_.load()) {
+                    signaled = false;
                     break;
                 }
+                // An answer that arrives during the last wait is accepted too.
+                if (signaled || sends >= Sends) break;
             }
-            if (result != xrOk) needQuiet_.store(true);
-        } else if (cmd == cmdReadSector) {
-            const uint32_t bps = FBytesPerSector.load();
-            const size_t n = bps == 0 ? RecvPayloadLen : std::min<size_t>(bps, RecvPayloadLen);
-            std::lock_guard<std::mutex> lock(answerMutex_);
-            if (buffer) std::memcpy(buffer, answerData_, n);
-        } else if (cmd == cmdIdentify) {
-            uint8_t value;
-            {
+            if (attempts > 1) needQuiet_.store(true);
+
+            if (shuttingDown_.load()) {
+                result = xrPortClosed;
+            } else if (!signaled) {
+                result = xrNoAnswer;
+                needQuiet_.store(true);
+            } else if (cmd == cmdWriteSector) {
+                result = AwaitWriteDone();
+                // The device reported busy and its report of being done never
+                // came (lost or garbled on the line). Writing the sector again
+                // is harmless, so it is sent again a few times before the
+                // write counts as failed.
+                if (result == xrBusyTimeout && busyRetries < BusyResends && sends < Sends &&
+                    !shuttingDown_.load()) {
+                    ++busyRetries;
+                    continue;
+                }
+            } else if (cmd == cmdReadSector) {
+                const uint32_t bps = FBytesPerSector.load();
+                const size_t n = bps == 0 ? RecvPayloadLen : std::min<size_t>(bps, RecvPayloadLen);
                 std::lock_guard<std::mutex> lock(answerMutex_);
-                value = answerHeader_[1];
+                if (buffer) std::memcpy(buffer, answerData_, n);
+            } else if (cmd == cmdIdentify) {
+                uint8_t value;
+                {
+                    std::lock_guard<std::mutex> lock(answerMutex_);
+                    value = answerHeader_[1];
+                }
+                if (value == ZvtDeviceCode) {
+                    FMediumSize.store(ZvtMediumSize);
+                } else {
+                    result = xrWrongDevice;
+                }
             }
-            if (value == ZvtDeviceCode) {
-                FMediumSize.store(ZvtMediumSize);
-            } else {
-                result = xrWrongDevice;
-            }
+            break;
         }
     } catch (const EComPort&) {
         // The line failed under the write (device gone, adapter pulled): the

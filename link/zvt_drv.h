@@ -60,6 +60,9 @@ public:
     int AnswerTimeoutMs = 450;
     int BusyWaitMs = 80;
     int Sends = 11;
+    // A write whose "done" report never came is sent again this many times
+    // (within the budget of Sends).
+    int BusyResends = 3;
     // After an exchange that needed a resend or ended without its answer, a
     // late answer may still be on its way; the next command waits until the
     // line has been quiet this long (at most QuietLimitMs) and drops what came.
@@ -73,6 +76,7 @@ public:
 private:
     void OnAnswer(const TRxMachine& rx);  // main thread
     void SettleLine();                    // worker thread
+    uint8_t AwaitWriteDone();             // worker thread
 
     std::mutex answerMutex_;
     uint8_t answerHeader_[6] = {};
