@@ -1,0 +1,106 @@
+// The device vanishing in the middle of a transfer: killed, or frozen so
+// that the line falls silent. The client must end with a clear error within
+// the resend budget, release the port, and leave the other files intact.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <random>
+#include <thread>
+
+#include "tests/sim_process.h"
+#include "tests/volume_check.h"
+#include "tools/zvt/client.h"
+
+using namespace skarvel;
+using namespace skarvel::test;
+
+namespace {
+
+std::vector<uint8_t> Bytes(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> v(n);
+    for (auto& b : v) b = static_cast<uint8_t>(rng());
+    return v;
+}
+
+// A formatted image holding KEEP.TNC and BIG.TNC.
+void Prepare(const std::string& image) {
+    SimProcess sim({"--image", image});
+    TZvtClient client;
+    ASSERT_TRUE(client.Open(sim.PtyPath(), 115200));
+    client.Init();
+    ASSERT_EQ(client.Format(), 0);
+    ASSERT_EQ(client.Save("KEEP.TNC", Bytes(7000, 1)), 0);
+    ASSERT_EQ(client.Save("BIG.TNC", Bytes(40000, 2)), 0);
+}
+
+// Calls act once the client has sent `frames` sector frames.
+std::thread WhenFrames(TZvtClient& client, uint32_t frames, std::function<void()> act) {
+    return std::thread([&client, frames, act] {
+        while (client.SectorFrames.load() < frames) usleep(2000);
+        act();
+    });
+}
+
+void ExpectKeepIntact(const std::string& image) {
+    SimProcess sim({"--image", image});
+    TZvtClient client;
+    ASSERT_TRUE(client.Open(sim.PtyPath(), 115200));
+    ASSERT_EQ(client.Init(), 0);
+    std::vector<uint8_t> data;
+    ASSERT_EQ(client.Load("KEEP.TNC", 7000, data), 0);
+    EXPECT_EQ(data, Bytes(7000, 1));
+}
+
+}  // namespace
+
+TEST(Unplug, DeviceKilledDuringALoad) {
+    TempDir dir;
+    const std::string image = dir.File("medium.img");
+    Prepare(image);
+    {
+        SimProcess sim({"--image", image, "--baud", "115200"});
+        TZvtClient client;
+        ASSERT_TRUE(client.Open(sim.PtyPath(), 115200));
+        ASSERT_EQ(client.Init(), 0);
+        std::thread killer = WhenFrames(client, 12, [&] { sim.Kill(); });
+        std::vector<uint8_t> data;
+        const uint8_t r = client.Load("BIG.TNC", 40000, data);
+        killer.join();
+        EXPECT_EQ(r, 9) << ErrorText(r);  // "ошибка связи с ZVT"
+        EXPECT_TRUE(data.empty());
+        client.Close();
+        EXPECT_FALSE(client.Driver().ComPort.Connected());
+    }
+    ExpectKeepIntact(image);
+}
+
+TEST(Unplug, LineFallsSilentDuringASave) {
+    TempDir dir;
+    const std::string image = dir.File("medium.img");
+    Prepare(image);
+    {
+        SimProcess sim({"--image", image, "--baud", "115200"});
+        TZvtClient client;
+        ASSERT_TRUE(client.Open(sim.PtyPath(), 115200));
+        ASSERT_EQ(client.Init(), 0);
+        // Frozen, the device keeps its end of the line open but answers nothing.
+        std::thread freezer = WhenFrames(client, 12, [&] { sim.Signal(SIGSTOP); });
+        const uint8_t r = client.Save("NEW.TNC", Bytes(30000, 3));
+        freezer.join();
+        EXPECT_EQ(r, 9) << ErrorText(r);
+        client.Close();
+        EXPECT_FALSE(client.Driver().ComPort.Connected());
+        sim.Signal(SIGCONT);
+        sim.Stop();
+    }
+    // The save's entry may stay behind, but nothing it touched is handed to
+    // another file and the files that were there load as they were.
+    ExpectKeepIntact(image);
+    const VolumeReport report = CheckVolume(ReadFileBytes(image));
+    for (const auto& p : report.Problems) EXPECT_NE(p.find("NEW.TNC"), std::string::npos) << p;
+    ASSERT_TRUE(report.Files.count("BIG.TNC"));
+    EXPECT_EQ(report.Files.at("BIG.TNC"), Bytes(40000, 2));
+}
