@@ -1,0 +1,93 @@
+// The program entry: the splash, the main window and the message loop.
+//
+//   skarvel [--port NAME]
+//
+// --port chooses the serial port to start with instead of COM2 (for example
+// the pty of the device simulator).
+#include <QApplication>
+#include <QImage>
+#include <QListWidget>
+#include <QPixmap>
+#include <QTimer>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "app/about.h"
+#include "app/splash.h"
+#include "core/sync.h"
+#include "ui/com_setup.h"
+#include "ui/main_form.h"
+#include "ui/message_boxes.h"
+#include "ui/my_list_box.h"
+
+using namespace skarvel;
+
+namespace {
+
+void Usage() { std::fprintf(stderr, "usage: skarvel [--port NAME]\n"); }
+
+// SKARVEL_SCREENSHOT=file.png: once the link is up, the list read and the
+// window idle again (or after SKARVEL_SCREENSHOT_WAIT ms at most, 20000 by
+// default), the main window is saved to that file and the program ends.
+void ArmScreenshot(TForm1* form, const QString& path) {
+    const qint64 maxWait = qEnvironmentVariableIsSet("SKARVEL_SCREENSHOT_WAIT")
+                               ? qEnvironmentVariableIntValue("SKARVEL_SCREENSHOT_WAIT")
+                               : 20000;
+    const uint64_t start = SteadyMs();
+    auto* poll = new QTimer(form);
+    poll->setInterval(200);
+    QObject::connect(poll, &QTimer::timeout, form, [form, path, maxWait, start, poll] {
+        const bool ready = form->LinkUp() && form->State() == 2 && form->MyListBox()->Count() > 0;
+        if (!ready && SteadyMs() - start < static_cast<uint64_t>(maxWait)) return;
+        poll->stop();
+        if (!form->grab().save(path)) std::fprintf(stderr, "skarvel: cannot write %s\n", qPrintable(path));
+        QApplication::quit();
+    });
+    poll->start();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Skarvel"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Skarvel"));
+    InstallRussianTranslation();
+
+    TFormOptions options;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc) {
+            options.Port = argv[++i];
+        } else if (std::strncmp(argv[i], "--port=", 7) == 0 && argv[i][7] != '\0') {
+            options.Port = argv[i] + 7;
+        } else {
+            Usage();
+            return 2;
+        }
+    }
+
+    InstallSettingsDialog();
+    TForm1::ShowAboutHook = [](QWidget* owner) { ShowAbout(owner); };
+
+    auto splash = std::make_unique<TfmSplash>(nullptr, 500);
+    std::unique_ptr<TForm1> form;
+    try {
+        form = std::make_unique<TForm1>(options);
+    } catch (const std::exception& e) {
+        splash->Release();
+        splash.reset();
+        DefaultMessageBoxes().Show(nullptr, QString::fromUtf8(e.what()), TMsgDlgType::Error);
+        return 1;
+    }
+    splash->Release();
+    splash.reset();
+
+    form->show();
+    const QString shot = qEnvironmentVariable("SKARVEL_SCREENSHOT");
+    if (!shot.isEmpty()) ArmScreenshot(form.get(), shot);
+    const int rc = QApplication::exec();
+    form.reset();
+    return rc;
+}

@@ -1,0 +1,69 @@
+#include "app/splash.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
+#include <QSvgRenderer>
+#include <QTime>
+
+#include "core/sync.h"
+
+namespace skarvel {
+
+uint32_t TimeOfDayMs(int hours, int minutes, int seconds, int milliseconds) {
+    return ((static_cast<uint32_t>(hours) * 60 + static_cast<uint32_t>(minutes)) * 60 +
+            static_cast<uint32_t>(seconds)) * 1000 +
+           static_cast<uint32_t>(milliseconds);
+}
+
+uint32_t TimeOfDayMsNow() {
+    const QTime t = QTime::currentTime();
+    return TimeOfDayMs(t.hour(), t.minute(), t.second(), t.msec());
+}
+
+TfmSplash::TfmSplash(QWidget* owner, uint32_t delay, TClock clock, TSleep sleep)
+    : QWidget(owner, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+      Delay(delay),
+      clock_(clock ? std::move(clock) : TClock(&TimeOfDayMsNow)),
+      sleep_(sleep ? std::move(sleep) : TSleep([](unsigned ms) { SleepMs(ms); })),
+      picture_(new QSvgRenderer(QStringLiteral(":/app/splash.svg"), this)) {
+    FormCreate();
+}
+
+TfmSplash::~TfmSplash() = default;
+
+void TfmSplash::FormCreate() {
+    // The picture is drawn at its natural size; the window takes no input.
+    setFixedSize(412, 460);
+    setEnabled(false);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->geometry().center() - QPoint(width() / 2, height() / 2));
+    show();
+    // The message loop is not running yet: paint now.
+    repaint();
+    StartTime = clock_();
+}
+
+void TfmSplash::FormHide() {
+    // The clock runs in unsigned arithmetic: past midnight the difference is
+    // huge and the wait ends at once.
+    for (;;) {
+        const uint32_t elapsed = clock_() - StartTime;
+        if (elapsed >= Delay + 200) break;
+        sleep_(Delay);
+    }
+}
+
+void TfmSplash::Release() {
+    FormHide();
+    hide();
+}
+
+void TfmSplash::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), palette().color(QPalette::Window));
+    picture_->render(&p, QRectF(0, 0, 412, 460));
+}
+
+}  // namespace skarvel

@@ -1,0 +1,375 @@
+// The main window on the simulator: opening and releasing the port, the link
+// check, the lamps, busy and idle, the list of the medium.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLabel>
+#include <QListWidget>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "core/cp1251.h"
+#include "link/zvt_drv.h"
+#include "tests/sim_process.h"
+#include "tests/ui/ui_test_support.h"
+#include "ui/lamps.h"
+#include "ui/my_list_box.h"
+#include "ui/qt_main_thread.h"
+#include "ui/text_tool_bar.h"
+
+using namespace skarvel;
+using namespace skarvel::test;
+
+namespace {
+
+QString Status(TForm1& f) { return f.Label3->text(); }
+
+// A formatted medium with two files, one with a Cyrillic name.
+std::string DemoImage(const TempDir& dir) {
+    const std::string path = dir.File("medium.img");
+    WriteFormattedImage(path, {{"PROG1.TNC", std::string(700, 'G')}, {ToCp1251("деталь.lst"), "N10 G0 X0\n"}});
+    return path;
+}
+
+// Waits until both start-up initialisations and the list requests they
+// started have completed.
+void WaitForStartUp(TDoneLog& log, int lists) {
+    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opInit) >= 2 && log.Count(opReadDir) >= lists; }));
+}
+
+}  // namespace
+
+TEST(MainWindow, NoDeviceOnThePortShowsThePortErrorAndStaysIdle) {
+    TempDir dir;
+    TScriptedBoxes boxes;
+    TForm1 f(FastOptions(dir.File("no-such-port"), &boxes));
+    TDoneLog log(f);
+
+    ASSERT_EQ(boxes.Boxes.size(), 1u);
+    EXPECT_TRUE(boxes.Boxes[0].Text.startsWith(QStringLiteral("Unable to open com port"))) << boxes.Boxes[0].Text.toStdString();
+    EXPECT_EQ(boxes.Boxes[0].Type, TMsgDlgType::Error);
+    EXPECT_FALSE(f.Driver()->ComPort.Connected());
+    EXPECT_EQ(f.LinkLamp(), lampBlack);
+    EXPECT_EQ(f.AccessLamp(), lampBlack);
+    EXPECT_EQ(f.State(), 2);
+    EXPECT_EQ(Status(f), QStringLiteral("Статус: ожидание"));
+    EXPECT_EQ(f.Action8->text(), QStringLiteral("Открыть &порт"));
+    EXPECT_EQ(f.Action8->toolTip(), QStringLiteral("Открыть порт"));
+    EXPECT_EQ(f.Timer1->interval(), 8000);
+
+    // The released port is not asked: ticks post nothing.
+    f.Timer1Timer();
+    f.Timer1Timer();
+    ProcessPending();
+    EXPECT_EQ(f.Driver()->FramesSent.load(), 0u);
+    EXPECT_TRUE(log.Done.empty());
+    EXPECT_EQ(f.State(), 2);
+    EXPECT_EQ(f.Timer1->interval(), 8000);
+    EXPECT_EQ(boxes.Boxes.size(), 1u);
+
+    // Opening it by hand fails the same way and keeps it released.
+    f.Action8->trigger();
+    ASSERT_EQ(boxes.Boxes.size(), 2u);
+    EXPECT_TRUE(boxes.Boxes[1].Text.startsWith(QStringLiteral("Unable to open com port")));
+    EXPECT_EQ(f.Action8->text(), QStringLiteral("Открыть &порт"));
+}
+
+TEST(MainWindow, SilentDeviceIsAskedAgainAtEveryTick) {
+    SimProcess sim({"--silent"});
+    TScriptedBoxes boxes;
+    TFormOptions o = FastOptions(sim.PtyPath(), &boxes);
+    o.ConfigureDriver = [](TZVT_drv& d) {
+        d.AnswerTimeoutMs = 100;
+        d.Sends = 2;
+        d.QuietMs = 20;
+        d.QuietLimitMs = 100;
+    };
+    TForm1 f(o);
+    TDoneLog log(f);
+    const auto sends = static_cast<uint32_t>(f.Driver()->Sends);
+
+    // Start-up queues two initialisations (the open and the first tick).
+    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opInit) == 2; }));
+    EXPECT_EQ(log.Count(opInit, 8), 2);
+    EXPECT_EQ(f.Driver()->FramesSent.load(), 2 * sends);
+    EXPECT_FALSE(f.LinkUp());
+    EXPECT_EQ(f.LinkLamp(), lampBlack);
+
+    f.Timer1Timer();
+    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opInit) == 3; }));
+    EXPECT_EQ(f.Driver()->FramesSent.load(), 3 * sends);
+    f.Timer1Timer();
+    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opInit) == 4; }));
+    EXPECT_EQ(log.Count(opInit, 8), 4);
+
+    // Identification moves no sector: the window never became busy and shows no error.
+    EXPECT_EQ(f.State(), 2);
+    EXPECT_EQ(f.Timer1->interval(), 8000);
+    EXPECT_EQ(Status(f), QStringLiteral("Статус: ожидание"));
+    EXPECT_TRUE(boxes.Boxes.empty());
+    EXPECT_EQ(log.Count(opReadDir), 0);
+}
+
+TEST(MainWindow, UnformattedMediumTurnsTheLampGreenWithoutAList) {
+    SimProcess sim;  // 2 MiB of zeros
+    TScriptedBoxes boxes;
+    TForm1 f(FastOptions(sim.PtyPath(), &boxes));
+    TDoneLog log(f);
+
+    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opInit) == 2; }));
+    EXPECT_EQ(log.Count(opInit, 1), 2);
+    EXPECT_TRUE(f.LinkUp());
+    EXPECT_EQ(f.LinkLamp(), lampGreen);
+    ProcessPending(200);
+    EXPECT_EQ(log.Count(opReadDir), 0);
+    EXPECT_EQ(f.ListBox1->count(), 0);
+    EXPECT_TRUE(boxes.Boxes.empty());
+    // The link is up: ticks ask nothing more.
+    const uint32_t frames = f.Driver()->FramesSent.load();
+    f.Timer1Timer();
+    ProcessPending(200);
+    EXPECT_EQ(f.Driver()->FramesSent.load(), frames);
+}
+
+TEST(MainWindow, FormattedMediumIsListedAndTheWindowReturnsToIdle) {
+    TempDir dir;
+    SimProcess sim({"--image", DemoImage(dir)});
+    TScriptedBoxes boxes;
+    TForm1 f(FastOptions(sim.PtyPath(), &boxes));
+    TDoneLog log(f);
+    WaitForStartUp(log, 2);
+    EXPECT_EQ(log.Count(opInit, 0), 2);
+    EXPECT_EQ(log.Count(opReadDir, 0), 2);
+    EXPECT_TRUE(boxes.Boxes.empty());
+
+    ASSERT_EQ(f.ListBox1->count(), 2);
+    EXPECT_EQ(f.MyListBox()->DisplayName(0), QStringLiteral("PROG1.TNC"));
+    EXPECT_EQ(f.MyListBox()->DisplayName(1), QStringLiteral("ДЕТАЛЬ.LST"));
+    EXPECT_EQ(f.MyListBox()->Sizes(0), 700);
+    EXPECT_EQ(f.MyListBox()->Sizes(1), 10);
+    EXPECT_TRUE(f.MyListBox()->Flags(0));
+    EXPECT_TRUE(f.MyListBox()->Flags(1));
+    EXPECT_EQ(f.MyListBox()->Path(0), "");
+    EXPECT_EQ(f.LinkLamp(), lampGreen);
+
+    // Busy since the sector reads: the status names the list read, the
+    // access lamp is yellow, the actions of the medium are disabled.
+    EXPECT_EQ(f.State(), 1);
+    EXPECT_EQ(Status(f), QStringLiteral("Статус: чтение списка файлов"));
+    EXPECT_EQ(f.AccessLamp(), lampYellow);
+    for (QAction* a : f.ActionList1) EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
+    EXPECT_TRUE(f.Open->isEnabled());
+    EXPECT_TRUE(f.AboutAc->isEnabled());
+    // The text buttons follow: grey captions but for "Открыть F2".
+    const QColor grey = f.ToolBar2->palette().color(QPalette::Disabled, QPalette::Text);
+    for (TTextButton* b : f.ToolBar2->Buttons()) {
+        if (b->Action() == f.Open) {
+            EXPECT_NE(b->CaptionColor(), grey);
+        } else {
+            EXPECT_EQ(b->CaptionColor(), grey) << b->Caption().toStdString();
+        }
+    }
+    // The operation ended with the link up: back to idle soon.
+    EXPECT_EQ(f.Timer1->interval(), 200);
+
+    f.Timer1Timer();  // activity since the last tick: still busy
+    EXPECT_EQ(f.State(), 1);
+    f.Timer1Timer();  // quiet: idle
+    EXPECT_EQ(f.State(), 2);
+    EXPECT_EQ(Status(f), QStringLiteral("Статус: ожидание"));
+    EXPECT_EQ(f.AccessLamp(), lampBlack);
+    EXPECT_EQ(f.Timer1->interval(), 10000);
+    for (QAction* a : f.ActionList1) EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
+
+    // Refresh reads the list again, rows stay unique.
+    f.Action4->trigger();
+    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opReadDir) == 3; }));
+    EXPECT_EQ(f.ListBox1->count(), 2);
+}
+
+TEST(MainWindow, ReleasingKeepsPendingRowsAndReopeningListsTheMediumAnew) {
+    TempDir dir;
+    SimProcess sim({"--image", DemoImage(dir)});
+    TScriptedBoxes boxes;
+    TForm1 f(FastOptions(sim.PtyPath(), &boxes));
+    TDoneLog log(f);
+    WaitForStartUp(log, 2);
+
+    const std::string pending = dir.File("new.lst");
+    WriteFileBytes(pending, {'x', 'y'});
+    f.AddFiles({QString::fromStdString(pending)});
+    ASSERT_EQ(f.ListBox1->count(), 3);
+
+    TickToIdle(f);
+    f.Action8->trigger();  // release
+    EXPECT_FALSE(f.Driver()->ComPort.Connected());
+    EXPECT_FALSE(f.LinkUp());
+    EXPECT_EQ(f.LinkLamp(), lampBlack);
+    EXPECT_EQ(f.State(), 2);
+    EXPECT_EQ(Status(f), QStringLiteral("Статус: ожидание"));
+    EXPECT_EQ(f.Action8->text(), QStringLiteral("Открыть &порт"));
+    ASSERT_EQ(f.ListBox1->count(), 1);
+    EXPECT_EQ(f.MyListBox()->DisplayName(0), QStringLiteral("new.lst"));
+    EXPECT_FALSE(f.MyListBox()->Flags(0));
+
+    // A PC file named like a file of the medium, queued while released: no
+    // prompt (the medium is not listed), and the list turns it into the
+    // medium's row.
+    const std::string same = dir.File("prog1.tnc");
+    WriteFileBytes(same, {'1'});
+    f.AddFiles({QString::fromStdString(same)});
+    ASSERT_EQ(f.ListBox1->count(), 2);
+    EXPECT_FALSE(f.MyListBox()->Flags(1));
+
+    f.Action8->trigger();  // open again
+    EXPECT_TRUE(f.Driver()->ComPort.Connected());
+    EXPECT_EQ(f.Action8->text(), QStringLiteral("Освободить &порт"));
+    EXPECT_EQ(f.Action8->toolTip(), QStringLiteral("Освободить порт"));
+    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opReadDir) == 3; }));
+    ASSERT_EQ(f.ListBox1->count(), 3);
+    EXPECT_EQ(f.MyListBox()->DisplayName(0), QStringLiteral("new.lst"));
+    EXPECT_FALSE(f.MyListBox()->Flags(0));
+    EXPECT_EQ(f.MyListBox()->DisplayName(1), QStringLiteral("prog1.tnc"));
+    EXPECT_TRUE(f.MyListBox()->Flags(1));
+    EXPECT_EQ(f.MyListBox()->Path(1), "");
+    EXPECT_EQ(f.MyListBox()->DisplayName(2), QStringLiteral("ДЕТАЛЬ.LST"));
+    EXPECT_TRUE(boxes.Boxes.empty());
+}
+
+TEST(MainWindow, WrongDeviceCodeReleasesThePort) {
+    SimProcess sim({"--device-code", "0x2D"});
+    TScriptedBoxes boxes;
+    TForm1 f(FastOptions(sim.PtyPath(), &boxes));
+    TDoneLog log(f);
+    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opInit) == 2; }));
+    EXPECT_GE(log.Count(opInit, 9), 1);
+
+    EXPECT_FALSE(f.Driver()->ComPort.Connected());
+    EXPECT_FALSE(f.LinkUp());
+    EXPECT_EQ(f.LinkLamp(), lampBlack);
+    EXPECT_EQ(f.Action8->text(), QStringLiteral("Открыть &порт"));
+    ASSERT_FALSE(boxes.Boxes.empty());
+    for (const auto& b : boxes.Boxes) {
+        EXPECT_EQ(b.Text, QStringLiteral("Неизвестный код устройства "));
+        EXPECT_EQ(b.Type, TMsgDlgType::Error);
+    }
+    // Released: the tick asks nothing.
+    const uint32_t frames = f.Driver()->FramesSent.load();
+    f.Timer1Timer();
+    ProcessPending(100);
+    EXPECT_EQ(f.Driver()->FramesSent.load(), frames);
+}
+
+TEST(MainWindow, PortSettingsReopenThePortEvenWhenCancelled) {
+    SimProcess sim;
+    TScriptedBoxes boxes;
+    TForm1 f(FastOptions(sim.PtyPath(), &boxes));
+    TDoneLog log(f);
+    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opInit) == 2; }));
+    ASSERT_TRUE(f.LinkUp());
+    TickToIdle(f);
+
+    const auto saved = TComPort::SettingsDialogHook;
+    int shown = 0;
+    bool openWhileShown = true;
+    TComPort::SettingsDialogHook = [&](TComPort* port) {
+        ++shown;
+        openWhileShown = port->Connected();
+    };  // the user cancels: nothing changes
+    f.Action7->trigger();
+    EXPECT_EQ(shown, 1);
+    EXPECT_FALSE(openWhileShown);  // settings are changed on a released port
+    EXPECT_TRUE(f.Driver()->ComPort.Connected());
+    EXPECT_EQ(f.Action8->text(), QStringLiteral("Освободить &порт"));
+    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opInit) == 3; }));
+    EXPECT_TRUE(f.LinkUp());
+    TickToIdle(f);
+
+    // A dialog that cannot be shown (no port list): the error is reported
+    // and the port stays released.
+    TComPort::SettingsDialogHook = [](TComPort*) { throw EComPort(CE_REGISTRY, 2); };
+    f.Action7->trigger();
+    TComPort::SettingsDialogHook = saved;
+    ASSERT_EQ(boxes.Boxes.size(), 1u);
+    EXPECT_TRUE(boxes.Boxes[0].Text.startsWith(QStringLiteral("Registry error"))) << boxes.Boxes[0].Text.toStdString();
+    EXPECT_FALSE(f.Driver()->ComPort.Connected());
+    EXPECT_EQ(f.Action8->text(), QStringLiteral("Открыть &порт"));
+}
+
+TEST(MainWindow, ClosingWhileTheWorkerWaitsForTheDevice) {
+    // A silent device with the device's own time-outs: the worker is inside
+    // an exchange of several seconds when the window goes.
+    SimProcess sim({"--silent"});
+    TScriptedBoxes boxes;
+    TFormOptions o;
+    o.Port = sim.PtyPath();
+    o.Messages = &boxes;
+    o.StartTimer = false;
+    auto f = std::make_unique<TForm1>(o);
+    ASSERT_TRUE(ProcessUntil([&] { return f->Driver()->FramesSent.load() >= 1; }));
+    f.reset();  // must neither hang nor crash
+
+    // And while a list is read and answers flow in through the event thread.
+    TempDir dir;
+    SimProcess sim2({"--image", DemoImage(dir)});
+    auto g = std::make_unique<TForm1>(FastOptions(sim2.PtyPath(), &boxes));
+    ASSERT_TRUE(ProcessUntil([&] { return g->State() == 1; }));
+    g.reset();
+    ProcessPending(50);
+    EXPECT_TRUE(boxes.Boxes.empty());
+}
+
+TEST(MainWindow, DeviceLostWhileUpIsNoticedByTheRefresh) {
+    TempDir dir;
+    auto sim = std::make_unique<SimProcess>(std::vector<std::string>{"--image", DemoImage(dir)});
+    TScriptedBoxes boxes;
+    TForm1 f(FastOptions(sim->PtyPath(), &boxes));
+    TDoneLog log(f);
+    WaitForStartUp(log, 2);
+    TickToIdle(f);
+    sim->Kill();
+    // The list cannot be read any more: its error is shown; the rows of the
+    // medium go with the failed list.
+    f.Action4->trigger();
+    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opReadDir) == 3; }));
+    EXPECT_NE(log.Done.back().second, 0);
+    ASSERT_FALSE(boxes.Boxes.empty());
+    EXPECT_EQ(boxes.Boxes.back().Type, TMsgDlgType::Error);
+    EXPECT_EQ(f.ListBox1->count(), 0);
+}
+
+TEST(QtMainThread, CallsRunOnTheGuiThreadAndAreAbandonedAfterShutdown) {
+    TQtMainThread main;
+    EXPECT_TRUE(main.IsCurrent());
+    QThread* gui = QThread::currentThread();
+
+    std::atomic<bool> posted{false}, inCall{false}, called{false}, otherIsCurrent{true};
+    QThread* ranOn = nullptr;
+    std::thread worker([&] {
+        otherIsCurrent = main.IsCurrent();
+        main.Post([&] {
+            ranOn = QThread::currentThread();
+            posted = true;
+        });
+        called = main.Call([&] { inCall = QThread::currentThread() == gui; });
+    });
+    ASSERT_TRUE(ProcessUntil([&] { return posted.load() && called.load(); }));
+    worker.join();
+    EXPECT_FALSE(otherIsCurrent.load());
+    EXPECT_EQ(ranOn, gui);
+    EXPECT_TRUE(inCall.load());
+
+    // Once the GUI thread is shutting down, a waiting call gives up instead
+    // of blocking its thread for ever.
+    main.Shutdown();
+    bool result = true;
+    bool ran = false;
+    std::thread late([&] { result = main.Call([&] { ran = true; }); });
+    late.join();  // returns without the GUI thread taking events
+    EXPECT_FALSE(result);
+    ProcessPending(20);
+    EXPECT_FALSE(ran);
+}

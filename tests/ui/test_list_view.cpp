@@ -1,0 +1,364 @@
+// The file list: the model and its control in step, the replace prompt, the
+// short names of PC files, drawing colours, mouse and key selection, and
+// the window's tool bars and actions.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QFileDialog>
+#include <QListWidget>
+#include <QMenu>
+#include <QTest>
+#include <set>
+#include <stdexcept>
+#include <sys/stat.h>
+
+#include "tests/sim_process.h"
+#include "tests/ui/ui_test_support.h"
+#include "ui/my_list_box.h"
+#include "ui/text_tool_bar.h"
+
+using namespace skarvel;
+using namespace skarvel::test;
+
+namespace {
+
+// A window whose port does not exist: no device, only the list.
+struct Fixture {
+    TempDir dir;
+    TScriptedBoxes boxes;
+    std::unique_ptr<TForm1> form;
+
+    Fixture() {
+        form = std::make_unique<TForm1>(FastOptions(dir.File("no-port"), &boxes));
+        boxes.Boxes.clear();  // the port error of the start-up
+    }
+    QString File(const std::string& name, const std::string& data = "data") {
+        const std::string path = dir.File(name);
+        WriteFileBytes(path, std::vector<uint8_t>(data.begin(), data.end()));
+        return QString::fromStdString(path);
+    }
+    TMyListBox& List() { return *form->MyListBox(); }
+    std::vector<QString> Names() {
+        std::vector<QString> out;
+        for (int i = 0; i < List().Count(); ++i) out.push_back(List().DisplayName(i));
+        return out;
+    }
+    std::set<int> Selected() {
+        std::set<int> out;
+        for (int i = 0; i < form->ListBox1->count(); ++i)
+            if (form->ListBox1->item(i)->isSelected()) out.insert(i);
+        return out;
+    }
+};
+
+class DragCountingForm : public TForm1 {
+public:
+    using TForm1::TForm1;
+    int DragStarts = 0;
+
+protected:
+    void StartDragOut() override { ++DragStarts; }
+};
+
+}  // namespace
+
+TEST(FileList, ModelAndControlStayInStep) {
+    EXPECT_THROW(
+        {
+            try {
+                TMyListBox bad(nullptr);
+            } catch (const std::invalid_argument& e) {
+                EXPECT_STREQ(e.what(), "Ошибка создания объекта MyListBox: ListBox должен быть создан заранее");
+                throw;
+            }
+        },
+        std::invalid_argument);
+
+    auto* control = new QListWidget;
+    TMyListBox list(control);  // frees the control
+    EXPECT_EQ(list.AddEntry(QStringLiteral("A.TNC"), 10, "", true), 0);
+    EXPECT_EQ(list.AddEntry(QStringLiteral("b.lst"), 20, "/pc/b.lst", false), 1);
+    EXPECT_EQ(list.AddEntry(QStringLiteral("C.ISO"), 30, "", true), 2);
+    EXPECT_EQ(list.AddEntry(QStringLiteral("d.lst"), 40, "/pc/d.lst", false), 3);
+    EXPECT_EQ(list.AddEntry(QStringLiteral("E.TNC"), 50, "", true), 4);
+    // A name already listed, letter case ignored, from the medium: the row
+    // becomes the medium's and keeps its place and size.
+    EXPECT_EQ(list.AddEntry(QStringLiteral("B.LST"), 99, "", true), 1);
+    EXPECT_TRUE(list.Flags(1));
+    EXPECT_EQ(list.Path(1), "");
+    EXPECT_EQ(list.Sizes(1), 20);
+    EXPECT_EQ(control->count(), 5);
+
+    // Clear removes the medium's rows, consecutive ones included.
+    list.Clear();
+    ASSERT_EQ(list.Count(), 1);
+    ASSERT_EQ(control->count(), 1);
+    EXPECT_EQ(list.DisplayName(0), QStringLiteral("d.lst"));
+    EXPECT_EQ(list.Path(0), "/pc/d.lst");
+    EXPECT_EQ(list.Sizes(0), 40);
+
+    list.AddEntry(QStringLiteral("F.TNC"), 60, "", true);
+    list.Delete(0);
+    ASSERT_EQ(list.Count(), 1);
+    EXPECT_EQ(control->item(0)->text(), QStringLiteral("F.TNC"));
+    EXPECT_THROW(list.Delete(5), std::out_of_range);
+    EXPECT_EQ(control->count(), 1);
+
+    list.AddEntry(QStringLiteral("g.lst"), 1, "/pc/g.lst", false);
+    list.ClearAll();
+    EXPECT_EQ(list.Count(), 0);
+    EXPECT_EQ(control->count(), 0);
+}
+
+TEST(FileList, ReplacePromptAcrossBatches) {
+    Fixture fx;
+    const QString a = fx.File("a.lst"), b = fx.File("b.lst"), c = fx.File("c.lst");
+    fx.form->AddFiles({a, b});
+    EXPECT_TRUE(fx.boxes.Boxes.empty());
+    ASSERT_EQ(fx.Names(), (std::vector<QString>{"a.lst", "b.lst"}));
+
+    // Same names again: the first clash asks, Yes to All answers the rest.
+    TempDir other;
+    const std::string a2 = other.File("a.lst"), b2 = other.File("b.lst");
+    WriteFileBytes(a2, {'1', '2', '3'});
+    WriteFileBytes(b2, {'1'});
+    fx.boxes.Answers = {mrYesToAll};
+    fx.form->AddFiles({QString::fromStdString(a2), QString::fromStdString(b2), c});
+    ASSERT_EQ(fx.boxes.Boxes.size(), 1u);
+    EXPECT_EQ(fx.boxes.Boxes[0].Text, QStringLiteral("Файл с именем a.lst уже существует. Заменить?"));
+    EXPECT_EQ(fx.boxes.Boxes[0].Type, TMsgDlgType::Confirmation);
+    EXPECT_EQ(fx.boxes.Boxes[0].Buttons, unsigned(mbYes | mbNo | mbNoToAll | mbYesToAll));
+    ASSERT_EQ(fx.Names(), (std::vector<QString>{"a.lst", "b.lst", "c.lst"}));
+    EXPECT_EQ(fx.List().Path(0), a2);
+    EXPECT_EQ(fx.List().Path(1), b2);
+    EXPECT_EQ(fx.List().Sizes(0), 3);
+
+    // A new batch asks again; No leaves the row as it is.
+    fx.boxes.Answers = {mrNo, mrNoToAll};
+    fx.form->AddFiles({a, b, c});
+    EXPECT_EQ(fx.boxes.Boxes.size(), 3u);  // a: No; b: No to All; c: not asked
+    EXPECT_EQ(fx.List().Path(0), a2);
+    EXPECT_EQ(fx.List().Path(1), b2);
+    EXPECT_EQ(fx.List().Count(), 3);
+
+    // Yes replaces just that one.
+    fx.boxes.Answers = {mrYes, mrNo};
+    fx.form->AddFiles({a, b});
+    EXPECT_EQ(fx.List().Path(0), a.toStdString());
+    EXPECT_EQ(fx.List().Path(1), b2);
+}
+
+TEST(FileList, ReplacingAFileOfTheMediumKeepsItUntilItCanBeDeleted) {
+    Fixture fx;
+    fx.List().AddEntry(QStringLiteral("PROG.TNC"), 100, "", true);
+    const QString pc = fx.File("prog.tnc");
+    fx.boxes.Answers = {mrYes};
+    fx.form->AddFiles({pc});
+    ASSERT_EQ(fx.boxes.Boxes.size(), 2u);
+    EXPECT_EQ(fx.boxes.Boxes[0].Text, QStringLiteral("Файл с именем prog.tnc уже существует. Заменить?"));
+    EXPECT_EQ(fx.boxes.Boxes[1].Type, TMsgDlgType::Warning);
+    EXPECT_TRUE(fx.boxes.Boxes[1].Text.contains(QStringLiteral("prog.tnc")));
+    // Nothing was queued and the medium's row is untouched.
+    ASSERT_EQ(fx.List().Count(), 1);
+    EXPECT_TRUE(fx.List().Flags(0));
+    EXPECT_EQ(fx.List().Sizes(0), 100);
+}
+
+TEST(FileList, PcFilesAreListedUnderTheirShortNames) {
+    Fixture fx;
+    const QString files[] = {
+        fx.File("prog.iso", "12345"),
+        fx.File("деталь.iso"),
+        fx.File("длинное имя программы.lst"),
+        fx.File("Program_Long_Name.tnc"),
+        fx.File("Program_Long_Other.tnc"),
+    };
+    fx.form->AddFiles({files[0], files[1], files[2], files[3], files[4]});
+    EXPECT_TRUE(fx.boxes.Boxes.empty());
+    EXPECT_EQ(fx.Names(), (std::vector<QString>{"prog.iso", "деталь.iso", "ДЛИННО~1.LST", "PROGRA~1.TNC",
+                                                "PROGRA~2.TNC"}));
+    EXPECT_EQ(fx.List().Sizes(0), 5);
+    EXPECT_EQ(fx.List().Path(2), files[2].toStdString());
+    for (int i = 0; i < fx.List().Count(); ++i) EXPECT_FALSE(fx.List().Flags(i));
+}
+
+TEST(FileList, AFileThatCannotBeOpenedStopsTheBatch) {
+    Fixture fx;
+    const QString first = fx.File("first.lst");
+    const QString readOnly = fx.File("ro.lst");
+    ASSERT_EQ(chmod(readOnly.toLocal8Bit().constData(), 0444), 0);
+    const QString missing = QString::fromStdString(fx.dir.File("missing.lst"));
+    const QString last = fx.File("last.lst");
+    fx.form->AddFiles({first, readOnly, missing, last});
+    ASSERT_EQ(fx.boxes.Boxes.size(), 1u);
+    EXPECT_EQ(fx.boxes.Boxes[0].Type, TMsgDlgType::Error);
+    EXPECT_TRUE(fx.boxes.Boxes[0].Text.startsWith(QStringLiteral("Не удалось открыть файл ") + missing))
+        << fx.boxes.Boxes[0].Text.toStdString();
+    // Files before it stay (a read-only one too), the ones after it are not added.
+    EXPECT_EQ(fx.Names(), (std::vector<QString>{"first.lst", "ro.lst"}));
+
+    // A folder is no file either.
+    fx.form->AddFiles({QString::fromStdString(fx.dir.Path())});
+    EXPECT_EQ(fx.boxes.Boxes.size(), 2u);
+    EXPECT_EQ(fx.List().Count(), 2);
+}
+
+TEST(FileList, RowColours) {
+    Fixture fx;
+    fx.List().AddEntry(QStringLiteral("MEDIUM.TNC"), 1, "", true);
+    fx.form->AddFiles({fx.File("pc.lst")});
+    const QPalette& pal = fx.form->ListBox1->palette();
+    EXPECT_EQ(fx.form->RowTextColor(0, false), pal.color(QPalette::Active, QPalette::Text));
+    EXPECT_EQ(fx.form->RowTextColor(0, true), pal.color(QPalette::Active, QPalette::HighlightedText));
+    EXPECT_EQ(fx.form->RowTextColor(1, false), pal.color(QPalette::Disabled, QPalette::Text));
+    EXPECT_EQ(fx.form->RowTextColor(1, true), pal.color(QPalette::Disabled, QPalette::Text));
+    EXPECT_NE(pal.color(QPalette::Active, QPalette::Text), pal.color(QPalette::Disabled, QPalette::Text));
+
+    // Rows are one text line high.
+    fx.form->show();
+    const QRect r0 = fx.form->ListBox1->visualItemRect(fx.form->ListBox1->item(0));
+    EXPECT_EQ(r0.height(), QFontMetrics(fx.form->ListBox1->font()).height());
+}
+
+TEST(FileList, MouseAndKeySelection) {
+    Fixture fx;
+    for (int i = 0; i < 6; ++i) fx.List().AddEntry(QStringLiteral("F%1.TNC").arg(i), i, "", true);
+    fx.form->show();
+    QListWidget* lb = fx.form->ListBox1;
+    auto at = [&](int row) { return lb->visualItemRect(lb->item(row)).center(); };
+    QWidget* vp = lb->viewport();
+
+    QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, at(1));
+    EXPECT_EQ(fx.Selected(), (std::set<int>{1}));
+    QTest::mouseClick(vp, Qt::LeftButton, Qt::ShiftModifier, at(3));
+    EXPECT_EQ(fx.Selected(), (std::set<int>{1, 2, 3}));
+    QTest::mouseClick(vp, Qt::LeftButton, Qt::ControlModifier, at(5));
+    EXPECT_EQ(fx.Selected(), (std::set<int>{1, 2, 3, 5}));
+    QTest::mouseClick(vp, Qt::LeftButton, Qt::ControlModifier, at(2));
+    EXPECT_EQ(fx.Selected(), (std::set<int>{1, 3, 5}));
+    // Shift ranges run from the previous press, upwards too.
+    QTest::mouseClick(vp, Qt::LeftButton, Qt::ShiftModifier, at(0));
+    EXPECT_EQ(fx.Selected(), (std::set<int>{0, 1, 2}));
+    QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, at(4));
+    EXPECT_EQ(fx.Selected(), (std::set<int>{4}));
+    // A press below the last row selects nothing.
+    QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, QPoint(5, vp->height() - 2));
+    EXPECT_TRUE(fx.Selected().empty());
+
+    QTest::keyClick(lb, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(fx.Selected(), (std::set<int>{0, 1, 2, 3, 4, 5}));
+}
+
+TEST(FileList, DragOutStartsAfterAMoveOfMoreThanOnePixel) {
+    TempDir dir;
+    TScriptedBoxes boxes;
+    DragCountingForm f(FastOptions(dir.File("no-port"), &boxes));
+    for (int i = 0; i < 3; ++i) f.MyListBox()->AddEntry(QStringLiteral("F%1.TNC").arg(i), i, "", true);
+    f.show();
+    const QPoint p = f.ListBox1->visualItemRect(f.ListBox1->item(1)).center();
+
+    f.ListBox1MouseDown(Qt::LeftButton, Qt::NoModifier, p);
+    f.ListBox1MouseMove(Qt::LeftButton, p + QPoint(1, 0));
+    EXPECT_EQ(f.DragStarts, 0);
+    f.ListBox1MouseMove(Qt::LeftButton, p + QPoint(1, 1));
+    EXPECT_EQ(f.DragStarts, 1);
+    // Once started, the press point is gone: no second start.
+    f.ListBox1MouseMove(Qt::LeftButton, p + QPoint(5, 5));
+    EXPECT_EQ(f.DragStarts, 1);
+    f.ListBox1MouseUp(Qt::LeftButton, p + QPoint(5, 5));
+    // Moving without the button starts nothing.
+    f.ListBox1MouseMove(Qt::NoButton, p + QPoint(9, 9));
+    EXPECT_EQ(f.DragStarts, 1);
+    EXPECT_TRUE(f.ListBox1->item(1)->isSelected());
+}
+
+TEST(MainWindowLayout, ActionsMenusAndToolBars) {
+    Fixture fx;
+    TForm1& f = *fx.form;
+    struct Row {
+        QAction* Action;
+        const char* Caption;
+        const char* Hint;
+        QStringList Keys;
+    };
+    const Row rows[] = {
+        {f.Open, "&Открыть", "Выбрать файлы для записи на флэш", {"F2", "Alt+O", "Ctrl+O"}},
+        {f.MenuSave, "&Запись", "Запись новых файлов на флэш", {"F7", "Alt+S", "Ctrl+S"}},
+        {f.Action4, "&Обновить", "Обновить", {"F5"}},
+        {f.Action5, "Загрузка &данных", "Загрузка выбранных файлов с флэш", {"F6", "Ctrl+L", "Alt+L"}},
+        {f.DelFileFlash, "Удалить", "Удалить выбранные файлы", {"F8", "Del"}},
+        {f.Action2, "Фо&рматирование", nullptr, {}},
+        {f.Action7, "&Настройка порта", "Настроить порт", {"Ctrl+P"}},
+        {f.Action8, "Открыть &порт", "Открыть порт", {}},
+        {f.Action1, "Выход", nullptr, {"Alt+F4"}},
+        {f.AboutAc, "О программе", "О программе", {"Ctrl+H", "Alt+H"}},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(r.Action->text(), QString::fromUtf8(r.Caption));
+        if (r.Hint) {
+            EXPECT_EQ(r.Action->toolTip(), QString::fromUtf8(r.Hint));
+        }
+        QStringList keys;
+        for (const QKeySequence& k : r.Action->shortcuts()) keys << k.toString(QKeySequence::PortableText);
+        EXPECT_EQ(keys, r.Keys) << r.Caption;
+    }
+    EXPECT_EQ(f.ActionList1.size(), 8);
+    EXPECT_FALSE(f.ActionList1.contains(f.Open));
+    EXPECT_FALSE(f.ActionList1.contains(f.AboutAc));
+
+    QStringList captions;
+    for (TTextButton* b : f.ToolBar2->Buttons()) captions << b->Caption();
+    EXPECT_EQ(captions, (QStringList{"Открыть F2", "Обновить F5", "Загрузить F6", "Записать F7", "Удалить F8",
+                                     "Выход Alt+F4"}));
+    EXPECT_EQ(f.PopupMenu1->actions(), (QList<QAction*>{f.Open, f.Action4, f.MenuSave, f.Action5, f.DelFileFlash}));
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("Skarvel"));
+}
+
+TEST(MainWindowLayout, WidthsOfTheTextButtonsAndTheWindow) {
+    Fixture fx;
+    TForm1& f = *fx.form;
+    f.show();
+    for (int width : {562, 800, 431}) {
+        f.resize(width, 400);
+        ProcessPending(20);
+        const auto& buttons = f.ToolBar2->Buttons();
+        const int w = buttons[0]->width();
+        for (TTextButton* b : buttons) EXPECT_EQ(b->width(), w);
+        const int used = 6 * w + 5 * TTextToolBar::DividerWidth;
+        EXPECT_LE(used, f.ToolBar2->width());
+        EXPECT_GT(used, f.ToolBar2->width() - 6);
+        EXPECT_EQ(buttons.back()->geometry().right(), used - 1);
+    }
+    // Never narrower than the two lamp panels together.
+    const int panels = f.Panel3->width() + f.Panel4->width();
+    EXPECT_GE(f.minimumWidth(), panels);
+    f.resize(50, 300);
+    ProcessPending(20);
+    EXPECT_GE(f.width(), panels);
+    EXPECT_GE(f.Panel3->geometry().left(), f.Panel4->geometry().right());
+    EXPECT_GE(f.minimumHeight(), 255);
+}
+
+TEST(MainWindowLayout, OpenDialogFilterAndChosenFiles) {
+    EXPECT_EQ(ToQtFilter(QStringLiteral("ISO программы (*.lst;*.tnc;*.iso)|*.lst;*.tnc;*.iso")),
+              QStringLiteral("ISO программы (*.lst *.tnc *.iso)"));
+    EXPECT_EQ(ToQtFilter(QStringLiteral("Text|*.txt|All (*.*)|*.*")), QStringLiteral("Text (*.txt);;All (*.*)"));
+
+    Fixture fx;
+    const QString chosen = fx.File("x.lst");
+    QStringList filters;
+    QFileDialog::FileMode mode = QFileDialog::AnyFile;
+    fx.form->ExecOpenDialog = [&](QFileDialog& d) {
+        filters = d.nameFilters();
+        mode = d.fileMode();
+        return QStringList{chosen};
+    };
+    fx.form->Open->trigger();
+    EXPECT_EQ(filters, QStringList{QStringLiteral("ISO программы (*.lst *.tnc *.iso)")});
+    EXPECT_EQ(mode, QFileDialog::ExistingFiles);
+    EXPECT_EQ(fx.Names(), (std::vector<QString>{"x.lst"}));
+    // Cancelled: nothing.
+    fx.form->ExecOpenDialog = [](QFileDialog&) { return QStringList(); };
+    fx.form->Open->trigger();
+    EXPECT_EQ(fx.List().Count(), 1);
+}

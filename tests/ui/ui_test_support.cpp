@@ -1,0 +1,98 @@
+#include "tests/ui/ui_test_support.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <stdexcept>
+
+#include "flashfs/fs_flash.h"
+#include "link/zvt_drv.h"
+#include "tests/mem_medium.h"
+#include "tests/sim_process.h"
+
+namespace skarvel::test {
+
+int TScriptedBoxes::Ask(QWidget*, const QString& text, TMsgDlgType type, unsigned buttons) {
+    Boxes.push_back({text, type, buttons});
+    if (Answers.empty()) return DefaultAnswer;
+    const int a = Answers.front();
+    Answers.pop_front();
+    return a;
+}
+
+void TScriptedBoxes::Show(QWidget*, const QString& text, TMsgDlgType type) { Boxes.push_back({text, type, 0}); }
+
+std::vector<QString> TScriptedBoxes::Texts() const {
+    std::vector<QString> out;
+    for (const auto& b : Boxes) out.push_back(b.Text);
+    return out;
+}
+
+bool ProcessUntil(const std::function<bool()>& pred, int capMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > capMs) return pred();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::sendPostedEvents();
+    }
+    return true;
+}
+
+void ProcessPending(int ms) {
+    QElapsedTimer t;
+    t.start();
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    } while (t.elapsed() < ms);
+}
+
+void WriteFormattedImage(const std::string& path,
+                         const std::vector<std::pair<std::string, std::string>>& files) {
+    TMemMedium medium;
+    TFlash flash;
+    medium.Attach(flash);
+    if (flash.FormatFlash(0) != 0) throw std::runtime_error("format of the image failed");
+    for (const auto& [name, data] : files)
+        if (flash.SaveFile(name.c_str(), data.data(), 0, static_cast<uint32_t>(data.size())) != 0)
+            throw std::runtime_error("save of " + name + " failed");
+    WriteFileBytes(path, medium.Bytes());
+}
+
+TFormOptions FastOptions(const std::string& port, TMessageBoxes* boxes) {
+    TFormOptions o;
+    o.Port = port;
+    o.Messages = boxes;
+    o.StartTimer = false;
+    o.ConfigureDriver = [](TZVT_drv& d) {
+        d.AnswerTimeoutMs = 300;
+        d.Sends = 4;
+        d.QuietMs = 50;
+        d.QuietLimitMs = 300;
+    };
+    return o;
+}
+
+void TickToIdle(TForm1& form) {
+    ProcessPending(20);
+    form.Timer1Timer();
+    form.Timer1Timer();
+}
+
+TDoneLog::TDoneLog(TForm1& form) {
+    QObject::connect(&form, &TForm1::OperationDone, &form, [this](int op, int result) { Done.emplace_back(op, result); });
+}
+
+int TDoneLog::Count(int op) const {
+    int n = 0;
+    for (const auto& d : Done) n += d.first == op;
+    return n;
+}
+
+int TDoneLog::Count(int op, int result) const {
+    int n = 0;
+    for (const auto& d : Done) n += d.first == op && d.second == result;
+    return n;
+}
+
+}  // namespace skarvel::test

@@ -1,0 +1,65 @@
+// Helpers of the widget tests: message boxes answered from a script, an
+// event loop that runs until a condition holds, images of the medium, and
+// main windows on the simulator with short time-outs.
+#pragma once
+
+#include <QString>
+#include <deque>
+#include <ostream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ui/main_form.h"
+#include "ui/message_boxes.h"
+
+// Readable QStrings in test failures.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace skarvel::test {
+
+class TScriptedBoxes : public TMessageBoxes {
+public:
+    struct Box {
+        QString Text;
+        TMsgDlgType Type;
+        unsigned Buttons;  // 0 for Show
+    };
+    int Ask(QWidget* parent, const QString& text, TMsgDlgType type, unsigned buttons) override;
+    void Show(QWidget* parent, const QString& text, TMsgDlgType type) override;
+
+    std::vector<Box> Boxes;
+    std::deque<int> Answers;  // taken in order by Ask; empty: DefaultAnswer
+    int DefaultAnswer = mrNo;
+    // Texts of every box so far.
+    std::vector<QString> Texts() const;
+};
+
+// Processes Qt events until pred holds or capMs has passed; returns pred().
+bool ProcessUntil(const std::function<bool()>& pred, int capMs = 20000);
+// Processes the events already queued (and those they queue) for a moment.
+void ProcessPending(int ms = 50);
+
+// A formatted 2 MiB medium image holding the files given (name, contents).
+void WriteFormattedImage(const std::string& path,
+                         const std::vector<std::pair<std::string, std::string>>& files);
+
+// Options for a window on port with short time-outs, Timer1 stopped and the
+// boxes of boxes.
+TFormOptions FastOptions(const std::string& port, TMessageBoxes* boxes);
+
+// Two quiet ticks: the window is idle again after its last sector transfer.
+void TickToIdle(TForm1& form);
+
+// Waits for completions of operation op; returns the results seen.
+class TDoneLog {
+public:
+    explicit TDoneLog(TForm1& form);
+    std::vector<std::pair<int, int>> Done;  // (op, result)
+    int Count(int op) const;
+    int Count(int op, int result) const;
+};
+
+}  // namespace skarvel::test

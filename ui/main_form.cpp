@@ -1,0 +1,752 @@
+#include "ui/main_form.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <climits>
+#include <stdexcept>
+
+#include "core/cp1251.h"
+#include "core/short_name.h"
+#include "flashfs/fs_flash.h"
+#include "link/zvt_drv.h"
+#include "ui/lamps.h"
+#include "ui/message_boxes.h"
+#include "ui/my_list_box.h"
+#include "ui/qt_main_thread.h"
+#include "ui/text_tool_bar.h"
+
+namespace skarvel {
+
+namespace {
+
+constexpr int FirstInterval = 8000;
+constexpr int IdleInterval = 10000;
+constexpr int AfterOperationInterval = 200;
+
+constexpr uint8_t resUnformatted = 1;
+constexpr uint8_t resDiskEmpty = 7;
+constexpr uint8_t resNoDevice = 8;
+constexpr uint8_t resWrongDevice = 9;
+constexpr uint8_t resCancelled = 11;
+constexpr uint8_t resUnknownCommand = 12;
+
+const char* const ImageList2[] = {
+    ":/ui/icons/open.svg",      ":/ui/icons/write.svg",     ":/ui/icons/refresh.svg",
+    ":/ui/icons/load.svg",      ":/ui/icons/port_settings.svg", ":/ui/icons/port_open.svg",
+    ":/ui/icons/port_closed.svg", ":/ui/icons/delete.svg",
+};
+
+QString FromCp1251(const char* text) { return QString::fromStdString(Cp1251ToUtf8(text ? text : "")); }
+QString FromCp1251(const std::string& text) { return QString::fromStdString(Cp1251ToUtf8(text)); }
+
+// Draws the rows through the window's own handler, all of one fixed height.
+class TListBoxDelegate : public QStyledItemDelegate {
+public:
+    explicit TListBoxDelegate(TForm1* form) : QStyledItemDelegate(form), form_(form) {}
+    int ItemHeight = 13;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        form_->ListBox1DrawItem(painter, option, index.row());
+    }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
+        return QSize(option.rect.width(), ItemHeight);
+    }
+
+private:
+    TForm1* form_;
+};
+
+}  // namespace
+
+// The window handle that the worker posts its completion messages to.
+class TWindowTarget : public TMessageTarget {
+public:
+    explicit TWindowTarget(TForm1* form) : form_(form) {}
+    void PostMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
+        QCoreApplication::postEvent(form_, new TFlashMessageEvent(msg, wParam, lParam));
+    }
+
+private:
+    TForm1* form_;
+};
+
+QEvent::Type TFlashMessageEvent::EventType() {
+    static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+std::function<void(QWidget*)> TForm1::ShowAboutHook;
+
+QString ToQtFilter(const QString& filter) {
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString text = parts[i].trimmed();
+        const QString patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts).join(QLatin1Char(' '));
+        // The text names the patterns in brackets already; Qt reads the
+        // patterns from the last brackets, separated by blanks.
+        const int open = text.lastIndexOf(QLatin1Char('('));
+        if (open >= 0 && text.endsWith(QLatin1Char(')'))) text = text.left(open).trimmed();
+        out << text + QStringLiteral(" (") + patterns + QLatin1Char(')');
+    }
+    return out.join(QStringLiteral(";;"));
+}
+
+// ---------------------------------------------------------------- creation
+
+TForm1::TForm1(const TFormOptions& options, QWidget* parent) : QMainWindow(parent) {
+    FMain = std::make_unique<TQtMainThread>();
+    FWindowTarget = std::make_unique<TWindowTarget>(this);
+    FMessageBoxes = options.Messages ? options.Messages : &DefaultMessageBoxes();
+    ExecOpenDialog = [](QFileDialog& dlg) {
+        return dlg.exec() == QDialog::Accepted ? dlg.selectedFiles() : QStringList();
+    };
+    CreateComponents();
+    FormCreate(options);
+}
+
+TForm1::~TForm1() { FormDestroy(); }
+
+QAction* TForm1::MakeAction(const QString& caption, const QString& hint, const QStringList& shortcuts,
+                            int image) {
+    auto* a = new QAction(caption, this);
+    if (!hint.isEmpty()) a->setToolTip(hint);
+    QList<QKeySequence> keys;
+    for (const auto& s : shortcuts) keys << QKeySequence(s);
+    a->setShortcuts(keys);
+    a->setShortcutContext(Qt::WindowShortcut);
+    SetActionImage(a, image);
+    addAction(a);
+    return a;
+}
+
+void TForm1::SetActionImage(QAction* action, int image) {
+    action->setIcon(image >= 0 ? QIcon(QString::fromLatin1(ImageList2[image])) : QIcon());
+    action->setProperty("imageIndex", image);
+}
+
+void TForm1::CreateComponents() {
+    setWindowTitle(QStringLiteral("Skarvel"));
+    setWindowIcon(QIcon(QStringLiteral(":/ui/icons/skarvel.svg")));
+
+    // Actions.
+    Open = MakeAction(QStringLiteral("&Открыть"), QStringLiteral("Выбрать файлы для записи на флэш"),
+                      {QStringLiteral("F2"), QStringLiteral("Alt+O"), QStringLiteral("Ctrl+O")}, 0);
+    MenuSave = MakeAction(QStringLiteral("&Запись"), QStringLiteral("Запись новых файлов на флэш"),
+                          {QStringLiteral("F7"), QStringLiteral("Alt+S"), QStringLiteral("Ctrl+S")}, 1);
+    Action4 = MakeAction(QStringLiteral("&Обновить"), QStringLiteral("Обновить"), {QStringLiteral("F5")}, 2);
+    Action5 = MakeAction(QStringLiteral("Загрузка &данных"), QStringLiteral("Загрузка выбранных файлов с флэш"),
+                         {QStringLiteral("F6"), QStringLiteral("Ctrl+L"), QStringLiteral("Alt+L")}, 3);
+    DelFileFlash = MakeAction(QStringLiteral("Удалить"), QStringLiteral("Удалить выбранные файлы"),
+                              {QStringLiteral("F8"), QStringLiteral("Del")}, 7);
+    Action2 = MakeAction(QStringLiteral("Фо&рматирование"), QString(), {}, -1);
+    Action7 = MakeAction(QStringLiteral("&Настройка порта"), QStringLiteral("Настроить порт"),
+                         {QStringLiteral("Ctrl+P")}, 4);
+    Action8 = MakeAction(QStringLiteral("Открыть &порт"), QStringLiteral("Открыть порт"), {}, 6);
+    Action1 = MakeAction(QStringLiteral("Выход"), QString(), {QStringLiteral("Alt+F4")}, -1);
+    AboutAc = MakeAction(QStringLiteral("О программе"), QStringLiteral("О программе"),
+                         {QStringLiteral("Ctrl+H"), QStringLiteral("Alt+H")}, -1);
+    ActionList1 = {Action1, Action2, MenuSave, Action4, Action5, Action7, Action8, DelFileFlash};
+    ActionList2 = {Open, AboutAc};
+
+    connect(Open, &QAction::triggered, this, [this] { Guarded([this] { OpenExecute(); }); });
+    connect(Action1, &QAction::triggered, this, [this] { Guarded([this] { Action1Execute(); }); });
+    connect(Action4, &QAction::triggered, this, [this] { Guarded([this] { Action4Execute(); }); });
+    connect(Action7, &QAction::triggered, this, [this] { Guarded([this] { Action7Execute(); }); });
+    connect(Action8, &QAction::triggered, this, [this] { Guarded([this] { Action8Execute(); }); });
+    connect(AboutAc, &QAction::triggered, this, [this] { Guarded([this] { AboutAcExecute(); }); });
+
+    // Menus.
+    N1 = menuBar()->addMenu(QStringLiteral("&Файл"));
+    N1->addAction(Open);
+    N1->addAction(Action1);
+    N2 = menuBar()->addMenu(QStringLiteral("&ZVT"));
+    N2->addActions({MenuSave, Action4, Action5, DelFileFlash, Action2});
+    N3 = menuBar()->addMenu(QStringLiteral("Настройка"));
+    N3->addActions({Action7, Action8});
+    N4 = menuBar()->addMenu(QStringLiteral("Помощь"));
+    N4->addAction(AboutAc);
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->addActions({Open, Action4, MenuSave, Action5, DelFileFlash});
+
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    // The lamps: link at the left, medium access at the right edge.
+    auto makeLampPanel = [this](QFrame*& panel, QLabel*& image, QLabel*& label, const QString& text) {
+        panel = new QFrame(this);
+        panel->setFrameShape(QFrame::NoFrame);
+        panel->setFixedHeight(21);
+        image = new QLabel(panel);
+        image->setGeometry(2, 2, 17, 17);
+        image->setAlignment(Qt::AlignCenter);
+        label = new QLabel(text, panel);
+        label->adjustSize();
+        label->move(25, (21 - label->height()) / 2);
+    };
+    makeLampPanel(Panel4, Image1, Label1, QStringLiteral("Связь с флэш"));
+    makeLampPanel(Panel3, Image2, Label2, QStringLiteral("Обращение к флэш"));
+    auto* lampRow = new QHBoxLayout;
+    lampRow->setContentsMargins(0, 0, 0, 0);
+    lampRow->addWidget(Panel4);
+    lampRow->addStretch(1);
+    lampRow->addWidget(Panel3);
+    column->addLayout(lampRow);
+
+    // The icon tool bar.
+    Panel5 = new QFrame(this);
+    Panel5->setFrameShape(QFrame::NoFrame);
+    auto* p5 = new QHBoxLayout(Panel5);
+    p5->setContentsMargins(0, 0, 0, 0);
+    ToolBar1 = new QToolBar(Panel5);
+    ToolBar1->setIconSize(QSize(16, 16));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->addAction(Open);
+    ToolBar1->addSeparator();
+    ToolBar1->addActions({MenuSave, Action5, Action4, DelFileFlash});
+    ToolBar1->addSeparator();
+    ToolBar1->addActions({Action7, Action8});
+    p5->addWidget(ToolBar1);
+    column->addWidget(Panel5);
+
+    // The file list.
+    Panel2 = new QFrame(this);
+    Panel2->setFrameShape(QFrame::NoFrame);
+    auto* p2 = new QVBoxLayout(Panel2);
+    p2->setContentsMargins(0, 0, 0, 0);
+    ListBox1 = new QListWidget(Panel2);
+    ListBox1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ListBox1->setUniformItemSizes(true);
+    ListBox1->setItemDelegate(new TListBoxDelegate(this));
+    ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
+    ListBox1->setDragEnabled(false);
+    connect(ListBox1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { PopupMenu1->popup(ListBox1->viewport()->mapToGlobal(pos)); });
+    FListViewport = ListBox1->viewport();
+    FListViewport->installEventFilter(this);
+    ListBox1->installEventFilter(this);
+    p2->addWidget(ListBox1);
+    column->addWidget(Panel2, 1);
+
+    // The text tool bar.
+    Panel6 = new QFrame(this);
+    Panel6->setFrameShape(QFrame::NoFrame);
+    Panel6->setFixedHeight(22);
+    auto* p6 = new QVBoxLayout(Panel6);
+    p6->setContentsMargins(0, 1, 0, 1);
+    ToolBar2 = new TTextToolBar(Panel6);
+    ToolBar2->AddButton(QStringLiteral("Открыть F2"), Open);
+    ToolBar2->AddButton(QStringLiteral("Обновить F5"), Action4);
+    ToolBar2->AddButton(QStringLiteral("Загрузить F6"), Action5);
+    ToolBar2->AddButton(QStringLiteral("Записать F7"), MenuSave);
+    ToolBar2->AddButton(QStringLiteral("Удалить F8"), DelFileFlash);
+    ToolBar2->AddButton(QStringLiteral("Выход Alt+F4"), Action1);
+    p6->addWidget(ToolBar2);
+    column->addWidget(Panel6);
+
+    // The status line.
+    Panel1 = new QFrame(this);
+    Panel1->setFrameShape(QFrame::Panel);
+    Panel1->setFrameShadow(QFrame::Sunken);
+    Panel1->setFixedHeight(22);
+    auto* p1 = new QHBoxLayout(Panel1);
+    p1->setContentsMargins(2, 1, 2, 1);
+    Label3 = new QLabel(QStringLiteral("Статус: ожидание"), Panel1);
+    p1->addWidget(Label3);
+    column->addWidget(Panel1);
+
+    setCentralWidget(central);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(FirstInterval);
+    connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
+
+    OpenDialog1 = new QFileDialog(this);
+
+    resize(562, 426 + menuBar()->sizeHint().height());
+    setMinimumHeight(255);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect avail = screen->availableGeometry();
+        move(avail.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+void TForm1::FormCreate(const TFormOptions& options) {
+    // 1. The message table.
+    FMessages.clear();
+    for (int i = 0; i < 12; ++i) FMessages.push_back(FromCp1251(ErrorTexts[i]));
+    FMessages.push_back(QStringLiteral("Не удалось выделить память при чтении файла "));
+    FMessages.push_back(QStringLiteral("Ошибка при записи файла "));
+    FMessages.push_back(QStringLiteral("Ошибка при чтения файла "));
+    FCancel = false;
+
+    // 2. Rows as high as the list font's text.
+    static_cast<TListBoxDelegate*>(ListBox1->itemDelegate())->ItemHeight = QFontMetrics(ListBox1->font()).height();
+
+    // 3. The window cannot get narrower than the two lamp panels together.
+    Panel3->setFixedWidth(Label2->width() + 30);
+    Panel4->setFixedWidth(Label1->width() + 30);
+    const int m = Panel3->width() + Panel4->width();
+    setMinimumWidth(m);
+    if (width() < m) resize(m, height());
+
+    // 4. The list model.
+    FMyListBox = new TMyListBox(ListBox1);
+    FMyListBox->Messages = FMessageBoxes;
+    FMyListBox->DialogParent = this;
+    FMyListBox->RemoveFromMedium = [this](const QString& name) { return RemoveFromMedium(name); };
+
+    // 5. Selection and drag-out state.
+    FDragOutActive = false;
+    FDragArmed = false;
+    FAnchorPoint = QPoint(-1, -1);
+
+    // 7. Idle.
+    FState = 2;
+    FActivity = false;
+
+    // 8. The driver and flash worker; its worker thread starts at once.
+    FDriver = new TZVT_drv(FMain.get(), FWindowTarget.get());
+    if (!options.Port.empty()) FDriver->ComPort.SetPort(options.Port);
+    if (options.ConfigureDriver) options.ConfigureDriver(*FDriver);
+    FDriver->OnReadSector = [this] { DoReadSector(); };
+    FDriver->OnWriteSector = [this] { DoWriteSector(); };
+    FDriver->OnCommand = [this](uint8_t op, uint8_t& result, void* param) {
+        return ExecuteCommand(op, result, param);
+    };
+
+    // 9.
+    FLinkUp = false;
+
+    // 10. The open dialog.
+    OpenDialog1->setNameFilter(ToQtFilter(QStringLiteral("ISO программы (*.lst;*.tnc;*.iso)|*.lst;*.tnc;*.iso")));
+    OpenDialog1->setFileMode(QFileDialog::ExistingFiles);
+    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+
+    // 11. Both lamps black; the port is released until it is opened.
+    SetLamp(Image1, lampBlack);
+    SetLamp(Image2, lampBlack);
+
+    // 12.
+    FNames.clear();
+
+    if (options.StartTimer) Timer1->start();
+
+    // 13, 14. Open the port and run one tick at once. A port that cannot be
+    // opened is reported, and the tick is left out.
+    Guarded([this] {
+        OpenPort();
+        Timer1Timer();
+    });
+}
+
+void TForm1::FormDestroy() {
+    // Nothing may wait for the GUI thread from here on: calls still waiting
+    // are abandoned, so the port's event thread and the worker can end.
+    if (FMain) FMain->Shutdown();
+    if (Timer1) Timer1->stop();
+    if (ListBox1) {
+        FListViewport->removeEventFilter(this);
+        ListBox1->removeEventFilter(this);
+        FListViewport = nullptr;
+    }
+    delete FMyListBox;  // frees ListBox1 too
+    FMyListBox = nullptr;
+    ListBox1 = nullptr;
+    // Stops the worker and closes the port.
+    delete FDriver;
+    FDriver = nullptr;
+    FNames.clear();
+    FMain.reset();
+}
+
+// ---------------------------------------------------------------- helpers
+
+void TForm1::Guarded(const std::function<void()>& fn) {
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        ShowException(e);
+    }
+}
+
+void TForm1::ShowException(const std::exception& e) {
+    FMessageBoxes->Show(this, QString::fromUtf8(e.what()), TMsgDlgType::Error);
+}
+
+void TForm1::PostToWindow(std::function<void()> fn) {
+    QMetaObject::invokeMethod(this, [fn = std::move(fn)] { fn(); }, Qt::QueuedConnection);
+}
+
+void TForm1::SetLamp(QLabel* lamp, int index) {
+    lamp->setPixmap(LampPixmap(index));
+    (lamp == Image1 ? FLinkLamp : FAccessLamp) = index;
+}
+
+const QString& TForm1::MessageText(int code) const {
+    static const QString none;
+    return code >= 0 && code < static_cast<int>(FMessages.size()) ? FMessages[static_cast<size_t>(code)] : none;
+}
+
+QString TForm1::CurrentFile() const {
+    std::lock_guard<std::mutex> lock(FCurrentFileMutex);
+    return FCurrentFile;
+}
+
+void TForm1::SetCurrentFile(const QString& name) {
+    std::lock_guard<std::mutex> lock(FCurrentFileMutex);
+    FCurrentFile = name;
+}
+
+bool TForm1::event(QEvent* e) {
+    if (e->type() == TFlashMessageEvent::EventType()) {
+        const auto* m = static_cast<TFlashMessageEvent*>(e);
+        if (m->Msg == WM_FLASH_DONE) {
+            const auto op = static_cast<uint8_t>(m->WParam & 0xFF);
+            const auto result = static_cast<uint8_t>((m->WParam >> 8) & 0xFF);
+            Guarded([&] { WMOperationDone(op, result); });
+        }
+        return true;
+    }
+    return QMainWindow::event(e);
+}
+
+// ---------------------------------------------------------------- port
+
+void TForm1::OpenPort() {
+    if (FDriver->ComPort.Connected()) return;
+    FDriver->ComPort.Open();
+    Action8->setText(QStringLiteral("Освободить &порт"));
+    Action8->setToolTip(QStringLiteral("Освободить порт"));
+    SetActionImage(Action8, 5);
+    RunOperation(opInit);
+}
+
+void TForm1::ClosePort() {
+    if (!FDriver->ComPort.Connected()) return;
+    FMyListBox->Clear();
+    FDriver->Disconnect();
+    Action8->setText(QStringLiteral("Открыть &порт"));
+    SetActionImage(Action8, 6);
+    Action8->setToolTip(QStringLiteral("Открыть порт"));
+    FLinkUp = false;
+    SetIdle();
+    SetLamp(Image1, lampBlack);
+}
+
+// ---------------------------------------------------------------- busy / idle
+
+void TForm1::SetBusy() {
+    FState = 1;
+    for (QAction* a : ActionList1) a->setEnabled(false);
+}
+
+void TForm1::SetIdle() {
+    for (QAction* a : ActionList1) a->setEnabled(true);
+    SetLamp(Image2, lampBlack);
+    ShowStatus(QStringLiteral("ожидание"));
+    Timer1->setInterval(IdleInterval);
+    FActivity = false;
+    FState = 2;
+}
+
+void TForm1::ShowStatus(const QString& text) { Label3->setText(QStringLiteral("Статус: ") + text); }
+
+void TForm1::Timer1Timer() {
+    if (!FActivity && FState == 1) SetIdle();
+    FActivity = false;
+    // The link check: while the device has not answered, ask again.
+    if (!FLinkUp && FDriver->ComPort.Connected()) RunOperation(opInit);
+}
+
+// ---------------------------------------------------------------- sector notifications
+
+void TForm1::DoReadSector() { SectorNotification(lampYellow); }
+void TForm1::DoWriteSector() { SectorNotification(lampRed); }
+
+void TForm1::SectorNotification(int lamp) {
+    // Worker thread: the window changes are carried out on the GUI thread;
+    // the worker does not wait for them.
+    FActivity = true;
+    if (!FDriver->ComPort.Connected()) return;
+    const uint8_t op = FDriver->FCommand.load();
+    QString text = op < 11 ? FromCp1251(OperationTexts[op]) : QString();
+    if (op >= 3 && op <= 10) text += CurrentFile();
+    PostToWindow([this, lamp, text] {
+        if (!FDriver || !FDriver->ComPort.Connected()) return;
+        SetBusy();
+        SetLamp(Image2, lamp);
+        ShowStatus(text);
+    });
+}
+
+// ---------------------------------------------------------------- requests
+
+void TForm1::RunOperation(uint8_t op) {
+    FCancel = false;
+    FProgressOp = NoProgressOp;
+    FDriver->PostRequest(op, nullptr);
+    FProgressOp = NoProgressOp;
+}
+
+uint8_t TForm1::ExecuteCommand(uint8_t op, uint8_t& result, void*) {
+    // Worker thread.
+    result = 0;
+    switch (op) {
+        case opInit: result = FDriver->InitFlash(); break;
+        case opFormat: result = FDriver->FormatFlash(FDriver->FMediumKind); break;
+        case opReadDir: {
+            result = FDriver->ReadDir(FDriver->FMediumKind, nullptr);
+            std::lock_guard<std::mutex> lock(FListMutex);
+            FListFiles = FDriver->FFiles;
+            break;
+        }
+        default: result = resUnknownCommand; break;
+    }
+    if (FCancel) result = resCancelled;
+    if (FLinkUp) {
+        // Back to idle soon after the last sector transfer.
+        PostToWindow([this] { Timer1->setInterval(AfterOperationInterval); });
+    }
+    return result;
+}
+
+void TForm1::WMOperationDone(uint8_t op, uint8_t result) {
+    if (op == opInit) {
+        if (result == resWrongDevice) {
+            ClosePort();
+            FMessageBoxes->Show(this, QStringLiteral("Неизвестный код устройства "), TMsgDlgType::Error);
+        } else if (result != resNoDevice) {
+            FLinkUp = true;
+            SetLamp(Image1, lampGreen);
+            if (result != resUnformatted) RunOperation(opReadDir);
+        }
+        emit OperationDone(op, result);
+        return;
+    }
+    if (op == opFormat) {
+        if (result == 0)
+            FMessageBoxes->Show(this, QStringLiteral("ZVT успешно отформатировано"), TMsgDlgType::Custom);
+        FMyListBox->ClearAll();
+    } else if (op == opReadDir) {
+        FMyListBox->Clear();
+        if (result == 0) {
+            TFileList files;
+            {
+                std::lock_guard<std::mutex> lock(FListMutex);
+                files = FListFiles;
+            }
+            for (int i = 0; i < files.Count(); ++i)
+                FMyListBox->AddEntry(FromCp1251(files.Strings(i)), files.Sizes(i), std::string(), true);
+        }
+        if (result == resDiskEmpty) result = 0;
+    }
+    if (result == resCancelled) Action4Execute();
+    if (result != 0) FMessageBoxes->Show(this, MessageText(result), TMsgDlgType::Error);
+    emit OperationDone(op, result);
+}
+
+// ---------------------------------------------------------------- actions
+
+void TForm1::OpenExecute() {
+    const QStringList files = ExecOpenDialog ? ExecOpenDialog(*OpenDialog1) : QStringList();
+    if (!files.isEmpty()) AddFiles(files);
+}
+
+void TForm1::Action1Execute() { close(); }
+
+void TForm1::Action4Execute() {
+    if (FDriver->IsReady()) RunOperation(opReadDir);
+}
+
+void TForm1::Action7Execute() {
+    ClosePort();
+    FDriver->ComPort.ShowSettingsDialog();
+    OpenPort();
+}
+
+void TForm1::Action8Execute() {
+    if (FDriver->ComPort.Connected()) ClosePort();
+    else OpenPort();
+}
+
+void TForm1::AboutAcExecute() {
+    if (ShowAboutHook) ShowAboutHook(this);
+}
+
+// ---------------------------------------------------------------- adding PC files
+
+void TForm1::AddFiles(const QStringList& files) {
+    FMyListBox->ReplaceAnswer = mrOk;
+    for (const QString& path : files) {
+        // Read access is all that is needed: read-only files can be written
+        // to the medium too.
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            FMessageBoxes->Show(this,
+                                QStringLiteral("Не удалось открыть файл ") + path + QStringLiteral(": ") +
+                                    file.errorString(),
+                                TMsgDlgType::Error);
+            return;
+        }
+        const qint64 size = file.size();
+        file.close();
+        if (size > INT32_MAX) {
+            FMessageBoxes->Show(this, QStringLiteral("Файл ") + path + QStringLiteral(" слишком велик"),
+                                TMsgDlgType::Error);
+            return;
+        }
+        const std::string utf8 = path.toStdString();
+        const QString name = FromCp1251(ShortPathName(utf8));
+        FMyListBox->AddEntry(name, static_cast<int32_t>(size), utf8, false);
+    }
+}
+
+bool TForm1::RemoveFromMedium(const QString& name) {
+    // Replacing a file of the medium needs it deleted there first; until the
+    // window can delete files, the file on the medium is kept and the PC
+    // file is not queued.
+    FMessageBoxes->Show(this,
+                        QStringLiteral("Файл ") + name +
+                            QStringLiteral(" на флэш не заменён: удаление файлов с флэш пока недоступно."),
+                        TMsgDlgType::Warning);
+    return false;
+}
+
+// ---------------------------------------------------------------- list drawing and selection
+
+QColor TForm1::RowTextColor(int index, bool selected) const {
+    const QPalette& pal = ListBox1->palette();
+    if (index < 0 || index >= FMyListBox->Count() || !FMyListBox->Flags(index))
+        return pal.color(QPalette::Disabled, QPalette::Text);
+    return selected ? pal.color(QPalette::Active, QPalette::HighlightedText)
+                    : pal.color(QPalette::Active, QPalette::Text);
+}
+
+void TForm1::ListBox1DrawItem(QPainter* painter, const QStyleOptionViewItem& option, int index) {
+    if (!FMyListBox || index < 0 || index >= FMyListBox->Count()) return;
+    const bool selected = option.state & QStyle::State_Selected;
+    const QPalette& pal = ListBox1->palette();
+    painter->fillRect(option.rect, selected ? pal.brush(QPalette::Active, QPalette::Highlight)
+                                            : pal.brush(QPalette::Active, QPalette::Base));
+    painter->setFont(ListBox1->font());
+    painter->setPen(RowTextColor(index, selected));
+    painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                      FMyListBox->DisplayName(index));
+}
+
+int TForm1::ItemAt(QPoint pos) const {
+    if (pos.x() < 0 || pos.y() < 0) return -1;
+    const QModelIndex idx = ListBox1->indexAt(pos);
+    return idx.isValid() ? idx.row() : -1;
+}
+
+void TForm1::SelectRow(int row, bool select) {
+    if (QListWidgetItem* item = ListBox1->item(row)) item->setSelected(select);
+}
+
+void TForm1::ListBox1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint pos) {
+    if (button != Qt::LeftButton) return;
+    FPressPoint = pos;
+    const int hit = ItemAt(pos);
+    if (!(modifiers & Qt::ControlModifier)) {
+        ListBox1->clearSelection();
+        if (hit >= 0) SelectRow(hit, true);
+    } else if (hit >= 0) {
+        // The list's own Ctrl+click: the row is toggled, the rest kept.
+        SelectRow(hit, !ListBox1->item(hit)->isSelected());
+    }
+    if ((modifiers & Qt::ShiftModifier) && FAnchorPoint != QPoint(-1, -1)) {
+        const int a = ItemAt(FAnchorPoint);
+        const int b = hit;
+        if (a >= 0 && b >= 0)
+            for (int i = qMin(a, b); i <= qMax(a, b); ++i) SelectRow(i, true);
+    }
+    FAnchorPoint = FPressPoint;
+    if (hit >= 0)
+        ListBox1->selectionModel()->setCurrentIndex(ListBox1->model()->index(hit, 0), QItemSelectionModel::NoUpdate);
+}
+
+void TForm1::ListBox1MouseUp(Qt::MouseButton button, QPoint) {
+    if (button != Qt::LeftButton) return;
+    FDragArmed = false;
+    FPressPoint = QPoint(-1, -1);
+}
+
+void TForm1::ListBox1MouseMove(Qt::MouseButtons buttons, QPoint pos) {
+    if (FDragOutActive || !(buttons & Qt::LeftButton)) return;
+    if (!FDragArmed) {
+        FDragArmed = true;
+        const int hit = ItemAt(FPressPoint);
+        if (hit >= 0) SelectRow(hit, true);
+    }
+    if (FPressPoint != QPoint(-1, -1) &&
+        qAbs(pos.x() - FPressPoint.x()) + qAbs(pos.y() - FPressPoint.y()) > 1) {
+        FPressPoint = QPoint(-1, -1);
+        FDragOutActive = true;
+        StartDragOut();
+        FDragOutActive = false;
+        FDragArmed = false;
+    }
+}
+
+void TForm1::StartDragOut() {}
+
+bool TForm1::ListBox1KeyDown(int key, Qt::KeyboardModifiers modifiers) {
+    if (key == Qt::Key_A && (modifiers & Qt::ControlModifier)) {
+        ListBox1->selectAll();
+        return true;
+    }
+    return false;
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* e) {
+    if (FListViewport && watched == FListViewport) {
+        switch (e->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonDblClick: {
+                auto* me = static_cast<QMouseEvent*>(e);
+                ListBox1->setFocus(Qt::MouseFocusReason);
+                Guarded([&] { ListBox1MouseDown(me->button(), me->modifiers(), me->position().toPoint()); });
+                return true;
+            }
+            case QEvent::MouseButtonRelease: {
+                auto* me = static_cast<QMouseEvent*>(e);
+                Guarded([&] { ListBox1MouseUp(me->button(), me->position().toPoint()); });
+                return true;
+            }
+            case QEvent::MouseMove: {
+                auto* me = static_cast<QMouseEvent*>(e);
+                Guarded([&] { ListBox1MouseMove(me->buttons(), me->position().toPoint()); });
+                return true;
+            }
+            default: break;
+        }
+    } else if (ListBox1 && watched == ListBox1 && e->type() == QEvent::KeyPress) {
+        auto* ke = static_cast<QKeyEvent*>(e);
+        if (ListBox1KeyDown(ke->key(), ke->modifiers())) return true;
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+}  // namespace skarvel

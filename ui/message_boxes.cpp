@@ -1,0 +1,73 @@
+#include "ui/message_boxes.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QMessageBox>
+#include <QTranslator>
+
+namespace skarvel {
+
+namespace {
+
+QMessageBox::Icon IconOf(TMsgDlgType type) {
+    switch (type) {
+        case TMsgDlgType::Warning: return QMessageBox::Warning;
+        case TMsgDlgType::Error: return QMessageBox::Critical;
+        case TMsgDlgType::Information: return QMessageBox::Information;
+        case TMsgDlgType::Confirmation: return QMessageBox::Question;
+        case TMsgDlgType::Custom: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+struct ButtonMap {
+    unsigned Mine;
+    QMessageBox::StandardButton Qt;
+    int Result;
+};
+
+constexpr ButtonMap kButtons[] = {
+    {mbYes, QMessageBox::Yes, mrYes},
+    {mbNo, QMessageBox::No, mrNo},
+    {mbOK, QMessageBox::Ok, mrOk},
+    {mbCancel, QMessageBox::Cancel, mrCancel},
+    {mbAbort, QMessageBox::Abort, mrAbort},
+    {mbNoToAll, QMessageBox::NoToAll, mrNoToAll},
+    {mbYesToAll, QMessageBox::YesToAll, mrYesToAll},
+};
+
+}  // namespace
+
+int TQtMessageBoxes::Ask(QWidget* parent, const QString& text, TMsgDlgType type, unsigned buttons) {
+    QMessageBox box(IconOf(type), QApplication::applicationDisplayName(), text, QMessageBox::NoButton, parent);
+    QMessageBox::StandardButtons set;
+    for (const auto& b : kButtons)
+        if (buttons & b.Mine) set |= b.Qt;
+    if (!set) set = QMessageBox::Ok;
+    box.setStandardButtons(set);
+    const int pressed = box.exec();
+    for (const auto& b : kButtons)
+        if (pressed == b.Qt) return b.Result;
+    return mrCancel;
+}
+
+void TQtMessageBoxes::Show(QWidget* parent, const QString& text, TMsgDlgType type) {
+    Ask(parent, text, type, mbOK);
+}
+
+TMessageBoxes& DefaultMessageBoxes() {
+    static TQtMessageBoxes boxes;
+    return boxes;
+}
+
+bool InstallRussianTranslation() {
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (translator->load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(translator);
+        return true;
+    }
+    delete translator;
+    return false;
+}
+
+}  // namespace skarvel
