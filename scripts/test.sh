@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Runs every test of Skarvel: installs what a fresh Debian 12 machine lacks,
 # then builds and runs the suite four ways:
-#   build/        normal build (GUI included), all tests
-#   build-asan/   AddressSanitizer + UndefinedBehaviorSanitizer, all tests
-#   build-tsan/   ThreadSanitizer, the tests without Qt (threads of the link and worker)
-#   build-fuzz/   clang + libFuzzer, each fuzz target for a few seconds
+#   build        normal build (GUI included), all tests
+#   build-asan   AddressSanitizer + UndefinedBehaviorSanitizer, all tests
+#   build-tsan   ThreadSanitizer, the tests without Qt (threads of the link and worker)
+#   build-fuzz   clang + libFuzzer, each fuzz target for a few seconds
 # Usage: scripts/test.sh [stage...]   (stages: main asan tsan fuzz; default all)
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -34,7 +34,8 @@ run_stage() {
     while [ $# -gt 0 ] && [ "$1" != "--" ]; do ctest_args+=("$1"); shift; done
     [ "${1:-}" = "--" ] && shift
     echo "=== $name: configure and build in $dir"
-    if cmake -S "$ROOT" -B "$dir" -G Ninja -DSKARVEL_WERROR=$WERROR "$@" >"$dir.configure.log" 2>&1 \
+    mkdir -p "$dir"
+    if cmake -S "$ROOT" -B "$dir" -G Ninja -DSKARVEL_WERROR=$WERROR "$@" >"$dir/configure.log" 2>&1 \
         && cmake --build "$dir" -j "$JOBS"; then
         echo "=== $name: tests"
         if (cd "$dir" && ctest --output-on-failure -j "$JOBS" "${ctest_args[@]}"); then
@@ -42,7 +43,7 @@ run_stage() {
             return
         fi
     else
-        cat "$dir.configure.log" 2>/dev/null | tail -20
+        tail -20 "$dir/configure.log" 2>/dev/null
     fi
     failed=$((failed + 1))
     failed_names+=("$name")
@@ -51,10 +52,10 @@ run_stage() {
 
 for s in "${stages[@]}"; do
     case $s in
-        main) run_stage main build/ -- -DCMAKE_BUILD_TYPE=RelWithDebInfo ;;
-        asan) run_stage asan build-asan/ -- -DCMAKE_BUILD_TYPE=Debug "-DSKARVEL_SANITIZE=address,undefined" ;;
-        tsan) run_stage tsan build-tsan/ -LE "slow|nosan" -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSKARVEL_SANITIZE=thread -DSKARVEL_GUI=OFF ;;
-        fuzz) run_stage fuzz build-fuzz/ -L fuzz -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSKARVEL_GUI=OFF -DSKARVEL_TESTS=OFF -DSKARVEL_FUZZ=ON ;;
+        main) run_stage main build -- -DCMAKE_BUILD_TYPE=RelWithDebInfo ;;
+        asan) run_stage asan build-asan -- -DCMAKE_BUILD_TYPE=Debug "-DSKARVEL_SANITIZE=address,undefined" ;;
+        tsan) run_stage tsan build-tsan -LE "slow|nosan" -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSKARVEL_SANITIZE=thread -DSKARVEL_GUI=OFF ;;
+        fuzz) run_stage fuzz build-fuzz -L fuzz -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DSKARVEL_GUI=OFF -DSKARVEL_TESTS=OFF -DSKARVEL_FUZZ=ON ;;
         *) echo "unknown stage $s"; failed=$((failed + 1)) ;;
     esac
 done
