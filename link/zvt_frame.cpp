@@ -141,19 +141,25 @@ bool TRxMachine::Feed(uint8_t b) {
         RxIndex = -1;
         return valid;
     }
-    // Between frames.
+    // Between frames. A frame starts only on a type byte right after a 0x10
+    // met between frames: a 0x10 kept from before an earlier frame (or from
+    // its body) would start a frame whose CRC runs over bytes that are not
+    // its own, so the type bytes cancel the 0x10 whether they start a frame
+    // or not.
     switch (b) {
     case FrameTypeAnswer:
         if (RxDle) {
             RxIndex = 0;
             RxLast = AnswerLast;
         }
+        RxDle = false;
         break;
     case FrameTypeData:
         if (RxDle && RxDataFollows) {
             RxIndex = 0;
             RxLast = DataBlockLast;
         }
+        RxDle = false;
         break;
     case FrameDle:
         RxDle = true;

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -739,6 +740,9 @@ int RunSimulator(const TSimOptions& options) {
 
     // A serial device paces itself; on a pty the bytes are paced here.
     const bool pacing = options.Baud > 0 && line.IsPty();
+    // The kernel may run a timed wait up to 50 us late by default; a paced
+    // line wakes twice per frame, and a real line has no such lag.
+    if (pacing) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     const uint64_t byteNs = pacing ? 10'000'000'000ull / options.Baud : 0;
     // Bytes written or handed on at once: about a millisecond of the line.
     const size_t chunk = pacing ? std::max<uint64_t>(1, 1'000'000 / byteNs) : SIZE_MAX;
@@ -795,7 +799,11 @@ int RunSimulator(const TSimOptions& options) {
 
         // Sleep until the next thing is due.
         uint64_t wake = UINT64_MAX;
-        if (!rx.empty()) wake = std::max(rx.front().ns, now + 1'000'000);
+        // Received bytes go to the device about once a millisecond, and at
+        // the moment the last byte queued is in: the PC writes a frame at
+        // once, so that is the end of the frame, which a real device sees
+        // when it is in, not up to a millisecond later.
+        if (!rx.empty()) wake = std::min(std::max(rx.front().ns, now + 1'000'000), rx.back().ns);
         const uint64_t nextAnswer = device.NextDue();
         if (nextAnswer != UINT64_MAX) wake = std::min(wake, nextAnswer * 1000);
         if (!tx.empty() && !txBlocked) {
