@@ -44,6 +44,7 @@ void TZVT_drv::OnAnswer(const TRxMachine& rx) {
         std::lock_guard<std::mutex> lock(answerMutex_);
         std::memcpy(answerHeader_, rx.AnswerHeader, sizeof answerHeader_);
         std::memcpy(answerData_, rx.AnswerData, sizeof answerData_);
+        answerFromBlock_ = rx.RxLast != TRxMachine::AnswerLast;
     }
     AnswerEvent.Set();
 }
@@ -114,6 +115,25 @@ uint8_t TZVT_drv::AwaitWriteDone() {
     return xrOk;
 }
 
+// Waits up to AnswerTimeoutMs for an answer. A read is answered only by a
+// data block: an answer frame without one would leave the previous sector's
+// bytes in the buffer, so it is passed over like noise on the line.
+bool TZVT_drv::WaitAnswer(bool needBlock) {
+    const uint64_t end = SteadyMs() + static_cast<uint64_t>(AnswerTimeoutMs);
+    for (;;) {
+        const uint64_t now = SteadyMs();
+        const int left = now >= end ? 0 : static_cast<int>(end - now);
+        if (AnswerEvent.Wait(left) != TEvent::WaitResult::Signaled) return false;
+        if (!needBlock) return true;
+        {
+            std::lock_guard<std::mutex> lock(answerMutex_);
+            if (answerFromBlock_) return true;
+        }
+        needQuiet_.store(true);
+        if (shuttingDown_.load()) return false;
+    }
+}
+
 uint8_t TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer) {
     if (!ComPort.Connected() || shuttingDown_.load()) return xrPortClosed;
 
@@ -143,7 +163,7 @@ uint8_t TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void
                     lastTxMs_.store(SteadyMs());
                     FramesSent.fetch_add(1);
                 }
-                signaled = AnswerEvent.Wait(AnswerTimeoutMs) == TEvent::WaitResult::Signaled;
+                signaled = WaitAnswer(cmd == cmdReadSector);
                 ++attempts;
                 ++sends;
                 if (shuttingDown_.load()) {

@@ -77,10 +77,12 @@ private:
     void OnAnswer(const TRxMachine& rx);  // main thread
     void SettleLine();                    // worker thread
     uint8_t AwaitWriteDone();             // worker thread
+    bool WaitAnswer(bool needBlock);      // worker thread
 
     std::mutex answerMutex_;
     uint8_t answerHeader_[6] = {};
     uint8_t answerData_[RecvPayloadLen] = {};
+    bool answerFromBlock_ = false;  // the last signal came from a data block
 
     std::atomic<uint64_t> lastRxMs_{0};
     std::atomic<uint64_t> lastTxMs_{0};
