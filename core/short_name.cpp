@@ -47,7 +47,7 @@ void SplitLong(const std::string& cp, std::string& base, std::string& ext) {
     for (char c : rawExt)
         if (ValidChar(static_cast<unsigned char>(c)) && ext.size() < 3)
             ext += static_cast<char>(Upper(static_cast<unsigned char>(c)));
-    if (base.empty()) base = "_";
+    if (base.empty()) base.push_back('_');
     if (base.size() > 6) base.resize(6);
 }
 
@@ -87,9 +87,14 @@ std::string ShortNameAmong(const std::string& name, std::vector<std::string> fol
         SplitLong(cp, base, ext);
         std::string shortName;
         for (int i = 1;; ++i) {
-            std::string tail = "~" + std::to_string(i);
-            std::string b = base.substr(0, std::min(base.size(), 8 - tail.size())) + tail;
-            shortName = ext.empty() ? b : b + "." + ext;
+            const std::string number = std::to_string(i);
+            shortName.assign(base, 0, std::min(base.size(), 7 - number.size()));
+            shortName.push_back('~');
+            shortName.append(number);
+            if (!ext.empty()) {
+                shortName.push_back('.');
+                shortName.append(ext);
+            }
             if (!taken.count(shortName)) break;
         }
         taken.insert(shortName);
