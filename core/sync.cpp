@@ -1,5 +1,7 @@
 #include "core/sync.h"
 
+#include "core/thread_tune.h"
+
 namespace skarvel {
 
 void SleepMs(unsigned ms) {
@@ -65,6 +67,7 @@ void TThread::Resume() {
     started_ = true;
     thread_ = std::thread([this] {
         id_.store(std::this_thread::get_id());
+        TuneThisThread();
         Execute();
     });
 }
