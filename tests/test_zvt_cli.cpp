@@ -158,6 +158,28 @@ TEST(ZvtCli, FormatPutListGetRemoveRoundTrip) {
     EXPECT_EQ(r.Exit, 2);
 }
 
+TEST(ZvtCli, TransfersOverTheRealLineAreExactlyTheOperations) {
+    TempDir dir;
+    {
+        // Mounting a blank medium reads sector 0 only; the format that
+        // follows identifies nothing more and writes the 32 root sectors,
+        // the boot sector and the 5 FAT sectors.
+        SimProcess sim({"--image", dir.File("medium.img")});
+        ASSERT_EQ(Zvt(sim.PtyPath(), {"format", "--yes"}).Exit, 0);
+        sim.Stop();
+        EXPECT_NE(sim.Output().find("identify 1, read 1, write 38,"), std::string::npos) << sim.Output();
+    }
+    {
+        // A mount (identify, boot sector, 5 FAT sectors) and a save of one
+        // cluster: scan, new entry, the cluster, the size, the FAT.
+        SimProcess sim({"--image", dir.File("medium.img")});
+        WriteFileBytes(dir.File("a.tnc"), RandomBytes(100, 9));
+        ASSERT_EQ(Zvt(sim.PtyPath(), {"put", dir.File("a.tnc")}).Exit, 0);
+        sim.Stop();
+        EXPECT_NE(sim.Output().find("identify 1, read 14, write 17,"), std::string::npos) << sim.Output();
+    }
+}
+
 TEST(ZvtCli, MissingPortAndUnformattedMediumAreClearErrors) {
     ZvtRun r = Zvt("/dev/zvt-no-such-port", {"ls"});
     EXPECT_EQ(r.Exit, 1);
