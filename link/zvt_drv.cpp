@@ -42,9 +42,13 @@ std::string TZVT_drv::BuildFrame(uint8_t cmd, uint8_t sectorHi, uint8_t sectorLo
 void TZVT_drv::OnAnswer(const TRxMachine& rx) {
     {
         std::lock_guard<std::mutex> lock(answerMutex_);
-        std::memcpy(answerHeader_, rx.AnswerHeader, sizeof answerHeader_);
-        std::memcpy(answerData_, rx.AnswerData, sizeof answerData_);
         answerFromBlock_ = rx.RxLast != TRxMachine::AnswerLast;
+        // The machine's data buffer also holds the bytes of blocks that
+        // failed their check; only a block that signalled is taken.
+        if (answerFromBlock_)
+            std::memcpy(answerData_, rx.AnswerData, sizeof answerData_);
+        else
+            std::memcpy(answerHeader_, rx.AnswerHeader, sizeof answerHeader_);
     }
     AnswerEvent.Set();
 }
@@ -97,9 +101,18 @@ uint8_t TZVT_drv::AwaitWriteDone() {
     while (value != 0) {
         ++attempts;
         if (AnswerEvent.Wait(BusyWaitMs) == TEvent::WaitResult::Signaled) {
+            bool block;
             {
                 std::lock_guard<std::mutex> lock(answerMutex_);
                 value = answerHeader_[1];
+                block = answerFromBlock_;
+            }
+            if (block) {
+                // A data block is no report of the write; wait on.
+                needQuiet_.store(true);
+                value = 1;
+                if (attempts > 10) return xrBusyTimeout;
+                continue;
             }
             if (value == 0) break;
             AnswerEvent.Reset();
@@ -117,17 +130,22 @@ uint8_t TZVT_drv::AwaitWriteDone() {
 
 // Waits up to AnswerTimeoutMs for an answer. A read is answered only by a
 // data block: an answer frame without one would leave the previous sector's
-// bytes in the buffer, so it is passed over like noise on the line.
-bool TZVT_drv::WaitAnswer(bool needBlock) {
+// bytes in the buffer. Other commands are answered only by an answer frame:
+// a stray data block is no acknowledgement. What does not fit is passed over
+// like noise on the line. A block is copied to dest (copyLen bytes) under
+// the same lock that judged it, so a newer answer cannot slip in between.
+bool TZVT_drv::WaitAnswer(bool needBlock, void* dest, size_t copyLen) {
     const uint64_t end = SteadyMs() + static_cast<uint64_t>(AnswerTimeoutMs);
     for (;;) {
         const uint64_t now = SteadyMs();
         const int left = now >= end ? 0 : static_cast<int>(end - now);
         if (AnswerEvent.Wait(left) != TEvent::WaitResult::Signaled) return false;
-        if (!needBlock) return true;
         {
             std::lock_guard<std::mutex> lock(answerMutex_);
-            if (answerFromBlock_) return true;
+            if (answerFromBlock_ == needBlock) {
+                if (needBlock && dest) std::memcpy(dest, answerData_, copyLen);
+                return true;
+            }
         }
         needQuiet_.store(true);
         if (shuttingDown_.load()) return false;
@@ -141,13 +159,26 @@ uint8_t TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void
     int16_t inGate = ++ExchangeGate;
     while (inGate != 1) {
         const int16_t others = --ExchangeGate;
+        if (shuttingDown_.load()) return xrPortClosed;
         SleepMs(static_cast<unsigned>(others > 0 ? others : 0) * 5);
         inGate = ++ExchangeGate;
     }
+    // Whatever happens below, the gate is left (and after the pause that
+    // lets another thread's exchange in).
+    struct GateExit {
+        ~GateExit() {
+            SleepMs(1);
+            --ExchangeGate;
+        }
+    } gateExit;
 
     uint8_t result = xrOk;
     try {
         const uint32_t dataLen = cmd == cmdWriteSector ? static_cast<uint32_t>(SendDataBlockLen) : 0;
+        // A read copies the sector (all 528 payload bytes while the sector
+        // size is not known yet) as soon as its block has been judged.
+        const uint32_t bps = FBytesPerSector.load();
+        const size_t readLen = bps == 0 ? RecvPayloadLen : std::min<size_t>(bps, RecvPayloadLen);
         int sends = 0;  // the whole exchange's budget of sends
         int busyRetries = 0;
         for (;;) {
@@ -163,7 +194,7 @@ uint8_t TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void
                     lastTxMs_.store(SteadyMs());
                     FramesSent.fetch_add(1);
                 }
-                signaled = WaitAnswer(cmd == cmdReadSector);
+                signaled = WaitAnswer(cmd == cmdReadSector, buffer, readLen);
                 ++attempts;
                 ++sends;
                 if (shuttingDown_.load()) {
@@ -191,11 +222,6 @@ uint8_t TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void
                     ++busyRetries;
                     continue;
                 }
-            } else if (cmd == cmdReadSector) {
-                const uint32_t bps = FBytesPerSector.load();
-                const size_t n = bps == 0 ? RecvPayloadLen : std::min<size_t>(bps, RecvPayloadLen);
-                std::lock_guard<std::mutex> lock(answerMutex_);
-                if (buffer) std::memcpy(buffer, answerData_, n);
             } else if (cmd == cmdIdentify) {
                 uint8_t value;
                 {
@@ -217,8 +243,6 @@ uint8_t TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void
         needQuiet_.store(true);
     }
 
-    SleepMs(1);
-    --ExchangeGate;
     return result;
 }
 

@@ -77,7 +77,7 @@ private:
     void OnAnswer(const TRxMachine& rx);  // main thread
     void SettleLine();                    // worker thread
     uint8_t AwaitWriteDone();             // worker thread
-    bool WaitAnswer(bool needBlock);      // worker thread
+    bool WaitAnswer(bool needBlock, void* dest, size_t copyLen);  // worker thread
 
     std::mutex answerMutex_;
     uint8_t answerHeader_[6] = {};

@@ -228,6 +228,31 @@ TEST(ZvtCli, HostileEntryNameOnTheMediumIsRefused) {
     EXPECT_NE(access(dir.File("X.TNC").c_str(), F_OK), 0);
 }
 
+TEST(ZvtCli, EntriesThatListAlikeLoadTheFileOfTheirOwnName) {
+    TempDir dir;
+    const std::string image = dir.File("medium.img");
+    const auto mine = RandomBytes(3000, 31);
+    {
+        SimProcess sim({"--image", image});
+        ASSERT_EQ(Zvt(sim.PtyPath(), {"format", "--yes"}).Exit, 0);
+        WriteFileBytes(dir.File("a.txt"), RandomBytes(5000, 30));
+        WriteFileBytes(dir.File("my.txt"), mine);
+        ASSERT_EQ(Zvt(sim.PtyPath(), {"put", dir.File("a.txt"), dir.File("my.txt")}).Exit, 0);
+        sim.Stop();
+    }
+    // Another system's name with a blank: listed as MY.TXT like the real one.
+    auto img = ReadFileBytes(image);
+    std::memcpy(img.data() + 6 * 512, "MY FILE TXT", 11);
+    WriteFileBytes(image, img);
+
+    SimProcess sim({"--image", image});
+    const std::string out = dir.File("out");
+    ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+    ZvtRun r = Zvt(sim.PtyPath(), {"get", "MY.TXT", "-C", out});
+    ASSERT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_EQ(ReadFileBytes(out + "/MY.TXT"), mine);
+}
+
 TEST(ZvtCli, SimulatorKilledDuringPutLeavesAClearErrorAndAUsableVolume) {
     TempDir dir;
     const std::string image = dir.File("medium.img");

@@ -126,6 +126,14 @@ uint8_t TZvtClient::Load(const std::string& name, uint32_t size, std::vector<uin
     return r;
 }
 
+uint8_t TZvtClient::Attr(const std::string& name, uint32_t& size) {
+    TFlashArgs args;
+    args.Name = name.c_str();
+    const uint8_t r = Run(opGetFileAttr, &args);
+    size = r == 0 ? static_cast<uint32_t>(args.Size) : 0;
+    return r;
+}
+
 uint8_t TZvtClient::Delete(const std::string& name) {
     std::string copy = name;
     return Run(opDeleteFile, copy.data());
@@ -383,10 +391,21 @@ int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std:
             Fail(utf8 + ": имя файла на носителе непригодно для файла ПК, файл не загружен");
             return 1;
         }
+        // The list shows names up to their first blank, so two entries may
+        // list alike; the size is taken from the entry the load will read.
+        uint32_t size = 0;
+        if (const uint8_t r = client.Attr(file->Name, size); r != 0) {
+            Fail("Ошибка чтения файла " + local + ": " + ErrorText(r));
+            return 1;
+        }
         TZVT_drv& d = client.Driver();
-        progress.Begin(local, d.SectorsForFile(file->Name.c_str(), file->Size) + 2u * d.FSectorsPerCluster);
+        if (size > d.FMediumSize.load()) {
+            Fail("Ошибка чтения файла " + local + ": " + ErrorText(1));  // a size no medium can hold
+            return 1;
+        }
+        progress.Begin(local, d.SectorsForFile(file->Name.c_str(), size) + 2u * d.FSectorsPerCluster);
         std::vector<uint8_t> data;
-        const uint8_t r = client.Load(file->Name, file->Size, data);
+        const uint8_t r = client.Load(file->Name, size, data);
         progress.End();
         if (r != 0) {
             Fail("Ошибка чтения файла " + local + ": " + ErrorText(r));

@@ -37,6 +37,7 @@ public:
     uint8_t Save(const std::string& name, const std::vector<uint8_t>& data);
     uint8_t Load(const std::string& name, uint32_t size, std::vector<uint8_t>& data);
     uint8_t Delete(const std::string& name);
+    uint8_t Attr(const std::string& name, uint32_t& size);  // size of the entry a load would read
 
     // Runs one request and waits for its completion.
     uint8_t Run(uint8_t op, void* param);
