@@ -9,7 +9,6 @@
 
 #include <cstring>
 #include <random>
-#include <sstream>
 
 #include "core/cp1251.h"
 #include "tests/sim_process.h"
@@ -124,7 +123,6 @@ TEST(ZvtCli, FormatPutListGetRemoveRoundTrip) {
     for (const auto& [name, size] : files) {
         std::string upper;
         for (char c : name) upper += static_cast<char>(toupper(static_cast<unsigned char>(c)));
-        std::ostringstream line;
         EXPECT_NE(r.Out.find(upper), std::string::npos) << r.Out;
         EXPECT_NE(r.Out.find(" " + std::to_string(size) + "\n"), std::string::npos) << r.Out;
     }

@@ -286,9 +286,9 @@ const TZvtFile* FindFile(const std::vector<TZvtFile>& files, const std::string& 
     return i < 0 ? nullptr : &files[static_cast<size_t>(i)];
 }
 
-int Mount(TZvtClient& client, bool allowUnformatted = false) {
+int Mount(TZvtClient& client) {
     const uint8_t r = client.Init();
-    if (r == 0 || (r == 1 && allowUnformatted)) return 0;
+    if (r == 0) return 0;
     Fail(ErrorText(r));
     return 1;
 }
