@@ -73,9 +73,10 @@ private:
     std::atomic<std::thread::id> id_{};
 };
 
-// Window-message style values.
-constexpr uint32_t WM_QUIT = 0x0012;
-constexpr uint32_t WM_USER = 0x0400;
+// Window-message style values. Named apart from <windows.h>'s WM_QUIT,
+// WM_USER and PostMessage, which are macros there.
+constexpr uint32_t MsgQuit = 0x0012;
+constexpr uint32_t MsgUser = 0x0400;
 
 struct TMessage {
     uint32_t Msg = 0;
@@ -101,7 +102,7 @@ private:
 class TMessageTarget {
 public:
     virtual ~TMessageTarget() = default;
-    virtual void PostMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) = 0;
+    virtual void PostMsg(uint32_t msg, uintptr_t wParam, intptr_t lParam) = 0;
 };
 
 // "The main thread": where serial events are handled and windows live.

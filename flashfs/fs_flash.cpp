@@ -48,14 +48,14 @@ void TFlash::Stop() {
         Terminate();
         return;
     }
-    if (!FStopped.exchange(true)) FQueue.Post(WM_QUIT, 0, 0);
+    if (!FStopped.exchange(true)) FQueue.Post(MsgQuit, 0, 0);
     WaitFor();
 }
 
 void TFlash::Execute() {
     while (!Terminated()) {
         const TMessage m = FQueue.Get();
-        if (m.Msg == WM_QUIT) {
+        if (m.Msg == MsgQuit) {
             Terminate();
             break;
         }
@@ -79,7 +79,7 @@ void TFlash::Execute() {
         if (FWindow != nullptr) {
             const uintptr_t wParam = (m.WParam & ~static_cast<uintptr_t>(0xFF00)) |
                                      (static_cast<uintptr_t>(error) << 8);
-            FWindow->PostMessage(WM_FLASH_DONE, wParam, m.LParam);
+            FWindow->PostMsg(WM_FLASH_DONE, wParam, m.LParam);
         }
     }
 }

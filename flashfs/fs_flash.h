@@ -20,8 +20,8 @@
 
 namespace skarvel {
 
-constexpr uint32_t WM_FLASH_REQUEST = WM_USER + 101;  // 0x465
-constexpr uint32_t WM_FLASH_DONE = WM_USER + 102;     // 0x466
+constexpr uint32_t WM_FLASH_REQUEST = MsgUser + 101;  // 0x465
+constexpr uint32_t WM_FLASH_DONE = MsgUser + 102;     // 0x466
 
 // Operation codes (low byte of a request's wParam).
 enum : uint8_t {
@@ -90,7 +90,7 @@ public:
     void PostRequest(uint8_t op, void* param) {
         FQueue.Post(WM_FLASH_REQUEST, op, reinterpret_cast<intptr_t>(param));
     }
-    // Posts WM_QUIT and waits for the loop to end. Safe to call twice and
+    // Posts MsgQuit and waits for the loop to end. Safe to call twice and
     // before Resume. A class deriving from TFlash whose transport uses its own
     // members must call Stop() first thing in its destructor.
     void Stop();

@@ -25,7 +25,7 @@ using namespace skarvel::test;
 namespace {
 
 struct Completions : TMessageTarget {
-    void PostMessage(uint32_t, uintptr_t, intptr_t) override {}
+    void PostMsg(uint32_t, uintptr_t, intptr_t) override {}
 };
 
 // A driver on a pty served by the simulator.

@@ -23,7 +23,7 @@ TEST(Event, AutoResetClearsOnWaitManualStays) {
 TEST(MessageQueue, KeepsOrderAcrossThreads) {
     TMessageQueue q;
     std::thread t([&] {
-        for (int i = 0; i < 100; ++i) q.Post(WM_USER, static_cast<uintptr_t>(i), -i);
+        for (int i = 0; i < 100; ++i) q.Post(MsgUser, static_cast<uintptr_t>(i), -i);
     });
     for (int i = 0; i < 100; ++i) {
         TMessage m = q.Get();

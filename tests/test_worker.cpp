@@ -20,7 +20,7 @@ namespace {
 // Stands in for the window: records every completion it is sent.
 class TRecordingTarget : public TMessageTarget {
 public:
-    void PostMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
+    void PostMsg(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             messages_.push_back({msg, wParam, lParam});
@@ -95,7 +95,7 @@ TEST_F(WorkerFixture, UnknownOperationCompletesWithCode12) {
 TEST_F(WorkerFixture, QuitEndsTheLoopWithoutACompletion) {
     flash.Resume();
     flash.PostRequest(opChangeDir, nullptr);
-    flash.Queue().Post(WM_QUIT, 0, 0);
+    flash.Queue().Post(MsgQuit, 0, 0);
     flash.PostRequest(opChangeDir, nullptr);  // never taken
     flash.WaitFor();
     const auto m = window.Messages();
@@ -107,7 +107,7 @@ TEST_F(WorkerFixture, QuitEndsTheLoopWithoutACompletion) {
 
 TEST_F(WorkerFixture, OtherMessagesAreIgnored) {
     flash.Resume();
-    flash.Queue().Post(WM_USER + 5, 1, 2);
+    flash.Queue().Post(MsgUser + 5, 1, 2);
     flash.PostRequest(opRemoveDir, nullptr);
     const auto m = window.WaitFor(1);
     ASSERT_EQ(m.size(), 1u);

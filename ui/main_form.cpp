@@ -79,7 +79,7 @@ private:
 class TWindowTarget : public TMessageTarget {
 public:
     explicit TWindowTarget(TForm1* form) : form_(form) {}
-    void PostMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
+    void PostMsg(uint32_t msg, uintptr_t wParam, intptr_t lParam) override {
         QCoreApplication::postEvent(form_, new TFlashMessageEvent(msg, wParam, lParam));
     }
 

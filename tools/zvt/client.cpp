@@ -49,7 +49,7 @@ TZvtClient::~TZvtClient() {
     driver_.reset();
 }
 
-void TZvtClient::PostMessage(uint32_t msg, uintptr_t wParam, intptr_t) {
+void TZvtClient::PostMsg(uint32_t msg, uintptr_t wParam, intptr_t) {
     if (msg != WM_FLASH_DONE) return;
     // Runs on the worker thread; the waiting loop picks the result up.
     loop_.Post([this, wParam] {

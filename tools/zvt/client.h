@@ -56,7 +56,7 @@ public:
     std::atomic<uint32_t> SectorFrames{0};
 
     // TMessageTarget: completion messages from the worker.
-    void PostMessage(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
+    void PostMsg(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
 
 private:
     TMainLoop loop_;
