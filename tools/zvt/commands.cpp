@@ -1,0 +1,205 @@
+#include "tools/zvt/commands.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/cp1251.h"
+#include "core/short_name.h"
+#include "tools/zvt/pc_files.h"
+
+namespace skarvel::zvtcmd {
+
+TProgress::TProgress(TZvtClient& client) : client_(client), tty_(isatty(STDERR_FILENO) == 1) {}
+
+void Fail(const std::string& what) { std::fprintf(stderr, "zvt: %s\n", what.c_str()); }
+
+bool ToMediumName(const std::string& utf8, std::string& cp1251) {
+    if (!Utf8ToCp1251(utf8, cp1251)) {
+        Fail(utf8 + ": " + ErrorText(2));
+        return false;
+    }
+    return true;
+}
+
+const TZvtFile* FindFile(const std::vector<TZvtFile>& files, const std::string& cp1251Name) {
+    TFileList probe;
+    for (const TZvtFile& f : files) probe.AddFile(f.Name, static_cast<int32_t>(f.Size), false);
+    const int i = probe.IndexOf(cp1251Name);
+    return i < 0 ? nullptr : &files[static_cast<size_t>(i)];
+}
+
+int Mount(TZvtClient& client) {
+    const uint8_t r = client.Init();
+    if (r == 0) return 0;
+    Fail(ErrorText(r));
+    return 1;
+}
+
+int CmdInfo(TZvtClient& client) {
+    const uint8_t r = client.Init();
+    if (r != 0 && r != 1) {
+        Fail(ErrorText(r));
+        return 1;
+    }
+    TZVT_drv& d = client.Driver();
+    std::printf("device code: 0x%02X\n", ZvtDeviceCode);
+    std::printf("medium size: %u bytes\n", d.FMediumSize.load());
+    if (r == 1) {
+        Fail(ErrorText(1));
+        return 1;
+    }
+    std::printf("bytes per sector: %u\n", d.FBytesPerSector.load());
+    std::printf("sectors per cluster: %u\n", d.FSectorsPerCluster);
+    std::printf("reserved sectors: %u\n", d.FReservedSectors);
+    std::printf("FATs: %u\n", d.FNumFATs);
+    std::printf("sectors per FAT: %u\n", d.FSectorsPerFAT);
+    std::printf("root entries: %u\n", d.FRootEntries);
+    std::printf("total sectors: %u\n", d.FTotalSectors);
+    std::printf("first root sector: %u\n", d.FFirstRootSector);
+    std::printf("first data sector: %u\n", d.FFirstDataSector);
+    std::printf("free clusters: %u of %u\n", client.FreeClusters(), client.DataClusters());
+    return 0;
+}
+
+int CmdLs(TZvtClient& client) {
+    if (int rc = Mount(client)) return rc;
+    std::vector<TZvtFile> files;
+    const uint8_t r = client.List(files);
+    if (r != 0) {
+        Fail(ErrorText(r));
+        return 1;
+    }
+    for (const TZvtFile& f : files) std::printf("%-12s %10u\n", Cp1251ToUtf8(f.Name).c_str(), f.Size);
+    return 0;
+}
+
+int CmdPut(TZvtClient& client, const std::vector<std::string>& paths) {
+    if (paths.empty()) {
+        Fail("put: no files given");
+        return 2;
+    }
+    if (int rc = Mount(client)) return rc;
+    TProgress progress(client);
+    for (const std::string& path : paths) {
+        std::vector<uint8_t> data;
+        std::string error;
+        if (!ReadPcFile(path, data, error)) {
+            Fail(error);
+            return 1;
+        }
+        const std::string name = ShortPathName(path);
+        TZVT_drv& d = client.Driver();
+        const uint32_t expected = d.SectorsForFile(name.c_str(), static_cast<uint32_t>(data.size()))
+                                  + 3u * d.FSectorsPerCluster + d.FSectorsPerFAT;
+        progress.Begin(Cp1251ToUtf8(name), expected);
+        const uint8_t r = client.Save(name, data);
+        progress.End();
+        if (r != 0) {
+            Fail("Ошибка записи файла " + path + ": " + ErrorText(r));
+            return 1;
+        }
+        std::printf("%s -> %s (%zu bytes)\n", path.c_str(), Cp1251ToUtf8(name).c_str(), data.size());
+    }
+    return 0;
+}
+
+int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std::string& dir) {
+    if (names.empty()) {
+        Fail("get: no names given");
+        return 2;
+    }
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        Fail(dir + ": not a folder");
+        return 1;
+    }
+    if (int rc = Mount(client)) return rc;
+    std::vector<TZvtFile> files;
+    if (const uint8_t r = client.List(files); r != 0) {
+        Fail(ErrorText(r));
+        return 1;
+    }
+    TProgress progress(client);
+    for (const std::string& utf8 : names) {
+        std::string name;
+        if (!ToMediumName(utf8, name)) return 1;
+        const TZvtFile* file = FindFile(files, name);
+        if (!file) {
+            Fail(utf8 + ": " + ErrorText(5));
+            return 1;
+        }
+        const std::string local = SafeLocalName(file->Name);
+        if (local.empty()) {
+            Fail(utf8 + ": имя файла на носителе непригодно для файла ПК, файл не загружен");
+            return 1;
+        }
+        // The list shows names up to their first blank, so two entries may
+        // list alike; the size is taken from the entry the load will read.
+        uint32_t size = 0;
+        if (const uint8_t r = client.Attr(file->Name, size); r != 0) {
+            Fail("Ошибка чтения файла " + local + ": " + ErrorText(r));
+            return 1;
+        }
+        TZVT_drv& d = client.Driver();
+        if (size > d.FMediumSize.load()) {
+            Fail("Ошибка чтения файла " + local + ": " + ErrorText(1));  // a size no medium can hold
+            return 1;
+        }
+        progress.Begin(local, d.SectorsForFile(file->Name.c_str(), size) + 2u * d.FSectorsPerCluster);
+        std::vector<uint8_t> data;
+        const uint8_t r = client.Load(file->Name, size, data);
+        progress.End();
+        if (r != 0) {
+            Fail("Ошибка чтения файла " + local + ": " + ErrorText(r));
+            return 1;
+        }
+        std::string error;
+        if (!WritePcFile(dir, local, data, error)) {
+            Fail(error);
+            return 1;
+        }
+        std::printf("%s -> %s/%s (%zu bytes)\n", local.c_str(), dir.c_str(), local.c_str(), data.size());
+    }
+    return 0;
+}
+
+int CmdRm(TZvtClient& client, const std::vector<std::string>& names) {
+    if (names.empty()) {
+        Fail("rm: no names given");
+        return 2;
+    }
+    if (int rc = Mount(client)) return rc;
+    for (const std::string& utf8 : names) {
+        std::string name;
+        if (!ToMediumName(utf8, name)) return 1;
+        const uint8_t r = client.Delete(name);
+        if (r != 0) {
+            Fail(utf8 + ": " + ErrorText(r));
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int CmdFormat(TZvtClient& client, bool yes) {
+    if (!yes) {
+        Fail("format destroys every file on the medium; repeat with --yes to go ahead");
+        return 2;
+    }
+    const uint8_t init = client.Init();
+    if (init != 0 && init != 1) {
+        Fail(ErrorText(init));
+        return 1;
+    }
+    const uint8_t r = client.Format();
+    if (r != 0) {
+        Fail(ErrorText(r));
+        return 1;
+    }
+    std::printf("ZVT успешно отформатировано\n");
+    return 0;
+}
+
+}  // namespace skarvel::zvtcmd

@@ -1,0 +1,103 @@
+// The command line of zvt: options, the command and its operands.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "tools/zvt/client.h"
+#include "tools/zvt/commands.h"
+
+namespace skarvel {
+
+using namespace zvtcmd;
+
+namespace {
+
+const char* const kUsage =
+    "usage: zvt [--port NAME] [--baud N] COMMAND [ARGS]\n"
+    "\n"
+    "  info                 identify the device and mount the medium; show its geometry\n"
+    "  ls                   list the files on the medium (name and size in bytes)\n"
+    "  put FILE...          write PC files onto the medium under their 8.3 names\n"
+    "  get NAME... [-C DIR] load files from the medium into DIR (default: current folder)\n"
+    "  rm NAME...           delete files on the medium\n"
+    "  format --yes         format the medium (destroys every file on it)\n"
+    "\n"
+    "  --port NAME   serial port: /dev/... path, COMn (= /dev/ttyS(n-1)) or a name under /dev\n"
+    "                (default COM2)\n"
+    "  --baud N      line rate in bits per second (default 115200)\n";
+
+}  // namespace
+
+int ZvtMain(int argc, char** argv) {
+    std::string port = "COM2";
+    uint32_t baud = 115200;
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if ((a == "--port" || a == "--baud") && i + 1 < argc) {
+            if (a == "--port") {
+                port = argv[++i];
+            } else {
+                char* end = nullptr;
+                const unsigned long v = std::strtoul(argv[++i], &end, 10);
+                if (!end || *end || v == 0 || v > 4000000) {
+                    Fail(std::string("bad baud rate: ") + argv[i]);
+                    return 2;
+                }
+                baud = static_cast<uint32_t>(v);
+            }
+        } else if (a == "-h" || a == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else {
+            args.emplace_back(a);
+        }
+    }
+    if (args.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const std::string cmd = args.front();
+    args.erase(args.begin());
+
+    std::string dir = ".";
+    bool yes = false;
+    std::vector<std::string> operands;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (cmd == "get" && args[i] == "-C" && i + 1 < args.size()) {
+            dir = args[++i];
+        } else if (cmd == "format" && args[i] == "--yes") {
+            yes = true;
+        } else {
+            operands.push_back(args[i]);
+        }
+    }
+    static const char* const known[] = {"info", "ls", "put", "get", "rm", "format"};
+    if (std::find(std::begin(known), std::end(known), cmd) == std::end(known)) {
+        Fail("unknown command: " + cmd);
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    if ((cmd == "info" || cmd == "ls" || cmd == "format") && !operands.empty()) {
+        Fail(cmd + ": unexpected argument " + operands.front());
+        return 2;
+    }
+
+    TZvtClient client;
+    if (!client.Open(port, baud)) {
+        Fail(client.Error());
+        return 1;
+    }
+    int rc = 2;
+    if (cmd == "info") rc = CmdInfo(client);
+    else if (cmd == "ls") rc = CmdLs(client);
+    else if (cmd == "put") rc = CmdPut(client, operands);
+    else if (cmd == "get") rc = CmdGet(client, operands, dir);
+    else if (cmd == "rm") rc = CmdRm(client, operands);
+    else if (cmd == "format") rc = CmdFormat(client, yes);
+    client.Close();
+    return rc;
+}
+
+}  // namespace skarvel
