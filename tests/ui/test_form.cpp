@@ -34,12 +34,6 @@ std::string DemoImage(const TempDir& dir) {
     return path;
 }
 
-// Waits until both start-up initialisations and the list requests they
-// started have completed.
-void WaitForStartUp(TDoneLog& log, int lists) {
-    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opInit) >= 2 && log.Count(opReadDir) >= lists; }));
-}
-
 }  // namespace
 
 TEST(MainWindow, NoDeviceOnThePortShowsThePortErrorAndStaysIdle) {
@@ -140,7 +134,7 @@ TEST(MainWindow, FormattedMediumIsListedAndTheWindowReturnsToIdle) {
     TScriptedBoxes boxes;
     TForm1 f(FastOptions(sim.PtyPath(), &boxes));
     TDoneLog log(f);
-    WaitForStartUp(log, 2);
+    ASSERT_TRUE(WaitForStartUp(log, 2));
     EXPECT_EQ(log.Count(opInit, 0), 2);
     EXPECT_EQ(log.Count(opReadDir, 0), 2);
     EXPECT_TRUE(boxes.Boxes.empty());
@@ -196,7 +190,7 @@ TEST(MainWindow, ReleasingKeepsPendingRowsAndReopeningListsTheMediumAnew) {
     TScriptedBoxes boxes;
     TForm1 f(FastOptions(sim.PtyPath(), &boxes));
     TDoneLog log(f);
-    WaitForStartUp(log, 2);
+    ASSERT_TRUE(WaitForStartUp(log, 2));
 
     const std::string pending = dir.File("new.lst");
     WriteFileBytes(pending, {'x', 'y'});
@@ -328,7 +322,7 @@ TEST(MainWindow, DeviceLostWhileUpIsNoticedByTheRefresh) {
     TScriptedBoxes boxes;
     TForm1 f(FastOptions(sim->PtyPath(), &boxes));
     TDoneLog log(f);
-    WaitForStartUp(log, 2);
+    ASSERT_TRUE(WaitForStartUp(log, 2));
     TickToIdle(f);
     sim->Kill();
     // The list cannot be read any more: its error is shown; the rows of the

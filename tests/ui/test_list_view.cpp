@@ -148,22 +148,6 @@ TEST(FileList, ReplacePromptAcrossBatches) {
     EXPECT_EQ(fx.List().Path(1), b2);
 }
 
-TEST(FileList, ReplacingAFileOfTheMediumKeepsItUntilItCanBeDeleted) {
-    Fixture fx;
-    fx.List().AddEntry(QStringLiteral("PROG.TNC"), 100, "", true);
-    const QString pc = fx.File("prog.tnc");
-    fx.boxes.Answers = {mrYes};
-    fx.form->AddFiles({pc});
-    ASSERT_EQ(fx.boxes.Boxes.size(), 2u);
-    EXPECT_EQ(fx.boxes.Boxes[0].Text, QStringLiteral("Файл с именем prog.tnc уже существует. Заменить?"));
-    EXPECT_EQ(fx.boxes.Boxes[1].Type, TMsgDlgType::Warning);
-    EXPECT_TRUE(fx.boxes.Boxes[1].Text.contains(QStringLiteral("prog.tnc")));
-    // Nothing was queued and the medium's row is untouched.
-    ASSERT_EQ(fx.List().Count(), 1);
-    EXPECT_TRUE(fx.List().Flags(0));
-    EXPECT_EQ(fx.List().Sizes(0), 100);
-}
-
 TEST(FileList, PcFilesAreListedUnderTheirShortNames) {
     Fixture fx;
     const QString files[] = {
