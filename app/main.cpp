@@ -52,8 +52,9 @@ void ArmScreenshot(TForm1* form, const QString& path) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // The name only: a display name would be appended to every window's
+    // caption ("О программе — Skarvel"), and the captions are the program's own.
     QApplication::setApplicationName(QStringLiteral("Skarvel"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Skarvel"));
     InstallRussianTranslation();
 
     TFormOptions options;

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
@@ -119,7 +120,12 @@ TForm1::TForm1(const TFormOptions& options, QWidget* parent) : QMainWindow(paren
     FWindowTarget = std::make_unique<TWindowTarget>(this);
     FMessageBoxes = options.Messages ? options.Messages : &DefaultMessageBoxes();
     ExecOpenDialog = [](QFileDialog& dlg) {
-        return dlg.exec() == QDialog::Accepted ? dlg.selectedFiles() : QStringList();
+        const bool chosen = dlg.exec() == QDialog::Accepted;
+        // A name typed and confirmed with Return can leave the name
+        // completer's list floating over the window after the dialog is gone.
+        for (QCompleter* c : dlg.findChildren<QCompleter*>())
+            if (c->popup()) c->popup()->hide();
+        return chosen ? dlg.selectedFiles() : QStringList();
     };
     ExecFolderDialog = [this](QString& folder) { return ExecFolderStandIn(folder); };
     CreateComponents();
@@ -177,8 +183,13 @@ void TForm1::CreateComponents() {
         {Action1, &TForm1::Action1Execute},     {Action7, &TForm1::Action7Execute},
         {Action8, &TForm1::Action8Execute},     {AboutAc, &TForm1::AboutAcExecute},
     };
-    for (const auto& [action, handler] : handlers)
-        connect(action, &QAction::triggered, this, [this, handler = handler] { RunAction([this, handler] { (this->*handler)(); }); });
+    for (const auto& [action, handler] : handlers) {
+        connect(action, &QAction::triggered, this, [this, action = action, handler = handler] {
+            // While the progress window is up only closing is taken (it cancels).
+            if (FProgress && action != Action1) return;
+            RunAction([this, handler] { (this->*handler)(); });
+        });
+    }
 
     // Menus.
     N1 = menuBar()->addMenu(QStringLiteral("&Файл"));
@@ -693,6 +704,19 @@ bool TForm1::ListBox1KeyDown(int key, Qt::KeyboardModifiers modifiers) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* e) {
+    // While the progress window is up the list takes no clicks or keys.
+    if (FProgress && (watched == FListViewport || watched == ListBox1)) {
+        switch (e->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseMove:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::Wheel: return true;
+            default: break;
+        }
+    }
     if (FListViewport && watched == FListViewport) {
         switch (e->type()) {
             case QEvent::MouseButtonPress:

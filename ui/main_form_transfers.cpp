@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QListWidget>
+#include <QMenuBar>
 #include <algorithm>
 
 #include "core/cp1251.h"
@@ -103,9 +104,17 @@ void TForm1::ShowProgress(TOperationJob& job) {
 
     const uint32_t id = job.Id;
     FDriver->PostRequest(job.Op, &job);
-    // The completion may be handled while the window is up: the job is
-    // looked up again afterwards rather than touched.
-    if (progress.Run() != QDialog::Accepted) {
+    // While the progress window is up the window takes no input but a
+    // close, which cancels (RunAction and closeEvent).
+    // The lamps, the status line and the list stay as they are; the list's
+    // input is held back by eventFilter.
+    const QList<QWidget*> inputs = {menuBar(), Panel5, Panel6};
+    for (QWidget* w : inputs) w->setEnabled(false);
+    const int shown = progress.Run();
+    for (QWidget* w : inputs) w->setEnabled(true);
+    // The completion may have been handled while the window was up: the job
+    // is looked up again rather than touched.
+    if (shown != QDialog::Accepted) {
         for (auto& j : FJobs)
             if (j->Id == id) j->Cancel = true;
         FDriver->FAbort = true;

@@ -1,5 +1,6 @@
 #include "ui/progress_form.h"
 
+#include <QEventLoop>
 #include <QFrame>
 #include <QLabel>
 #include <QProgressBar>
@@ -56,7 +57,16 @@ void TprogressForm::Follow(TForm1& form) {
 
 int TprogressForm::Run() {
     if (finished_) return Accepted;
-    return exec();
+    // Not the toolkit's modality: that would swallow a close of the main
+    // window, which has to reach it and cancel the operation. The main
+    // window takes no other input while this window is up.
+    show();
+    raise();
+    activateWindow();
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::DialogExec);
+    return result();
 }
 
 void TprogressForm::StartProgress(int total) {

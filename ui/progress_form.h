@@ -32,9 +32,10 @@ public:
     // Takes the main window's progress signals from now on.
     void Follow(TForm1& form);
 
-    // Shows the window modally until the operation finishes (Accepted) or
-    // the user cancels (Rejected). When the operation has finished before,
-    // it returns Accepted at once without showing anything.
+    // Shows the window until the operation finishes (Accepted) or the user
+    // cancels (Rejected), running the event loop meanwhile. When the
+    // operation has finished before, it returns Accepted at once without
+    // showing anything. The owner keeps its own input locked meanwhile.
     int Run();
 
     void StartProgress(int total);
