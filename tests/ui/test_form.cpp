@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -355,6 +356,22 @@ TEST(QtMainThread, CallsRunOnTheGuiThreadAndAreAbandonedAfterShutdown) {
     EXPECT_FALSE(otherIsCurrent.load());
     EXPECT_EQ(ranOn, gui);
     EXPECT_TRUE(inCall.load());
+
+    // Calls posted from two threads at once run in the order each posted them.
+    std::vector<int> seen;
+    std::thread a([&] {
+        for (int i = 0; i < 200; ++i) main.Post([&seen, i] { seen.push_back(i); });
+    });
+    std::thread b([&] {
+        for (int i = 0; i < 200; ++i) main.Post([&seen, i] { seen.push_back(1000 + i); });
+    });
+    a.join();
+    b.join();
+    ASSERT_TRUE(ProcessUntil([&] { return seen.size() == 400; }));
+    std::vector<int> fromA, fromB;
+    for (int v : seen) (v < 1000 ? fromA : fromB).push_back(v);
+    EXPECT_TRUE(std::is_sorted(fromA.begin(), fromA.end()));
+    EXPECT_TRUE(std::is_sorted(fromB.begin(), fromB.end()));
 
     // Once the GUI thread is shutting down, a waiting call gives up instead
     // of blocking its thread for ever.
