@@ -41,6 +41,8 @@ namespace {
 
 constexpr int FirstInterval = 8000;
 constexpr int IdleInterval = 10000;
+// How often the window shows the worker's reports while sectors move.
+constexpr int ReportInterval = 100;
 
 // The codes whose texts the window takes from the worker's table. A new
 // worker code with a text of its own is one more entry here.
@@ -298,6 +300,10 @@ void TForm1::CreateComponents() {
     Timer1 = new QTimer(this);
     Timer1->setInterval(FirstInterval);
     connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
+    FReportTimer = new QTimer(this);
+    FReportTimer->setSingleShot(true);
+    FReportTimer->setInterval(ReportInterval);
+    connect(FReportTimer, &QTimer::timeout, this, [this] { TakeReports(); });
 
     OpenDialog1 = new QFileDialog(this);
 
@@ -433,8 +439,10 @@ void TForm1::PostToWindow(std::function<void()> fn) {
 }
 
 void TForm1::SetLamp(QLabel* lamp, int index) {
+    int& shown = lamp == Image1 ? FLinkLamp : FAccessLamp;
+    if (shown == index && !lamp->pixmap().isNull()) return;  // no repaint for the same colour
     lamp->setPixmap(LampPixmap(index));
-    (lamp == Image1 ? FLinkLamp : FAccessLamp) = index;
+    shown = index;
 }
 
 QString TForm1::MessageText(int code) const {
@@ -459,6 +467,7 @@ bool TForm1::event(QEvent* e) {
         if (m->Msg == WM_FLASH_DONE) {
             const auto op = static_cast<uint8_t>(m->WParam & 0xFF);
             const auto result = static_cast<uint8_t>((m->WParam >> 8) & 0xFF);
+            TakeReports();  // what the worker reported before it ended comes first
             if (std::unique_ptr<TOperationJob> job = AdoptJob(m->LParam)) FNames = std::move(job->Names);
             RunAction([&] { WMOperationDone(op, result); });
         }

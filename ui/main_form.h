@@ -293,6 +293,7 @@ private:
     bool FClosePending = false;  // close once the running transfer has ended
     int FLinkLamp = 3;
     int FAccessLamp = 3;
+    QTimer* FReportTimer = nullptr;  // takes the worker's reports while they come
     std::unique_ptr<TQtMainThread> FMain;
     std::unique_ptr<TWindowTarget> FWindowTarget;
     TMessageBoxes* FMessageBoxes = nullptr;

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QTimer>
 #include <algorithm>
 
 #include "core/cp1251.h"
@@ -131,10 +132,15 @@ void TForm1::CancelOperations() {
 
 void TForm1::TakeReports() {
     const TReportBatch batch = FReports.Take();
+    // While reports come the GUI takes them at its own pace; a take that
+    // finds nothing gives the hand-over back to the worker.
+    if (!batch.Empty() || !FReports.Release()) FReportTimer->start();
     if (batch.Sector && FDriver && FDriver->ComPort.Connected()) {
         SetBusy();
         SetLamp(Image2, batch.Lamp);
-        ShowStatus(batch.Status);
+        QString text = batch.Op < 11 ? QString::fromStdString(Cp1251ToUtf8(OperationTexts[batch.Op])) : QString();
+        if (batch.Op >= opDeleteFile && batch.Op <= opGetFileAttr) text += CurrentFile();
+        ShowStatus(text);
     }
     for (const TProgressReport& r : batch.Progress) {
         if (!FProgress || r.Job != FProgressJob) continue;

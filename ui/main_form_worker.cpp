@@ -217,10 +217,9 @@ void TForm1::SectorNotification(int lamp) {
     const TOperationJob* job = FWorkerJob;
     // A cancel that came after the worker last cleared its abort flag.
     if (job && job->Cancel) FDriver->FAbort = true;
-    const uint8_t op = FDriver->FCommand.load();
-    QString text = op < 11 ? QString::fromStdString(Cp1251ToUtf8(OperationTexts[op])) : QString();
-    if (op >= opDeleteFile && op <= opGetFileAttr) text += CurrentFile();
-    bool handOver = FReports.Sector(lamp, text);
+    // This runs on the exchange's path: the status text is made by the GUI
+    // thread when it takes the report.
+    bool handOver = FReports.Sector(lamp, FDriver->FCommand.load());
     // A load counts the sectors it reads, a write or delete those it writes.
     const bool counts = job && (lamp == lampYellow ? job->Op == opLoadFile
                                                    : job->Op == opSaveFile || job->Op == opDeleteFile);

@@ -10,11 +10,11 @@ bool TWorkerReports::Added() {
     return true;
 }
 
-bool TWorkerReports::Sector(int lamp, const QString& status) {
+bool TWorkerReports::Sector(int lamp, uint8_t op) {
     std::lock_guard<std::mutex> lock(mutex_);
     pending_.Sector = true;
     pending_.Lamp = lamp;
-    pending_.Status = status;
+    pending_.Op = op;
     return Added();
 }
 
@@ -43,8 +43,14 @@ bool TWorkerReports::Finish(uint32_t job) {
 
 TReportBatch TWorkerReports::Take() {
     std::lock_guard<std::mutex> lock(mutex_);
-    handedOver_ = false;
     return std::exchange(pending_, TReportBatch{});
+}
+
+bool TWorkerReports::Release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!pending_.Empty()) return false;
+    handedOver_ = false;
+    return true;
 }
 
 }  // namespace skarvel

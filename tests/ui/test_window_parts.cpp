@@ -124,13 +124,13 @@ TEST(PcFiles, NamesThatCanStandInTheTargetFolder) {
         EXPECT_FALSE(IsLocalFileName(QString::fromUtf8(bad))) << bad;
 }
 
-TEST(WorkerReports, OneHandOverPerBatchAndProgressInOrder) {
+TEST(WorkerReports, OneHandOverWhileReportsComeAndProgressInOrder) {
     TWorkerReports r;
     EXPECT_TRUE(r.StartFile(1, 9, QStringLiteral("Удаление A")));
-    EXPECT_FALSE(r.Sector(1, QStringLiteral("s1")));
+    EXPECT_FALSE(r.Sector(1, 8));
     EXPECT_FALSE(r.Step(1));
     EXPECT_FALSE(r.Step(1));
-    EXPECT_FALSE(r.Sector(2, QStringLiteral("s2")));
+    EXPECT_FALSE(r.Sector(2, 9));
     EXPECT_FALSE(r.StartFile(1, 9, QStringLiteral("Удаление B")));
     EXPECT_FALSE(r.Step(1));
     EXPECT_FALSE(r.Step(2));  // another request's step is not merged
@@ -138,7 +138,7 @@ TEST(WorkerReports, OneHandOverPerBatchAndProgressInOrder) {
     TReportBatch b = r.Take();
     EXPECT_TRUE(b.Sector);
     EXPECT_EQ(b.Lamp, 2);
-    EXPECT_EQ(b.Status, QStringLiteral("s2"));
+    EXPECT_EQ(b.Op, 9);
     std::vector<std::tuple<int, uint32_t, int>> got;
     for (const auto& p : b.Progress) got.emplace_back(p.What, p.Job, p.Count);
     EXPECT_EQ(got, (std::vector<std::tuple<int, uint32_t, int>>{{TProgressReport::FileStart, 1, 9},
@@ -147,9 +147,12 @@ TEST(WorkerReports, OneHandOverPerBatchAndProgressInOrder) {
                                                                  {TProgressReport::Step, 1, 1},
                                                                  {TProgressReport::Step, 2, 1},
                                                                  {TProgressReport::Finish, 1, 0}}));
-    // Taken: the next report asks for a hand-over again.
-    b = r.Take();
-    EXPECT_FALSE(b.Sector);
-    EXPECT_TRUE(b.Progress.empty());
+    // The GUI keeps the hand-over while reports come; a take that finds
+    // nothing gives it back, and the next report asks again.
+    EXPECT_FALSE(r.Step(1));
+    EXPECT_FALSE(r.Release());
+    EXPECT_FALSE(r.Take().Empty());
+    EXPECT_TRUE(r.Take().Empty());
+    EXPECT_TRUE(r.Release());
     EXPECT_TRUE(r.Step(1));
 }
