@@ -61,7 +61,6 @@ int TprogressForm::Run() {
     // window, which has to reach it and cancel the operation. The main
     // window takes no other input while this window is up.
     show();
-    raise();
     activateWindow();
     QEventLoop loop;
     connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
