@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <random>
 
 #include "core/cp1251.h"
@@ -283,11 +284,21 @@ TEST(ZvtCli, SimulatorKilledDuringPutLeavesAClearErrorAndAUsableVolume) {
         ASSERT_EQ(Zvt(sim.PtyPath(), {"put", dir.File("keep.tnc")}).Exit, 0);
     }
     {
-        // A paced line makes the put take seconds, so the kill lands inside it.
+        // The put is under way once its new entry has reached the root
+        // directory (sectors 6..9); the paced line makes the rest take
+        // seconds, so the kill lands inside it however slowly zvt started.
+        auto root = [&image] {
+            std::string bytes(4 * 512, '\0');
+            std::ifstream f(image, std::ios::binary);
+            f.seekg(6 * 512);
+            f.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+            return bytes;
+        };
+        const std::string rootBefore = root();
         SimProcess sim({"--image", image, "--baud", "115200"});
         WriteFileBytes(dir.File("big.tnc"), RandomBytes(60000, 7));
         ZvtProcess put({"--port", sim.PtyPath(), "put", dir.File("big.tnc")});
-        usleep(800 * 1000);
+        for (int i = 0; i < 3000 && root() == rootBefore; ++i) usleep(20 * 1000);
         sim.Kill();
         ZvtRun r = put.Wait();
         EXPECT_NE(r.Exit, 0);
