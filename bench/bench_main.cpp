@@ -3,10 +3,10 @@
 //
 //   skarvel-bench [--baud N] [--kib N]
 //
-// 1. put and get of a file (256 KiB) through the command-line client's
-//    engine against zvt-sim pacing its line at N baud (115200): the time
-//    the operation's exchanges need on the line, divided by the time taken
-//    (1.0: the software adds nothing to the line);
+// 1. put, get and verified put (put --verify) of a file (256 KiB) through
+//    the command-line client's engine against zvt-sim pacing its line at N
+//    baud (115200): the time the operation's exchanges need on the line,
+//    divided by the time taken (1.0: the software adds nothing to the line);
 // 2. the round trip of one read exchange on an unpaced pty, through the
 //    driver and bare;
 // 3. CRC and receive machine throughput;
@@ -88,12 +88,12 @@ struct TLineResult {
 
 void PrintLineTable(uint32_t baud, const std::vector<TLineResult>& rows) {
     std::printf("\nTransfers through the client engine, zvt-sim pacing %u baud (10 bits a byte):\n", baud);
-    std::printf("  %-12s %-16s %10s %10s %7s %12s   %s\n", "operation", "exchanges r/w/id", "line bound", "taken",
+    std::printf("  %-20s %-16s %10s %10s %7s %12s   %s\n", "operation", "exchanges r/w/id", "line bound", "taken",
                 "ratio", "payload B/s", "extra per exchange: median/p90/max");
     for (const TLineResult& r : rows) {
         char ex[32];
         std::snprintf(ex, sizeof ex, "%u/%u/%u", r.Reads, r.Writes, r.Identifies);
-        std::printf("  %-12s %-16s %9.3fs %9.3fs %7.4f %12.0f   %.0f/%.0f/%.0f us\n", r.Name.c_str(), ex, r.Bound,
+        std::printf("  %-20s %-16s %9.3fs %9.3fs %7.4f %12.0f   %.0f/%.0f/%.0f us\n", r.Name.c_str(), ex, r.Bound,
                     r.Taken, r.Taken > 0 ? r.Bound / r.Taken : 0, r.Taken > 0 ? r.PayloadBytes / r.Taken : 0,
                     r.MedianGapUs, r.P90GapUs, r.MaxGapUs);
     }
@@ -170,6 +170,16 @@ void LineBench(uint32_t baud, size_t kib) {
                                  static_cast<double>(data.size()),
                                  [&] { return client.Load(name, static_cast<uint32_t>(data.size()), back); }));
     if (back != data) Die("the file loaded back differs from the one saved");
+    // A put with --verify: the save, then the file read back and compared.
+    if (const uint8_t r = client.Delete(name); r != 0) Die("delete failed: " + ErrorText(r));
+    rows.push_back(MeasureOnLine(("put+verify " + std::to_string(kib) + " KiB").c_str(), client, frames, baud,
+                                 static_cast<double>(data.size()), [&] {
+                                     uint8_t r = client.Save(name, data);
+                                     bool same = false;
+                                     if (r == 0) r = client.Verify(name, data, same);
+                                     if (r == 0 && !same) Die("the verified put read back other bytes");
+                                     return r;
+                                 }));
     client.Close();
     PrintLineTable(baud, rows);
     std::printf("  (simulator: %s)\n", [&] {
