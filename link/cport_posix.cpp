@@ -20,6 +20,7 @@
 #include <mutex>
 
 #include "link/cport_termios2.h"
+#include "link/port_access_linux.h"
 
 namespace skarvel {
 
@@ -325,7 +326,7 @@ std::shared_ptr<TComBackend> OpenComBackend(const std::string& name) {
     const std::string path = ComDevicePath(name);
     if (path.empty()) throw EComPort(CE_OPEN_FAILED, ENOENT);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) throw EComPort(CE_OPEN_FAILED, errno);
+    if (fd < 0) throw ComOpenError(path, errno);
     // No sharing: later opens by others fail with EBUSY.
     if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
         const int err = errno;
