@@ -1,10 +1,10 @@
-# cmake -DBUILD_DIR=... -DOUT=... -DGUI=ON|OFF -P check_package.cmake
+# cmake -DBUILD_DIR=... -DOUT=... -DCPACK=cpack -DGUI=ON|OFF -P check_package.cmake
 # Builds the Debian package into OUT, a scratch folder, and checks its
 # fields and files without installing it: its tree is unpacked into OUT.
 include(${CMAKE_CURRENT_LIST_DIR}/expected_files.cmake)
 
 file(REMOVE_RECURSE ${OUT})
-execute_process(COMMAND cpack -G DEB --config ${BUILD_DIR}/CPackConfig.cmake -B ${OUT}
+execute_process(COMMAND ${CPACK} -G DEB --config ${BUILD_DIR}/CPackConfig.cmake -B ${OUT}
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
 file(GLOB debs ${OUT}/*.deb)
 list(LENGTH debs count)
