@@ -22,6 +22,7 @@
 #include <mutex>
 
 #include "link/cport_termios2.h"
+#include "link/port_access_linux.h"
 
 namespace skarvel {
 
@@ -336,7 +337,7 @@ std::shared_ptr<TComBackend> OpenComBackend(const std::string& name) {
     const std::string path = ComDevicePath(name);
     if (path.empty()) throw EComPort(CE_OPEN_FAILED, ENOENT);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) throw EComPort(CE_OPEN_FAILED, errno);
+    if (fd < 0) throw ComOpenError(path, errno);
     // One program per port: two of them on one line would take each other's
     // answers. TIOCEXCL makes later opens fail with EBUSY, but not for root,
     // so the holder also keeps an exclusive lock on the device for as long as

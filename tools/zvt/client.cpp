@@ -76,7 +76,10 @@ bool TZvtClient::Open(const std::string& port, uint32_t baud) {
         p.Open();
         return true;
     } catch (const EComPort& e) {
-        error_ = std::string(e.what()) + " (" + ComDevicePath(port) + ")";
+        // The device path belongs to the port's own line; advice for the
+        // user, when the message has any, stays on the lines after it.
+        error_ = e.what();
+        error_.insert(std::min(error_.find('\n'), error_.size()), " (" + ComDevicePath(port) + ")");
         return false;
     }
 }
