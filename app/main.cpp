@@ -76,6 +76,29 @@ void ArmScreenshot(TForm1* form, const QString& path) {
     poll->start();
 }
 
+// Boxes that the main window shows while it is being created (a port that
+// cannot be opened) would open under the splash, which stays on top of every
+// window; the splash is hidden before such a box appears.
+class TBoxesAboveSplash final : public TMessageBoxes {
+public:
+    explicit TBoxesAboveSplash(QWidget* splash) : splash_(splash) {}
+    int Ask(QWidget* parent, const QString& text, TMsgDlgType type, unsigned buttons) override {
+        StepAside();
+        return DefaultMessageBoxes().Ask(parent, text, type, buttons);
+    }
+    void Show(QWidget* parent, const QString& text, TMsgDlgType type) override {
+        StepAside();
+        DefaultMessageBoxes().Show(parent, text, type);
+    }
+    void SplashGone() { splash_ = nullptr; }
+
+private:
+    void StepAside() {
+        if (splash_) splash_->hide();
+    }
+    QWidget* splash_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -83,6 +106,8 @@ int main(int argc, char** argv) {
     // The name only: a display name would be appended to every window's
     // caption ("О программе — Skarvel"), and the captions are the program's own.
     QApplication::setApplicationName(QStringLiteral("Skarvel"));
+    // Lets the desktop pair the window with its menu entry (and its icon).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.skarvel.Skarvel"));
     InstallRussianTranslation();
 
     TFormOptions options;
@@ -101,16 +126,20 @@ int main(int argc, char** argv) {
     TForm1::ShowAboutHook = [](QWidget* owner) { ShowAbout(owner); };
 
     auto splash = std::make_unique<TfmSplash>(nullptr, 500);
+    TBoxesAboveSplash boxes(splash.get());
+    options.Messages = &boxes;
     std::unique_ptr<TForm1> form;
     try {
         form = std::make_unique<TForm1>(options);
     } catch (const std::exception& e) {
         splash->Release();
+        boxes.SplashGone();
         splash.reset();
         DefaultMessageBoxes().Show(nullptr, QString::fromUtf8(e.what()), TMsgDlgType::Error);
         return 1;
     }
     splash->Release();
+    boxes.SplashGone();
     splash.reset();
 
     form->show();

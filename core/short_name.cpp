@@ -51,6 +51,9 @@ void SplitLong(const std::string& cp, std::string& base, std::string& ext) {
     if (base.size() > 6) base.resize(6);
 }
 
+// "~999999" leaves one character of the base; no folder or medium comes near.
+constexpr int MaxTildeNumber = 999999;
+
 }  // namespace
 
 bool FitsShortName(const std::string& cp) {
@@ -67,7 +70,7 @@ bool FitsShortName(const std::string& cp) {
     return true;
 }
 
-std::string ShortNameAmong(const std::string& name, std::vector<std::string> folder) {
+std::string ShortNameAmong(const std::string& name, std::vector<std::string> folder, const TShortNameTaken& elsewhere) {
     if (std::find(folder.begin(), folder.end(), name) == folder.end()) folder.push_back(name);
     std::sort(folder.begin(), folder.end());
 
@@ -85,8 +88,12 @@ std::string ShortNameAmong(const std::string& name, std::vector<std::string> fol
         if (FitsShortName(cp) && cp.find('?') == std::string::npos) continue;
         std::string base, ext;
         SplitLong(cp, base, ext);
+        // Only the file's own number looks beyond the folder: the others keep
+        // the numbers the folder alone gives them, so a name stays the same
+        // whichever files of its folder are written with it.
+        const bool own = n == name;
         std::string shortName;
-        for (int i = 1;; ++i) {
+        for (int i = 1; i <= MaxTildeNumber; ++i) {
             const std::string number = std::to_string(i);
             shortName.assign(base, 0, std::min(base.size(), 7 - number.size()));
             shortName.push_back('~');
@@ -95,7 +102,7 @@ std::string ShortNameAmong(const std::string& name, std::vector<std::string> fol
                 shortName.push_back('.');
                 shortName.append(ext);
             }
-            if (!taken.count(shortName)) break;
+            if (!taken.count(shortName) && !(own && elsewhere && elsewhere(shortName))) break;
         }
         taken.insert(shortName);
         if (n == name) return shortName;
@@ -103,7 +110,7 @@ std::string ShortNameAmong(const std::string& name, std::vector<std::string> fol
     return own;  // not reached
 }
 
-std::string ShortPathName(const std::string& path) {
+std::string ShortPathName(const std::string& path, const TShortNameTaken& taken) {
     const size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -115,7 +122,7 @@ std::string ShortPathName(const std::string& path) {
         }
         closedir(d);
     }
-    return ShortNameAmong(name, names);
+    return ShortNameAmong(name, names, taken);
 }
 
 }  // namespace skarvel

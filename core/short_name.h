@@ -5,6 +5,7 @@
 // "~2", ... so that it is unique in its folder.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,12 +14,19 @@ namespace skarvel {
 // True when the code page 1251 name fits 8.3 as it stands.
 bool FitsShortName(const std::string& cp1251);
 
+// Tells whether a generated short name (code page 1251) is taken outside the
+// file's folder, for instance on the medium the file is going to.
+using TShortNameTaken = std::function<bool(const std::string& cp1251ShortName)>;
+
 // The short name (code page 1251) of the file `name` (UTF-8) among the other
 // names of its folder (UTF-8, `name` may be among them). Names are given
-// their short forms in sorted order, as files would have been created.
-std::string ShortNameAmong(const std::string& name, std::vector<std::string> folderNames);
+// their short forms in sorted order, as files would have been created. When
+// `taken` is given, the file's own generated "~n" also skips every n it
+// reports taken; a name that fits 8.3 as it stands is kept regardless.
+std::string ShortNameAmong(const std::string& name, std::vector<std::string> folderNames,
+                           const TShortNameTaken& taken = nullptr);
 
 // The short name of the file at `path` (UTF-8), looking at its folder.
-std::string ShortPathName(const std::string& path);
+std::string ShortPathName(const std::string& path, const TShortNameTaken& taken = nullptr);
 
 }  // namespace skarvel

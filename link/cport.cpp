@@ -53,8 +53,11 @@ bool Change(T& field, T v) {
 }
 }  // namespace
 
-EComPort::EComPort(int code, int winCode)
-    : std::runtime_error(ComErrorMessage(code, winCode)), code_(code), winCode_(winCode) {}
+EComPort::EComPort(int code, int winCode, const std::string& advice)
+    : std::runtime_error(advice.empty() ? ComErrorMessage(code, winCode)
+                                        : ComErrorMessage(code, winCode) + "\n" + advice),
+      code_(code),
+      winCode_(winCode) {}
 
 // ---------------------------------------------------------------- settings objects
 

@@ -58,7 +58,8 @@ const char* ComErrorText(int code);
 class EComPort : public std::runtime_error {
 public:
     // winCode -1: no operating-system error applies; the message is the text alone.
-    EComPort(int code, int winCode);
+    // Advice for the user, when given, follows the message on a line of its own.
+    EComPort(int code, int winCode, const std::string& advice = std::string());
     int Code() const { return code_; }
     int WinCode() const { return winCode_; }
 

@@ -7,8 +7,10 @@
 #include "link/cport_posix.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -20,6 +22,7 @@
 #include <mutex>
 
 #include "link/cport_termios2.h"
+#include "link/port_access_linux.h"
 
 namespace skarvel {
 
@@ -84,6 +87,15 @@ void FillTermios(termios& t, const TLineSettings& s) {
     t.c_cc[VTIME] = 0;
     // DSR flow, DSR sensitivity, continue-on-XOFF and NUL discarding have no
     // termios counterpart; those settings are kept but change nothing here.
+}
+
+bool RequestLowLatency(int fd) {
+    serial_struct ss {};
+    if (ioctl(fd, TIOCGSERIAL, &ss) != 0) return false;
+    if (ss.flags & ASYNC_LOW_LATENCY) return true;
+    // Only the flag changes: the kernel lets an unprivileged user set it.
+    ss.flags |= ASYNC_LOW_LATENCY;
+    return ioctl(fd, TIOCSSERIAL, &ss) == 0;
 }
 
 }  // namespace detail
@@ -325,13 +337,30 @@ std::shared_ptr<TComBackend> OpenComBackend(const std::string& name) {
     const std::string path = ComDevicePath(name);
     if (path.empty()) throw EComPort(CE_OPEN_FAILED, ENOENT);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) throw EComPort(CE_OPEN_FAILED, errno);
-    // No sharing: later opens by others fail with EBUSY.
+    if (fd < 0) throw ComOpenError(path, errno);
+    // One program per port: two of them on one line would take each other's
+    // answers. TIOCEXCL makes later opens fail with EBUSY, but not for root,
+    // so the holder also keeps an exclusive lock on the device for as long as
+    // the descriptor is open. The lock comes first: an opener that loses
+    // touches nothing of the line before it closes its descriptor again.
+    int locked;
+    while ((locked = flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {}
+    if (locked != 0) {
+        const int err = errno == EWOULDBLOCK ? EBUSY : errno;
+        ::close(fd);
+        throw EComPort(CE_OPEN_FAILED, err);
+    }
     if (ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY) {
         const int err = errno;
         ::close(fd);
         throw EComPort(CE_OPEN_FAILED, err);
     }
+    // A USB adapter holds received bytes back for its latency timer (16 ms by
+    // default) before it hands them on; for a protocol that waits for each
+    // answer that is a quarter of its speed. Ports that know no such mode (a
+    // pty, a plain UART) are used as they are. The mode stays with the device
+    // after the port closes, as it would when set by hand.
+    detail::RequestLowLatency(fd);
     int wake[2];
     if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         const int err = errno;

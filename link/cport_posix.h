@@ -16,4 +16,9 @@ speed_t StandardSpeed(uint32_t rate);
 // The rate is not touched (see StandardSpeed).
 void FillTermios(termios& t, const TLineSettings& s);
 
+// Asks the serial driver to hand received bytes on at once (low-latency
+// mode). True when the port runs in that mode afterwards; false for a port
+// without it, which is left untouched.
+bool RequestLowLatency(int fd);
+
 }  // namespace skarvel::detail

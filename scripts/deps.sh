@@ -9,6 +9,7 @@ PACKAGES=(
     libjpeg62-turbo-dev libgtest-dev
     clang libclang-rt-14-dev
     xvfb xauth fonts-dejavu-core
+    librsvg2-bin desktop-file-utils man-db dpkg-dev file
 )
 
 missing=()

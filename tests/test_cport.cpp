@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -584,6 +585,52 @@ TEST(ComPortPty, WriteFailsAfterWriteTimeout) {
         EXPECT_EQ(e.WinCode(), ETIMEDOUT);
     }
     EXPECT_TRUE(port.Connected());
+}
+
+// Two programs on one line would take each other's answers. The holder's
+// lock stops every later opener, root included (TIOCEXCL alone does not).
+TEST(ComPortPty, SecondOpenerIsBusyWhileTheFirstHoldsThePort) {
+    TPty pty;
+    REQUIRE_PTY(pty);
+    TMainLoop loop;
+    TComPort first(&loop), second(&loop);
+    first.SetPort(pty.slave);
+    second.SetPort(pty.slave);
+    first.Open();
+    pty.Send("held");
+    ASSERT_TRUE(WaitQueued(first, 4));
+    try {
+        second.Open();
+        FAIL() << "a second opener got the port";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), CE_OPEN_FAILED);
+        EXPECT_EQ(e.WinCode(), EBUSY);
+        EXPECT_STREQ(e.what(), ("Unable to open com port (win error code: " + std::to_string(EBUSY) + ")").c_str());
+    }
+    EXPECT_FALSE(second.Connected());
+    // The refused opener left the holder's line alone: its input is still
+    // queued and its writes still go out.
+    EXPECT_EQ(first.QueuedInputCount(), 4);
+    EXPECT_EQ(first.WriteString("ok"), 2);
+    EXPECT_EQ(pty.Receive(2), "ok");
+
+    first.Close();
+    second.Open();
+    EXPECT_TRUE(second.Connected());
+    EXPECT_THROW(first.Open(), EComPort);  // and now the other way round
+}
+
+// Low-latency mode is asked for where the driver has it; a pty has none and
+// is used as it is (the open above and every test here succeed on one).
+TEST(ComPortPty, PortWithoutLowLatencyModeIsLeftAlone) {
+    TPty pty;
+    REQUIRE_PTY(pty);
+    TSlaveView view(pty.slave);
+    ASSERT_GE(view.fd, 0);
+    const termios before = view.Get();
+    EXPECT_FALSE(detail::RequestLowLatency(view.fd));
+    const termios after = view.Get();
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
 }
 
 TEST(ComPortThreads, CloseEndsWriteInProgressOnWorker) {

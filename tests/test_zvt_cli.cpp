@@ -7,10 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <random>
 
 #include "core/cp1251.h"
+#include "link/cport.h"
 #include "tests/sim_process.h"
 #include "tools/zvt/client.h"
 
@@ -110,13 +113,14 @@ TEST(ZvtCli, FormatPutListGetRemoveRoundTrip) {
 
     const std::vector<std::pair<std::string, size_t>> files = {
         {"empty.tnc", 0}, {"one.tnc", 1}, {"c2048.iso", 2048}, {"c2049.iso", 2049}, {"big.lst", 100000}};
-    std::vector<std::string> putArgs = {"put"};
+    std::vector<std::string> putArgs = {"put", "--verify"};
     for (size_t i = 0; i < files.size(); ++i) {
         WriteFileBytes(dir.File(files[i].first), RandomBytes(files[i].second, static_cast<unsigned>(i + 1)));
         putArgs.push_back(dir.File(files[i].first));
     }
     r = Zvt(port, putArgs);
     ASSERT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_NE(r.Out.find("big.lst -> big.lst (100000 bytes, verified)"), std::string::npos) << r.Out;
 
     r = Zvt(port, {"ls"});
     ASSERT_EQ(r.Exit, 0) << r.Err;
@@ -188,6 +192,24 @@ TEST(ZvtCli, MissingPortAndUnformattedMediumAreClearErrors) {
     r = Zvt(sim.PtyPath(), {"ls"});
     EXPECT_EQ(r.Exit, 1);
     EXPECT_NE(r.Err.find("неформатированный носитель"), std::string::npos) << r.Err;
+}
+
+// Two programs on one port would take each other's answers: while one holds
+// the port, zvt in another process is refused with the busy error.
+TEST(ZvtCli, SecondProgramOnThePortGetsTheBusyError) {
+    TempDir dir;
+    SimProcess sim({"--image", dir.File("medium.img")});
+    TMainLoop loop;
+    TComPort holder(&loop);
+    holder.SetPort(sim.PtyPath());
+    holder.Open();
+    ZvtRun r = Zvt(sim.PtyPath(), {"format", "--yes"});
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_NE(r.Err.find("Unable to open com port (win error code: " + std::to_string(EBUSY) + ")"), std::string::npos)
+        << r.Err;
+    holder.Close();
+    r = Zvt(sim.PtyPath(), {"format", "--yes"});
+    EXPECT_EQ(r.Exit, 0) << r.Err;
 }
 
 TEST(ZvtCli, NamesFromTheMediumNeverEscapeTheTargetFolder) {
@@ -262,11 +284,21 @@ TEST(ZvtCli, SimulatorKilledDuringPutLeavesAClearErrorAndAUsableVolume) {
         ASSERT_EQ(Zvt(sim.PtyPath(), {"put", dir.File("keep.tnc")}).Exit, 0);
     }
     {
-        // A paced line makes the put take seconds, so the kill lands inside it.
+        // The put is under way once its new entry has reached the root
+        // directory (sectors 6..9); the paced line makes the rest take
+        // seconds, so the kill lands inside it however slowly zvt started.
+        auto root = [&image] {
+            std::string bytes(4 * 512, '\0');
+            std::ifstream f(image, std::ios::binary);
+            f.seekg(6 * 512);
+            f.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+            return bytes;
+        };
+        const std::string rootBefore = root();
         SimProcess sim({"--image", image, "--baud", "115200"});
         WriteFileBytes(dir.File("big.tnc"), RandomBytes(60000, 7));
         ZvtProcess put({"--port", sim.PtyPath(), "put", dir.File("big.tnc")});
-        usleep(800 * 1000);
+        for (int i = 0; i < 3000 && root() == rootBefore; ++i) usleep(20 * 1000);
         sim.Kill();
         ZvtRun r = put.Wait();
         EXPECT_NE(r.Exit, 0);

@@ -19,6 +19,22 @@ std::string ErrorText(uint8_t code) {
     return "код ошибки " + std::to_string(code);
 }
 
+bool IsLinkFailure(uint8_t code) {
+    switch (code) {
+    case feBadName:
+    case feExists:
+    case feFileEmpty:
+    case feNotFound:
+    case feNoRoom:
+    case feDiskEmpty:
+        return false;
+    default:
+        // Unmounted or damaged volume, no answer, another device, busy, abort,
+        // and any code not known here: nothing more is sent.
+        return code != feOk;
+    }
+}
+
 std::string SafeLocalName(const std::string& cp1251Name) {
     if (cp1251Name.empty() || cp1251Name == "." || cp1251Name == "..") return "";
     for (char c : cp1251Name) {
@@ -60,7 +76,10 @@ bool TZvtClient::Open(const std::string& port, uint32_t baud) {
         p.Open();
         return true;
     } catch (const EComPort& e) {
-        error_ = std::string(e.what()) + " (" + ComDevicePath(port) + ")";
+        // The device path belongs to the port's own line; advice for the
+        // user, when the message has any, stays on the lines after it.
+        error_ = e.what();
+        error_.insert(std::min(error_.find('\n'), error_.size()), " (" + ComDevicePath(port) + ")");
         return false;
     }
 }
@@ -124,6 +143,19 @@ uint8_t TZvtClient::Attr(const std::string& name, uint32_t& size) {
     const uint8_t r = Run(opGetFileAttr, &args);
     size = r == 0 ? static_cast<uint32_t>(args.Size) : 0;
     return r;
+}
+
+uint8_t TZvtClient::Verify(const std::string& name, const std::vector<uint8_t>& data, bool& same) {
+    same = false;
+    // The load fills a shorter file up to the size asked for with zeros, so
+    // the size recorded in the entry is compared first.
+    uint32_t stored = 0;
+    if (const uint8_t r = Attr(name, stored); r != 0) return r;
+    if (stored != data.size()) return 0;
+    std::vector<uint8_t> back;
+    if (const uint8_t r = Load(name, stored, back); r != 0) return r;
+    same = back == data;
+    return 0;
 }
 
 uint8_t TZvtClient::Delete(const std::string& name) {

@@ -38,6 +38,10 @@ public:
     uint8_t Load(const std::string& name, uint32_t size, std::vector<uint8_t>& data);
     uint8_t Delete(const std::string& name);
     uint8_t Attr(const std::string& name, uint32_t& size);  // size of the entry a load would read
+    // Reads the file name back from the medium and compares it with data,
+    // size and bytes. Returns the error code of the lookup or the load (the
+    // file could not be read back), else 0 with same telling the outcome.
+    uint8_t Verify(const std::string& name, const std::vector<uint8_t>& data, bool& same);
 
     // Runs one request and waits for its completion.
     uint8_t Run(uint8_t op, void* param);
@@ -76,6 +80,11 @@ std::string SafeLocalName(const std::string& cp1251Name);
 
 // Text of a worker error code (UTF-8).
 std::string ErrorText(uint8_t code);
+
+// True for the errors after which no further file can be moved: the link
+// or the device failed, the medium is not mounted, or the user aborted.
+// False for the failures of one file (its name, its size, no room for it).
+bool IsLinkFailure(uint8_t code);
 
 // The whole command line; returns the exit status.
 int ZvtMain(int argc, char** argv);

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include "core/cp1251.h"
-#include "core/short_name.h"
 #include "tools/zvt/pc_files.h"
 
 namespace skarvel::zvtcmd {
@@ -72,36 +71,6 @@ int CmdLs(TZvtClient& client) {
         return 1;
     }
     for (const TZvtFile& f : files) std::printf("%-12s %10u\n", Cp1251ToUtf8(f.Name).c_str(), f.Size);
-    return 0;
-}
-
-int CmdPut(TZvtClient& client, const std::vector<std::string>& paths) {
-    if (paths.empty()) {
-        Fail("put: no files given");
-        return 2;
-    }
-    if (int rc = Mount(client)) return rc;
-    TProgress progress(client);
-    for (const std::string& path : paths) {
-        std::vector<uint8_t> data;
-        std::string error;
-        if (!ReadPcFile(path, data, error)) {
-            Fail(error);
-            return 1;
-        }
-        const std::string name = ShortPathName(path);
-        TZVT_drv& d = client.Driver();
-        const uint32_t expected = d.SectorsForFile(name.c_str(), static_cast<uint32_t>(data.size()))
-                                  + 3u * d.FSectorsPerCluster + d.FSectorsPerFAT;
-        progress.Begin(Cp1251ToUtf8(name), expected);
-        const uint8_t r = client.Save(name, data);
-        progress.End();
-        if (r != 0) {
-            Fail("Ошибка записи файла " + path + ": " + ErrorText(r));
-            return 1;
-        }
-        std::printf("%s -> %s (%zu bytes)\n", path.c_str(), Cp1251ToUtf8(name).c_str(), data.size());
-    }
     return 0;
 }
 

@@ -54,7 +54,9 @@ int Mount(TZvtClient& client);
 
 int CmdInfo(TZvtClient& client);
 int CmdLs(TZvtClient& client);
-int CmdPut(TZvtClient& client, const std::vector<std::string>& paths);
+// Writes the PC files one by one; see cmd_put.cpp. verify: each file is read
+// back and compared after it has been written.
+int CmdPut(TZvtClient& client, const std::vector<std::string>& paths, bool verify);
 int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std::string& dir);
 int CmdRm(TZvtClient& client, const std::vector<std::string>& names);
 int CmdFormat(TZvtClient& client, bool yes);

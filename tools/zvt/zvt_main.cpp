@@ -19,6 +19,7 @@ const char* const kUsage =
     "  info                 identify the device and mount the medium; show its geometry\n"
     "  ls                   list the files on the medium (name and size in bytes)\n"
     "  put FILE...          write PC files onto the medium under their 8.3 names\n"
+    "    --verify           read each file back after writing it and compare\n"
     "  get NAME... [-C DIR] load files from the medium into DIR (default: current folder)\n"
     "  rm NAME...           delete files on the medium\n"
     "  format --yes         format the medium (destroys every file on it)\n"
@@ -63,12 +64,15 @@ int ZvtMain(int argc, char** argv) {
 
     std::string dir = ".";
     bool yes = false;
+    bool verify = false;
     std::vector<std::string> operands;
     for (size_t i = 0; i < args.size(); ++i) {
         if (cmd == "get" && args[i] == "-C" && i + 1 < args.size()) {
             dir = args[++i];
         } else if (cmd == "format" && args[i] == "--yes") {
             yes = true;
+        } else if (cmd == "put" && args[i] == "--verify") {
+            verify = true;
         } else {
             operands.push_back(args[i]);
         }
@@ -92,7 +96,7 @@ int ZvtMain(int argc, char** argv) {
     int rc = 2;
     if (cmd == "info") rc = CmdInfo(client);
     else if (cmd == "ls") rc = CmdLs(client);
-    else if (cmd == "put") rc = CmdPut(client, operands);
+    else if (cmd == "put") rc = CmdPut(client, operands, verify);
     else if (cmd == "get") rc = CmdGet(client, operands, dir);
     else if (cmd == "rm") rc = CmdRm(client, operands);
     else if (cmd == "format") rc = CmdFormat(client, yes);

@@ -1,0 +1,273 @@
+// zvt put through the client's engine over the in-memory medium: names that
+// are unique on the medium, a run that goes on past a failed file and stops
+// at a failed link, and --verify against a line that changes bytes silently.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <functional>
+
+#include "flashfs/fat_layout.h"
+#include "tests/mem_medium.h"
+#include "tests/sim_process.h"
+#include "tools/zvt/commands.h"
+
+using namespace skarvel;
+using namespace skarvel::test;
+
+namespace {
+
+std::vector<uint8_t> Filled(size_t n, uint8_t b) { return std::vector<uint8_t>(n, b); }
+
+// A formatted in-memory medium behind the client's worker. Fault, when set,
+// sees every exchange after the medium has carried it out and may change
+// its result, the medium's sector or the bytes handed back.
+struct TPutRig {
+    TMemMedium Medium;
+    TZvtClient Client;
+    std::function<uint8_t(uint8_t cmd, uint16_t sector, uint8_t* buffer, uint8_t result)> Fault;
+
+    TPutRig() {
+        Medium.Attach(Client.Driver());
+        Client.Driver().FExchange = [this](uint8_t cmd, uint8_t lo, uint8_t hi, void* buffer) {
+            const uint8_t r = Medium.Exchange(cmd, lo, hi, buffer);
+            if (!Fault) return r;
+            return Fault(cmd, static_cast<uint16_t>(lo | (hi << 8)), static_cast<uint8_t*>(buffer), r);
+        };
+        EXPECT_EQ(Client.Format(), 0);
+    }
+
+    struct TRun {
+        int Exit = -1;
+        std::string Out, Err;
+    };
+    TRun Put(const std::vector<std::string>& paths, bool verify) {
+        TRun run;
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        run.Exit = zvtcmd::CmdPut(Client, paths, verify);
+        run.Err = testing::internal::GetCapturedStderr();
+        run.Out = testing::internal::GetCapturedStdout();
+        return run;
+    }
+
+    // The bytes of a file on the medium, read with a fault-free line; empty
+    // with ok false when the name is not there.
+    std::vector<uint8_t> Read(const std::string& name, bool& ok) {
+        auto fault = std::move(Fault);
+        Fault = nullptr;
+        std::vector<uint8_t> data;
+        uint32_t size = 0;
+        ok = Client.Init() == 0 && Client.Attr(name, size) == 0 && Client.Load(name, size, data) == 0;
+        Fault = std::move(fault);
+        return data;
+    }
+    bool Holds(const std::string& name, const std::vector<uint8_t>& bytes) {
+        bool ok = false;
+        const auto data = Read(name, ok);
+        return ok && data == bytes;
+    }
+    bool Lacks(const std::string& name) {
+        bool ok = true;
+        Read(name, ok);
+        return !ok;
+    }
+};
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+bool StartsWith(const uint8_t* buffer, uint8_t b) { return buffer && buffer[0] == b && buffer[1] == b; }
+
+}  // namespace
+
+// Two long names from different folders must not both become LONGNA~1.TXT:
+// the generated number is the next one free in the folder and on the medium.
+TEST(ZvtPut, GeneratedNamesAreUniqueOnTheMedium) {
+    struct Case {
+        std::vector<std::string> onMedium;
+        const char* expectedA;
+        const char* expectedB;
+    };
+    const Case cases[] = {
+        {{}, "LONGNA~1.TXT", "LONGNA~2.TXT"},
+        {{"LONGNA~1.TXT"}, "LONGNA~2.TXT", "LONGNA~3.TXT"},
+        {{"LONGNA~2.TXT"}, "LONGNA~1.TXT", "LONGNA~3.TXT"},
+        {{"longna~1.txt"}, "LONGNA~2.TXT", "LONGNA~3.TXT"},  // stored in small letters elsewhere
+    };
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.File("a").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir.File("b").c_str(), 0755), 0);
+    const auto a = Filled(100, 0xAA), b = Filled(5000, 0xBB), other = Filled(7, 0x11);
+    WriteFileBytes(dir.File("a/long name.txt"), a);
+    WriteFileBytes(dir.File("b/longname-b.txt"), b);
+    for (const Case& c : cases) {
+        TPutRig rig;
+        for (const std::string& n : c.onMedium) ASSERT_EQ(rig.Client.Save(n, other), 0) << n;
+        const auto run = rig.Put({dir.File("a/long name.txt"), dir.File("b/longname-b.txt")}, false);
+        EXPECT_EQ(run.Exit, 0) << run.Err;
+        EXPECT_TRUE(rig.Holds(c.expectedA, a)) << c.expectedA;
+        EXPECT_TRUE(rig.Holds(c.expectedB, b)) << c.expectedB;
+        for (const std::string& n : c.onMedium) EXPECT_TRUE(rig.Holds(n, other)) << n;
+    }
+}
+
+// A file that cannot be written is reported and the next one follows; the
+// files that failed write nothing, and the exit status is 1.
+TEST(ZvtPut, OneFileFailingDoesNotStopTheOthers) {
+    TempDir dir;
+    const auto first = Filled(700, 0x01), last = Filled(3000, 0x02), old = Filled(9, 0x03);
+    WriteFileBytes(dir.File("first.tnc"), first);
+    WriteFileBytes(dir.File("taken.tnc"), Filled(50, 0x04));
+    WriteFileBytes(dir.File("huge.tnc"), Filled(3u << 20, 0x05));
+    ASSERT_EQ(mkdir(dir.File("folder.tnc").c_str(), 0755), 0);
+    WriteFileBytes(dir.File("last.tnc"), last);
+    const std::vector<std::string> failing = {dir.File("missing.tnc"), dir.File("taken.tnc"), dir.File("huge.tnc"),
+                                              dir.File("folder.tnc")};
+
+    TPutRig clean;
+    ASSERT_EQ(clean.Client.Save("TAKEN.TNC", old), 0);
+    clean.Medium.ClearLog();
+    ASSERT_EQ(clean.Put({dir.File("first.tnc"), dir.File("last.tnc")}, false).Exit, 0);
+    const auto writesOfTheGoodFiles = clean.Medium.Log();
+
+    TPutRig rig;
+    ASSERT_EQ(rig.Client.Save("TAKEN.TNC", old), 0);
+    rig.Medium.ClearLog();
+    std::vector<std::string> paths = {dir.File("first.tnc")};
+    paths.insert(paths.end(), failing.begin(), failing.end());
+    paths.push_back(dir.File("last.tnc"));
+    const auto run = rig.Put(paths, false);
+    EXPECT_EQ(run.Exit, 1);
+    EXPECT_EQ(Count(run.Err, "zvt: "), failing.size()) << run.Err;
+    for (const std::string& p : failing) EXPECT_NE(run.Err.find(p), std::string::npos) << p;
+    EXPECT_NE(run.Err.find("файл с этим именем уже существует"), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find("недостаточно места на флэш"), std::string::npos) << run.Err;
+    EXPECT_TRUE(rig.Holds("FIRST.TNC", first));
+    EXPECT_TRUE(rig.Holds("LAST.TNC", last));
+    EXPECT_TRUE(rig.Holds("TAKEN.TNC", old));
+    EXPECT_TRUE(rig.Lacks("HUGE.TNC"));
+
+    // The failed files wrote not a sector.
+    auto writes = [](const std::vector<TExchangeRecord>& log) {
+        size_t n = 0;
+        for (const auto& e : log) n += e.Cmd == cmdWriteSector;
+        return n;
+    };
+    EXPECT_EQ(writes(rig.Medium.Log()), writes(writesOfTheGoodFiles));
+}
+
+// After a failure of the link no further file is tried: the run stops with
+// the failure and names the files it did not write.
+TEST(ZvtPut, LinkFailureEndsTheRun) {
+    TempDir dir;
+    const std::vector<std::string> paths = {dir.File("a.tnc"), dir.File("b.tnc"), dir.File("c.tnc")};
+    for (size_t i = 0; i < paths.size(); ++i) WriteFileBytes(paths[i], Filled(100, static_cast<uint8_t>(0x41 + i)));
+    struct Case {
+        uint8_t transport;
+        const char* text;
+    };
+    const Case cases[] = {
+        {1, "ошибка связи с ZVT"},     // no answer
+        {4, "ошибка готовности ZVT"},  // the device stayed busy
+        {5, "ошибка связи с ZVT"},     // the port was closed
+    };
+    for (const Case& c : cases) {
+        TPutRig rig;
+        // The second file's first data write fails.
+        rig.Fault = [&](uint8_t cmd, uint16_t, uint8_t* buffer, uint8_t r) {
+            return cmd == cmdWriteSector && StartsWith(buffer, 0x42) ? c.transport : r;
+        };
+        const auto run = rig.Put(paths, false);
+        rig.Fault = nullptr;
+        EXPECT_EQ(run.Exit, 1);
+        EXPECT_EQ(Count(run.Err, "Ошибка записи файла"), 1u) << run.Err;
+        EXPECT_NE(run.Err.find("Ошибка записи файла " + paths[1] + ": " + c.text), std::string::npos) << run.Err;
+        EXPECT_NE(run.Err.find("запись остановлена, не записаны: " + paths[2]), std::string::npos) << run.Err;
+        EXPECT_TRUE(rig.Holds("A.TNC", Filled(100, 0x41)));
+        EXPECT_TRUE(rig.Lacks("B.TNC"));
+        EXPECT_TRUE(rig.Lacks("C.TNC"));
+    }
+}
+
+// --verify reads each file back: a copy that differs from the PC file in any
+// byte or in its size fails that file and is taken off the medium; a copy
+// that cannot be read back fails it too.
+TEST(ZvtPut, VerifyCatchesWhatTheLineChangedSilently) {
+    TempDir dir;
+    const std::vector<std::string> paths = {dir.File("a.tnc"), dir.File("b.tnc"), dir.File("c.tnc")};
+    std::vector<std::vector<uint8_t>> bytes = {Filled(700, 0xAA), Filled(3000, 0xBB), Filled(10, 0xCC)};
+    // b ends in a zero byte: a copy one byte short would load zero-filled to
+    // the same bytes, so only its size tells it apart.
+    bytes[1].back() = 0;
+    for (size_t i = 0; i < paths.size(); ++i) WriteFileBytes(paths[i], bytes[i]);
+    const std::string differs = "файл на флэш не совпадает с файлом ПК, файл удалён с флэш";
+
+    using TFault = std::function<uint8_t(TMemMedium&, uint8_t, uint16_t, uint8_t*, uint8_t)>;
+    struct Case {
+        const char* what;
+        TFault fault;
+        const char* verdictOfB;  // nullptr: every file verifies
+        bool cWritten;
+    };
+    const Case cases[] = {
+        {"good line", nullptr, nullptr, true},
+        {"a stored byte of b changed",
+         [](TMemMedium& m, uint8_t cmd, uint16_t sector, uint8_t* buffer, uint8_t r) {
+             if (cmd == cmdWriteSector && StartsWith(buffer, 0xBB)) m.Sector(sector)[100] ^= 0x10;
+             return r;
+         },
+         "файл на флэш не совпадает с файлом ПК, файл удалён с флэш", true},
+        {"a byte of b changed on its way back",
+         [](TMemMedium&, uint8_t cmd, uint16_t, uint8_t* buffer, uint8_t r) {
+             if (cmd == cmdReadSector && StartsWith(buffer, 0xBB)) buffer[511] ^= 0x01;
+             return r;
+         },
+         "файл на флэш не совпадает с файлом ПК, файл удалён с флэш", true},
+        {"the size in b's entry changed",
+         [](TMemMedium& m, uint8_t cmd, uint16_t sector, uint8_t*, uint8_t r) {
+             if (cmd != cmdWriteSector) return r;
+             for (uint32_t off = 0; off < TMemMedium::SectorBytes; off += dirent::Size) {
+                 uint8_t* slot = m.Sector(sector) + off;
+                 if (std::memcmp(slot, "B       TNC", 11) == 0 && GetU32(slot, dirent::FileSize) == 3000)
+                     PutU32(slot, dirent::FileSize, 2999);
+             }
+             return r;
+         },
+         "файл на флэш не совпадает с файлом ПК, файл удалён с флэш", true},
+        {"b cannot be read back",
+         [](TMemMedium&, uint8_t cmd, uint16_t, uint8_t* buffer, uint8_t r) {
+             return cmd == cmdReadSector && StartsWith(buffer, 0xBB) ? uint8_t{1} : r;
+         },
+         "ошибка связи с ZVT", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TPutRig rig;
+        if (c.fault) rig.Fault = [&](uint8_t cmd, uint16_t s, uint8_t* b, uint8_t r) { return c.fault(rig.Medium, cmd, s, b, r); };
+        const auto run = rig.Put(paths, true);
+        rig.Fault = nullptr;
+        EXPECT_TRUE(rig.Holds("A.TNC", bytes[0]));
+        EXPECT_EQ(run.Out.find(paths[0] + " -> a.tnc (700 bytes, verified)"), 0u) << run.Out;
+        if (!c.verdictOfB) {
+            EXPECT_EQ(run.Exit, 0) << run.Err;
+            EXPECT_EQ(Count(run.Out, ", verified)"), 3u) << run.Out;
+            EXPECT_TRUE(rig.Holds("B.TNC", bytes[1]));
+            EXPECT_TRUE(rig.Holds("C.TNC", bytes[2]));
+            continue;
+        }
+        EXPECT_EQ(run.Exit, 1);
+        EXPECT_NE(run.Err.find("Ошибка проверки файла " + paths[1] + ": " + c.verdictOfB), std::string::npos)
+            << run.Err;
+        EXPECT_EQ(run.Out.find("b.tnc"), std::string::npos) << run.Out;
+        if (c.verdictOfB == differs) {
+            EXPECT_TRUE(rig.Lacks("B.TNC"));
+        }
+        EXPECT_EQ(rig.Holds("C.TNC", bytes[2]), c.cWritten);
+        EXPECT_EQ(run.Err.find("не записаны: " + paths[2]) != std::string::npos, !c.cWritten) << run.Err;
+    }
+}
