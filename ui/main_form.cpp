@@ -129,7 +129,7 @@ TForm1::TForm1(const TFormOptions& options, QWidget* parent) : QMainWindow(paren
             if (c->popup()) c->popup()->hide();
         return chosen ? dlg.selectedFiles() : QStringList();
     };
-    ExecFolderDialog = [this](QString& folder) { return ExecFolderStandIn(folder); };
+    ExecFolderDialog = [this](QString& folder) { return ExecFolderChoice(folder); };
     CreateComponents();
     FormCreate(options);
 }

@@ -254,7 +254,7 @@ private:
     void WriteDone(uint8_t& result);
     bool CopyPendingForLoad(int row, uint8_t& code);
     bool RemoveFromMedium(const QString& name);
-    bool ExecFolderStandIn(QString& folder);
+    bool ExecFolderChoice(QString& folder);
 
     // ---- worker thread (main_form_worker.cpp)
     void SectorNotification(int lamp);

@@ -1,7 +1,6 @@
 // The main window's commands that move files (write, load, delete, re-read,
 // format), the requests they post with their progress window, and the
 // handling of the worker's completions. GUI thread.
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QListWidget>
 #include <QMenuBar>
@@ -11,6 +10,7 @@
 #include "core/cp1251.h"
 #include "flashfs/fs_flash.h"
 #include "link/zvt_drv.h"
+#include "shell/folder_choice.h"
 #include "ui/lamps.h"
 #include "ui/main_form.h"
 #include "ui/message_boxes.h"
@@ -312,13 +312,16 @@ bool TForm1::CopyPendingForLoad(int row, uint8_t& code) {
     return true;
 }
 
-bool TForm1::ExecFolderStandIn(QString& folder) {
-    // A stand-in for the folder choice dialog: the toolkit's own folder
-    // dialog, starting at the current directory.
-    const QString dir = QFileDialog::getExistingDirectory(this, QStringLiteral("Выберите каталог для сохранения"),
-                                                          QDir::currentPath());
-    if (dir.isEmpty()) return false;
-    folder = dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
+bool TForm1::ExecFolderChoice(QString& folder) {
+    TfolderChoice dialog(this);
+    dialog.hide();
+    dialog.setWindowTitle(QStringLiteral("Выберите каталог для сохранения"));
+    dialog.move(geometry().center() - QPoint(dialog.width() / 2, dialog.height() / 2));
+    dialog.ShowError = [this, &dialog](const QString& text) {
+        FMessageBoxes->Show(&dialog, text, TMsgDlgType::Error);
+    };
+    if (dialog.exec() != QDialog::Accepted) return false;
+    folder = dialog.SelectedPath;
     return true;
 }
 
