@@ -44,12 +44,10 @@ constexpr int IdleInterval = 10000;
 // How often the window shows the worker's reports while sectors move.
 constexpr int ReportInterval = 100;
 
-// The codes whose texts the window takes from the worker's table. A new
-// worker code with a text of its own is one more entry here.
-constexpr uint8_t WorkerTextCodes[] = {
-    feOk,     feUnformatted,   feBadName,   feExists,   feFileEmpty, feNotFound,
-    feNoRoom, feDiskEmpty,     feUnknownDevice, feLinkError, feNotReady, feAborted,
-};
+// The worker's text of one of its result codes (code page 1251), or null
+// for a code it has no text for. Every worker text the window shows comes
+// through here, so a code the worker gains is shown with its text.
+const char* WorkerText(uint8_t code) { return code <= feAborted ? ErrorTexts[code] : nullptr; }
 
 const char* const ImageList2[] = {
     ":/ui/icons/open.svg",      ":/ui/icons/write.svg",     ":/ui/icons/refresh.svg",
@@ -316,10 +314,14 @@ void TForm1::CreateComponents() {
 }
 
 void TForm1::FillMessages() {
+    // The worker's texts, but for the codes the window numbers its own
+    // failures with (the worker's text of 12 is not shown).
     FMessages.assign(pcMissing + 1, QString());
-    for (uint8_t code : WorkerTextCodes) {
-        if (code >= FMessages.size()) FMessages.resize(code + 1u);
-        FMessages[code] = FromCp1251(ErrorTexts[code]);
+    for (int code = 0; code <= UINT8_MAX; ++code) {
+        const char* text = WorkerText(static_cast<uint8_t>(code));
+        if (!text || (code >= pcNoMemory && code <= pcMissing)) continue;
+        if (static_cast<size_t>(code) >= FMessages.size()) FMessages.resize(static_cast<size_t>(code) + 1);
+        FMessages[static_cast<size_t>(code)] = FromCp1251(text);
     }
     FMessages[pcNoMemory] = QStringLiteral("Не удалось выделить память при чтении файла ");
     FMessages[pcWriteFailed] = QStringLiteral("Ошибка при записи файла ");

@@ -22,9 +22,9 @@ namespace skarvel {
 
 namespace {
 
-// A device with another code, or a medium of a format the worker does not
-// mount, is listed as needing a format (the lamp green, the worker's text in
-// the status line).
+// A medium holding a volume the worker must not write (formatted
+// elsewhere): it needs a format like an unformatted one (the lamp green,
+// the worker's text in the status line).
 constexpr uint8_t resForeignMedium = 17;
 
 bool NeedsFormat(uint8_t initResult) { return initResult == feUnformatted || initResult == resForeignMedium; }

@@ -335,12 +335,30 @@ TEST(Transfers, UnformattedMediumIsNamedInTheStatusLineUntilFormatted) {
     TickToIdle(f);
     EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: неформатированный носитель"));
     EXPECT_EQ(f.LinkLamp(), lampGreen);
+    // A medium formatted elsewhere (17) is taken the same way: its text in
+    // the status line, no list asked for.
+    f.WMOperationDone(opInit, 17);
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ") + f.MessageText(17));
+    EXPECT_EQ(log.Count(opReadDir), 0);
     boxes.Answers = {mrYes};
     f.Action2->trigger();
     ASSERT_TRUE(ProcessUntil([&] { return log.Count(opFormat) == 1; }));
     EXPECT_EQ(log.Done.back().second, 0);
     TickToIdle(f);
     EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ожидание"));
+}
+
+TEST(Transfers, MessageTableHasTheWorkersTextsAndTheWindowsOwn) {
+    TempDir dir;
+    TScriptedBoxes boxes;
+    TForm1 f(FastOptions(dir.File("no-port"), &boxes));
+    EXPECT_EQ(f.MessageText(0), QStringLiteral("нет ошибки"));
+    EXPECT_EQ(f.MessageText(9), QStringLiteral("ошибка связи с ZVT"));
+    EXPECT_EQ(f.MessageText(11), Aborted);
+    EXPECT_EQ(f.MessageText(12), QStringLiteral("Не удалось выделить память при чтении файла "));
+    EXPECT_EQ(f.MessageText(13), QStringLiteral("Ошибка при записи файла "));
+    EXPECT_EQ(f.MessageText(14), QStringLiteral("Ошибка при чтения файла "));
+    EXPECT_FALSE(f.MessageText(200).isEmpty());  // never an empty error box
 }
 
 TEST(Transfers, ProgressTotalsAreTheSectorsTheDeviceMoved) {
