@@ -169,12 +169,14 @@ void TForm1::WMOperationDone(uint8_t op, uint8_t result) {
         return;
     }
     if (op == opFormat) {
+        // The list empties before the report, so that the box is not seen
+        // over the files that are gone.
+        FMyListBox->ClearAll();
         if (result == 0) {
             FMediumNote.clear();
             if (FState == 2) ShowIdleStatus();
             FMessageBoxes->Show(this, QStringLiteral("ZVT успешно отформатировано"), TMsgDlgType::Custom);
         }
-        FMyListBox->ClearAll();
     } else if (op == opReadDir) {
         ListDone(result);
     } else if (op == opSaveFile) {
