@@ -75,14 +75,7 @@ TEST(MainWindow, NoDeviceOnThePortShowsThePortErrorAndStaysIdle) {
 TEST(MainWindow, SilentDeviceIsAskedAgainAtEveryTick) {
     SimProcess sim({"--silent"});
     TScriptedBoxes boxes;
-    TFormOptions o = FastOptions(sim.PtyPath(), &boxes);
-    o.ConfigureDriver = [](TZVT_drv& d) {
-        d.AnswerTimeoutMs = 100;
-        d.Sends = 2;
-        d.QuietMs = 20;
-        d.QuietLimitMs = 100;
-    };
-    TForm1 f(o);
+    TForm1 f(SilentOptions(sim.PtyPath(), &boxes));
     TDoneLog log(f);
     const auto sends = static_cast<uint32_t>(f.Driver()->Sends);
 

@@ -291,14 +291,7 @@ TEST(Transfers, FormatAsksOnlyWithTheLinkUp) {
     {
         SimProcess silent({"--silent"});
         TScriptedBoxes boxes;
-        TFormOptions o = FastOptions(silent.PtyPath(), &boxes);
-        o.ConfigureDriver = [](TZVT_drv& d) {
-            d.AnswerTimeoutMs = 50;
-            d.Sends = 1;
-            d.QuietMs = 20;
-            d.QuietLimitMs = 100;
-        };
-        TForm1 f(o);
+        TForm1 f(SilentOptions(silent.PtyPath(), &boxes));
         TDoneLog log(f);
         ASSERT_TRUE(ProcessUntil([&] { return log.Count(opInit) == 2; }));
         f.Action2->trigger();  // only asks the device again

@@ -61,19 +61,30 @@ void WriteFormattedImage(const std::string& path,
     WriteFileBytes(path, medium.Bytes());
 }
 
-TFormOptions FastOptions(const std::string& port, TMessageBoxes* boxes) {
+namespace {
+
+// A window whose driver waits answerMs for an answer, sends a frame at most
+// `sends` times and lets the line settle quietMs (at most quietLimitMs).
+TFormOptions Options(const std::string& port, TMessageBoxes* boxes, int answerMs, int sends, int quietMs,
+                     int quietLimitMs) {
     TFormOptions o;
     o.Port = port;
     o.Messages = boxes;
     o.StartTimer = false;
-    o.ConfigureDriver = [](TZVT_drv& d) {
-        d.AnswerTimeoutMs = 300;
-        d.Sends = 4;
-        d.QuietMs = 50;
-        d.QuietLimitMs = 300;
+    o.ConfigureDriver = [=](TZVT_drv& d) {
+        d.AnswerTimeoutMs = answerMs;
+        d.Sends = sends;
+        d.QuietMs = quietMs;
+        d.QuietLimitMs = quietLimitMs;
     };
     return o;
 }
+
+}  // namespace
+
+TFormOptions FastOptions(const std::string& port, TMessageBoxes* boxes) { return Options(port, boxes, 300, 4, 50, 300); }
+
+TFormOptions SilentOptions(const std::string& port, TMessageBoxes* boxes) { return Options(port, boxes, 50, 2, 20, 100); }
 
 void TickToIdle(TForm1& form) {
     ProcessPending(20);

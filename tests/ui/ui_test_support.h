@@ -50,6 +50,10 @@ void WriteFormattedImage(const std::string& path,
 // boxes of boxes.
 TFormOptions FastOptions(const std::string& port, TMessageBoxes* boxes);
 
+// The same for a device that never answers: time-outs short enough that
+// each initialisation gives up within a fraction of a second.
+TFormOptions SilentOptions(const std::string& port, TMessageBoxes* boxes);
+
 // Two quiet ticks: the window is idle again after its last sector transfer.
 void TickToIdle(TForm1& form);
 
