@@ -48,6 +48,38 @@ void OpenAndMount(TZvtClient& client, const std::string& pty, uint32_t baud) {
     if (r != 0) Die("the simulated device cannot be mounted: " + ErrorText(r));
 }
 
+// A put with --verify over a file of that name: the save, then the file read
+// back and compared.
+TLineResult VerifiedPut(TZvtClient& client, TFrameCounter& frames, uint32_t baud, const std::vector<uint8_t>& data,
+                        const std::string& name) {
+    if (const uint8_t r = client.Delete(name); r != 0) Die("delete failed: " + ErrorText(r));
+    return MeasureOnLine("put+verify " + std::to_string(data.size() / 1024) + " KiB", client.Driver(), frames, baud,
+                         static_cast<double>(data.size()), [&] {
+                             uint8_t r = client.Save(name, data);
+                             bool same = false;
+                             if (r == 0) r = client.Verify(name, data, same);
+                             if (r == 0 && !same) Die("the verified put read back other bytes");
+                             return r;
+                         });
+}
+
+// The window's ratios less the client's, over the rounds: the rows of the two
+// tables pair up, in turns, up to the window's last.
+void PrintWindowAgainstClient(const std::vector<TLineResult>& client, const std::vector<TLineResult>& window,
+                              int rounds) {
+    for (const char* op : {"put", "get"}) {
+        double mine = 0, theirs = 0;
+        for (size_t i = 0; i < window.size(); ++i) {
+            if (client[i].Name.rfind(std::string(op) + " ", 0) != 0) continue;
+            theirs += client[i].Ratio();
+            mine += window[i].Ratio();
+        }
+        const double d = (mine - theirs) / rounds;
+        std::printf("  window %s: ratio %+.4f against the client's (%s)\n", op, d,
+                    d >= -0.01 ? "within 0.01" : "MORE THAN 0.01 BELOW");
+    }
+}
+
 // The client's put and get, and the same driven through the main window
 // (each on a simulator of its own), taken in turns so that both meet the
 // same load of the machine; the window must not slow the line.
@@ -73,17 +105,7 @@ void LineBench(uint32_t baud, size_t kib, int rounds) {
         if (back != data) Die("the file loaded back differs from the one saved");
         if (window) windowRows.push_back(window->Get(data, name));
     }
-    // A put with --verify: the save, then the file read back and compared.
-    const std::string name = "BENCH1.BIN";
-    if (const uint8_t r = client.Delete(name); r != 0) Die("delete failed: " + ErrorText(r));
-    rows.push_back(MeasureOnLine("put+verify " + size, client.Driver(), frames, baud, static_cast<double>(data.size()),
-                                 [&] {
-                                     uint8_t r = client.Save(name, data);
-                                     bool same = false;
-                                     if (r == 0) r = client.Verify(name, data, same);
-                                     if (r == 0 && !same) Die("the verified put read back other bytes");
-                                     return r;
-                                 }));
+    rows.push_back(VerifiedPut(client, frames, baud, data, "BENCH1.BIN"));
     client.Close();
     PrintLineTable("Transfers through the client engine", baud, rows);
     std::printf("  (simulator: %s)\n", [&] {
@@ -96,18 +118,7 @@ void LineBench(uint32_t baud, size_t kib, int rounds) {
         return;
     }
     PrintLineTable("The same driven through the main window (offscreen), in turns with the client", baud, windowRows);
-    for (const char* op : {"put", "get"}) {
-        double mine = 0, theirs = 0;
-        // The rows of the two tables pair up, in turns, up to the window's last.
-        for (size_t i = 0; i < windowRows.size(); ++i) {
-            if (rows[i].Name.rfind(std::string(op) + " ", 0) != 0) continue;
-            theirs += rows[i].Ratio();
-            mine += windowRows[i].Ratio();
-        }
-        const double d = (mine - theirs) / rounds;
-        std::printf("  window %s: ratio %+.4f against the client's (%s)\n", op, d,
-                    d >= -0.01 ? "within 0.01" : "MORE THAN 0.01 BELOW");
-    }
+    PrintWindowAgainstClient(rows, windowRows, rounds);
 }
 
 void RoundTripBench(int count) {

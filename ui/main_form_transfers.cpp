@@ -106,9 +106,8 @@ void TForm1::ShowProgress(TOperationJob& job) {
     const uint32_t id = job.Id;
     FDriver->PostRequest(job.Op, &job);
     // While the progress window is up the window takes no input but a
-    // close, which cancels (RunAction and closeEvent).
-    // The lamps, the status line and the list stay as they are; the list's
-    // input is held back by eventFilter.
+    // close, which cancels (RunAction, eventFilter and closeEvent); the
+    // lamps, the status line and the list stay lit.
     const QList<QWidget*> inputs = {menuBar(), Panel5, Panel6};
     for (QWidget* w : inputs) w->setEnabled(false);
     const int shown = progress.Run();

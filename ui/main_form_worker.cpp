@@ -80,11 +80,11 @@ uint8_t TForm1::ExecuteCommand(uint8_t op, uint8_t& result, void* param) {
         if (op == opReadDir) FListFiles = FDriver->FFiles;
         else if (result == 0) FGeometry = {FDriver->FSectorsPerCluster, FDriver->FSectorsPerFAT};
     }
-    if (job && job->Cancel) result = feAborted;
+    const bool movesFiles = op == opDeleteFile || op == opSaveFile || op == opLoadFile;
+    if (movesFiles && job && job->Cancel) result = feAborted;
     // Back to idle soon after the last sector transfer.
     if (FLinkUp) PostToWindow([this] { Timer1->setInterval(AfterOperationInterval); });
-    if (job && (op == opDeleteFile || op == opSaveFile || op == opLoadFile) && FReports.Finish(job->Id))
-        PostToWindow([this] { TakeReports(); });
+    if (movesFiles && job && FReports.Finish(job->Id)) PostToWindow([this] { TakeReports(); });
     FWorkerJob = nullptr;
     return result;
 }
