@@ -133,8 +133,9 @@ public:
     // Runs the open dialog and returns the files chosen (nothing when it is
     // cancelled). Tests replace it.
     std::function<QStringList(QFileDialog&)> ExecOpenDialog;
-    // Asks for the folder a load writes into; false when the user cancels.
-    // The folder ends with a path separator. Tests replace it.
+    // Asks for the folder a load writes into (the folder choice dialog);
+    // false when the user cancels. The folder ends with a path separator.
+    // Tests replace it.
     std::function<bool(QString& folder)> ExecFolderDialog;
 
     // ---- window routines
