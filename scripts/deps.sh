@@ -10,6 +10,7 @@ PACKAGES=(
     clang libclang-rt-14-dev
     xvfb xauth fonts-dejavu-core
     librsvg2-bin desktop-file-utils man-db dpkg-dev file
+    dosfstools
 )
 
 missing=()

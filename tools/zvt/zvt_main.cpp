@@ -23,6 +23,8 @@ const char* const kUsage =
     "  get NAME... [-C DIR] load files from the medium into DIR (default: current folder)\n"
     "  rm NAME...           delete files on the medium\n"
     "  format --yes         format the medium (destroys every file on it)\n"
+    "  check [--repair]     check the boot sector, FAT and root directory (writes nothing);\n"
+    "                       --repair frees lost clusters, writing only the FAT\n"
     "\n"
     "  --port NAME   serial port: /dev/... path, COMn (= /dev/ttyS(n-1)) or a name under /dev\n"
     "                (default COM2)\n"
@@ -65,6 +67,7 @@ int ZvtMain(int argc, char** argv) {
     std::string dir = ".";
     bool yes = false;
     bool verify = false;
+    bool repair = false;
     std::vector<std::string> operands;
     for (size_t i = 0; i < args.size(); ++i) {
         if (cmd == "get" && args[i] == "-C" && i + 1 < args.size()) {
@@ -73,17 +76,19 @@ int ZvtMain(int argc, char** argv) {
             yes = true;
         } else if (cmd == "put" && args[i] == "--verify") {
             verify = true;
+        } else if (cmd == "check" && args[i] == "--repair") {
+            repair = true;
         } else {
             operands.push_back(args[i]);
         }
     }
-    static const char* const known[] = {"info", "ls", "put", "get", "rm", "format"};
+    static const char* const known[] = {"info", "ls", "put", "get", "rm", "format", "check"};
     if (std::find(std::begin(known), std::end(known), cmd) == std::end(known)) {
         Fail("unknown command: " + cmd);
         std::fputs(kUsage, stderr);
         return 2;
     }
-    if ((cmd == "info" || cmd == "ls" || cmd == "format") && !operands.empty()) {
+    if ((cmd == "info" || cmd == "ls" || cmd == "format" || cmd == "check") && !operands.empty()) {
         Fail(cmd + ": unexpected argument " + operands.front());
         return 2;
     }
@@ -100,6 +105,7 @@ int ZvtMain(int argc, char** argv) {
     else if (cmd == "get") rc = CmdGet(client, operands, dir);
     else if (cmd == "rm") rc = CmdRm(client, operands);
     else if (cmd == "format") rc = CmdFormat(client, yes);
+    else if (cmd == "check") rc = CmdCheck(client, repair);
     client.Close();
     return rc;
 }
