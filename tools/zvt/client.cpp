@@ -27,6 +27,7 @@ bool IsLinkFailure(uint8_t code) {
     case feNotFound:
     case feNoRoom:
     case feDiskEmpty:
+    case feDamagedFile:  // only the file read back for a verify can be damaged
         return false;
     default:
         // Unmounted or damaged volume, no answer, another device, busy, abort,
