@@ -4,7 +4,7 @@
 // writes loop on poll(POLLOUT) until every byte is taken (tcdrain cannot be
 // trusted on every tty, a pty for one), and the event thread polls the
 // descriptor together with a wake pipe that Close writes to.
-#include "link/cport_posix.h"
+#include "link/cport_linux.h"
 
 #include <fcntl.h>
 #include <poll.h>

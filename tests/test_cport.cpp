@@ -18,7 +18,7 @@
 
 #include "core/sync.h"
 #include "link/cport.h"
-#include "link/cport_posix.h"
+#include "link/cport_linux.h"
 #include "link/cport_termios2.h"
 #include "link/port_enum.h"
 
