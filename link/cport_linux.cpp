@@ -88,6 +88,9 @@ void FillTermios(termios& t, const TLineSettings& s) {
 
 }  // namespace detail
 
+const int ComErrorClosed = EBADF;
+const int ComErrorInvalid = EINVAL;
+
 namespace {
 
 bool IsGoneError(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
