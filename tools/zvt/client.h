@@ -77,7 +77,4 @@ std::string SafeLocalName(const std::string& cp1251Name);
 // Text of a worker error code (UTF-8).
 std::string ErrorText(uint8_t code);
 
-// The whole command line; returns the exit status.
-int ZvtMain(int argc, char** argv);
-
 }  // namespace skarvel

@@ -6,6 +6,8 @@
 
 #include "tools/zvt/client.h"
 #include "tools/zvt/commands.h"
+#include "tools/zvt/console.h"
+#include "tools/zvt/zvt_main.h"
 
 namespace skarvel {
 
@@ -22,10 +24,14 @@ const char* const kUsage =
     "  get NAME... [-C DIR] load files from the medium into DIR (default: current folder)\n"
     "  rm NAME...           delete files on the medium\n"
     "  format --yes         format the medium (destroys every file on it)\n"
-    "\n"
-    "  --port NAME   serial port: /dev/... path, COMn (= /dev/ttyS(n-1)) or a name under /dev\n"
-    "                (default COM2)\n"
-    "  --baud N      line rate in bits per second (default 115200)\n";
+    "\n";
+const char* const kBaudHelp = "  --baud N      line rate in bits per second (default 115200)\n";
+
+void PrintUsage(std::FILE* to) {
+    std::fputs(kUsage, to);
+    std::fputs(PortOptionHelp(), to);
+    std::fputs(kBaudHelp, to);
+}
 
 }  // namespace
 
@@ -48,14 +54,14 @@ int ZvtMain(int argc, char** argv) {
                 baud = static_cast<uint32_t>(v);
             }
         } else if (a == "-h" || a == "--help") {
-            std::fputs(kUsage, stdout);
+            PrintUsage(stdout);
             return 0;
         } else {
             args.emplace_back(a);
         }
     }
     if (args.empty()) {
-        std::fputs(kUsage, stderr);
+        PrintUsage(stderr);
         return 2;
     }
     const std::string cmd = args.front();
@@ -76,7 +82,7 @@ int ZvtMain(int argc, char** argv) {
     static const char* const known[] = {"info", "ls", "put", "get", "rm", "format"};
     if (std::find(std::begin(known), std::end(known), cmd) == std::end(known)) {
         Fail("unknown command: " + cmd);
-        std::fputs(kUsage, stderr);
+        PrintUsage(stderr);
         return 2;
     }
     if ((cmd == "info" || cmd == "ls" || cmd == "format") && !operands.empty()) {
