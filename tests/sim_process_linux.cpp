@@ -1,4 +1,5 @@
-#include "tests/sim_process.h"
+// zvt-sim as a child process on Linux, and the raw PC end of a pty.
+#include "tests/sim_process_linux.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,8 +14,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
 
 namespace skarvel::test {
@@ -41,7 +40,7 @@ int Decode(int status) {
 
 // Starts zvt-sim with stdout (and, when withStderr, stderr) on a pipe.
 pid_t Spawn(const std::vector<std::string>& args, bool withStderr, int& readEnd) {
-    const std::string bin = SimProcess::BinaryPath();
+    const std::string bin = ZVT_SIM_PATH;
     std::vector<std::string> all{bin};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -92,10 +91,57 @@ bool ReadPipe(int fd, std::string& into, int waitMs) {
 
 }  // namespace
 
-std::string SimProcess::BinaryPath() { return ZVT_SIM_PATH; }
+struct SimProcess::TChild {
+    pid_t pid = -1;
+    int out = -1;
+    int status = 0;
 
-SimProcess::SimProcess(const std::vector<std::string>& args, int startTimeoutMs) {
-    pid_ = Spawn(args, false, out_);
+    ~TChild() {
+        if (out >= 0) close(out);
+    }
+    // Reads what stdout holds into output; closes it at its end.
+    void Drain(int waitMs, std::string& output) {
+        if (out < 0) return;
+        if (!ReadPipe(out, output, waitMs)) {
+            close(out);
+            out = -1;
+        }
+    }
+    // Waits for the child (timeoutMs < 0: for ever), collecting its stdout.
+    // INT32_MIN when it is still running at the time-out.
+    int WaitExit(int timeoutMs, std::string& output) {
+        if (pid <= 0) return Decode(status);
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+        for (;;) {
+            int st = 0;
+            const pid_t r = waitpid(pid, &st, WNOHANG);
+            if (r == pid || (r < 0 && errno == ECHILD)) {
+                status = r == pid ? st : 0;
+                pid = -1;
+                // The child is gone: read its stdout to the end.
+                while (out >= 0) Drain(100, output);
+                return Decode(status);
+            }
+            if (timeoutMs >= 0 && MsLeft(deadline) == 0) return INT32_MIN;
+            if (out >= 0)
+                Drain(5, output);
+            else
+                usleep(5000);
+        }
+    }
+    void Kill(int sig, std::string& output) {
+        if (pid <= 0) return;
+        kill(pid, sig);
+        if (WaitExit(5000, output) == INT32_MIN) {
+            kill(pid, SIGKILL);
+            WaitExit(-1, output);
+        }
+    }
+};
+
+SimProcess::SimProcess(const std::vector<std::string>& args, int startTimeoutMs) : child_(std::make_unique<TChild>()) {
+    TChild& c = *child_;
+    c.pid = Spawn(args, false, c.out);
     const auto deadline = Clock::now() + std::chrono::milliseconds(startTimeoutMs);
     std::string got;
     bool open = true;
@@ -103,93 +149,59 @@ SimProcess::SimProcess(const std::vector<std::string>& args, int startTimeoutMs)
         if (!open || MsLeft(deadline) == 0) {
             std::string why;
             if (!open) {
-                int code = WaitExit(1000);
+                int code = c.WaitExit(1000, output_);
                 if (code == INT32_MIN) {  // closed its stdout but lingers
-                    Kill(SIGKILL);
-                    code = Decode(status_);
+                    c.Kill(SIGKILL, output_);
+                    code = Decode(c.status);
                 }
                 why = "zvt-sim ended (exit code " + std::to_string(code) + ") before printing its pty";
             } else {
-                Kill(SIGKILL);
+                c.Kill(SIGKILL, output_);
                 why = "zvt-sim printed no \"PTY <path>\" line within " +
                       std::to_string(startTimeoutMs) + " ms";
             }
-            if (out_ >= 0) close(out_);
-            out_ = -1;
+            if (c.out >= 0) close(c.out);
+            c.out = -1;
             throw std::runtime_error(why + "; its stdout: '" + got + "'");
         }
-        open = ReadPipe(out_, got, std::min(MsLeft(deadline), 100));
+        open = ReadPipe(c.out, got, std::min(MsLeft(deadline), 100));
     }
     const size_t eol = got.find('\n');
     const std::string line = got.substr(0, eol);
     output_ = got.substr(eol + 1);
     if (line.rfind("PTY ", 0) != 0 || line.size() <= 4) {
-        Kill(SIGKILL);
-        if (out_ >= 0) close(out_);
-        out_ = -1;
+        c.Kill(SIGKILL, output_);
+        if (c.out >= 0) close(c.out);
+        c.out = -1;
         throw std::runtime_error("zvt-sim's first line is not \"PTY <path>\": '" + line + "'");
     }
     ptyPath_ = line.substr(4);
 }
 
-SimProcess::~SimProcess() {
-    if (pid_ > 0) Kill(SIGKILL);
-    if (out_ >= 0) close(out_);
-}
+SimProcess::~SimProcess() { child_->Kill(SIGKILL, output_); }
+
+bool SimProcess::Running() const { return child_->pid > 0; }
 
 void SimProcess::Signal(int sig) {
-    if (pid_ > 0) kill(pid_, sig);
+    if (child_->pid > 0) kill(child_->pid, sig);
 }
 
-void SimProcess::Kill(int sig) {
-    if (pid_ <= 0) return;
-    kill(pid_, sig);
-    if (WaitExit(5000) == INT32_MIN) {
-        kill(pid_, SIGKILL);
-        WaitExit(-1);
-    }
-}
+void SimProcess::Freeze() { Signal(SIGSTOP); }
+
+void SimProcess::Thaw() { Signal(SIGCONT); }
+
+void SimProcess::Kill() { child_->Kill(SIGKILL, output_); }
 
 int SimProcess::Stop(int timeoutMs) {
-    if (pid_ <= 0) return Decode(status_);
-    kill(pid_, SIGTERM);
-    int code = WaitExit(timeoutMs);
+    TChild& c = *child_;
+    if (c.pid <= 0) return Decode(c.status);
+    kill(c.pid, SIGTERM);
+    int code = c.WaitExit(timeoutMs, output_);
     if (code == INT32_MIN) {
-        kill(pid_, SIGKILL);
-        code = WaitExit(-1);
+        kill(c.pid, SIGKILL);
+        code = c.WaitExit(-1, output_);
     }
     return code;
-}
-
-void SimProcess::Drain(int waitMs) {
-    if (out_ < 0) return;
-    if (!ReadPipe(out_, output_, waitMs)) {
-        close(out_);
-        out_ = -1;
-    }
-}
-
-// Waits for the child (timeoutMs < 0: for ever), collecting its stdout.
-// INT32_MIN when it is still running at the time-out.
-int SimProcess::WaitExit(int timeoutMs) {
-    if (pid_ <= 0) return Decode(status_);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-    for (;;) {
-        int status = 0;
-        const pid_t r = waitpid(pid_, &status, WNOHANG);
-        if (r == pid_ || (r < 0 && errno == ECHILD)) {
-            status_ = r == pid_ ? status : 0;
-            pid_ = -1;
-            // The child is gone: read its stdout to the end.
-            while (out_ >= 0) Drain(100);
-            return Decode(status_);
-        }
-        if (timeoutMs >= 0 && MsLeft(deadline) == 0) return INT32_MIN;
-        if (out_ >= 0)
-            Drain(5);
-        else
-            usleep(5000);
-    }
 }
 
 SimRun RunSimToExit(const std::vector<std::string>& args, int timeoutMs) {
@@ -269,36 +281,5 @@ std::string RawPty::Read(size_t n, int timeoutMs) {
 }
 
 std::string RawPty::ReadFor(int ms) { return Read(SIZE_MAX, ms); }
-
-// ---------------------------------------------------------------- files
-
-TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base && *base ? base : "/tmp") + "/skarvel-test-XXXXXX";
-    errno = 0;
-    if (!mkdtemp(templ.data())) throw Failure("mkdtemp " + templ);
-    path_ = templ;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
-std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) throw std::runtime_error("cannot read " + path);
-    std::vector<uint8_t> data(static_cast<size_t>(in.tellg()));
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    if (!in) throw std::runtime_error("cannot read " + path);
-    return data;
-}
-
-void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& data) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    if (!out) throw std::runtime_error("cannot write " + path);
-}
 
 }  // namespace skarvel::test
