@@ -9,6 +9,7 @@ PACKAGES=(
     libjpeg62-turbo-dev libgtest-dev
     clang libclang-rt-14-dev
     xvfb xauth fonts-dejavu-core
+    g++-mingw-w64-x86-64-posix wine wine64
 )
 
 missing=()
