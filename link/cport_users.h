@@ -64,6 +64,23 @@ public:
         TComUsers& users_;
     };
 
+    // One wait on the device, which ends quietly when the port is closing:
+    // Entered() is false then.
+    class TWait {
+    public:
+        explicit TWait(TComUsers& users) : users_(users), entered_(users.Enter()) {}
+        ~TWait() {
+            if (entered_) users_.Leave();
+        }
+        TWait(const TWait&) = delete;
+        TWait& operator=(const TWait&) = delete;
+        bool Entered() const { return entered_; }
+
+    private:
+        TComUsers& users_;
+        const bool entered_;
+    };
+
 private:
     mutable std::mutex mutex_;
     std::condition_variable idle_;

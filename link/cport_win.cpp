@@ -165,11 +165,8 @@ public:
     }
 
     TComWait WaitForEvent(bool wantInput) override {
-        if (!users_.Enter()) return TComWait::Cancelled;
-        struct TLeave {
-            ~TLeave() { users.Leave(); }
-            detail::TComUsers& users;
-        } leave{users_};
+        const detail::TComUsers::TWait wait(users_);
+        if (!wait.Entered()) return TComWait::Cancelled;
         if (!wantInput) {
             WaitForSingleObject(closeEvent_, INFINITE);
             return TComWait::Cancelled;
