@@ -190,12 +190,26 @@ TEST(ComPortErrorsWin, MissingPortRaisesCode1WithTheWindowsError) {
 
 // ---------------------------------------------------------------- on zvt-sim
 
-TEST(ComPortWin, OpenExchangeAndClose) {
+// A port on the COM port that wine maps to a fresh simulator's pty.
+class ComPortWin : public ::testing::Test {
+protected:
+    void SetUp() override { port.SetPort(sim.PtyPath()); }
+
+    // Sends an identify command; true once its answer has come in full.
+    bool Identify() {
+        const size_t before = rx.bytes.size();
+        port.WriteString(IdentifyCommand());
+        return loop.RunUntil([&] { return rx.bytes.size() >= before + 8; }, kPatienceMs) &&
+               rx.bytes.substr(before) == IdentifyAnswer();
+    }
+
     SimProcess sim;
     TMainLoop loop;
-    TComPort port(&loop);
-    TReceiver rx(port);
-    port.SetPort(sim.PtyPath());
+    TComPort port{&loop};
+    TReceiver rx{port};
+};
+
+TEST_F(ComPortWin, OpenExchangeAndClose) {
     port.SetBaudRate(br115200);
     port.Open();
     EXPECT_TRUE(port.Connected());
@@ -206,26 +220,16 @@ TEST(ComPortWin, OpenExchangeAndClose) {
     EXPECT_EQ(port.QueuedInputCount(), 0);
     const TModemSignals m = port.ModemSignals();
     EXPECT_FALSE(m.CTS || m.DSR || m.Ring || m.RLSD);
-
-    EXPECT_EQ(port.WriteString(IdentifyCommand()), 8);
-    ASSERT_TRUE(loop.RunUntil([&] { return rx.bytes.size() >= 8; }, kPatienceMs));
-    EXPECT_EQ(rx.bytes, IdentifyAnswer());
+    EXPECT_TRUE(Identify());
 
     port.Close();
     EXPECT_FALSE(port.Connected());
     EXPECT_FALSE(port.EventThreadRunning());
     port.Open();  // and again
-    EXPECT_EQ(port.WriteString(IdentifyCommand()), 8);
-    ASSERT_TRUE(loop.RunUntil([&] { return rx.bytes.size() >= 16; }, kPatienceMs));
-    EXPECT_EQ(rx.bytes.substr(8), IdentifyAnswer());
+    EXPECT_TRUE(Identify());
 }
 
-TEST(ComPortWin, SectorGoesOutAndComesBackByteForByte) {
-    SimProcess sim;
-    TMainLoop loop;
-    TComPort port(&loop);
-    TReceiver rx(port);
-    port.SetPort(sim.PtyPath());
+TEST_F(ComPortWin, SectorGoesOutAndComesBackByteForByte) {
     port.Open();
     // Every byte value, XON and XOFF, CR, LF and Ctrl-Z among them: nothing
     // may be translated or swallowed on the way.
@@ -248,12 +252,7 @@ TEST(ComPortWin, SectorGoesOutAndComesBackByteForByte) {
     EXPECT_EQ(total, 8 + 532);
 }
 
-TEST(ComPortWin, SettingsApplyWhileOpenAndBeginChangeDefers) {
-    SimProcess sim;
-    TMainLoop loop;
-    TComPort port(&loop);
-    TReceiver rx(port);
-    port.SetPort(sim.PtyPath());
+TEST_F(ComPortWin, SettingsApplyWhileOpenAndBeginChangeDefers) {
     port.Open();
     port.SetStopBits(sbTwoStopBits);
     port.FlowControl.SetFlowControl(fcSoftware);
@@ -276,16 +275,10 @@ TEST(ComPortWin, SettingsApplyWhileOpenAndBeginChangeDefers) {
     EXPECT_TRUE(port.Connected());
     // ...and the line still works with the settings it has.
     port.SetCustomBaudRate(115200);
-    port.WriteString(IdentifyCommand());
-    ASSERT_TRUE(loop.RunUntil([&] { return rx.bytes.size() >= 8; }, kPatienceMs));
-    EXPECT_EQ(rx.bytes, IdentifyAnswer());
+    EXPECT_TRUE(Identify());
 }
 
-TEST(ComPortWin, ZeroRateAtOpenLeavesThePortClosed) {
-    SimProcess sim;
-    TMainLoop loop;
-    TComPort port(&loop);
-    port.SetPort(sim.PtyPath());
+TEST_F(ComPortWin, ZeroRateAtOpenLeavesThePortClosed) {
     port.SetBaudRate(brCustom);
     port.SetCustomBaudRate(0);
     EXPECT_THROW(port.Open(), EComPort);
@@ -293,32 +286,23 @@ TEST(ComPortWin, ZeroRateAtOpenLeavesThePortClosed) {
     EXPECT_FALSE(port.EventThreadRunning());
     port.SetCustomBaudRate(9600);
     port.Open();
-    EXPECT_TRUE(port.Connected());
+    EXPECT_TRUE(Identify());
 }
 
-TEST(ComPortWin, ChangingPortWhileOpenReopens) {
-    SimProcess a, b;
-    TMainLoop loop;
-    TComPort port(&loop);
-    TReceiver rx(port);
-    port.SetPort(a.PtyPath());
+TEST_F(ComPortWin, ChangingPortWhileOpenReopens) {
+    SimProcess other;
     port.Open();
-    port.SetPort(b.PtyPath());
+    port.SetPort(other.PtyPath());
     EXPECT_TRUE(port.Connected());
     EXPECT_TRUE(port.EventThreadRunning());
-    port.WriteString(IdentifyCommand());
-    ASSERT_TRUE(loop.RunUntil([&] { return rx.bytes.size() >= 8; }, kPatienceMs));
-    b.Stop();
-    EXPECT_NE(b.Output().find("identify 1"), std::string::npos) << b.Output();
-    a.Stop();
-    EXPECT_EQ(a.Output().find("identify 1"), std::string::npos) << a.Output();
+    EXPECT_TRUE(Identify());
+    other.Stop();
+    EXPECT_NE(other.Output().find("identify 1"), std::string::npos) << other.Output();
+    sim.Stop();
+    EXPECT_EQ(sim.Output().find("identify 1"), std::string::npos) << sim.Output();
 }
 
-TEST(ComPortWin, DeviceGoneFailsWritesAndEndsEventThread) {
-    SimProcess sim;
-    TMainLoop loop;
-    TComPort port(&loop);
-    port.SetPort(sim.PtyPath());
+TEST_F(ComPortWin, DeviceGoneFailsWritesAndEndsEventThread) {
     port.Open();
     ASSERT_TRUE(port.EventThreadRunning());
     sim.Kill();
@@ -335,11 +319,7 @@ TEST(ComPortWin, DeviceGoneFailsWritesAndEndsEventThread) {
     EXPECT_FALSE(port.Connected());
 }
 
-TEST(ComPortWin, WriteFailsAfterWriteTimeout) {
-    SimProcess sim;
-    TMainLoop loop;
-    TComPort port(&loop);
-    port.SetPort(sim.PtyPath());
+TEST_F(ComPortWin, WriteFailsAfterWriteTimeout) {
     port.Timeouts.SetWriteTotalMultiplier(0);
     port.Timeouts.SetWriteTotalConstant(20);
     port.Open();
@@ -355,11 +335,7 @@ TEST(ComPortWin, WriteFailsAfterWriteTimeout) {
     sim.Thaw();
 }
 
-TEST(ComPortWin, CloseEndsWriteInProgressOnWorker) {
-    SimProcess sim;
-    TMainLoop loop;
-    TComPort port(&loop);
-    port.SetPort(sim.PtyPath());
+TEST_F(ComPortWin, CloseEndsWriteInProgressOnWorker) {
     port.Open();  // default time-outs: a megabyte may take far longer than this test
     sim.Freeze();
     std::atomic<int> code{0};
@@ -381,16 +357,12 @@ TEST(ComPortWin, CloseEndsWriteInProgressOnWorker) {
     sim.Thaw();
 }
 
-TEST(ComPortWin, CloseFromInsideOnRxChar) {
-    SimProcess sim;
-    TMainLoop loop;
-    TComPort port(&loop);
+TEST_F(ComPortWin, CloseFromInsideOnRxChar) {
     int notifications = 0;
     port.OnRxChar = [&](TComPort* sender, int) {
         ++notifications;
         sender->Close();
     };
-    port.SetPort(sim.PtyPath());
     port.Open();
     port.WriteString(IdentifyCommand());
     ASSERT_TRUE(loop.RunUntil([&] { return notifications > 0; }, kPatienceMs));
