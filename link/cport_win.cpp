@@ -172,6 +172,11 @@ public:
             return TComWait::Cancelled;
         }
         if (!SetCommMask(handle_, detail::ComEventMask)) return HangUp();
+        // A wait may end without an event while the line is fine (wine ends
+        // one whenever a poll of the modem lines fails); it is issued again.
+        // The line is gone when it refuses ClearCommError, or when waits
+        // keep failing and nothing else does.
+        int failedWaits = 0;
         for (;;) {
             if (users_.Closing()) return TComWait::Cancelled;
             // Bytes already queued count at once: a line event reports only
@@ -181,8 +186,13 @@ public:
             DWORD errors = 0;
             if (!ClearCommError(handle_, &errors, &stat)) return HangUp();
             if (stat.cbInQue > 0) return TComWait::Input;
-            const TComWait w = WaitLineEvent();
-            if (w != TComWait::Input) return w;
+            switch (WaitLineEvent()) {
+            case TLineWait::Event: failedWaits = 0; break;
+            case TLineWait::Closing: return TComWait::Cancelled;
+            case TLineWait::Failed:
+                if (++failedWaits >= kFailedWaitsToHangUp) return HangUp();
+                break;
+            }
         }
     }
 
@@ -236,14 +246,17 @@ private:
         return count;
     }
 
-    // One overlapped wait for a line event. Input: something happened (the
-    // caller looks at the queue); Cancelled: the port is closing.
-    TComWait WaitLineEvent() {
+    enum class TLineWait { Event, Failed, Closing };
+    static constexpr int kFailedWaitsToHangUp = 20;
+
+    // One overlapped wait for a line event. Event: something happened (the
+    // caller looks at the queue).
+    TLineWait WaitLineEvent() {
         TOverlapped op;
-        if (!op.ov.hEvent) return HangUp();
+        if (!op.ov.hEvent) return TLineWait::Failed;
         DWORD mask = 0;
         if (!WaitCommEvent(handle_, &mask, &op.ov)) {
-            if (GetLastError() != ERROR_IO_PENDING) return users_.Closing() ? TComWait::Cancelled : HangUp();
+            if (GetLastError() != ERROR_IO_PENDING) return users_.Closing() ? TLineWait::Closing : TLineWait::Failed;
             const HANDLE events[2] = {op.ov.hEvent, closeEvent_};
             const DWORD r = WaitForMultipleObjects(2, events, FALSE, INFINITE);
             DWORD unused = 0;
@@ -252,12 +265,12 @@ private:
                 // wine; a new mask ends it everywhere.
                 SetCommMask(handle_, 0);
                 GetOverlappedResult(handle_, &op.ov, &unused, TRUE);
-                return TComWait::Cancelled;
+                return TLineWait::Closing;
             }
             if (!GetOverlappedResult(handle_, &op.ov, &unused, FALSE))
-                return users_.Closing() ? TComWait::Cancelled : HangUp();
+                return users_.Closing() ? TLineWait::Closing : TLineWait::Failed;
         }
-        return TComWait::Input;
+        return TLineWait::Event;
     }
 
     // The line no longer reports events: the device is gone.
