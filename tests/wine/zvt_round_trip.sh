@@ -49,14 +49,14 @@ done
 [ "${medium[part1.tnc]}" = PART1.TNC ] || fail "an 8.3 name changed: ${medium[part1.tnc]}"
 
 # Loaded twice: the second load replaces the first.
-for round in 1 2; do
-    for f in "${files[@]}"; do zvt get "${medium[$f]}" -C loaded >>get.out; done
-done
+names=()
+for f in "${files[@]}"; do names+=("${medium[$f]}"); done
+for round in 1 2; do zvt get "${names[@]}" -C loaded >>get.out; done
 for f in "${files[@]}"; do
     cmp "pc/$f" "loaded/${medium[$f]}" || fail "${medium[$f]} differs from $f"
 done
 [ "$(find loaded -mindepth 1 | wc -l)" -eq "${#files[@]}" ] || fail "loaded/ holds more than the files: $(ls -A loaded)"
 
-for f in "${files[@]}"; do zvt rm "${medium[$f]}"; done
+zvt rm "${names[@]}"
 [ -z "$(zvt ls)" ] || fail "files left on the medium after rm"
-echo "round trip: ${#files[@]} files byte for byte: ${medium[*]}"
+echo "round trip: ${#files[@]} files byte for byte: ${names[*]}"
