@@ -65,7 +65,9 @@ run_windows() {
         failed_names+=(windows)
         return
     fi
-    run_stage windows build-win -- -DCMAKE_BUILD_TYPE=Release -DSKARVEL_GUI=OFF \
+    # The tests spend most of their time waiting for wine to start a program
+    # and for the simulator: twice as many run at once as there are cores.
+    run_stage windows build-win -j "$((JOBS * 2))" -- -DCMAKE_BUILD_TYPE=Release -DSKARVEL_GUI=OFF \
         "-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64-x86_64.cmake" "-DSKARVEL_HOST_TOOLS=$ROOT/build"
     # The broker and the wine server end on their own when idle; not later than now.
     [ -x build-win/wine/wine_run.sh ] && build-win/wine/wine_run.sh --shutdown
