@@ -3,8 +3,6 @@
 // the resend budget, release the port, and leave the other files intact.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <atomic>
 #include <random>
 #include <thread>
@@ -39,7 +37,7 @@ void Prepare(const std::string& image) {
 // Calls act once the client has sent `frames` sector frames.
 std::thread WhenFrames(TZvtClient& client, uint32_t frames, std::function<void()> act) {
     return std::thread([&client, frames, act] {
-        while (client.SectorFrames.load() < frames) usleep(2000);
+        while (client.SectorFrames.load() < frames) SleepMs(2);
         act();
     });
 }
@@ -87,13 +85,13 @@ TEST(Unplug, LineFallsSilentDuringASave) {
         ASSERT_TRUE(client.Open(sim.PtyPath(), 115200));
         ASSERT_EQ(client.Init(), feOk);
         // Frozen, the device keeps its end of the line open but answers nothing.
-        std::thread freezer = WhenFrames(client, 12, [&] { sim.Signal(SIGSTOP); });
+        std::thread freezer = WhenFrames(client, 12, [&] { sim.Freeze(); });
         const uint8_t r = client.Save("NEW.TNC", Bytes(30000, 3));
         freezer.join();
         EXPECT_EQ(r, feLinkError) << ErrorText(r);
         client.Close();
         EXPECT_FALSE(client.Driver().ComPort.Connected());
-        sim.Signal(SIGCONT);
+        sim.Thaw();
         sim.Stop();
     }
     // The save's entry may stay behind, but nothing it touched is handed to

@@ -89,7 +89,4 @@ std::string ErrorText(uint8_t code);
 // False for the failures of one file (its name, its size, no room for it).
 bool IsLinkFailure(uint8_t code);
 
-// The whole command line; returns the exit status.
-int ZvtMain(int argc, char** argv);
-
 }  // namespace skarvel

@@ -2,15 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "core/cp1251.h"
+#include "tools/zvt/console.h"
 #include "tools/zvt/pc_files.h"
 
 namespace skarvel::zvtcmd {
 
-TProgress::TProgress(TZvtClient& client) : client_(client), tty_(isatty(STDERR_FILENO) == 1) {}
+TProgress::TProgress(TZvtClient& client) : client_(client), tty_(StderrIsTerminal()) {}
 
 void Fail(const std::string& what) { std::fprintf(stderr, "zvt: %s\n", what.c_str()); }
 
@@ -79,8 +78,7 @@ int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std:
         Fail("get: no names given");
         return 2;
     }
-    struct stat st {};
-    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (!IsFolder(dir)) {
         Fail(dir + ": not a folder");
         return 1;
     }

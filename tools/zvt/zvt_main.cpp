@@ -6,6 +6,8 @@
 
 #include "tools/zvt/client.h"
 #include "tools/zvt/commands.h"
+#include "tools/zvt/console.h"
+#include "tools/zvt/zvt_main.h"
 
 namespace skarvel {
 
@@ -25,10 +27,14 @@ const char* const kUsage =
     "  format --yes         format the medium (destroys every file on it)\n"
     "  check [--repair]     check the boot sector, FAT and root directory (writes nothing);\n"
     "                       --repair frees lost clusters, writing only the FAT\n"
-    "\n"
-    "  --port NAME   serial port: /dev/... path, COMn (= /dev/ttyS(n-1)) or a name under /dev\n"
-    "                (default COM2)\n"
-    "  --baud N      line rate in bits per second (default 115200)\n";
+    "\n";
+const char* const kBaudHelp = "  --baud N      line rate in bits per second (default 115200)\n";
+
+void PrintUsage(std::FILE* to) {
+    std::fputs(kUsage, to);
+    std::fputs(PortOptionHelp(), to);
+    std::fputs(kBaudHelp, to);
+}
 
 }  // namespace
 
@@ -51,14 +57,14 @@ int ZvtMain(int argc, char** argv) {
                 baud = static_cast<uint32_t>(v);
             }
         } else if (a == "-h" || a == "--help") {
-            std::fputs(kUsage, stdout);
+            PrintUsage(stdout);
             return 0;
         } else {
             args.emplace_back(a);
         }
     }
     if (args.empty()) {
-        std::fputs(kUsage, stderr);
+        PrintUsage(stderr);
         return 2;
     }
     const std::string cmd = args.front();
@@ -85,7 +91,7 @@ int ZvtMain(int argc, char** argv) {
     static const char* const known[] = {"info", "ls", "put", "get", "rm", "format", "check"};
     if (std::find(std::begin(known), std::end(known), cmd) == std::end(known)) {
         Fail("unknown command: " + cmd);
-        std::fputs(kUsage, stderr);
+        PrintUsage(stderr);
         return 2;
     }
     if ((cmd == "info" || cmd == "ls" || cmd == "format" || cmd == "check") && !operands.empty()) {
