@@ -1,6 +1,7 @@
 #include "shell/data_object.h"
 
 #include <QDrag>
+#include <QGuiApplication>
 #include <QUrl>
 #include <QWidget>
 
@@ -42,6 +43,13 @@ QVariant TDataObject::retrieveData(const QString& mimeType, QMetaType type) cons
 TFileSource::TFileSource(QWidget* source) : FSource(source) {}
 
 Qt::DropAction TFileSource::DoDragDrop(TDataObject* data) {
+    // The button may have been let go while the medium's files were staged:
+    // a drag started now would follow the pointer until the next click, where
+    // the desktop's own loop would have dropped at once.
+    if (!(QGuiApplication::mouseButtons() & Qt::LeftButton)) {
+        delete data;
+        return Qt::IgnoreAction;
+    }
     // Deleted by Qt when the drag is over, and with it the data.
     auto* drag = new QDrag(FSource);
     drag->setMimeData(data);

@@ -63,7 +63,9 @@ public:
     // Runs the drag until the files are dropped or the drag is cancelled and
     // returns Qt::CopyAction when a target took them, else
     // Qt::IgnoreAction. Qt owns data from here on and frees it (which calls
-    // OnRelease) once the target is done with it.
+    // OnRelease) once the target is done with it. When the left button is no
+    // longer held (let go during the staging) no drag starts: data is freed at
+    // once and the result is Qt::IgnoreAction.
     Qt::DropAction DoDragDrop(TDataObject* data);
 
 private:

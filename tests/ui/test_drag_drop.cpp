@@ -243,6 +243,18 @@ TEST(DataObject, OffersThePathsAsLocalFileUrlsAndCountsItsRenderings) {
     EXPECT_EQ(released[0], files);
 }
 
+TEST(FileSource, NoDragStartsOnceTheButtonIsUp) {
+    // The button was let go while the files were staged.
+    ASSERT_FALSE(QGuiApplication::mouseButtons() & Qt::LeftButton);
+    QWidget source;
+    std::vector<QStringList> released;
+    auto* data = new TDataObject({"/tmp/stage/VAL-01.TNC"}, true, QPoint(100, 100), nullptr,
+                                 [&](const QStringList& files) { released.push_back(files); });
+    EXPECT_EQ(TFileSource(&source).DoDragDrop(data), Qt::IgnoreAction);
+    ASSERT_EQ(released.size(), 1u);
+    EXPECT_EQ(released[0], QStringList({"/tmp/stage/VAL-01.TNC"}));
+}
+
 TEST(DragRules, AMoveOfTwoPixelsStartsTheDrag) {
     const struct {
         QPoint Press, Pos;
