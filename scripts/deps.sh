@@ -9,6 +9,7 @@ PACKAGES=(
     libjpeg62-turbo-dev libgtest-dev
     clang libclang-rt-14-dev
     xvfb xauth fonts-dejavu-core
+    openbox xdotool x11-utils
 )
 
 missing=()
