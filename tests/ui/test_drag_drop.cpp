@@ -45,11 +45,9 @@ std::unique_ptr<QMimeData> UrlData(const QStringList& urls) {
 }
 
 std::unique_ptr<QMimeData> FileData(const QStringList& paths) {
-    auto data = std::make_unique<QMimeData>();
-    QList<QUrl> list;
-    for (const QString& p : paths) list.append(QUrl::fromLocalFile(p));
-    data->setUrls(list);
-    return data;
+    QStringList urls;
+    for (const QString& p : paths) urls.append(QString::fromLatin1(QUrl::fromLocalFile(p).toEncoded()));
+    return UrlData(urls);
 }
 
 // A window like the main one: a list, a status line, and the acceptor.
