@@ -12,6 +12,7 @@ PACKAGES=(
     librsvg2-bin desktop-file-utils man-db dpkg-dev file
     dosfstools
     g++-mingw-w64-x86-64-posix wine wine64
+    openbox xdotool x11-utils
 )
 
 missing=()
