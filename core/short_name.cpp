@@ -1,7 +1,6 @@
 #include "core/short_name.h"
 
 #include <algorithm>
-#include <dirent.h>
 #include <set>
 
 #include "core/cp1251.h"
@@ -108,21 +107,6 @@ std::string ShortNameAmong(const std::string& name, std::vector<std::string> fol
         if (n == name) return shortName;
     }
     return own;  // not reached
-}
-
-std::string ShortPathName(const std::string& path, const TShortNameTaken& taken) {
-    const size_t slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d)) {
-            const std::string n = e->d_name;
-            if (n != "." && n != "..") names.push_back(n);
-        }
-        closedir(d);
-    }
-    return ShortNameAmong(name, names, taken);
 }
 
 }  // namespace skarvel

@@ -1,8 +1,10 @@
-// Short (8.3) names for PC files. Linux has no short names, so the PC side
-// makes one the way the FAT short-name rule does: a name that already fits
-// 8.3 in code page 1251 is kept; any other gets capitals, loses what cannot
-// stand in a short name, and has its base cut to 6 characters plus "~1",
-// "~2", ... so that it is unique in its folder.
+// Short (8.3) names for PC files. Windows keeps one for each file where the
+// volume makes them; Linux has none, so the PC side makes one the way the
+// FAT short-name rule does: a name that already fits 8.3 in code page 1251
+// is kept; any other gets capitals, loses what cannot stand in a short
+// name, and has its base cut to 6 characters plus "~1", "~2", ... so that
+// it is unique in its folder. On Windows the rule stands in for volumes
+// without short names (NTFS with them switched off, many network shares).
 #pragma once
 
 #include <functional>
@@ -26,7 +28,10 @@ using TShortNameTaken = std::function<bool(const std::string& cp1251ShortName)>;
 std::string ShortNameAmong(const std::string& name, std::vector<std::string> folderNames,
                            const TShortNameTaken& taken = nullptr);
 
-// The short name of the file at `path` (UTF-8), looking at its folder.
+// The short name of the file at `path` (UTF-8), looking at its folder. On
+// Windows "\" and "/" both separate folders, and the name is the system's
+// own short name when it has one (short_name_win.cpp, short_name_posix.cpp).
+// `taken` works as for ShortNameAmong.
 std::string ShortPathName(const std::string& path, const TShortNameTaken& taken = nullptr);
 
 }  // namespace skarvel

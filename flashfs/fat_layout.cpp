@@ -35,6 +35,7 @@ bool DeriveGeometry(TVolumeGeometry& g) {
     // and by the values that would read as chain ends.
     const uint32_t total = std::min<uint32_t>(g.TotalSectors, SectorLimit);
     const uint32_t dataClusters = (total - firstData) / spc;
+    g.DataClusters = dataClusters;
     uint32_t last = dataClusters + 1;
     last = std::min<uint32_t>(last, g.FatEntries() - 1);
     last = std::min<uint32_t>(last, FatMaxCluster);
@@ -55,6 +56,36 @@ bool DecodeBootSector(const uint8_t* s, TVolumeGeometry& g) {
     if (!DeriveGeometry(v)) return false;
     g = v;
     return true;
+}
+
+TVolumeFault BootSectorFault(const uint8_t* s, const TVolumeGeometry& g, uint32_t mediumSectors) {
+    // Other formatters name the FAT type; this system writes no extended
+    // boot record, so a name there is never ours.
+    if (s[boot::ExtSignature] == boot::ExtSignatureMark && std::memcmp(s + boot::FsType, "FAT12", 5) == 0)
+        return TVolumeFault::Fat12;
+    // Sectors beyond the device's end would be written somewhere else, or
+    // not at all.
+    if (mediumSectors != 0 && g.TotalSectors > mediumSectors) return TVolumeFault::BeyondMedium;
+    // Every mount reads the whole FAT, a sector per exchange: a FAT more
+    // than twice the size 16-bit entries for all clusters of the total need
+    // is none a formatter wrote, and could take minutes to read.
+    const uint64_t clusters = g.TotalSectors / g.SectorsPerCluster;
+    const uint64_t needed = ((clusters + 2) * 2 + SectorSize - 1) / SectorSize;
+    if (g.SectorsPerFAT > 2 * needed) return TVolumeFault::OversizedFat;
+    // A FAT with room for the data clusters as 12-bit entries but not as
+    // 16-bit ones was sized for 12-bit entries.
+    const uint64_t entries = static_cast<uint64_t>(g.DataClusters) + 2;
+    const uint64_t fatBytes = static_cast<uint64_t>(g.SectorsPerFAT) * SectorSize;
+    if (fatBytes / 2 < entries && fatBytes * 2 / 3 >= entries) return TVolumeFault::Fat12;
+    return TVolumeFault::None;
+}
+
+bool Fat12Start(const uint8_t* f) {
+    // Entries 0 and 1 of a 12-bit FAT fill three bytes (media byte, FF, FF)
+    // and the fourth is the low byte of entry 2. In a 16-bit FAT the fourth
+    // byte is entry 1's high byte: FF, or with the clean-unmount and error
+    // flags of some systems cleared 7F, BF or 3F.
+    return f[0] >= 0xF0 && f[1] == 0xFF && f[2] == 0xFF && (f[3] & 0x3F) != 0x3F;
 }
 
 bool FormatGeometry(uint32_t mediumSize, TVolumeGeometry& g) {
@@ -142,19 +173,74 @@ bool MatchMask(const char* entry, const char* mask) {
     return r != 0;
 }
 
+namespace {
+// Length of the part [from, to) of an entry name up to a zero byte, without
+// its trailing blanks.
+int PartLength(const char* entry, int from, int to) {
+    int end = from;
+    while (end < to && entry[end] != 0) ++end;
+    while (end > from && entry[end - 1] == ' ') --end;
+    return end - from;
+}
+}  // namespace
+
 std::string DisplayName(const char* entry) {
     std::string out;
     out.reserve(12);
-    for (int i = 0; i < 8 && entry[i] != ' ' && entry[i] != 0; ++i) {
+    const int base = PartLength(entry, 0, 8);
+    for (int i = 0; i < base; ++i) {
         char c = entry[i];
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
         out.push_back(c);
     }
-    if (entry[8] != ' ' && entry[8] != 0) {
+    const int ext = PartLength(entry, 8, 11);
+    if (ext > 0) {
         out.push_back('.');
-        for (int i = 8; i < 11 && entry[i] != ' ' && entry[i] != 0; ++i) out.push_back(entry[i]);
+        out.append(entry + 8, static_cast<size_t>(ext));
     }
     return out;
+}
+
+bool MakeLookupName(const char* name, TLookupName& out) {
+    out = TLookupName{};
+    if (!MakeEntryName(name, out.Entry)) return false;
+    // Only a name with blanks can differ from its entry name as shown; it
+    // is read back the way DisplayName shows it: base, dot, extension.
+    if (std::strchr(name, ' ') == nullptr) return true;
+    const char* dot = std::strchr(name, '.');
+    const size_t baseLen = dot ? static_cast<size_t>(dot - name) : std::strlen(name);
+    const char* ext = dot ? dot + 1 : "";
+    const size_t extLen = std::strlen(ext);
+    if (baseLen == 0 || baseLen > 8 || extLen > 3 || std::strchr(ext, '.') != nullptr) return true;
+    std::memset(out.Shown, ' ', 11);
+    std::memcpy(out.Shown, name, baseLen);
+    std::memcpy(out.Shown + 8, ext, extLen);
+    for (int k = 0; k < 11; ++k) out.Shown[k] = static_cast<char>(CapsTable[static_cast<uint8_t>(out.Shown[k])]);
+    out.HasShown = std::memcmp(out.Shown, out.Entry, 11) != 0;
+    return true;
+}
+
+bool SameEntryName(const uint8_t* entry, const char* key11) {
+    for (size_t i = 0; i < dirent::NameLen; ++i)
+        if (CapsTable[entry[i]] != static_cast<uint8_t>(key11[i])) return false;
+    return true;
+}
+
+TSlotKind SlotKind(const uint8_t* slot) {
+    if (slot[0] == dirent::EndMark) return TSlotKind::End;
+    if (slot[0] == dirent::DeletedMark) return TSlotKind::Deleted;
+    const uint8_t attr = slot[dirent::Attr];
+    if ((attr & dirent::LongNameMask) == dirent::AttrLongName) return TSlotKind::LongName;
+    if (attr & dirent::AttrLabel) return TSlotKind::Label;
+    if (attr & dirent::AttrDirectory) return TSlotKind::Directory;
+    return TSlotKind::File;
+}
+
+uint8_t LongNameChecksum(const uint8_t* name11) {
+    uint8_t sum = 0;
+    for (size_t i = 0; i < dirent::NameLen; ++i)
+        sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + name11[i]);
+    return sum;
 }
 
 }  // namespace skarvel

@@ -19,6 +19,8 @@ constexpr uint32_t SectorLimit = 65536;   // sector numbers are 16-bit
 // FAT entry values.
 constexpr uint16_t FatFree = 0x0000;
 constexpr uint16_t FatFirstEnd = 0xFFF7;  // this and every higher value: no successor
+constexpr uint16_t FatBad = 0xFFF7;       // a bad cluster: taken, and never part of a file
+constexpr uint16_t FatFirstEndMark = 0xFFF8;  // this and every higher value: a regular end of chain
 constexpr uint16_t FatEnd = 0xFFFF;       // what this system writes to end a chain
 constexpr uint16_t FatMedia0 = 0xFFF0;    // entry 0 after format
 constexpr uint16_t FatMaxCluster = 0xFFF6;
@@ -39,6 +41,12 @@ constexpr size_t TotalSectors32 = 32;
 constexpr size_t Signature1 = 510;
 constexpr size_t Signature2 = 511;
 constexpr uint8_t MediaFixed = 0xF0;
+// The extended boot record other formatters write from offset 36 on (this
+// system writes none): with its signature at 38, offset 54 names the FAT
+// type in 8 blank-padded characters.
+constexpr size_t ExtSignature = 38;
+constexpr size_t FsType = 54;
+constexpr uint8_t ExtSignatureMark = 0x29;
 }  // namespace boot
 
 // Directory entry offsets and marks.
@@ -51,8 +59,21 @@ constexpr size_t FirstCluster = 26;
 constexpr size_t FileSize = 28;
 constexpr uint8_t EndMark = 0x00;
 constexpr uint8_t DeletedMark = 0xE5;
+constexpr uint8_t AttrLabel = 0x08;
 constexpr uint8_t AttrDirectory = 0x10;
+// Read-only, hidden, system and label at once: a piece of another system's
+// long name, stored in the slots just before the entry it names.
+constexpr uint8_t AttrLongName = 0x0F;
+constexpr uint8_t LongNameMask = 0x3F;
+constexpr size_t LongNameChecksum = 13;  // in a long-name piece: checksum of the entry's 11 name bytes
 }  // namespace dirent
+
+// What a directory slot holds.
+enum class TSlotKind : uint8_t { End, Deleted, File, Directory, Label, LongName };
+TSlotKind SlotKind(const uint8_t* slot);
+
+// The checksum of an 11-byte entry name that its long-name pieces carry.
+uint8_t LongNameChecksum(const uint8_t* name11);
 
 inline uint16_t GetU16(const uint8_t* p, size_t off) {
     return static_cast<uint16_t>(p[off] | (p[off + 1] << 8));
@@ -83,6 +104,7 @@ struct TVolumeGeometry {
     uint16_t FirstRootSector = 0;
     uint16_t FirstDataSector = 0;
     uint16_t LastCluster = 1;  // clusters 2..LastCluster may be taken (none when 1)
+    uint32_t DataClusters = 0;  // whole clusters between the data area and sector 65535 (FAT size aside)
 
     uint32_t ClusterBytes() const { return SectorsPerCluster * SectorSize; }
     uint32_t FatEntries() const { return SectorsPerFAT * (SectorSize / 2); }
@@ -103,6 +125,23 @@ bool DeriveGeometry(TVolumeGeometry& g);
 // unformatted.
 bool DecodeBootSector(const uint8_t* sector, TVolumeGeometry& g);
 
+// Why a volume whose boot sector decodes is still none this system may
+// write: each would make its 16-bit FAT code cross-link files or pass the
+// end of the medium.
+enum class TVolumeFault : uint8_t {
+    None,
+    Fat12,         // the FAT holds 12-bit entries (named so, sized so, or begun so)
+    BeyondMedium,  // the boot sector claims more sectors than the device has
+    OversizedFat,  // the FAT is far larger than its clusters need
+};
+
+// The faults the boot sector shows. mediumSectors: the device's size in
+// sectors (0 = unknown, not compared).
+TVolumeFault BootSectorFault(const uint8_t* sector, const TVolumeGeometry& g, uint32_t mediumSectors);
+
+// True when the first four bytes of the FAT are those of a 12-bit FAT.
+bool Fat12Start(const uint8_t* fat);
+
 // The geometry format gives a medium of mediumSize bytes. False when the
 // medium is too small for a volume.
 bool FormatGeometry(uint32_t mediumSize, TVolumeGeometry& g);
@@ -121,7 +160,25 @@ bool MakeEntryName(const char* name, char entry[12]);
 // True when the 11-byte entry name matches mask; nullptr stands for "*.*".
 bool MatchMask(const char* entry, const char* mask);
 
-// The displayed form NAME.EXT of an 11-byte entry name.
+// The displayed form NAME.EXT of an 11-byte entry name: base and extension
+// without their trailing blanks (inner blanks kept, as other systems may
+// store them), ASCII small letters of the base in capitals.
 std::string DisplayName(const char* entry);
+
+// A name looked up on the medium, in the two 11-byte forms an entry may
+// carry it in: Entry as MakeEntryName makes it (blanks dropped), and Shown,
+// the displayed form read back with its inner blanks, when the name has
+// blanks and fits 8.3 as it stands. Both are in capitals.
+struct TLookupName {
+    char Entry[12] = {};
+    char Shown[12] = {};
+    bool HasShown = false;
+};
+// False when MakeEntryName rejects the name.
+bool MakeLookupName(const char* name, TLookupName& out);
+
+// True when the 11 name bytes of an entry equal key11 with the entry's
+// letters taken as capitals (other systems may store small letters).
+bool SameEntryName(const uint8_t* entry, const char* key11);
 
 }  // namespace skarvel

@@ -1,130 +1,11 @@
-// Sector and cluster transfers, the chain and directory iterators, and the
-// creation and completion of directory entries.
-#include <algorithm>
+// The directory walk, name lookups, and the creation and completion of
+// entries.
 #include <cstring>
 #include <vector>
 
 #include "flashfs/fs_flash.h"
-#include "flashfs/my_str.h"
 
 namespace skarvel {
-
-// ---------------------------------------------------------------- transfers
-
-uint8_t TFlash::ReadSectors(uint16_t first, uint16_t count, void* buffer) {
-    if (static_cast<uint32_t>(first) + count > SectorLimit) return xrOutOfRange;
-    auto* p = static_cast<uint8_t*>(buffer);
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint8_t r = CallExchange(cmdReadSector, static_cast<uint16_t>(first + i), p + i * SectorSize);
-        if (r != 0) return r;
-    }
-    return 0;
-}
-
-uint8_t TFlash::WriteSectors(uint16_t first, uint16_t count, const void* buffer) {
-    if (static_cast<uint32_t>(first) + count > SectorLimit) return xrOutOfRange;
-    // The transport takes a mutable pointer for both directions; a write
-    // only reads from it.
-    auto* p = static_cast<uint8_t*>(const_cast<void*>(buffer));
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint8_t r = CallExchange(cmdWriteSector, static_cast<uint16_t>(first + i), p + i * SectorSize);
-        if (r != 0) return r;
-    }
-    return 0;
-}
-
-uint8_t TFlash::ReadCluster(uint16_t n) {
-    if (!IsDataCluster(n) || FClusterBuf.size() < FSectorsPerCluster * SectorSize) return xrOutOfRange;
-    const uint16_t s = static_cast<uint16_t>(FFirstDataSector + (n - 2) * FSectorsPerCluster);
-    return ReadSectors(s, FSectorsPerCluster, FClusterBuf.data());
-}
-
-uint8_t TFlash::WriteCluster(uint16_t n) {
-    if (!IsDataCluster(n) || FClusterBuf.size() < FSectorsPerCluster * SectorSize) return xrOutOfRange;
-    const uint16_t s = static_cast<uint16_t>(FFirstDataSector + (n - 2) * FSectorsPerCluster);
-    return WriteSectors(s, FSectorsPerCluster, FClusterBuf.data());
-}
-
-uint8_t TFlash::WriteFat() {
-    std::vector<uint8_t> bytes(FFat.size() * 2);
-    for (size_t i = 0; i < FFat.size(); ++i) PutU16(bytes.data(), i * 2, FFat[i]);
-    return WriteSectors(FReservedSectors, FSectorsPerFAT, bytes.data());
-}
-
-// ---------------------------------------------------------------- chains
-
-uint16_t TFlash::NextCluster(uint16_t n) const {
-    if (n >= FFat.size()) return 0;
-    const uint16_t v = FFat[n];
-    return v >= FatFirstEnd ? 0 : v;
-}
-
-bool TFlash::ReadChain(uint16_t start, uint8_t& error) {
-    error = feOk;
-    if (start != FChainStart) {
-        FChainStart = start;
-        FChainNext = start;
-    }
-    if (start < 2) return false;
-    if (FChainNext == 0 || FChainNext >= FatFirstEnd) return false;  // exhausted
-    if (!IsDataCluster(FChainNext)) {
-        // The chain leads out of the volume: never followed.
-        error = feUnformatted;
-        FChainNext = 0;
-        return false;
-    }
-    const uint16_t n = FChainNext;
-    const uint8_t r = ReadCluster(n);
-    if (r != 0) {
-        error = LinkError(r);
-        FChainNext = 0;
-        return false;
-    }
-    FChainNext = NextCluster(n);
-    return true;
-}
-
-uint8_t TFlash::CheckChain(uint16_t first, uint32_t needed, uint32_t walk) const {
-    if (!IsDataCluster(first)) return feUnformatted;
-    if (needed > FLastCluster) return feUnformatted;  // more than the volume holds
-    std::vector<bool> seen(static_cast<size_t>(FLastCluster) + 1, false);
-    uint16_t c = first;
-    seen[c] = true;
-    for (uint32_t k = 1; k < walk; ++k) {
-        const uint16_t next = FFat[c];
-        if (next >= FatFirstEnd && k >= needed) break;  // a regular end after the data
-        if (!IsDataCluster(next) || seen[next]) return feUnformatted;  // ends early, leaves the volume, or loops
-        seen[next] = true;
-        c = next;
-    }
-    return feOk;
-}
-
-uint16_t TFlash::FindFreeCluster() const {
-    const uint32_t last = std::min<uint32_t>(FLastCluster, FFat.empty() ? 0 : static_cast<uint32_t>(FFat.size() - 1));
-    for (uint32_t n = 2; n <= last; ++n)
-        if (FFat[n] == FatFree && (n >= FNamedClusters.size() || !FNamedClusters[n]))
-            return static_cast<uint16_t>(n);
-    return 0;
-}
-
-uint16_t TFlash::AllocCluster(uint16_t previous) {
-    const uint16_t c = FindFreeCluster();
-    if (c == 0) return 0;
-    FFat[c] = FatEnd;
-    if (previous != 0 && IsDataCluster(previous) && previous < FFat.size()) FFat[previous] = c;
-    return c;
-}
-
-void TFlash::ReleaseChain(uint16_t first) {
-    // Each released entry reads 0 afterwards, so even a looping chain ends.
-    uint16_t c = first;
-    while (IsDataCluster(c) && c < FFat.size()) {
-        const uint16_t next = FFat[c];
-        FFat[c] = FatFree;
-        c = next;
-    }
-}
 
 // ---------------------------------------------------------------- directories
 
@@ -138,7 +19,7 @@ uint16_t TFlash::ReadDirBlock(uint16_t dir, uint8_t& error) {
     if (dir == 0 || FDirNext == 0) return 0;
     const uint16_t s = FDirNext;
     const uint8_t r = ReadSectors(s, FSectorsPerCluster, FClusterBuf.data());
-    if (r != 0) {
+    if (r != xrOk) {
         // A block that could not be read ends the walk; it is never used.
         FDirNext = 0;
         error = LinkError(r);
@@ -151,149 +32,176 @@ uint16_t TFlash::ReadDirBlock(uint16_t dir, uint8_t& error) {
     return s;
 }
 
-uint8_t TFlash::StartScan(TDirPos& pos, bool& end) {
-    pos = TDirPos{};
-    end = false;
+uint8_t TFlash::ReadDirectory(TDirCopy& dir, const std::function<bool(const uint8_t*, uint32_t)>& stop) {
+    dir = TDirCopy{};
+    const uint32_t perBlock = SlotsPerBlock();
+    // The root's entries, not its sectors: a root of 80 entries ends inside
+    // the block that reaches into the data area.
+    const uint32_t capacity = FRootEntries;
     uint8_t error = feOk;
     ReadDirBlock(0, error);
-    pos.Block = ReadDirBlock(FCurDir, error);
-    if (error != feOk) return error;
-    if (pos.Block == 0) end = true;
-    pos.Blocks = 1;
+    for (;;) {
+        const uint16_t s = ReadDirBlock(FCurDir, error);
+        if (error != feOk) return error;
+        if (s == 0) return feOk;
+        dir.Blocks.push_back(s);
+        dir.Bytes.insert(dir.Bytes.end(), FClusterBuf.begin(), FClusterBuf.begin() + perBlock * dirent::Size);
+        for (uint32_t k = 0; k < perBlock; ++k) {
+            if (dir.Slots >= capacity) return feOk;
+            const uint8_t* slot = dir.Slot(dir.Slots);
+            if (slot[0] == dirent::EndMark) {
+                dir.HasEnd = true;
+                return feOk;
+            }
+            ++dir.Slots;
+            if (stop && stop(slot, dir.Slots - 1)) return feOk;
+        }
+    }
+}
+
+int64_t TFlash::PickEntry(TDirCopy& dir, const TLookupName& key) {
+    int64_t byEntryName = -1;
+    for (uint32_t i = 0; i < dir.Slots; ++i) {
+        const uint8_t* slot = dir.Slot(i);
+        if (SlotKind(slot) != TSlotKind::File) continue;
+        if (key.HasShown && SameEntryName(slot, key.Shown)) return i;
+        if (byEntryName < 0 && SameEntryName(slot, key.Entry)) {
+            if (!key.HasShown) return i;
+            byEntryName = i;
+        }
+    }
+    return byEntryName;
+}
+
+uint8_t TFlash::WriteDirBlock(TDirCopy& dir, uint32_t block) {
+    const size_t bytes = static_cast<size_t>(SlotsPerBlock()) * dirent::Size;
+    return WriteSectors(dir.Blocks[block], FSectorsPerCluster, dir.Bytes.data() + block * bytes);
+}
+
+uint8_t TFlash::ReadVolumeTables(TVolumeTables& tables) {
+    tables = TVolumeTables{};
+    if (!FMounted) return NotMounted();
+    TDirCopy dir;
+    const uint8_t e = ReadDirectory(dir);
+    if (e != feOk) return e;
+    tables.Boot.assign(FBootSector.begin(), FBootSector.begin() + SectorSize);
+    tables.Fat = FatBytes();
+    tables.Root = std::move(dir.Bytes);
+    tables.MediumSectors = FMediumSize / SectorSize;
     return feOk;
 }
 
-uint8_t TFlash::NextSlot(TDirPos& pos, uint32_t capacity, bool& end) {
-    end = false;
-    ++pos.Index;
-    if (pos.Index >= capacity) {
-        end = true;
-        return feOk;
+uint8_t TFlash::LocateFile(const char* name, TDirCopy& dir, int64_t& index, bool whole) {
+    index = -1;
+    TLookupName key;
+    if (name == nullptr || !MakeLookupName(name, key)) return feBadName;
+    if (FPendingEntry != 0) return feNotFound;
+    // Unless the whole directory is wanted, the walk stops at a name that
+    // settles the choice; a name that may be meant as shown with its blanks
+    // reads on to the end mark.
+    std::function<bool(const uint8_t*, uint32_t)> settled;
+    if (!whole) {
+        settled = [&key](const uint8_t* slot, uint32_t) {
+            return SlotKind(slot) == TSlotKind::File &&
+                   SameEntryName(slot, key.HasShown ? key.Shown : key.Entry);
+        };
     }
-    if (++pos.Slot < SlotsPerBlock()) return feOk;
-    uint8_t error = feOk;
-    const uint16_t s = ReadDirBlock(FCurDir, error);
-    if (error != feOk) return error;
-    if (s == 0) {
-        end = true;
-        return feOk;
-    }
-    pos.Block = s;
-    pos.Slot = 0;
-    ++pos.Blocks;
-    return feOk;
+    const uint8_t e = ReadDirectory(dir, settled);
+    if (e != feOk) return e;
+    index = PickEntry(dir, key);
+    return index < 0 ? uint8_t{feNotFound} : uint8_t{feOk};
 }
 
-uint8_t TFlash::FindEntry(const char* name, uint32_t& size, bool remove, uint16_t& cluster) {
+uint8_t TFlash::FindEntry(const char* name, uint32_t& size, uint16_t& cluster) {
     size = 0;
     cluster = 0;
-    if (FPendingEntry != 0) return feNotFound;
-    char entryName[12];
-    if (!MakeEntryName(name, entryName)) return feBadName;
-
-    const uint32_t capacity = FRootDirSectors * (SectorSize / dirent::Size);
-    TDirPos pos;
-    bool end = false;
-    uint8_t error = StartScan(pos, end);
-    while (error == feOk && !end) {
-        uint8_t* slot = SlotAt(pos);
-        if (slot[0] == dirent::EndMark) break;
-        if (StrSameN(reinterpret_cast<const char*>(slot), entryName, dirent::NameLen) &&
-            (slot[dirent::Attr] & dirent::AttrDirectory) == 0) {
-            if (remove) {
-                slot[0] = dirent::DeletedMark;
-                const uint8_t r = WriteSectors(pos.Block, FSectorsPerCluster, FClusterBuf.data());
-                if (r != 0) return LinkError(r);
-            }
-            size = GetU32(slot, dirent::FileSize);
-            cluster = GetU16(slot, dirent::FirstCluster);
-            return feOk;
-        }
-        error = NextSlot(pos, capacity, end);
-    }
-    return error != feOk ? error : feNotFound;
+    TDirCopy dir;
+    int64_t index = -1;
+    const uint8_t e = LocateFile(name, dir, index, false);
+    if (e != feOk) return e;
+    const uint8_t* slot = dir.Slot(static_cast<uint32_t>(index));
+    size = GetU32(slot, dirent::FileSize);
+    cluster = GetU16(slot, dirent::FirstCluster);
+    return feOk;
 }
 
 uint8_t TFlash::CreateEntry(const char* entryName, bool directory, uint16_t& cluster) {
     cluster = 0;
     if (FPendingEntry != 0) return feNoRoom;
-    TDirPos pos;
-    bool end = false;
-    uint8_t error = StartScan(pos, end);
-    if (error != feOk) return error;
-    if (end) return feNoRoom;
+    // An entry of this name and type already? Other systems' small letters
+    // count as capitals. The walk ends there.
+    const TSlotKind kind = directory ? TSlotKind::Directory : TSlotKind::File;
+    bool exists = false;
+    TDirCopy dir;
+    const uint8_t e = ReadDirectory(dir, [&](const uint8_t* slot, uint32_t) {
+        return exists = SlotKind(slot) == kind && SameEntryName(slot, entryName);
+    });
+    if (e != feOk) return e;
+    if (exists) return feExists;
+    if (dir.Blocks.empty()) return feNoRoom;
 
-    // Is there an entry of this name and type already? The same pass notes
-    // the clusters that live entries name.
-    FNamedClusters.assign(FFat.size(), false);
-    const uint32_t capacity = FRootEntries;
-    while (!end) {
-        const uint8_t* slot = SlotAt(pos);
-        if (slot[0] == dirent::EndMark) break;
-        const bool isDir = (slot[dirent::Attr] & dirent::AttrDirectory) != 0;
-        if (StrSameN(reinterpret_cast<const char*>(slot), entryName, dirent::NameLen) && isDir == directory)
-            return feExists;
-        if (slot[0] != dirent::DeletedMark) {
-            const uint16_t first = GetU16(slot, dirent::FirstCluster);
-            if (first < FNamedClusters.size()) FNamedClusters[first] = true;
-        }
-        error = NextSlot(pos, capacity, end);
-        if (error != feOk) return error;
-    }
-
+    constexpr uint32_t none = UINT32_MAX;
+    uint32_t freeSlot = none;  // the first deleted slot, else the end mark's
+    for (uint32_t i = 0; i < dir.Slots && freeSlot == none; ++i)
+        if (dir.Slot(i)[0] == dirent::DeletedMark) freeSlot = i;
+    if (freeSlot == none && dir.HasEnd) freeSlot = dir.Slots;
+    FReachedClusters = ReachedClusters(dir, -1);
     const uint16_t c = FindFreeCluster();
-    if (c == 0) return feNoRoom;
+    if (c == 0 || freeSlot == none) return feNoRoom;
 
-    // The first free slot: a deleted one or the end of the directory.
-    if (pos.Blocks > 1) {
-        error = StartScan(pos, end);
-        if (error != feOk) return error;
-        if (end) return feNoRoom;
-    } else {
-        pos.Slot = 0;
-        pos.Index = 0;
-        end = false;
-    }
-    for (;;) {
-        const uint8_t b0 = SlotAt(pos)[0];
-        if (b0 == dirent::DeletedMark || b0 == dirent::EndMark) break;
-        error = NextSlot(pos, capacity, end);
-        if (error != feOk) return error;
-        if (end) return feNoRoom;
-    }
-
-    // Fill the slot; bytes 12..25 and the size keep what the slot held.
-    uint8_t* slot = SlotAt(pos);
+    // Reserve the slot: a deleted entry that names the cluster, size 0. What
+    // the slot held before (a deleted file's size above all) is gone, and
+    // nothing loads from it until FinishEntry writes its first byte.
+    const uint32_t perBlock = SlotsPerBlock();
+    uint8_t* slot = dir.Slot(freeSlot);
     std::memcpy(slot, entryName, dirent::NameLen);
+    slot[0] = dirent::DeletedMark;
     slot[dirent::Attr] = directory ? dirent::AttrDirectory : 0x00;
     PutU16(slot, dirent::FirstCluster, c);
-    const uint8_t r = WriteSectors(pos.Block, FSectorsPerCluster, FClusterBuf.data());
-    if (r != 0) return LinkError(r);
-    FFat[c] = FatEnd;  // in memory; the FAT reaches the medium when the entry is finished
-    FPendingEntry = (static_cast<uint32_t>(pos.Block) << 16) | (pos.Slot * dirent::Size);
+    PutU32(slot, dirent::FileSize, 0);
+    // Taking the end mark's slot moves the end one slot on; what lies after
+    // an end mark is no entry, so make sure the next slot says so.
+    const uint32_t block = freeSlot / perBlock, next = freeSlot + 1;
+    if (freeSlot == dir.Slots && next % perBlock != 0 && next < FRootEntries) dir.Slot(next)[0] = dirent::EndMark;
+    const uint8_t r = WriteDirBlock(dir, block);
+    if (r != xrOk) return LinkError(r);
+
+    SetFat(c, FatEnd);  // in the image; the FAT reaches the medium in FinishEntry
+    std::memcpy(FPendingName, entryName, sizeof FPendingName);
+    FPendingDir = directory;
+    FPendingEntry = (static_cast<uint32_t>(dir.Blocks[block]) << 16) | ((freeSlot % perBlock) * dirent::Size);
     cluster = c;
     return feOk;
 }
 
-uint8_t TFlash::FinishEntry(uint16_t cluster, uint32_t size, bool discard, bool* entryWritten) {
-    if (entryWritten != nullptr) *entryWritten = false;
-    if (FPendingEntry == 0 || cluster == 0) return feOk;
+void TFlash::DiscardEntry(uint16_t first) {
+    ReleaseChain(first);
+    FPendingEntry = 0;
+}
+
+uint8_t TFlash::FinishEntry(uint16_t first, uint32_t size) {
+    if (FPendingEntry == 0) return feOk;
     const uint16_t block = static_cast<uint16_t>(FPendingEntry >> 16);
     const uint32_t offset = FPendingEntry & 0xFFFF;
     FPendingEntry = 0;
-    if (offset + dirent::Size > FClusterBuf.size()) return feUnformatted;
 
-    uint8_t r = ReadSectors(block, FSectorsPerCluster, FClusterBuf.data());
-    if (r != 0) return LinkError(r);  // a block that could not be read is never written back
+    // The FAT first: once the entry is live its chain must be on the medium.
+    // Until then a cut leaves clusters that no entry names, never an entry
+    // whose chain is missing.
+    uint8_t r = WriteFat();
+    if (r == xrOk) r = ReadSectors(block, FSectorsPerCluster, FClusterBuf.data());
+    if (r != xrOk) {
+        ReleaseChain(first);
+        return LinkError(r);
+    }
     uint8_t* slot = FClusterBuf.data() + offset;
-    if (discard)
-        slot[0] = dirent::DeletedMark;
-    else
-        PutU32(slot, dirent::FileSize, size);
+    std::memcpy(slot, FPendingName, dirent::NameLen);
+    slot[dirent::Attr] = FPendingDir ? dirent::AttrDirectory : 0x00;
+    PutU16(slot, dirent::FirstCluster, first);
+    PutU32(slot, dirent::FileSize, size);
+    // On a failure here the chain stays taken in the image: the sector with
+    // the entry may have been stored although its answer never came.
     r = WriteSectors(block, FSectorsPerCluster, FClusterBuf.data());
-    if (r != 0) return LinkError(r);
-    if (entryWritten != nullptr) *entryWritten = true;
-    r = WriteFat();
     return LinkError(r);
 }
 

@@ -8,7 +8,7 @@ namespace skarvel {
 
 // Status-line texts of the operations; several end with a blank after which
 // the window appends the file name.
-const char* const OperationTexts[11] = {
+const char* const OperationTexts[OperationCount] = {
     "\xEF\xEE\xEF\xFB\xF2\xEA\xE0 \xE8\xED\xE8\xF6\xE8\xE0\xEB\xE8\xE7\xE0\xF6\xE8\xE8 \xF4\xEB\xFD\xF8",  // "попытка инициализации флэш"
     "\xF4\xEE\xF0\xEC\xE0\xF2\xE8\xF0\xEE\xE2\xE0\xED\xE8\xE5 ZVT",  // "форматирование ZVT"
     "\xF7\xF2\xE5\xED\xE8\xE5 \xF1\xEF\xE8\xF1\xEA\xE0 \xF4\xE0\xE9\xEB\xEE\xE2",  // "чтение списка файлов"
@@ -22,7 +22,7 @@ const char* const OperationTexts[11] = {
     "\xF7\xF2\xE5\xED\xE8\xE5 \xE0\xF2\xF0\xE8\xE1\xF3\xF2\xEE\xE2 \xF4\xE0\xE9\xEB\xE0 ",  // "чтение атрибутов файла "
 };
 
-const char* const ErrorTexts[13] = {
+const char* const ErrorTexts[ErrorTextCount] = {
     "\xED\xE5\xF2 \xEE\xF8\xE8\xE1\xEA\xE8",  // "нет ошибки"
     "\xED\xE5\xF4\xEE\xF0\xEC\xE0\xF2\xE8\xF0\xEE\xE2\xE0\xED\xED\xFB\xE9 \xED\xEE\xF1\xE8\xF2\xE5\xEB\xFC",  // "неформатированный носитель"
     "\xEE\xF8\xE8\xE1\xEA\xE0 \xE2 \xE8\xEC\xE5\xED\xE8 \xF4\xE0\xE9\xEB\xE0",  // "ошибка в имени файла"
@@ -37,6 +37,22 @@ const char* const ErrorTexts[13] = {
     "\xEE\xEF\xE5\xF0\xE0\xF6\xE8\xFF \xEF\xF0\xE5\xF0\xE2\xE0\xED\xE0 \xEF\xEE\xEB\xFC\xE7\xEE\xE2\xE0\xF2\xE5\xEB\xE5\xEC",  // "операция прервана пользователем"
     "\xED\xE5\xE8\xE7\xE2\xE5\xF1\xED\xE0\xFF \xEA\xEE\xEC\xE0\xED\xE4\xE0",  // "неизвесная команда"
 };
+
+const char* WorkerErrorText(uint8_t code) {
+    if (code < ErrorTextCount) return ErrorTexts[code];
+    switch (code) {
+        case feDamagedFile:
+            return "\xF4\xE0\xE9\xEB \xED\xE0 \xF4\xEB\xFD\xF8 \xEF\xEE\xE2\xF0\xE5\xE6\xE4\xB8\xED";  // "файл на флэш повреждён"
+        case feForeignVolume:
+            // "носитель другого формата; форматирование сделает его пригодным (файлы на нём будут потеряны)"
+            return "\xED\xEE\xF1\xE8\xF2\xE5\xEB\xFC \xE4\xF0\xF3\xE3\xEE\xE3\xEE \xF4\xEE\xF0\xEC\xE0\xF2\xE0; "
+                   "\xF4\xEE\xF0\xEC\xE0\xF2\xE8\xF0\xEE\xE2\xE0\xED\xE8\xE5 \xF1\xE4\xE5\xEB\xE0\xE5\xF2 \xE5\xE3\xEE "
+                   "\xEF\xF0\xE8\xE3\xEE\xE4\xED\xFB\xEC (\xF4\xE0\xE9\xEB\xFB \xED\xE0 \xED\xB8\xEC \xE1\xF3\xE4\xF3\xF2 "
+                   "\xEF\xEE\xF2\xE5\xF0\xFF\xED\xFB)";
+        default:
+            return nullptr;
+    }
+}
 
 TFlash::TFlash() : FBootSector(BootBufferSize, 0) {}
 
@@ -116,7 +132,7 @@ uint8_t TFlash::Dispatch(uint8_t op, void* param) {
 }
 
 uint32_t TFlash::SectorsForFile(const char* name, uint32_t size) {
-    const uint32_t clusterBytes = FSectorsPerCluster * SectorSize;
+    const uint32_t clusterBytes = ClusterBytes();
     if (clusterBytes == 0) return 0;
     if (size == 0 && name != nullptr) {
         const int i = FFiles.IndexOf(name);
@@ -127,25 +143,30 @@ uint32_t TFlash::SectorsForFile(const char* name, uint32_t size) {
 }
 
 uint8_t TFlash::LinkError(uint8_t r) {
-    if (r == 0) return feOk;
-    if (r == 3 || r == 4) return feNotReady;
-    if (r == xrOutOfRange) return feUnformatted;
-    return feLinkError;
+    switch (r) {
+        case xrOk: return feOk;
+        case xrBusyTimeout:
+        case xrStillBusy: return feNotReady;
+        // Refused before it reached the line: only a damaged chain or entry
+        // names a cluster outside the volume.
+        case xrOutOfRange: return feDamagedFile;
+        default: return feLinkError;
+    }
 }
 
 uint8_t TFlash::CallExchange(uint8_t cmd, uint16_t sector, void* buffer) {
-    if (!FExchange) return 5;
+    if (!FExchange) return xrPortClosed;
     try {
         return FExchange(cmd, static_cast<uint8_t>(sector & 0xFF), static_cast<uint8_t>(sector >> 8), buffer);
     } catch (...) {
-        return 1;
+        return xrNoAnswer;
     }
 }
 
 uint8_t TFlash::Identify() {
     const uint8_t r = CallExchange(cmdIdentify, 0, nullptr);
-    if (r == 6) return feLinkError;
-    if (r != 0) return feUnknownDevice;
+    if (r == xrWrongDevice) return feLinkError;
+    if (r != xrOk) return feUnknownDevice;
     return feOk;
 }
 
@@ -162,10 +183,12 @@ void TFlash::SetGeometry(const TVolumeGeometry& g) {
     FFirstRootSector = g.FirstRootSector;
     FFirstDataSector = g.FirstDataSector;
     FLastCluster = g.LastCluster;
+    FGeometry = g;
     FCurDir = 1;
     FPendingEntry = 0;
     FChainStart = FChainNext = 0;
     FDirCluster = FDirNext = 0;
+    FReachedClusters.clear();
     FClusterBuf.assign(g.ClusterBytes(), 0);
     FFat.assign(g.FatEntries(), 0);
     FBuffersReady = true;

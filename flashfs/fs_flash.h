@@ -6,6 +6,10 @@
 // WM_FLASH_DONE to FWindow with the error code in byte 1 of wParam.
 // Every sector moves through the transport FExchange, which the device
 // driver fills in.
+//
+// Threads: everything below runs on the worker thread unless its comment
+// says otherwise. The window writes FAbort while an operation runs and
+// reads the geometry fields, FFiles and FVolumeFault after a completion.
 #pragma once
 
 #include <atomic>
@@ -17,6 +21,8 @@
 #include "core/sync.h"
 #include "flashfs/fat_layout.h"
 #include "flashfs/file_list.h"
+#include "flashfs/transport.h"
+#include "flashfs/volume_check.h"
 
 namespace skarvel {
 
@@ -24,7 +30,7 @@ constexpr uint32_t WM_FLASH_REQUEST = MsgUser + 101;  // 0x465
 constexpr uint32_t WM_FLASH_DONE = MsgUser + 102;     // 0x466
 
 // Operation codes (low byte of a request's wParam).
-enum : uint8_t {
+enum TFlashOp : uint8_t {
     opInit = 0,
     opFormat = 1,
     opReadDir = 2,
@@ -37,36 +43,42 @@ enum : uint8_t {
     opLoadFile = 9,
     opGetFileAttr = 10,
 };
+constexpr size_t OperationCount = opGetFileAttr + 1;
 
-// Error codes of the worker (ErrorTexts gives their texts).
-constexpr uint8_t feOk = 0;
-constexpr uint8_t feUnformatted = 1;  // no volume mounted, no valid boot sector, or a damaged volume structure
-constexpr uint8_t feBadName = 2;
-constexpr uint8_t feExists = 3;
-constexpr uint8_t feFileEmpty = 4;
-constexpr uint8_t feNotFound = 5;
-constexpr uint8_t feNoRoom = 6;
-constexpr uint8_t feDiskEmpty = 7;
-constexpr uint8_t feUnknownDevice = 8;  // the device has not answered (identify or mount reads failed)
-constexpr uint8_t feLinkError = 9;      // another device at identify; no answer or port closed elsewhere
-constexpr uint8_t feNotReady = 10;      // the device stayed busy after a write
-constexpr uint8_t feAborted = 11;
-constexpr uint8_t feUnknownCommand = 12;
-
-// Transport commands.
-enum : uint8_t {
-    cmdWriteSector = 0x29,
-    cmdReadSector = 0x80,
-    cmdIdentify = 0x9F,
+// Error codes of the worker: the result of every operation and the byte
+// the completion carries. 0..12 have the system's fixed texts; the window
+// numbers its own failures on the PC side 12..15, so the codes added since
+// start at 16. Code outside flashfs/ uses these names, never the numbers.
+enum TFlashError : uint8_t {
+    feOk = 0,
+    feUnformatted = 1,  // no volume mounted, or no valid boot sector
+    feBadName = 2,
+    feExists = 3,
+    feFileEmpty = 4,
+    feNotFound = 5,
+    feNoRoom = 6,
+    feDiskEmpty = 7,
+    feUnknownDevice = 8,  // the device has not answered (identify or mount reads failed)
+    feLinkError = 9,      // another device at identify; no answer or port closed elsewhere
+    feNotReady = 10,      // the device stayed busy after a write
+    feAborted = 11,
+    feUnknownCommand = 12,
+    // The file's chain is not what its size needs (a free or looping
+    // cluster, a link out of the data area, no cluster at all): it is
+    // neither loaded nor deleted.
+    feDamagedFile = 16,
+    // The medium holds a volume this system must not write: a 12-bit FAT,
+    // more sectors than the device has, or an oversized FAT (TVolumeFault).
+    feForeignVolume = 17,
 };
 
-// A sector run the worker refused to send because it would address a sector
-// beyond 65535 or a cluster outside the volume; reported as a damaged volume.
-constexpr uint8_t xrOutOfRange = 0xFF;
-
 // Texts are code page 1251 bytes, as the system shows them.
-extern const char* const OperationTexts[11];  // indexed by operation code
-extern const char* const ErrorTexts[13];      // indexed by error code
+extern const char* const OperationTexts[OperationCount];  // indexed by operation code
+constexpr size_t ErrorTextCount = feUnknownCommand + 1;
+extern const char* const ErrorTexts[ErrorTextCount];  // the fixed texts of codes 0..12
+// The text of any worker error code; nullptr for a code the worker never
+// returns (13..15 belong to the window, which has its own texts for them).
+const char* WorkerErrorText(uint8_t code);
 
 // Argument block of operations 8, 9 and 10 (lParam points to it).
 struct TFlashArgs {
@@ -75,9 +87,6 @@ struct TFlashArgs {
     uintptr_t Size = 0;          // 8: bytes to write; 9: capacity; 10: receives the size
 };
 
-// Transport: (command, sector low byte, sector high byte, buffer) -> result
-// (0 success, 1 no answer, 3/4 device stayed busy, 5 port not open, 6 wrong device code).
-using TExchangeFn = std::function<uint8_t(uint8_t cmd, uint8_t secLo, uint8_t secHi, void* buffer)>;
 // Command hook: (operation, result byte, argument) -> error code of the request.
 using TCommandFn = std::function<uint8_t(uint8_t op, uint8_t& result, void* param)>;
 
@@ -87,6 +96,7 @@ public:
     ~TFlash() override;  // Stop()s the thread first
 
     // Posts a request to the worker's queue (what PostThreadMessage does).
+    // Any thread.
     void PostRequest(uint8_t op, void* param) {
         FQueue.Post(WM_FLASH_REQUEST, op, reinterpret_cast<intptr_t>(param));
     }
@@ -105,31 +115,50 @@ public:
     // is assigned); a hook may call it for the operations it leaves alone.
     uint8_t Dispatch(uint8_t op, void* param);
 
-    // Operation routines (worker thread). Each returns an error code.
+    // Operation routines (worker thread). Each returns a TFlashError.
     uint8_t InitFlash();
     uint8_t FormatFlash(uint8_t kind);
     uint8_t ReadDir(uint8_t kind, const char* mask);
+    // Checks the file's chain first: a damaged file (feDamagedFile) keeps its
+    // entry. Never frees a cluster that another entry's chain reaches, and
+    // marks the long-name pieces of the entry deleted with it.
     uint8_t DeleteFile(const char* name, uint8_t kind);
     uint8_t RenameFile();
     uint8_t MakeDir(const char* name, uint8_t kind);
     uint8_t ChangeDir();
     uint8_t RemoveDir();
+    // The entry becomes a file only with the save's last write; a save cut
+    // off before it leaves at most clusters taken in the FAT that no entry
+    // names.
     uint8_t SaveFile(const char* name, const void* data, uint8_t kind, uint32_t size);
-    // On any result but 0 the destination holds no usable file.
+    // On any result but 0 the destination holds no usable file. A file whose
+    // chain is damaged, or shares a cluster with another entry's chain (one
+    // of the two is wrong), is not loaded (feDamagedFile).
     uint8_t LoadFile(const char* name, void* dest, uint8_t kind, uint32_t size);
     uint8_t GetFileAttr(const char* name, uint32_t& size, uint8_t kind);
 
-    // The error code of a failed sector transfer: 10 for a device that stayed
-    // busy (3, 4), 1 for a refused out-of-range run, 9 for everything else.
+    // Routines of the volume check (worker thread).
+    // The mounted volume's boot sector and FAT image, and its root
+    // directory read up to the block holding the end mark.
+    uint8_t ReadVolumeTables(TVolumeTables& tables);
+    // Frees those of the clusters that are taken in the FAT image and writes
+    // the FAT sectors that changed (nothing else). freed: how many.
+    uint8_t FreeClusters(const std::vector<uint16_t>& clusters, uint32_t& freed);
+    // The FAT image as the bytes of its sectors.
+    std::vector<uint8_t> FatBytes() const;
+
+    // The error code of a failed sector transfer: feNotReady for a device
+    // that stayed busy, feDamagedFile for a refused out-of-range run,
+    // feLinkError for everything else.
     static uint8_t LinkError(uint8_t transportResult);
 
     // ---- fields (public, as the window and the driver read and set them)
     TExchangeFn FExchange;
     TCommandFn OnCommand;
-    std::atomic<bool> FAbort{false};
+    std::atomic<bool> FAbort{false};  // set by the window's thread, tested between clusters
     uint8_t FMediumKind = 0;
     std::vector<uint8_t> FClusterBuf;
-    std::vector<uint16_t> FFat;
+    std::vector<uint16_t> FFat;  // the FAT image; the worker reads and writes entries through FatAt/SetFat
     uint16_t FCurDir = 0;
     bool FBuffersReady = false;
     uint32_t FPendingEntry = 0;
@@ -151,6 +180,9 @@ public:
     uint16_t FDirCluster = 0, FDirNext = 0;
     std::atomic<uint8_t> FCommand{0};
     std::atomic<bool> FMounted{false};
+    // Why the last mount refused a volume that has a valid boot sector
+    // (feForeignVolume); None after every other mount and after a format.
+    std::atomic<TVolumeFault> FVolumeFault{TVolumeFault::None};
     TMessageTarget* FWindow = nullptr;
     TFileList FFiles;
 
@@ -162,9 +194,8 @@ public:
     uint8_t ReadCluster(uint16_t n);
     uint8_t WriteCluster(uint16_t n);
     // Successor of cluster n in the FAT image, or 0 (end of chain, free, or n
-    // outside the image). The value may lie outside the data clusters.
+    // outside the data clusters). The value may lie outside the data clusters.
     uint16_t NextCluster(uint16_t n) const;
-    bool IsDataCluster(uint32_t n) const { return n >= 2 && n <= FLastCluster; }
     // Reads the next cluster of the chain from start into FClusterBuf (start 0
     // resets). True when one was read; false at the chain's end (error 0) or
     // on a failure (error = an error code).
@@ -173,19 +204,22 @@ public:
     // FClusterBuf; returns its first sector, or 0 at the end (error 0) or on a
     // failed read (error = an error code).
     uint16_t ReadDirBlock(uint16_t dir, uint8_t& error);
-    // Looks a file up in the current directory. Returns 0 (found: cluster and
-    // size set, the entry marked deleted and written back when remove),
+    // Looks a file up in the current directory (long-name pieces, labels and
+    // directories are not files). Returns 0 (found: cluster and size set),
     // 2 rejected name, 5 not found, or a transfer error.
-    uint8_t FindEntry(const char* name, uint32_t& size, bool remove, uint16_t& cluster);
-    // Creates the entry entryName (11 bytes + zero) with a first cluster and
-    // makes it the pending entry. Returns 0 (cluster set), 3 an entry of this
-    // name and type exists, 6 no room, or a transfer error.
+    uint8_t FindEntry(const char* name, uint32_t& size, uint16_t& cluster);
+    // Reserves a slot for the entry entryName (11 bytes + zero) with a first
+    // cluster and makes it the pending entry. The slot is written as a
+    // deleted entry naming the cluster: nothing loads from it until
+    // FinishEntry. Returns 0 (cluster set), 3 an entry of this name and type
+    // exists, 6 no room, or a transfer error.
     uint8_t CreateEntry(const char* entryName, bool directory, uint16_t& cluster);
-    // Completes (size stored) or discards (marked deleted) the pending entry
-    // and writes the FAT image. Returns 0 or a transfer error; the pending
-    // entry is cleared on every path. entryWritten tells whether the
-    // directory block reached the medium.
-    uint8_t FinishEntry(uint16_t cluster, uint32_t size, bool discard, bool* entryWritten = nullptr);
+    // Commits the pending entry: writes the FAT image, then the entry's block
+    // with its name, first cluster and size, the write that makes it live.
+    // Returns 0 or a transfer error; the pending entry is cleared on every
+    // path, and the chain from first is released in the image unless the
+    // entry may have reached the medium.
+    uint8_t FinishEntry(uint16_t first, uint32_t size);
     // Takes the lowest free data cluster and links it after previous (0 =
     // none); 0 when the volume is full.
     uint16_t AllocCluster(uint16_t previous);
@@ -194,42 +228,80 @@ protected:
     void Execute() override;
 
 private:
-    // A position in the current directory: the block held by FClusterBuf,
-    // the slot in it and the slot's index in the directory.
-    struct TDirPos {
-        uint16_t Block = 0;
-        uint32_t Slot = 0;
-        uint32_t Index = 0;
-        uint32_t Blocks = 0;  // blocks read by this scan
+    // The current directory as read block by block: the blocks' first
+    // sectors, their bytes one after the other, and how far the walk got.
+    struct TDirCopy {
+        std::vector<uint16_t> Blocks;
+        std::vector<uint8_t> Bytes;
+        uint32_t Slots = 0;    // slots walked before the end mark (or the capacity)
+        bool HasEnd = false;   // slot Slots is the end mark
+        uint8_t* Slot(uint32_t i) { return Bytes.data() + static_cast<size_t>(i) * dirent::Size; }
     };
-    uint8_t StartScan(TDirPos& pos, bool& end);
-    uint8_t NextSlot(TDirPos& pos, uint32_t capacity, bool& end);
-    uint8_t* SlotAt(const TDirPos& pos) { return FClusterBuf.data() + pos.Slot * dirent::Size; }
+    // Reads the current directory up to the block holding its end mark, or
+    // only up to the slot for which stop returns true.
+    uint8_t ReadDirectory(TDirCopy& dir, const std::function<bool(const uint8_t* slot, uint32_t index)>& stop = {});
+    // The slot the looked-up name means: the first file shown under that
+    // name, else the first whose entry name it is; -1 when none.
+    static int64_t PickEntry(TDirCopy& dir, const TLookupName& key);
+    uint8_t WriteDirBlock(TDirCopy& dir, uint32_t block);
     uint32_t SlotsPerBlock() const { return FSectorsPerCluster * (SectorSize / dirent::Size); }
 
+    // The FAT image, entry by entry: data clusters only. FatAt answers
+    // FatBad (taken, no successor) for any other number; SetFat ignores it.
+    uint16_t FatAt(uint32_t n) const;
+    void SetFat(uint32_t n, uint16_t value);
+    bool IsDataCluster(uint32_t n) const { return FGeometry.IsDataCluster(n); }
+    uint32_t ClusterBytes() const { return FGeometry.ClusterBytes(); }
+    // Clusters a file's bytes occupy: at least one, since every file this
+    // system writes has a first cluster.
+    uint32_t DataChainLength(uint32_t size) const;
+
+    // Marks the clusters the chain from first reaches, its first cluster
+    // included even when the FAT calls it free.
+    void MarkReach(std::vector<bool>& reach, uint16_t first) const;
+    // The clusters every live file and directory entry of dir reaches,
+    // except the entry at index skip.
+    std::vector<bool> ReachedClusters(TDirCopy& dir, int64_t skip) const;
     uint16_t FindFreeCluster() const;
-    // First clusters named by the live entries of the directory, as the last
-    // creation's scan saw them. A save cut off by a vanished device can leave
-    // an entry whose cluster never reached the FAT on the medium; such a
-    // cluster must not be handed to another file, or deleting the stale
-    // entry later would free the other file's data.
-    std::vector<bool> FNamedClusters;
-    // Ends a creation that failed after CreateEntry: releases the clusters
-    // taken from first on and discards the pending entry (the FAT is written).
+    // Clusters the live entries reached at the last creation's scan. A
+    // damaged volume (an older program's cut save, another system) can have
+    // an entry naming a cluster the FAT calls free; handing that cluster to
+    // a new file would make the old entry load the new file's bytes.
+    std::vector<bool> FReachedClusters;
+    // Ends a creation that failed before FinishEntry: the reserved slot
+    // never became an entry and the FAT on the medium never learnt of the
+    // chain, so only the image is set back.
     void DiscardEntry(uint16_t first);
     void ReleaseChain(uint16_t first);
-    // Walks the chain from first over at most `walk` clusters. 0 when it
-    // stays inside the volume without a loop and holds at least `needed`
-    // clusters; 1 (a damaged volume) otherwise.
-    uint8_t CheckChain(uint16_t first, uint32_t needed, uint32_t walk) const;
+    // 0 when the chain from first holds, cluster by cluster, what size needs:
+    // each in use, none twice, within the data clusters, none that others
+    // marks (when given), and the last one ending the chain or linking to a
+    // data cluster; feDamagedFile otherwise.
+    uint8_t CheckChain(uint16_t first, uint32_t size, const std::vector<bool>* others = nullptr) const;
+    // Reads the directory (whole, or up to the file) and finds the file
+    // name means in it (index -1: not found).
+    uint8_t LocateFile(const char* name, TDirCopy& dir, int64_t& index, bool whole);
+    // The image as a whole: read at mount, set up by format, written after
+    // each change.
+    void LoadFat(const std::vector<uint8_t>& bytes);
+    void ResetFat();
     uint8_t WriteFat();
     void SetGeometry(const TVolumeGeometry& g);
+    // A mount that refuses the volume for fault.
+    uint8_t RefuseVolume(TVolumeFault fault);
+    // What an operation answers while nothing is mounted.
+    uint8_t NotMounted() const {
+        return FVolumeFault.load() == TVolumeFault::None ? feUnformatted : feForeignVolume;
+    }
     // The identify exchange: 0, 9 (another device), or 8 (no usable answer).
     uint8_t Identify();
     // One exchange through FExchange; an absent transport counts as a closed
     // port, an exception escaping it as no answer.
     uint8_t CallExchange(uint8_t cmd, uint16_t sector, void* buffer);
 
+    TVolumeGeometry FGeometry;
+    char FPendingName[12] = {};  // the pending entry's name and type
+    bool FPendingDir = false;
     TMessageQueue FQueue;
     std::atomic<bool> FStopped{false};
 };

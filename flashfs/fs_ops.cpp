@@ -8,6 +8,11 @@
 
 namespace skarvel {
 
+uint8_t TFlash::RefuseVolume(TVolumeFault fault) {
+    FVolumeFault = fault;
+    return feForeignVolume;
+}
+
 uint8_t TFlash::InitFlash() {
     const uint8_t id = Identify();
     if (id != feOk) return id;
@@ -15,15 +20,22 @@ uint8_t TFlash::InitFlash() {
     // Mount. Nothing counts as mounted until the boot sector and the whole
     // FAT have been read: a FAT image with holes must never hand out clusters.
     FMounted = false;
+    FVolumeFault = TVolumeFault::None;
     const uint8_t r = CallExchange(cmdReadSector, 0, FBootSector.data());
     FBytesPerSector = SectorSize;
-    if (r != 0) return feUnknownDevice;
+    if (r != xrOk) return feUnknownDevice;
     TVolumeGeometry g;
     if (!DecodeBootSector(FBootSector.data(), g)) return feUnformatted;
+    // A volume another system formatted for other rules is never written:
+    // its FAT would be read and written with the wrong entry width, or its
+    // end would lie beyond the device's.
+    const TVolumeFault fault = BootSectorFault(FBootSector.data(), g, FMediumSize / SectorSize);
+    if (fault != TVolumeFault::None) return RefuseVolume(fault);
     SetGeometry(g);
     std::vector<uint8_t> bytes(FFat.size() * 2);
-    if (ReadSectors(FReservedSectors, FSectorsPerFAT, bytes.data()) != 0) return feUnknownDevice;
-    for (size_t i = 0; i < FFat.size(); ++i) FFat[i] = GetU16(bytes.data(), i * 2);
+    if (ReadSectors(FReservedSectors, FSectorsPerFAT, bytes.data()) != xrOk) return feUnknownDevice;
+    if (Fat12Start(bytes.data())) return RefuseVolume(TVolumeFault::Fat12);
+    LoadFat(bytes);
     FMounted = true;
     return feOk;
 }
@@ -38,61 +50,47 @@ uint8_t TFlash::FormatFlash(uint8_t /*kind: only 512-byte sectors exist*/) {
     if (!FormatGeometry(FMediumSize, g)) return feUnknownDevice;  // no volume fits this medium
 
     FMounted = false;
+    FVolumeFault = TVolumeFault::None;  // whatever the medium held is being replaced
     SetGeometry(g);
-    FFat[0] = FatMedia0;
-    FFat[1] = FatEnd;
+    ResetFat();
     uint8_t* buf = FClusterBuf.data();
     std::memset(buf, 0, SectorSize);
     for (uint32_t s = FFirstRootSector; s < FFirstDataSector; ++s) {
         const uint8_t r = WriteSectors(static_cast<uint16_t>(s), 1, buf);
-        if (r != 0) return LinkError(r);
+        if (r != xrOk) return LinkError(r);
     }
     EncodeBootSector(g, buf);
+    std::copy(buf, buf + SectorSize, FBootSector.begin());  // what a mount would read now
     uint8_t r = WriteSectors(0, 1, buf);
-    if (r != 0) return LinkError(r);
+    if (r != xrOk) return LinkError(r);
     r = WriteFat();
-    if (r != 0) return LinkError(r);
+    if (r != xrOk) return LinkError(r);
     FMounted = true;
     return feOk;
 }
 
 uint8_t TFlash::ReadDir(uint8_t /*kind*/, const char* mask) {
     FFiles.Clear();
-    if (!FMounted) return feUnformatted;
-    const uint32_t capacity = FRootDirSectors * (SectorSize / dirent::Size);
-    TDirPos pos;
-    bool end = false;
-    uint8_t error = StartScan(pos, end);
-    while (error == feOk && !end) {
-        const uint8_t* slot = SlotAt(pos);
-        if (slot[0] == dirent::EndMark) break;
-        if (slot[0] != dirent::DeletedMark) {
-            const char* entry = reinterpret_cast<const char*>(slot);
-            if (MatchMask(entry, mask))
-                FFiles.AddFile(DisplayName(entry), static_cast<int32_t>(GetU32(slot, dirent::FileSize)), false);
-        }
-        error = NextSlot(pos, capacity, end);
-    }
-    if (error != feOk) {
-        FFiles.Clear();  // a partial listing would pass for the whole directory
-        return error;
+    if (!FMounted) return NotMounted();
+    TDirCopy dir;
+    const uint8_t error = ReadDirectory(dir);
+    // A partial listing would pass for the whole directory.
+    if (error != feOk) return error;
+    for (uint32_t i = 0; i < dir.Slots; ++i) {
+        const uint8_t* slot = dir.Slot(i);
+        // Long-name pieces, the volume label and subdirectories that other
+        // systems wrote are no files of this system.
+        if (SlotKind(slot) != TSlotKind::File) continue;
+        const char* entry = reinterpret_cast<const char*>(slot);
+        if (MatchMask(entry, mask))
+            FFiles.AddFile(DisplayName(entry), static_cast<int32_t>(GetU32(slot, dirent::FileSize)), false);
     }
     return FFiles.Count() == 0 ? feDiskEmpty : feOk;
 }
 
-void TFlash::DiscardEntry(uint16_t first) {
-    ReleaseChain(first);
-    bool entryWritten = false;
-    FinishEntry(first, 0, true, &entryWritten);
-    // When the entry could not be marked deleted it may still name its first
-    // cluster on the medium: keep that cluster taken rather than hand it out
-    // to another file.
-    if (!entryWritten && IsDataCluster(first)) FFat[first] = FatEnd;
-}
-
 uint8_t TFlash::SaveFile(const char* name, const void* data, uint8_t /*kind*/, uint32_t size) {
     FAbort = false;
-    if (!FMounted) return feUnformatted;
+    if (!FMounted) return NotMounted();
     char entryName[12];
     if (!MakeEntryName(name, entryName)) return feBadName;
     if (data == nullptr && size > 0) return feFileEmpty;
@@ -102,8 +100,10 @@ uint8_t TFlash::SaveFile(const char* name, const void* data, uint8_t /*kind*/, u
     const uint8_t e = CreateEntry(entryName, false, first);
     if (e != feOk) return e;
 
+    // The clusters go out while nothing on the medium refers to them: a
+    // failure or an abort here only sets the FAT image back.
     const auto* src = static_cast<const uint8_t*>(data);
-    const uint32_t clusterBytes = FSectorsPerCluster * SectorSize;
+    const uint32_t clusterBytes = ClusterBytes();
     const uint32_t whole = size / clusterBytes;
     uint16_t cl = first;
     for (uint32_t k = 0; k <= whole; ++k) {
@@ -112,7 +112,7 @@ uint8_t TFlash::SaveFile(const char* name, const void* data, uint8_t /*kind*/, u
         if (n > 0) std::memcpy(FClusterBuf.data(), src + offset, n);
         std::memset(FClusterBuf.data() + n, 0, clusterBytes - n);
         const uint8_t r = WriteCluster(cl);
-        if (r != 0) {
+        if (r != xrOk) {
             DiscardEntry(first);
             return LinkError(r);
         }
@@ -129,93 +129,95 @@ uint8_t TFlash::SaveFile(const char* name, const void* data, uint8_t /*kind*/, u
             cl = next;
         }
     }
-    // On a failure here the chain stays taken in the FAT image: the entry
-    // may have reached the medium, and a later FAT write records it.
-    return FinishEntry(first, size, false);
+    return FinishEntry(first, size);
 }
 
 uint8_t TFlash::LoadFile(const char* name, void* dest, uint8_t /*kind*/, uint32_t size) {
     FAbort = false;
-    if (!FMounted) return feUnformatted;
-    uint32_t stored = 0;
-    uint16_t cl = 0;
-    const uint8_t e = FindEntry(name, stored, false, cl);
+    if (!FMounted) return NotMounted();
+    // The whole directory: a cluster that another entry's chain holds too
+    // makes the bytes doubtful.
+    TDirCopy dir;
+    int64_t index = -1;
+    const uint8_t e = LocateFile(name, dir, index, true);
     if (e != feOk) return e;
+    const uint8_t* slot = dir.Slot(static_cast<uint32_t>(index));
+    const uint32_t stored = GetU32(slot, dirent::FileSize);
+    const uint16_t cl = GetU16(slot, dirent::FirstCluster);
     if (dest == nullptr) size = 0;
     if (stored > size) return feNoRoom;
+    const std::vector<bool> others = ReachedClusters(dir, index);
+    if (CheckChain(cl, stored, &others) != feOk) return feDamagedFile;
+
+    // Only the clusters that hold the file's bytes are read (an exact
+    // multiple of the cluster size has one more, which holds nothing).
     auto* out = static_cast<uint8_t*>(dest);
-
-    if (cl == 0) {
-        // An empty file as other systems write it: no cluster at all.
-        if (stored != 0) return feUnformatted;
-        if (size > 0) std::memset(out, 0, size);
-        return feOk;
-    }
-    const uint32_t clusterBytes = FSectorsPerCluster * SectorSize;
-    const uint32_t needed = std::max<uint32_t>(1, static_cast<uint32_t>((static_cast<uint64_t>(stored) + clusterBytes - 1) / clusterBytes));
-    const uint32_t passes = stored / clusterBytes + 1;
-    if (CheckChain(cl, needed, passes) != feOk) return feUnformatted;
-
+    const uint32_t clusterBytes = ClusterBytes();
+    const uint32_t passes = static_cast<uint32_t>((static_cast<uint64_t>(stored) + clusterBytes - 1) / clusterBytes);
     uint8_t error = feOk;
     ReadChain(0, error);
     for (uint32_t k = 0; k < passes; ++k) {
         if (FAbort) return feAborted;
+        if (!ReadChain(cl, error)) return error != feOk ? error : uint8_t{feDamagedFile};
         const uint64_t offset = static_cast<uint64_t>(k) * clusterBytes;
-        if (!ReadChain(cl, error)) {
-            if (error != feOk) return error;
-            if (offset < stored) return feUnformatted;
-            break;  // a chain without the unused last cluster (written elsewhere)
-        }
-        if (offset < stored) {
-            const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(clusterBytes, stored - offset));
-            std::memcpy(out + offset, FClusterBuf.data(), n);
-        }
+        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(clusterBytes, stored - offset));
+        std::memcpy(out + offset, FClusterBuf.data(), n);
     }
     if (size > stored) std::memset(out + stored, 0, size - stored);
     return feOk;
 }
 
 uint8_t TFlash::DeleteFile(const char* name, uint8_t /*kind*/) {
-    if (!FMounted) return feUnformatted;
-    uint32_t size = 0;
-    uint16_t cl = 0;
-    const uint8_t e = FindEntry(name, size, true, cl);
+    if (!FMounted) return NotMounted();
+    // The whole directory: the other entries' chains decide which clusters
+    // may be freed.
+    TDirCopy dir;
+    int64_t index = -1;
+    const uint8_t e = LocateFile(name, dir, index, true);
     if (e != feOk) return e;
+    uint8_t* slot = dir.Slot(static_cast<uint32_t>(index));
+    const uint16_t first = GetU16(slot, dirent::FirstCluster);
+    if (CheckChain(first, GetU32(slot, dirent::FileSize)) != feOk) return feDamagedFile;
 
-    // Release the chain up to the first sign of damage: a link out of the
-    // volume, or a cluster already free (which is also where a loop ends,
-    // since every released entry reads free).
-    bool damaged = false;
-    if (cl == 0) {
-        damaged = size != 0;
-    } else if (!IsDataCluster(cl)) {
-        damaged = true;
-    } else {
-        uint16_t c = cl;
-        for (;;) {
-            const uint16_t next = FFat[c];
-            FFat[c] = FatFree;
-            if (next >= FatFirstEnd) break;
-            if (!IsDataCluster(next)) {
-                damaged = true;
-                break;
-            }
-            c = next;
-        }
+    // The chain up to its end, short of any cluster another entry reaches
+    // (a cross-link): from there on the clusters are the other file's too.
+    const std::vector<bool> others = ReachedClusters(dir, index);
+    std::vector<uint16_t> release;
+    std::vector<bool> seen(others.size(), false);
+    for (uint32_t c = first; IsDataCluster(c) && !seen[c] && !others[c] && FatAt(c) != FatFree;) {
+        seen[c] = true;
+        release.push_back(static_cast<uint16_t>(c));
+        c = FatAt(c);
     }
-    const uint8_t r = WriteFat();
-    if (r != 0) return LinkError(r);
-    return damaged ? feUnformatted : feOk;
+
+    // The entry and the long-name pieces before it, which may begin in an
+    // earlier block; that block goes first, so that a cut leaves the entry
+    // whole rather than pieces without their entry.
+    const uint32_t perBlock = SlotsPerBlock();
+    const uint8_t checksum = LongNameChecksum(slot);
+    uint32_t from = static_cast<uint32_t>(index);
+    while (from > 0 && SlotKind(dir.Slot(from - 1)) == TSlotKind::LongName &&
+           dir.Slot(from - 1)[dirent::LongNameChecksum] == checksum)
+        dir.Slot(--from)[0] = dirent::DeletedMark;
+    slot[0] = dirent::DeletedMark;
+    for (uint32_t b = from / perBlock; b <= index / perBlock; ++b) {
+        const uint8_t r = WriteDirBlock(dir, b);
+        if (r != xrOk) return LinkError(r);
+    }
+
+    if (release.empty()) return feOk;
+    for (uint16_t c : release) SetFat(c, FatFree);
+    return LinkError(WriteFat());
 }
 
 uint8_t TFlash::GetFileAttr(const char* name, uint32_t& size, uint8_t /*kind*/) {
-    if (!FMounted) return feUnformatted;
+    if (!FMounted) return NotMounted();
     uint16_t cl = 0;
-    return FindEntry(name, size, false, cl);
+    return FindEntry(name, size, cl);
 }
 
 uint8_t TFlash::MakeDir(const char* name, uint8_t /*kind*/) {
-    if (!FMounted) return feUnformatted;
+    if (!FMounted) return NotMounted();
     char entryName[12];
     if (!MakeEntryName(name, entryName)) return feBadName;
     uint16_t c = 0;
@@ -224,15 +226,16 @@ uint8_t TFlash::MakeDir(const char* name, uint8_t /*kind*/) {
     // The new directory's cluster starts empty (its first slot is the end mark).
     std::fill(FClusterBuf.begin(), FClusterBuf.end(), 0);
     const uint8_t r = WriteCluster(c);
-    if (r != 0) {
+    if (r != xrOk) {
         DiscardEntry(c);
         return LinkError(r);
     }
-    return FinishEntry(c, 0, false);
+    return FinishEntry(c, 0);
 }
 
-uint8_t TFlash::RenameFile() { return FMounted ? feOk : feUnformatted; }
-uint8_t TFlash::ChangeDir() { return FMounted ? feOk : feUnformatted; }
-uint8_t TFlash::RemoveDir() { return FMounted ? feOk : feUnformatted; }
+// Renaming and the directory operations do no work on this system.
+uint8_t TFlash::RenameFile() { return FMounted ? uint8_t{feOk} : NotMounted(); }
+uint8_t TFlash::ChangeDir() { return FMounted ? uint8_t{feOk} : NotMounted(); }
+uint8_t TFlash::RemoveDir() { return FMounted ? uint8_t{feOk} : NotMounted(); }
 
 }  // namespace skarvel

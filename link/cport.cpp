@@ -2,7 +2,6 @@
 // thread. Everything the operating system does sits behind TComBackend.
 #include "link/cport.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 
@@ -312,7 +311,7 @@ void TComPort::DispatchEvents(TComEvents events, int& queued) {
 
 int TComPort::WriteString(const std::string& bytes) {
     if (bytes.empty()) return 0;
-    if (bytes.size() > static_cast<size_t>(INT_MAX)) throw EComPort(CE_WRITE_FAILED, EINVAL);
+    if (bytes.size() > static_cast<size_t>(INT_MAX)) throw EComPort(CE_WRITE_FAILED, ComErrorInvalid);
     return Write(bytes.data(), static_cast<int>(bytes.size()));
 }
 
@@ -327,26 +326,26 @@ int TComPort::WriteTimeoutMs(size_t len) const {
 
 int TComPort::Write(const void* data, int count) {
     if (count <= 0) return 0;
-    if (!data) throw EComPort(CE_WRITE_FAILED, EINVAL);
+    if (!data) throw EComPort(CE_WRITE_FAILED, ComErrorInvalid);
     std::shared_ptr<TComBackend> backend;
     {
         std::lock_guard<std::mutex> lock(backendMutex_);
         backend = backend_;
     }
-    if (!backend) throw EComPort(CE_WRITE_FAILED, EBADF);
+    if (!backend) throw EComPort(CE_WRITE_FAILED, ComErrorClosed);
     const size_t len = static_cast<size_t>(count);
     return static_cast<int>(backend->Write(static_cast<const uint8_t*>(data), len, WriteTimeoutMs(len)));
 }
 
 int TComPort::Read(void* buffer, int count) {
     if (count <= 0) return 0;
-    if (!buffer) throw EComPort(CE_READ_FAILED, EINVAL);
+    if (!buffer) throw EComPort(CE_READ_FAILED, ComErrorInvalid);
     std::shared_ptr<TComBackend> backend;
     {
         std::lock_guard<std::mutex> lock(backendMutex_);
         backend = backend_;
     }
-    if (!backend) throw EComPort(CE_READ_FAILED, EBADF);
+    if (!backend) throw EComPort(CE_READ_FAILED, ComErrorClosed);
     return static_cast<int>(backend->Read(static_cast<uint8_t*>(buffer), static_cast<size_t>(count)));
 }
 
@@ -356,7 +355,7 @@ int TComPort::QueuedInputCount() {
         std::lock_guard<std::mutex> lock(backendMutex_);
         backend = backend_;
     }
-    if (!backend) throw EComPort(CE_CLEARCOM_FAILED, EBADF);
+    if (!backend) throw EComPort(CE_CLEARCOM_FAILED, ComErrorClosed);
     return backend->QueuedInput();
 }
 
@@ -366,7 +365,7 @@ TModemSignals TComPort::ModemSignals() {
         std::lock_guard<std::mutex> lock(backendMutex_);
         backend = backend_;
     }
-    if (!backend) throw EComPort(CE_MODEMSTAT_FAILED, EBADF);
+    if (!backend) throw EComPort(CE_MODEMSTAT_FAILED, ComErrorClosed);
     return backend->Modem();
 }
 
@@ -388,14 +387,25 @@ void TComPort::ApplyLineSettings() {
 
 void TComPort::ApplyTimeouts() {
     if (!CanApply()) return;
-    // Reads never wait whatever the read time-outs say (they are kept for the
-    // settings' sake); writes are bounded by the write time-outs.
+    // Reads never wait whatever the read time-outs say (they only take what
+    // is queued); writes are bounded by the write time-outs, here and, where
+    // the device knows them, by the device too.
+    TComTimeoutValues t;
+    t.ReadInterval = static_cast<uint32_t>(Timeouts.ReadInterval());
+    t.ReadTotalMultiplier = static_cast<uint32_t>(Timeouts.ReadTotalMultiplier());
+    t.ReadTotalConstant = static_cast<uint32_t>(Timeouts.ReadTotalConstant());
+    t.WriteTotalMultiplier = static_cast<uint32_t>(Timeouts.WriteTotalMultiplier());
+    t.WriteTotalConstant = static_cast<uint32_t>(Timeouts.WriteTotalConstant());
+    backend_->ApplyTimeouts(t);
     appliedWriteMult_.store(Timeouts.WriteTotalMultiplier());
     appliedWriteConst_.store(Timeouts.WriteTotalConstant());
 }
 
 void TComPort::ApplyBufferSizes() {
-    // The tty driver sizes its own queues; the sizes are kept as settings only.
+    // The Linux tty driver sizes its own queues; there the sizes are kept as
+    // settings only.
+    if (!CanApply()) return;
+    backend_->ApplyBuffers(Buffer.InputSize(), Buffer.OutputSize());
 }
 
 TLineSettings TComPort::LineSettings() const {
@@ -404,6 +414,8 @@ TLineSettings TComPort::LineSettings() const {
     s.DataBits = dataBits_;
     s.Parity = Parity.Bits();
     s.ParityCheck = Parity.Check();
+    s.ParityReplace = Parity.Replace();
+    s.ReplaceChar = Parity.ReplaceChar();
     s.StopBits = stopBits_;
     s.OutCTSFlow = FlowControl.OutCTSFlow();
     s.OutDSRFlow = FlowControl.OutDSRFlow();
@@ -411,9 +423,13 @@ TLineSettings TComPort::LineSettings() const {
     s.ControlRTS = FlowControl.ControlRTS();
     s.XonXoffOut = FlowControl.XonXoffOut();
     s.XonXoffIn = FlowControl.XonXoffIn();
+    s.DSRSensitivity = FlowControl.DSRSensitivity();
+    s.TxContinueOnXoff = FlowControl.TxContinueOnXoff();
     s.XonChar = FlowControl.XonChar();
     s.XoffChar = FlowControl.XoffChar();
     s.DiscardNull = discardNull_;
+    s.EventChar = eventChar_;
+    s.InputSize = Buffer.InputSize();
     return s;
 }
 

@@ -4,7 +4,7 @@
 // that waits for received data and hands each batch to the main thread
 // (OnRxChar runs there), and offers blocking writes and non-blocking reads.
 // The operating system's side lives in one source file per platform behind
-// TComBackend (cport_posix.cpp on Linux).
+// TComBackend (cport_linux.cpp, cport_win.cpp); CMake picks the file.
 #pragma once
 
 #include <atomic>
@@ -54,6 +54,12 @@ enum : int {
 
 // Text of an EComPort code ("Unable to open com port", ...).
 const char* ComErrorText(int code);
+
+// The system's error codes for the port's own refusals, defined by each
+// platform's backend: a port that is closed (EBADF, ERROR_INVALID_HANDLE)
+// and an argument it cannot take (EINVAL, ERROR_INVALID_PARAMETER).
+extern const int ComErrorClosed;
+extern const int ComErrorInvalid;
 
 class EComPort : public std::runtime_error {
 public:
@@ -162,19 +168,32 @@ private:
     uint8_t xonChar_ = 0x11, xoffChar_ = 0x13;
 };
 
-// Everything the platform layer needs to configure the line.
+// Everything the platform layer needs to configure the line. Windows
+// applies every field; termios has no counterpart for some of them (see
+// cport_linux.cpp).
 struct TLineSettings {
     uint32_t BaudRate = 9600;  // bits per second
     TDataBits DataBits = dbEight;
     TParityBits Parity = prNone;
     bool ParityCheck = false;
+    bool ParityReplace = false;  // with ParityCheck: a faulty byte reads as ReplaceChar
+    uint8_t ReplaceChar = 0;
     TStopBits StopBits = sbOneStopBit;
     bool OutCTSFlow = false, OutDSRFlow = false;
     TDTRFlowControl ControlDTR = dtrDisable;
     TRTSFlowControl ControlRTS = rtsDisable;
     bool XonXoffOut = false, XonXoffIn = false;
+    bool DSRSensitivity = false, TxContinueOnXoff = false;
     uint8_t XonChar = 0x11, XoffChar = 0x13;
     bool DiscardNull = false;
+    uint8_t EventChar = 0;
+    int32_t InputSize = 1024;  // the XON/XOFF limits are a quarter of it
+};
+
+// The port's time-outs in milliseconds, as the settings hold them.
+struct TComTimeoutValues {
+    uint32_t ReadInterval = 0xFFFFFFFF, ReadTotalMultiplier = 0, ReadTotalConstant = 0;
+    uint32_t WriteTotalMultiplier = 100, WriteTotalConstant = 1000;
 };
 
 struct TModemSignals {
@@ -195,10 +214,16 @@ enum class TComWait : uint8_t {
 class TComBackend {
 public:
     virtual ~TComBackend() = default;
-    // Each operation throws EComPort with the code of the failing step; after
-    // Close every operation fails (code of the step, EBADF) and waits return
-    // Cancelled.
+    // Each operation throws EComPort with the code of the failing step and
+    // the system's error (errno on Linux, GetLastError on Windows); after
+    // Close every operation fails (code of the step, EBADF or
+    // ERROR_INVALID_HANDLE) and waits return Cancelled.
     virtual void ApplyLine(const TLineSettings& s) = 0;
+    // The sizes of the device's queues and its time-outs. A platform whose
+    // driver sizes its own queues, and whose writes TComPort bounds itself,
+    // keeps these defaults, which change nothing.
+    virtual void ApplyBuffers(int32_t /*inputSize*/, int32_t /*outputSize*/) {}
+    virtual void ApplyTimeouts(const TComTimeoutValues& /*t*/) {}
     // Writes all bytes; timeoutMs < 0 waits without limit.
     virtual size_t Write(const uint8_t* data, size_t len, int timeoutMs) = 0;
     virtual size_t Read(uint8_t* data, size_t len) = 0;  // never waits
@@ -218,7 +243,9 @@ public:
 std::shared_ptr<TComBackend> OpenComBackend(const std::string& name);
 // The device path a port name stands for on this system. On Linux a name
 // beginning with "/" is a path, "COMn" (any case, n from 1) is /dev/ttyS(n-1),
-// any other name is /dev/<name>; an empty name gives an empty path.
+// any other name is /dev/<name>. On Windows it is "\\.\" and the name
+// (which reaches COM10 and above too), a name that already begins with "\\"
+// is a path. An empty name gives an empty path.
 std::string ComDevicePath(const std::string& name);
 
 using TRxCharEvent = std::function<void(TComPort* sender, int count)>;
@@ -290,13 +317,15 @@ public:
     // line has hung up (or the port is closed).
     bool EventThreadRunning() const;
 
+    // The line settings as the platform layer is given them.
+    TLineSettings LineSettings() const;
+
 private:
     friend class TComThread;
     // Runs on the main thread for each batch of events the thread saw;
     // queued receives the input count handed to OnRxChar.
     void DispatchEvents(TComEvents events, int& queued);
     int WriteTimeoutMs(size_t len) const;
-    TLineSettings LineSettings() const;
     bool CanApply() const { return connected_.load() && updateCount_ == 0 && backend_; }
 
     TMainThread* main_;

@@ -1,17 +1,16 @@
 // Port enumeration on Linux: the serial devices listed in sysfs.
-#include "link/port_enum.h"
+#include "link/port_enum_linux.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
 
 #include "link/cport.h"
+#include "link/port_enum.h"
 
 namespace skarvel {
 
@@ -58,16 +57,6 @@ bool IsSerialPort(const std::string& root, const std::string& name) {
     return bus == "usb" || bus == "usb-serial";  // vendor USB serial drivers
 }
 
-int CompareNoCase(const std::string& a, const std::string& b) {
-    const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        const int ca = std::tolower(static_cast<unsigned char>(a[i]));
-        const int cb = std::tolower(static_cast<unsigned char>(b[i]));
-        if (ca != cb) return ca < cb ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
 }  // namespace
 
 void ListComPorts(std::vector<std::string>& out) { ListComPorts(out, "/sys/class/tty"); }
@@ -89,10 +78,7 @@ void ListComPorts(std::vector<std::string>& out, const std::string& ttyClassDir)
         if (name.empty() || name[0] == '.') continue;
         if (IsSerialPort(ttyClassDir, name)) names.push_back(name);
     }
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        const int c = CompareNoCase(a, b);
-        return c != 0 ? c < 0 : a < b;
-    });
+    SortPortNames(names);
     out.swap(names);
 }
 

@@ -15,16 +15,7 @@
 
 namespace skarvel {
 
-// Results of Exchange.
-enum : uint8_t {
-    xrOk = 0,
-    xrNoAnswer = 1,
-    xrBusyTimeout = 3,
-    xrStillBusy = 4,
-    xrPortClosed = 5,
-    xrWrongDevice = 6,
-};
-
+// Exchange answers with the transport results of flashfs/transport.h.
 constexpr uint8_t ZvtDeviceCode = 0x2C;
 constexpr uint32_t ZvtMediumSize = 0x200000;
 

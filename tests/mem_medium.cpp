@@ -22,10 +22,11 @@ uint8_t TMemMedium::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, vo
         std::lock_guard<std::mutex> lock(mutex_);
         log_.push_back({cmd, sector});
         ++count_;
+        if (cmd == cmdWriteSector) ++writes_;
         for (auto it = faults_.begin(); it != faults_.end(); ++it) {
             const bool hit = (it->Kind == 0 && it->Nth == count_) ||
                              (it->Kind == 1 && it->Cmd == cmd && it->Sector == sector) ||
-                             (it->Kind == 2 && it->Cmd == cmd);
+                             (it->Kind == 2 && it->Cmd == cmd) || (it->Kind == 3 && writes_ > it->Nth);
             if (!hit) continue;
             const uint8_t r = it->Result;
             if (it->Kind == 0) faults_.erase(it);
@@ -81,6 +82,11 @@ void TMemMedium::FailSector(uint8_t cmd, uint16_t sector, uint8_t result) {
 void TMemMedium::FailCommand(uint8_t cmd, uint8_t result) {
     std::lock_guard<std::mutex> lock(mutex_);
     faults_.push_back({2, 0, cmd, 0, result});
+}
+
+void TMemMedium::CutAfterWrites(size_t writes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    faults_.push_back({3, writes_ + writes, 0, 0, xrNoAnswer});
 }
 
 void TMemMedium::ClearFaults() {

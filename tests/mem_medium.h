@@ -59,6 +59,9 @@ public:
     void FailSector(uint8_t cmd, uint16_t sector, uint8_t result);
     // Every exchange of cmd returns result.
     void FailCommand(uint8_t cmd, uint8_t result);
+    // A cable pulled after the next `writes` sector writes: from the write
+    // after them on, every exchange goes unanswered and nothing is stored.
+    void CutAfterWrites(size_t writes);
     void ClearFaults();
 
     // Called for every exchange before it is carried out (on the caller's
@@ -67,7 +70,7 @@ public:
 
 private:
     struct Fault {
-        int Kind;  // 0 n-th exchange, 1 sector, 2 command
+        int Kind;  // 0 n-th exchange, 1 sector, 2 command, 3 a cut after Nth writes
         size_t Nth;
         uint8_t Cmd;
         uint16_t Sector;
@@ -80,6 +83,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<TExchangeRecord> log_;
     size_t count_ = 0;
+    size_t writes_ = 0;
     std::vector<Fault> faults_;
 };
 

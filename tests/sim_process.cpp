@@ -1,292 +1,55 @@
+// The test helpers that are the same on every platform.
 #include "tests/sim_process.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <cstdint>
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
+#include <system_error>
 
 namespace skarvel::test {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-int MsLeft(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
+// Paths are UTF-8 here; on Windows a plain narrow path would be taken in the
+// ANSI code page.
+std::filesystem::path PathOf(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-std::runtime_error Failure(const std::string& what) {
-    return std::runtime_error(what + (errno ? std::string(": ") + std::strerror(errno) : ""));
-}
-
-int Decode(int status) {
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return -WTERMSIG(status);
-    return -1;
-}
-
-// Starts zvt-sim with stdout (and, when withStderr, stderr) on a pipe.
-pid_t Spawn(const std::vector<std::string>& args, bool withStderr, int& readEnd) {
-    const std::string bin = SimProcess::BinaryPath();
-    std::vector<std::string> all{bin};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    int fds[2];
-    errno = 0;
-    if (pipe2(fds, O_CLOEXEC) != 0) throw Failure("pipe for zvt-sim");
-    const pid_t pid = fork();
-    if (pid < 0) {
-        close(fds[0]);
-        close(fds[1]);
-        throw Failure("fork for zvt-sim");
-    }
-    if (pid == 0) {
-        // Child: only async-signal-safe calls until exec.
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        dup2(fds[1], STDOUT_FILENO);
-        if (withStderr) dup2(fds[1], STDERR_FILENO);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    readEnd = fds[0];
-    fcntl(readEnd, F_SETFL, fcntl(readEnd, F_GETFL) | O_NONBLOCK);
-    return pid;
-}
-
-// Reads what the pipe holds now, waiting up to waitMs for the first bytes.
-// Returns false at end of file.
-bool ReadPipe(int fd, std::string& into, int waitMs) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, waitMs) <= 0) return true;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = read(fd, buf, sizeof buf);
-        if (n > 0) {
-            into.append(buf, static_cast<size_t>(n));
-            continue;
-        }
-        if (n == 0) return false;
-        return errno == EAGAIN || errno == EINTR;
-    }
+std::string Utf8Of(const std::filesystem::path& path) {
+    const std::u8string u8 = path.u8string();
+    return std::string(u8.begin(), u8.end());
 }
 
 }  // namespace
 
-std::string SimProcess::BinaryPath() { return ZVT_SIM_PATH; }
-
-SimProcess::SimProcess(const std::vector<std::string>& args, int startTimeoutMs) {
-    pid_ = Spawn(args, false, out_);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(startTimeoutMs);
-    std::string got;
-    bool open = true;
-    while (got.find('\n') == std::string::npos) {
-        if (!open || MsLeft(deadline) == 0) {
-            std::string why;
-            if (!open) {
-                int code = WaitExit(1000);
-                if (code == INT32_MIN) {  // closed its stdout but lingers
-                    Kill(SIGKILL);
-                    code = Decode(status_);
-                }
-                why = "zvt-sim ended (exit code " + std::to_string(code) + ") before printing its pty";
-            } else {
-                Kill(SIGKILL);
-                why = "zvt-sim printed no \"PTY <path>\" line within " +
-                      std::to_string(startTimeoutMs) + " ms";
-            }
-            if (out_ >= 0) close(out_);
-            out_ = -1;
-            throw std::runtime_error(why + "; its stdout: '" + got + "'");
-        }
-        open = ReadPipe(out_, got, std::min(MsLeft(deadline), 100));
-    }
-    const size_t eol = got.find('\n');
-    const std::string line = got.substr(0, eol);
-    output_ = got.substr(eol + 1);
-    if (line.rfind("PTY ", 0) != 0 || line.size() <= 4) {
-        Kill(SIGKILL);
-        if (out_ >= 0) close(out_);
-        out_ = -1;
-        throw std::runtime_error("zvt-sim's first line is not \"PTY <path>\": '" + line + "'");
-    }
-    ptyPath_ = line.substr(4);
-}
-
-SimProcess::~SimProcess() {
-    if (pid_ > 0) Kill(SIGKILL);
-    if (out_ >= 0) close(out_);
-}
-
-void SimProcess::Signal(int sig) {
-    if (pid_ > 0) kill(pid_, sig);
-}
-
-void SimProcess::Kill(int sig) {
-    if (pid_ <= 0) return;
-    kill(pid_, sig);
-    if (WaitExit(5000) == INT32_MIN) {
-        kill(pid_, SIGKILL);
-        WaitExit(-1);
-    }
-}
-
-int SimProcess::Stop(int timeoutMs) {
-    if (pid_ <= 0) return Decode(status_);
-    kill(pid_, SIGTERM);
-    int code = WaitExit(timeoutMs);
-    if (code == INT32_MIN) {
-        kill(pid_, SIGKILL);
-        code = WaitExit(-1);
-    }
-    return code;
-}
-
-void SimProcess::Drain(int waitMs) {
-    if (out_ < 0) return;
-    if (!ReadPipe(out_, output_, waitMs)) {
-        close(out_);
-        out_ = -1;
-    }
-}
-
-// Waits for the child (timeoutMs < 0: for ever), collecting its stdout.
-// INT32_MIN when it is still running at the time-out.
-int SimProcess::WaitExit(int timeoutMs) {
-    if (pid_ <= 0) return Decode(status_);
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-    for (;;) {
-        int status = 0;
-        const pid_t r = waitpid(pid_, &status, WNOHANG);
-        if (r == pid_ || (r < 0 && errno == ECHILD)) {
-            status_ = r == pid_ ? status : 0;
-            pid_ = -1;
-            // The child is gone: read its stdout to the end.
-            while (out_ >= 0) Drain(100);
-            return Decode(status_);
-        }
-        if (timeoutMs >= 0 && MsLeft(deadline) == 0) return INT32_MIN;
-        if (out_ >= 0)
-            Drain(5);
-        else
-            usleep(5000);
-    }
-}
-
-SimRun RunSimToExit(const std::vector<std::string>& args, int timeoutMs) {
-    int out = -1;
-    const pid_t pid = Spawn(args, true, out);
-    SimRun run;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    bool open = true;
-    while (open && MsLeft(deadline) > 0) open = ReadPipe(out, run.Output, std::min(MsLeft(deadline), 100));
-    if (open) kill(pid, SIGKILL);
-    close(out);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    run.ExitCode = Decode(status);
-    return run;
-}
-
-// ---------------------------------------------------------------- RawPty
-
-RawPty::RawPty(const std::string& path) {
-    errno = 0;
-    fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) throw Failure("cannot open " + path);
-    termios t{};
-    if (tcgetattr(fd_, &t) != 0) {
-        close(fd_);
-        throw Failure(path + " is not a terminal");
-    }
-    cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    tcsetattr(fd_, TCSANOW, &t);
-    // Whatever a previous session left unread is not for us.
-    tcflush(fd_, TCIFLUSH);
-}
-
-RawPty::~RawPty() { Close(); }
-
-void RawPty::Close() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-}
-
-void RawPty::Write(const std::string& bytes) {
-    size_t done = 0;
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) throw Failure("write to the pty");
-        if (MsLeft(deadline) == 0) throw std::runtime_error("write to the pty does not progress");
-        pollfd p{fd_, POLLOUT, 0};
-        poll(&p, 1, 50);
-    }
-}
-
-std::string RawPty::Read(size_t n, int timeoutMs) {
-    std::string got;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    char buf[4096];
-    while (got.size() < n) {
-        const ssize_t r = read(fd_, buf, std::min(sizeof buf, n - got.size()));
-        if (r > 0) {
-            got.append(buf, static_cast<size_t>(r));
-            continue;
-        }
-        if (r < 0 && errno != EAGAIN && errno != EINTR) break;
-        const int left = MsLeft(deadline);
-        if (left == 0) break;
-        pollfd p{fd_, POLLIN, 0};
-        poll(&p, 1, left);
-    }
-    return got;
-}
-
-std::string RawPty::ReadFor(int ms) { return Read(SIZE_MAX, ms); }
-
 // ---------------------------------------------------------------- files
 
 TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base && *base ? base : "/tmp") + "/skarvel-test-XXXXXX";
-    errno = 0;
-    if (!mkdtemp(templ.data())) throw Failure("mkdtemp " + templ);
-    path_ = templ;
+    // The system's scratch folder: $TMPDIR or /tmp on Linux, the user's
+    // temporary folder on Windows.
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    std::random_device seed;
+    std::mt19937 rng(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path candidate = base / ("skarvel-test-" + std::to_string(rng() % 1000000000u));
+        std::error_code ec;
+        if (std::filesystem::create_directory(candidate, ec)) {
+            path_ = Utf8Of(candidate);
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a scratch folder in " + Utf8Of(base));
 }
 
 TempDir::~TempDir() {
     std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    std::filesystem::remove_all(PathOf(path_), ec);
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::ifstream in(PathOf(path), std::ios::binary | std::ios::ate);
     if (!in) throw std::runtime_error("cannot read " + path);
     std::vector<uint8_t> data(static_cast<size_t>(in.tellg()));
     in.seekg(0);
@@ -296,7 +59,7 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 }
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& data) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(PathOf(path), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
     if (!out) throw std::runtime_error("cannot write " + path);
 }

@@ -1,18 +1,22 @@
-// Test helpers around zvt-sim: run the simulator as a child process, talk
-// to its pty without the serial port class, and keep scratch files.
+// Test helpers around zvt-sim: run the simulator as a separate process and
+// keep scratch files.
+//
+// On Linux the simulator is a child process serving a pty
+// (sim_process_linux.cpp). The Windows tests run under wine, and zvt-sim is
+// a Linux program: they ask a broker outside wine to start it, and reach it
+// through a COM port that wine maps to its pty (sim_process_win.cpp and
+// tests/wine/).
 #pragma once
 
-#include <sys/types.h>
-
-#include <csignal>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace skarvel::test {
 
-// zvt-sim as a child process. The constructor starts it with the given
-// arguments and waits for its "PTY <path>" line; it throws
+// zvt-sim as a separate process. The constructor starts it with the given
+// arguments and waits until it serves its line; it throws
 // std::runtime_error (with the reason) when the simulator does not start.
 class SimProcess {
 public:
@@ -21,16 +25,19 @@ public:
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
-    static std::string BinaryPath();
-
+    // The name to open the simulated device by: the pty's path on Linux, a
+    // COM port name under wine.
     const std::string& PtyPath() const { return ptyPath_; }
-    pid_t Pid() const { return pid_; }
-    bool Running() const { return pid_ > 0; }
+    bool Running() const;
 
-    // Sends sig without waiting (e.g. SIGSTOP / SIGCONT).
+    // Sends a POSIX signal number (SIGINT, SIGTERM) without waiting.
     void Signal(int sig);
-    // Sends sig and waits until the simulator has ended.
-    void Kill(int sig = SIGKILL);
+    // Stops it dead (SIGSTOP): it keeps its end of the line open but reads
+    // and answers nothing until Thaw (SIGCONT).
+    void Freeze();
+    void Thaw();
+    // Ends it at once (SIGKILL) and waits until it has ended.
+    void Kill();
     // SIGTERM, then waits (SIGKILL after timeoutMs). Returns the exit code,
     // or minus the signal that ended it. The counts it printed are in Output().
     int Stop(int timeoutMs = 5000);
@@ -39,44 +46,10 @@ public:
     const std::string& Output() const { return output_; }
 
 private:
-    int WaitExit(int timeoutMs);  // reaps; returns like Stop
-    void Drain(int waitMs);
-
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int status_ = 0;
+    struct TChild;  // the platform's handle on the process
+    std::unique_ptr<TChild> child_;
     std::string ptyPath_;
     std::string output_;
-};
-
-// Runs zvt-sim to its end (for option errors and --help): exit code (or
-// minus the signal) and everything it wrote to stdout and stderr. A
-// simulator still running after timeoutMs is killed.
-struct SimRun {
-    int ExitCode = 0;
-    std::string Output;
-};
-SimRun RunSimToExit(const std::vector<std::string>& args, int timeoutMs = 5000);
-
-// The PC's end of a pty, opened raw, without the serial port class.
-// The constructor throws std::runtime_error when the path cannot be opened.
-class RawPty {
-public:
-    explicit RawPty(const std::string& path);
-    ~RawPty();
-    RawPty(const RawPty&) = delete;
-    RawPty& operator=(const RawPty&) = delete;
-
-    void Write(const std::string& bytes);
-    // Reads until n bytes have come or timeoutMs has passed.
-    std::string Read(size_t n, int timeoutMs);
-    // Everything that arrives within ms (to check that nothing comes).
-    std::string ReadFor(int ms);
-    void Close();
-    int Fd() const { return fd_; }
-
-private:
-    int fd_ = -1;
 };
 
 // A scratch directory, removed with everything in it.

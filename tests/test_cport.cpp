@@ -1,5 +1,5 @@
-// The serial port against a pseudo-terminal pair, its termios mapping, and
-// the port enumeration against a fake sysfs tree.
+// The serial port on Linux against a pseudo-terminal pair, its termios
+// mapping, and the port enumeration against a fake sysfs tree.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -19,9 +19,10 @@
 
 #include "core/sync.h"
 #include "link/cport.h"
-#include "link/cport_posix.h"
+#include "link/cport_linux.h"
 #include "link/cport_termios2.h"
 #include "link/port_enum.h"
+#include "link/port_enum_linux.h"
 
 namespace skarvel {
 namespace {
@@ -145,11 +146,6 @@ TEST(ComPortNames, DevicePathMapping) {
     EXPECT_EQ(ComDevicePath(""), "");
 }
 
-TEST(ComPortErrors, MessagesCarryTheSystemError) {
-    EXPECT_STREQ(EComPort(CE_OPEN_FAILED, 2).what(), "Unable to open com port (win error code: 2)");
-    EXPECT_STREQ(EComPort(CE_INVALID_ASYNC, -1).what(), "Invalid Async parameter");
-}
-
 TEST(ComPortErrors, MissingPortRaisesCode1AndStaysClosed) {
     TMainLoop loop;
     TComPort port(&loop);
@@ -170,87 +166,7 @@ TEST(ComPortErrors, MissingPortRaisesCode1AndStaysClosed) {
     EXPECT_FALSE(port.Connected());
 }
 
-TEST(ComPortErrors, ClosedPortRefusesIo) {
-    TMainLoop loop;
-    TComPort port(&loop);
-    char c = 0;
-    try {
-        port.WriteString("x");
-        FAIL();
-    } catch (const EComPort& e) {
-        EXPECT_EQ(e.Code(), 2);
-    }
-    try {
-        port.Read(&c, 1);
-        FAIL();
-    } catch (const EComPort& e) {
-        EXPECT_EQ(e.Code(), 3);
-    }
-    EXPECT_EQ(port.WriteString(""), 0);  // nothing to write is no failure
-    port.Close();                       // closing a closed port does nothing
-}
-
 // ---------------------------------------------------------------- settings
-
-TEST(ComPortSettings, DefaultsAndStoredValues) {
-    TMainLoop loop;
-    TComPort port(&loop);
-    EXPECT_EQ(port.BaudRate(), br9600);
-    EXPECT_EQ(port.CustomBaudRate(), 9600);
-    EXPECT_EQ(port.Port(), "COM1");
-    EXPECT_EQ(port.DataBits(), dbEight);
-    EXPECT_EQ(port.StopBits(), sbOneStopBit);
-    EXPECT_EQ(port.Parity.Bits(), prNone);
-    EXPECT_EQ(port.Events(), AllComEvents);
-    EXPECT_EQ(port.Timeouts.ReadInterval(), -1);
-    EXPECT_EQ(port.Timeouts.WriteTotalMultiplier(), 100);
-    EXPECT_EQ(port.Timeouts.WriteTotalConstant(), 1000);
-    EXPECT_EQ(port.FlowControl.FlowControl(), fcNone);
-
-    port.Buffer.SetInputSize(4097);  // odd sizes are kept even
-    EXPECT_EQ(port.Buffer.InputSize(), 4096);
-
-    EXPECT_EQ(static_cast<int>(br115200), 13);
-    EXPECT_EQ(BaudRateValue(br115200), 115200u);
-    EXPECT_EQ(BaudRateValue(br14400), 14400u);
-    EXPECT_EQ(BaudRateValue(br256000), 256000u);
-    EXPECT_EQ(BaudRateValue(brCustom), 0u);
-}
-
-TEST(ComPortSettings, FlowControlSummary) {
-    TMainLoop loop;
-    TComPort port(&loop);
-    TComFlowControl& fc = port.FlowControl;
-    fc.SetControlDTR(dtrEnable);
-
-    fc.SetFlowControl(fcHardware);
-    EXPECT_EQ(fc.ControlRTS(), rtsHandshake);
-    EXPECT_TRUE(fc.OutCTSFlow());
-    EXPECT_EQ(fc.FlowControl(), fcHardware);
-
-    fc.SetFlowControl(fcNone);
-    EXPECT_EQ(fc.ControlRTS(), rtsDisable);
-    EXPECT_FALSE(fc.OutCTSFlow());
-    EXPECT_EQ(fc.FlowControl(), fcNone);
-
-    fc.SetFlowControl(fcSoftware);
-    EXPECT_TRUE(fc.XonXoffIn());
-    EXPECT_TRUE(fc.XonXoffOut());
-    EXPECT_EQ(fc.FlowControl(), fcSoftware);
-
-    fc.SetFlowControl(fcHardware);  // leaves no XON/XOFF behind
-    EXPECT_FALSE(fc.XonXoffIn());
-    EXPECT_FALSE(fc.XonXoffOut());
-    EXPECT_EQ(fc.FlowControl(), fcHardware);
-
-    fc.SetFlowControl(fcCustom);  // changes nothing
-    EXPECT_EQ(fc.FlowControl(), fcHardware);
-
-    fc.SetXonXoffOut(true);  // a mix is "custom"
-    EXPECT_EQ(fc.FlowControl(), fcCustom);
-
-    EXPECT_EQ(fc.ControlDTR(), dtrEnable);  // never touched by the summary
-}
 
 TEST(ComPortSettings, SettersOnClosedPortOnlyStoreAndOpenAppliesThem) {
     TPty pty;

@@ -112,9 +112,11 @@ TEST_F(FileOps, FormatTransfers) {
 }
 
 TEST_F(FileOps, SaveLoadDeleteAttrTransfers) {
+    // The save: scan, slot reserved, the clusters, the FAT, and last the
+    // entry's block with its name and size.
     ASSERT_EQ(Save("prog.lst", 5000), feOk);  // three clusters
-    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(W, 6, 9) + Span(W, Sec(2), Sec(5) - 1) + Span(R, 6, 9) +
-                                Span(W, 6, 9) + Span(W, 1, 5));
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(W, 6, 9) + Span(W, Sec(2), Sec(5) - 1) + Span(W, 1, 5) +
+                                Span(R, 6, 9) + Span(W, 6, 9));
 
     medium.ClearLog();
     std::vector<uint8_t> out;
@@ -151,15 +153,14 @@ TEST_F(FileOps, ReadDirListsTheRootUpToTheEndMark) {
     PutEntry(6, 3, "SUB        ", 0x10, 0, 0);
     PutEntry(6, 4, "OLD     TXT", 0x00, 9, 7);
     Slot(6, 4)[0] = 0xE5;
+    PutEntry(6, 5, "\x41l\0o\0n\0g\0\0", 0x0F, 0, 0);  // a piece of another system's long name
     medium.ClearLog();
     ASSERT_EQ(flash.ReadDir(0, nullptr), feOk);
-    ASSERT_EQ(flash.FFiles.Count(), 4);
+    ASSERT_EQ(flash.FFiles.Count(), 2);  // the label, the directory and the long name are no files
     EXPECT_EQ(flash.FFiles.Strings(0), "C");
     EXPECT_EQ(flash.FFiles.Strings(1), "A.LST");
     EXPECT_EQ(flash.FFiles.Sizes(1), 3);
     EXPECT_FALSE(flash.FFiles.Flags(1));
-    EXPECT_EQ(flash.FFiles.Strings(2), "LABEL");  // no attribute is examined
-    EXPECT_EQ(flash.FFiles.Strings(3), "SUB");
     EXPECT_EQ(medium.Log(), Span(R, 6, 9));
 
     ASSERT_EQ(flash.ReadDir(0, "*.LST"), feOk);
@@ -182,14 +183,15 @@ TEST_F(FileOps, ChainLengthsOnTheMedium) {
     EXPECT_EQ(MediumFat(6), 0xFFFF);
     EXPECT_EQ(MediumFat(7), 0);
 
+    // A load reads the clusters that hold bytes, not the unused one.
     medium.ClearLog();
     std::vector<uint8_t> out;
     ASSERT_EQ(Load("empty", out, 0), feOk);
-    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(R, Sec(2), Sec(3) - 1));
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9));
     medium.ClearLog();
     ASSERT_EQ(Load("exact", out, 2048), feOk);
     EXPECT_EQ(out, Pattern(2048, 1));
-    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(R, Sec(3), Sec(5) - 1));
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(R, Sec(3), Sec(4) - 1));
 }
 
 TEST_F(FileOps, RoundTripsSurviveARemount) {
@@ -300,8 +302,8 @@ TEST_F(FileOps, AbortAfterTheFirstCluster) {
         if (cmd == W && sector == Sec(2) + 3) flash.FAbort = true;
     };
     EXPECT_EQ(Save("a", 5000), feAborted);
-    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(W, 6, 9) + Span(W, Sec(2), Sec(3) - 1) + Span(R, 6, 9) +
-                                Span(W, 6, 9) + Span(W, 1, 5));
+    // Nothing on the medium names the cluster written: nothing more to write.
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(W, 6, 9) + Span(W, Sec(2), Sec(3) - 1));
     EXPECT_EQ(Slot(6, 0)[0], 0xE5);
     EXPECT_EQ(flash.FPendingEntry, 0u);
     // The cluster taken is free again, in memory and on the medium.
@@ -365,33 +367,41 @@ TEST_F(FileOps, DamagedChainsAreReportedNotFollowed) {
         flash.FFat = good;
         flash.FFat[3] = v;
         medium.ClearLog();
-        EXPECT_EQ(Load("a", out, 5000), feUnformatted) << v;
+        EXPECT_EQ(Load("a", out, 5000), feDamagedFile) << v;
         EXPECT_EQ(medium.Log(), Span(R, 6, 9)) << v;  // no cluster read at all
     }
+    // The last cluster of a short file must be in use too: a save cut off
+    // before its FAT write leaves it free.
+    flash.FFat = good;
+    ASSERT_EQ(Save("c", 100), feOk);  // 5
+    flash.FFat[5] = 0;
+    EXPECT_EQ(Load("c", out, 100), feDamagedFile);
+    flash.FFat[5] = 0xFFF7;  // a bad cluster is no part of a file
+    EXPECT_EQ(Load("c", out, 100), feDamagedFile);
+    flash.FFat[5] = 0xFFFF;
     // A loop behind the last cluster holding data is found too (exact multiple).
-    ASSERT_EQ(Save("b", 4096), feOk);  // 5 -> 6 -> 7
-    flash.FFat[6] = 5;
-    EXPECT_EQ(Load("b", out, 4096), feUnformatted);
-    flash.FFat[6] = 0xFFFF;  // written elsewhere without the unused cluster
+    ASSERT_EQ(Save("b", 4096), feOk);  // 6 -> 7 -> 8
+    flash.FFat[7] = 6;
+    EXPECT_EQ(Load("b", out, 4096), feDamagedFile);
+    flash.FFat[7] = 0xFFFF;  // written elsewhere without the unused cluster
     ASSERT_EQ(Load("b", out, 4096), feOk);
     EXPECT_EQ(out, Pattern(4096, 1));
 }
 
-TEST_F(FileOps, DeleteReleasesADamagedChainUpToTheDamage) {
+TEST_F(FileOps, DeleteOfADamagedFileKeepsItsEntryAndClusters) {
     ASSERT_EQ(Save("a", 5000), feOk);  // 2 -> 3 -> 4
-    flash.FFat[3] = 2000;
-    EXPECT_EQ(flash.DeleteFile("a", 0), feUnformatted);
-    EXPECT_EQ(Slot(6, 0)[0], 0xE5);
-    EXPECT_EQ(MediumFat(2), 0);
-    EXPECT_EQ(MediumFat(3), 0);
-    EXPECT_EQ(MediumFat(4), 0xFFFF);  // beyond the damage: left alone
-
-    ASSERT_EQ(Save("b", 5000), feOk);  // 2 -> 3 -> 5
-    flash.FFat[5] = 2;                 // loop back to the start
-    EXPECT_EQ(flash.DeleteFile("b", 0), feUnformatted);
-    EXPECT_EQ(flash.FFat[2], 0);
-    EXPECT_EQ(flash.FFat[3], 0);
-    EXPECT_EQ(flash.FFat[5], 0);
+    const auto good = flash.FFat;
+    const uint16_t bad[] = {2000, 0, 2 /* loop */};
+    for (uint16_t v : bad) {
+        flash.FFat = good;
+        flash.FFat[3] = v;
+        const auto fat = flash.FFat;
+        medium.ClearLog();
+        EXPECT_EQ(flash.DeleteFile("a", 0), feDamagedFile) << v;
+        EXPECT_TRUE(Writes().empty()) << v;
+        EXPECT_EQ(Slot(6, 0)[0], 'A') << v;
+        EXPECT_EQ(flash.FFat, fat) << v;
+    }
 }
 
 TEST_F(FileOps, EntriesWithAFirstClusterOutsideTheVolume) {
@@ -399,16 +409,14 @@ TEST_F(FileOps, EntriesWithAFirstClusterOutsideTheVolume) {
     PutEntry(6, 1, "NIL     TXT", 0x20, 0, 10);
     std::vector<uint8_t> out;
     medium.ClearLog();
-    EXPECT_EQ(Load("far.txt", out, 10), feUnformatted);
-    EXPECT_EQ(Load("nil.txt", out, 10), feUnformatted);
+    EXPECT_EQ(Load("far.txt", out, 10), feDamagedFile);
+    EXPECT_EQ(Load("nil.txt", out, 10), feDamagedFile);
     EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(R, 6, 9));
     uint32_t size = 0;
     EXPECT_EQ(flash.GetFileAttr("far.txt", size, 0), feOk);  // the archive bit does not matter
     EXPECT_EQ(size, 10u);
-    const auto fat = flash.FFat;
-    EXPECT_EQ(flash.DeleteFile("far.txt", 0), feUnformatted);
-    EXPECT_EQ(Slot(6, 0)[0], 0xE5);
-    EXPECT_EQ(flash.FFat, fat);
+    EXPECT_EQ(flash.DeleteFile("far.txt", 0), feDamagedFile);
+    EXPECT_EQ(Slot(6, 0)[0], 'F');
 }
 
 TEST_F(FileOps, EmptyFileWithoutACluster) {
@@ -466,22 +474,25 @@ TEST_F(FileOps, FailedDirectoryReadsAreNeverWrittenBack) {
     EXPECT_EQ(Slot(6, 3)[0], 'F');
 }
 
-TEST_F(FileOps, FailedFinishReachesTheCaller) {
-    // The 13th exchange of a one-cluster save is the read of the entry's block.
-    medium.FailNth(13, 1);
-    EXPECT_EQ(Save("a", 10), feLinkError);
-    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(W, 6, 9) + Span(W, Sec(2), Sec(3) - 1) + Span(R, 6, 6));
-    EXPECT_EQ(flash.FPendingEntry, 0u);  // later operations are not blocked
-    EXPECT_EQ(flash.FFat[2], 0xFFFF);    // kept: the entry on the medium names it
-
-    medium.ClearLog();
-    medium.FailSector(W, 3, 5);  // the FAT write
-    EXPECT_EQ(Save("b", 10), feLinkError);
-    EXPECT_EQ(flash.FPendingEntry, 0u);
-    medium.ClearFaults();
-    uint32_t size = 0;
-    EXPECT_EQ(flash.GetFileAttr("b", size, 0), feOk);
-    EXPECT_EQ(size, 10u);
+TEST_F(FileOps, FailedFinishKeepsTheChainOnlyWhenTheEntryMayBeLive) {
+    // A one-cluster save: exchanges 1-4 scan, 5-8 reserve, 9-12 the cluster,
+    // 13-17 the FAT, 18-21 read the entry's block, 22-25 write it.
+    struct Case {
+        size_t failing;
+        bool keptInImage;  // the entry's sector may have been stored
+    } cases[] = {{13, false}, {17, false}, {18, false}, {22, true}, {23, true}};
+    for (const Case& c : cases) {
+        ASSERT_EQ(flash.FormatFlash(0), feOk);
+        medium.FailNth(c.failing, 1);
+        EXPECT_EQ(Save("a", 10), feLinkError) << c.failing;
+        EXPECT_EQ(flash.FPendingEntry, 0u) << c.failing;  // later operations are not blocked
+        EXPECT_EQ(flash.FFat[2], c.keptInImage ? 0xFFFF : 0) << c.failing;
+        uint32_t size = 0;
+        // Only a stored entry sector makes the file: with the first sector
+        // of its block written the entry is live and whole.
+        EXPECT_EQ(flash.GetFileAttr("a", size, 0), c.failing == 23 ? feOk : feNotFound) << c.failing;
+        medium.ClearFaults();
+    }
 }
 
 TEST_F(FileOps, FailedClusterWriteDiscardsTheEntry) {
@@ -546,14 +557,17 @@ TEST_F(FileOps, ClusterOfAnInterruptedSaveIsNotHandedOut) {
     ASSERT_EQ(Save("NEW.TNC", 3000, 5), feOk);
     uint32_t size = 0;
     uint16_t first = 0;
-    ASSERT_EQ(flash.FindEntry("NEW.TNC", size, false, first), feOk);
+    ASSERT_EQ(flash.FindEntry("NEW.TNC", size, first), feOk);
     EXPECT_NE(first, 2);
-    // Removing the stale entry (reported as damage) frees nothing that
-    // belongs to the new file.
-    flash.DeleteFile("CUT.TNC", 0);
-    EXPECT_EQ(flash.GetFileAttr("CUT.TNC", size, 0), feNotFound);
-    ASSERT_EQ(Save("THIRD.TNC", 5000, 6), feOk);
+    // The stale entry names a free cluster: it is damaged, neither loaded
+    // nor deleted.
     std::vector<uint8_t> out;
+    EXPECT_EQ(Load("CUT.TNC", out, 0), feDamagedFile);
+    EXPECT_EQ(flash.DeleteFile("CUT.TNC", 0), feDamagedFile);
+    EXPECT_EQ(flash.GetFileAttr("CUT.TNC", size, 0), feOk);
+    ASSERT_EQ(Save("THIRD.TNC", 5000, 6), feOk);
+    ASSERT_EQ(flash.FindEntry("THIRD.TNC", size, first), feOk);
+    EXPECT_NE(first, 2);
     ASSERT_EQ(Load("NEW.TNC", out, 3000), feOk);
     EXPECT_EQ(out, Pattern(3000, 5));
 }
@@ -563,8 +577,9 @@ TEST_F(Dir, SixtyFifthFileGoesIntoTheSecondBlock) {
     const std::vector<uint8_t> first(medium.Sector(6), medium.Sector(10));
     medium.ClearLog();
     ASSERT_EQ(Save("last.lst", 300), feOk);
-    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(R, 10, 13) + Span(R, 6, 9) + Span(R, 10, 13) + Span(W, 10, 13) +
-                                Span(W, Sec(66), Sec(67) - 1) + Span(R, 10, 13) + Span(W, 10, 13) + Span(W, 1, 5));
+    // The blocks read for the scan are kept: the free slot is found in them.
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(R, 10, 13) + Span(W, 10, 13) + Span(W, Sec(66), Sec(67) - 1) +
+                                Span(W, 1, 5) + Span(R, 10, 13) + Span(W, 10, 13));
     EXPECT_EQ(std::memcmp(Slot(10, 0), "LAST    LST", 11), 0);
     EXPECT_EQ(GetU32(Slot(10, 0), 28), 300u);
     EXPECT_EQ(GetU16(Slot(10, 0), 26), 66);
@@ -596,8 +611,8 @@ TEST_F(Dir, DirectoryOfTheSameNameDoesNotBlockAFile) {
     std::memset(medium.Sector(Sec(2)), 0x6B, 2048);
     medium.ClearLog();
     ASSERT_EQ(flash.MakeDir("x.txt", 0), feOk);
-    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(W, 6, 9) + Span(W, Sec(2), Sec(3) - 1) + Span(R, 6, 9) +
-                                Span(W, 6, 9) + Span(W, 1, 5));
+    EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(W, 6, 9) + Span(W, Sec(2), Sec(3) - 1) + Span(W, 1, 5) +
+                                Span(R, 6, 9) + Span(W, 6, 9));
     EXPECT_EQ(Slot(6, 0)[11], 0x10);
     EXPECT_EQ(MediumFat(2), 0xFFFF);
     EXPECT_EQ(flash.FPendingEntry, 0u);
@@ -610,9 +625,8 @@ TEST_F(Dir, DirectoryOfTheSameNameDoesNotBlockAFile) {
     EXPECT_EQ(flash.GetFileAttr("x.txt", size, 0), feOk);
     EXPECT_EQ(size, 10u);
     ASSERT_EQ(flash.ReadDir(0, nullptr), feOk);
-    ASSERT_EQ(flash.FFiles.Count(), 2);
+    ASSERT_EQ(flash.FFiles.Count(), 1);  // the directory is no file
     EXPECT_EQ(flash.FFiles.Strings(0), "X.TXT");
-    EXPECT_EQ(flash.FFiles.Strings(1), "X.TXT");
 }
 
 TEST_F(Dir, FullRootDirectory) {
@@ -680,6 +694,7 @@ TEST(DirGeometry, RootNotAWholeNumberOfBlocks) {
 
 TEST(FileOpsLarge, SectorNumbersNeverPass65535) {
     test::TMemMedium medium(65536);
+    medium.MediumSize = 70000 * 512;  // a device as large as the volume claims
     TFlash flash;
     medium.Attach(flash);
     TVolumeGeometry g;

@@ -4,13 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "link/zvt_frame.h"
-#include "tests/sim_process.h"
+#include "tests/sim_process_linux.h"
 
 using namespace skarvel;
 using namespace skarvel::test;
@@ -121,7 +122,7 @@ TEST(SimProtocol, ReadsTheImageAndWritesThrough) {
     const std::vector<uint8_t> last = Pattern(512, 100);
     pty.Write(WriteCmd(4095, last));
     EXPECT_EQ(pty.Read(8, AnswerMs), BuildAnswerBytes(0, 0, 0, 0));
-    sim.Kill(SIGKILL);
+    sim.Kill();
     EXPECT_EQ(ImageSector(image, 4095), last);
 }
 

@@ -40,8 +40,8 @@ TEST(Soak, RandomOperationsOnAFaultyLineKeepEveryByte) {
     TZvtClient client;
     ASSERT_TRUE(client.Open(sim.PtyPath(), 115200)) << client.Error();
 
-    ASSERT_EQ(client.Init(), 1);  // a blank medium
-    ASSERT_EQ(client.Format(), 0);
+    ASSERT_EQ(client.Init(), feUnformatted);  // a blank medium
+    ASSERT_EQ(client.Format(), feOk);
 
     const std::vector<std::string> names = {"P1.TNC", "P2.TNC", "P3.ISO", "P4.ISO", "P5.LST", "LONG1.TNC",
                                             "A.B",    "Z.TNC",  "Q9.ISO", "EMPTY.LST"};
@@ -58,9 +58,9 @@ TEST(Soak, RandomOperationsOnAFaultyLineKeepEveryByte) {
             for (auto& b : data) b = static_cast<uint8_t>(rng());
             const uint8_t r = client.Save(name, data);
             if (model.count(name)) {
-                EXPECT_EQ(r, 3);
+                EXPECT_EQ(r, feExists);
             } else {
-                ASSERT_EQ(r, 0) << ErrorText(r);
+                ASSERT_EQ(r, feOk) << ErrorText(r);
                 model[name] = data;
             }
         } else if (dice < 70) {
@@ -69,22 +69,22 @@ TEST(Soak, RandomOperationsOnAFaultyLineKeepEveryByte) {
             std::advance(it, static_cast<long>(rng() % model.size()));
             std::vector<uint8_t> data;
             const uint8_t r = client.Load(it->first, static_cast<uint32_t>(it->second.size()), data);
-            ASSERT_EQ(r, 0) << ErrorText(r);
+            ASSERT_EQ(r, feOk) << ErrorText(r);
             if (data != it->second) ++wrongBytes;
         } else if (dice < 85) {
             const uint8_t r = client.Delete(name);
-            EXPECT_EQ(r, model.count(name) ? 0 : 5) << ErrorText(r);
+            EXPECT_EQ(r, model.count(name) ? feOk : feNotFound) << ErrorText(r);
             model.erase(name);
         } else if (dice < 97) {
             std::vector<TZvtFile> files;
-            ASSERT_EQ(client.List(files), 0);
+            ASSERT_EQ(client.List(files), feOk);
             std::map<std::string, uint32_t> listed;
             for (const auto& f : files) listed[f.Name] = f.Size;
             std::map<std::string, uint32_t> expected;
             for (const auto& [n, d] : model) expected[n] = static_cast<uint32_t>(d.size());
             EXPECT_EQ(listed, expected);
         } else {
-            ASSERT_EQ(client.Format(), 0);
+            ASSERT_EQ(client.Format(), feOk);
             model.clear();
         }
     }

@@ -3,8 +3,6 @@
 // the resend budget, release the port, and leave the other files intact.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <atomic>
 #include <random>
 #include <thread>
@@ -31,15 +29,15 @@ void Prepare(const std::string& image) {
     TZvtClient client;
     ASSERT_TRUE(client.Open(sim.PtyPath(), 115200));
     client.Init();
-    ASSERT_EQ(client.Format(), 0);
-    ASSERT_EQ(client.Save("KEEP.TNC", Bytes(7000, 1)), 0);
-    ASSERT_EQ(client.Save("BIG.TNC", Bytes(40000, 2)), 0);
+    ASSERT_EQ(client.Format(), feOk);
+    ASSERT_EQ(client.Save("KEEP.TNC", Bytes(7000, 1)), feOk);
+    ASSERT_EQ(client.Save("BIG.TNC", Bytes(40000, 2)), feOk);
 }
 
 // Calls act once the client has sent `frames` sector frames.
 std::thread WhenFrames(TZvtClient& client, uint32_t frames, std::function<void()> act) {
     return std::thread([&client, frames, act] {
-        while (client.SectorFrames.load() < frames) usleep(2000);
+        while (client.SectorFrames.load() < frames) SleepMs(2);
         act();
     });
 }
@@ -48,9 +46,9 @@ void ExpectKeepIntact(const std::string& image) {
     SimProcess sim({"--image", image});
     TZvtClient client;
     ASSERT_TRUE(client.Open(sim.PtyPath(), 115200));
-    ASSERT_EQ(client.Init(), 0);
+    ASSERT_EQ(client.Init(), feOk);
     std::vector<uint8_t> data;
-    ASSERT_EQ(client.Load("KEEP.TNC", 7000, data), 0);
+    ASSERT_EQ(client.Load("KEEP.TNC", 7000, data), feOk);
     EXPECT_EQ(data, Bytes(7000, 1));
 }
 
@@ -64,12 +62,12 @@ TEST(Unplug, DeviceKilledDuringALoad) {
         SimProcess sim({"--image", image, "--baud", "115200"});
         TZvtClient client;
         ASSERT_TRUE(client.Open(sim.PtyPath(), 115200));
-        ASSERT_EQ(client.Init(), 0);
+        ASSERT_EQ(client.Init(), feOk);
         std::thread killer = WhenFrames(client, 12, [&] { sim.Kill(); });
         std::vector<uint8_t> data;
         const uint8_t r = client.Load("BIG.TNC", 40000, data);
         killer.join();
-        EXPECT_EQ(r, 9) << ErrorText(r);  // "ошибка связи с ZVT"
+        EXPECT_EQ(r, feLinkError) << ErrorText(r);  // "ошибка связи с ZVT"
         EXPECT_TRUE(data.empty());
         client.Close();
         EXPECT_FALSE(client.Driver().ComPort.Connected());
@@ -85,15 +83,15 @@ TEST(Unplug, LineFallsSilentDuringASave) {
         SimProcess sim({"--image", image, "--baud", "115200"});
         TZvtClient client;
         ASSERT_TRUE(client.Open(sim.PtyPath(), 115200));
-        ASSERT_EQ(client.Init(), 0);
+        ASSERT_EQ(client.Init(), feOk);
         // Frozen, the device keeps its end of the line open but answers nothing.
-        std::thread freezer = WhenFrames(client, 12, [&] { sim.Signal(SIGSTOP); });
+        std::thread freezer = WhenFrames(client, 12, [&] { sim.Freeze(); });
         const uint8_t r = client.Save("NEW.TNC", Bytes(30000, 3));
         freezer.join();
-        EXPECT_EQ(r, 9) << ErrorText(r);
+        EXPECT_EQ(r, feLinkError) << ErrorText(r);
         client.Close();
         EXPECT_FALSE(client.Driver().ComPort.Connected());
-        sim.Signal(SIGCONT);
+        sim.Thaw();
         sim.Stop();
     }
     // The save's entry may stay behind, but nothing it touched is handed to

@@ -118,7 +118,8 @@ TEST(Names, DisplayedName) {
     EXPECT_EQ(DisplayName("abc     txt"), "ABC.txt");  // ASCII capitals in the base only
     EXPECT_EQ(DisplayName("\xE0" "BC     TXT"), "\xE0" "BC.TXT");
     EXPECT_EQ(DisplayName("ABCDEFGHIJK"), "ABCDEFGH.IJK");
-    EXPECT_EQ(DisplayName("A B     C D"), "A.C");
+    EXPECT_EQ(DisplayName("A B     C D"), "A B.C D");  // inner blanks of other systems stay
+    EXPECT_EQ(DisplayName("MY FILE TXT"), "MY FILE.TXT");
     EXPECT_EQ(DisplayName("        TXT"), ".TXT");
     const char withZero[11] = {'A', 0, 'B', ' ', ' ', ' ', ' ', ' ', 'T', 0, 'X'};
     EXPECT_EQ(DisplayName(withZero), "A.T");
@@ -265,7 +266,7 @@ TEST(Volume, FreshlyFormattedMedium) {
     std::memset(medium.Bytes().data(), 0x5A, medium.Bytes().size());
     TFlash flash;
     medium.Attach(flash);
-    ASSERT_EQ(flash.FormatFlash(0), 0);
+    ASSERT_EQ(flash.FormatFlash(0), feOk);
 
     const auto boot = FormattedBoot();
     EXPECT_EQ(std::memcmp(medium.Sector(0), boot.data(), 512), 0);

@@ -244,6 +244,13 @@ TEST(Worker, TextsAreTheSystemsOwn) {
     for (int i = 0; i < 11; ++i) EXPECT_EQ(Cp1251ToUtf8(OperationTexts[i]), ops[i]) << i;
     for (int i = 0; i < 13; ++i) EXPECT_EQ(Cp1251ToUtf8(ErrorTexts[i]), errors[i]) << i;
     EXPECT_EQ(static_cast<uint8_t>(ErrorTexts[0][0]), 0xED);  // stored as code page 1251
+
+    // One routine for every code the worker returns; 13 to 15 are the window's.
+    for (int i = 0; i < 13; ++i) EXPECT_EQ(WorkerErrorText(static_cast<uint8_t>(i)), ErrorTexts[i]) << i;
+    for (int i : {13, 14, 15, 18, 255}) EXPECT_EQ(WorkerErrorText(static_cast<uint8_t>(i)), nullptr) << i;
+    EXPECT_EQ(Cp1251ToUtf8(WorkerErrorText(feDamagedFile)), "файл на флэш повреждён");
+    EXPECT_EQ(Cp1251ToUtf8(WorkerErrorText(feForeignVolume)),
+              "носитель другого формата; форматирование сделает его пригодным (файлы на нём будут потеряны)");
 }
 
 TEST_F(WorkerFixture, SectorsForFile) {
@@ -260,11 +267,11 @@ TEST_F(WorkerFixture, SectorsForFile) {
 }
 
 TEST(Worker, LinkErrorMapping) {
-    EXPECT_EQ(TFlash::LinkError(0), feOk);
-    EXPECT_EQ(TFlash::LinkError(1), feLinkError);
-    EXPECT_EQ(TFlash::LinkError(5), feLinkError);
+    EXPECT_EQ(TFlash::LinkError(xrOk), feOk);
+    EXPECT_EQ(TFlash::LinkError(xrNoAnswer), feLinkError);
+    EXPECT_EQ(TFlash::LinkError(xrPortClosed), feLinkError);
     EXPECT_EQ(TFlash::LinkError(2), feLinkError);
-    EXPECT_EQ(TFlash::LinkError(3), feNotReady);
-    EXPECT_EQ(TFlash::LinkError(4), feNotReady);
-    EXPECT_EQ(TFlash::LinkError(xrOutOfRange), feUnformatted);
+    EXPECT_EQ(TFlash::LinkError(xrBusyTimeout), feNotReady);
+    EXPECT_EQ(TFlash::LinkError(xrStillBusy), feNotReady);
+    EXPECT_EQ(TFlash::LinkError(xrOutOfRange), feDamagedFile);
 }

@@ -14,6 +14,7 @@
 
 #include "core/cp1251.h"
 #include "link/cport.h"
+#include "flashfs/fat_layout.h"
 #include "tests/sim_process.h"
 #include "tools/zvt/client.h"
 
@@ -99,6 +100,21 @@ std::vector<uint8_t> RandomBytes(size_t n, unsigned seed) {
     std::vector<uint8_t> v(n);
     for (auto& b : v) b = static_cast<uint8_t>(rng());
     return v;
+}
+
+// A freshly formatted medium image holding the PC files (name in dir, bytes),
+// put there with the real zvt.
+void MakeMedium(TempDir& dir, const std::string& image,
+                const std::vector<std::pair<std::string, std::vector<uint8_t>>>& files) {
+    SimProcess sim({"--image", image});
+    ASSERT_EQ(Zvt(sim.PtyPath(), {"format", "--yes"}).Exit, 0);
+    std::vector<std::string> put = {"put"};
+    for (const auto& [name, bytes] : files) {
+        WriteFileBytes(dir.File(name), bytes);
+        put.push_back(dir.File(name));
+    }
+    ASSERT_EQ(Zvt(sim.PtyPath(), put).Exit, 0);
+    sim.Stop();
 }
 
 }  // namespace
@@ -227,13 +243,7 @@ TEST(ZvtCli, NamesFromTheMediumNeverEscapeTheTargetFolder) {
 TEST(ZvtCli, HostileEntryNameOnTheMediumIsRefused) {
     TempDir dir;
     const std::string image = dir.File("medium.img");
-    {
-        SimProcess sim({"--image", image});
-        ASSERT_EQ(Zvt(sim.PtyPath(), {"format", "--yes"}).Exit, 0);
-        WriteFileBytes(dir.File("x.tnc"), RandomBytes(10, 3));
-        ASSERT_EQ(Zvt(sim.PtyPath(), {"put", dir.File("x.tnc")}).Exit, 0);
-        sim.Stop();
-    }
+    MakeMedium(dir, image, {{"x.tnc", RandomBytes(10, 3)}});
     // Rename the entry on the image to "../X" (slot 0 of the root, sector 6).
     auto img = ReadFileBytes(image);
     std::memcpy(img.data() + 6 * 512, "../X    TNC", 11);
@@ -248,41 +258,90 @@ TEST(ZvtCli, HostileEntryNameOnTheMediumIsRefused) {
     EXPECT_NE(access(dir.File("X.TNC").c_str(), F_OK), 0);
 }
 
-TEST(ZvtCli, EntriesThatListAlikeLoadTheFileOfTheirOwnName) {
+TEST(ZvtCli, NamesWithBlanksLoadUnderTheNameShown) {
     TempDir dir;
     const std::string image = dir.File("medium.img");
     const auto mine = RandomBytes(3000, 31);
-    {
-        SimProcess sim({"--image", image});
-        ASSERT_EQ(Zvt(sim.PtyPath(), {"format", "--yes"}).Exit, 0);
-        WriteFileBytes(dir.File("a.txt"), RandomBytes(5000, 30));
-        WriteFileBytes(dir.File("my.txt"), mine);
-        ASSERT_EQ(Zvt(sim.PtyPath(), {"put", dir.File("a.txt"), dir.File("my.txt")}).Exit, 0);
-        sim.Stop();
-    }
-    // Another system's name with a blank: listed as MY.TXT like the real one.
+    const auto theirs = RandomBytes(5000, 30);
+    MakeMedium(dir, image, {{"a.txt", theirs}, {"my.txt", mine}});
+    // Another system's name with a blank: listed with it, apart from MY.TXT.
     auto img = ReadFileBytes(image);
     std::memcpy(img.data() + 6 * 512, "MY FILE TXT", 11);
     WriteFileBytes(image, img);
 
     SimProcess sim({"--image", image});
+    ZvtRun r = Zvt(sim.PtyPath(), {"ls"});
+    ASSERT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_NE(r.Out.find("MY FILE.TXT"), std::string::npos) << r.Out;
     const std::string out = dir.File("out");
     ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
-    ZvtRun r = Zvt(sim.PtyPath(), {"get", "MY.TXT", "-C", out});
+    r = Zvt(sim.PtyPath(), {"get", "MY.TXT", "MY FILE.TXT", "-C", out});
     ASSERT_EQ(r.Exit, 0) << r.Err;
     EXPECT_EQ(ReadFileBytes(out + "/MY.TXT"), mine);
+    EXPECT_EQ(ReadFileBytes(out + "/MY FILE.TXT"), theirs);
+}
+
+TEST(ZvtCli, ForeignAndDamagedMediaAreReportedAndCheckRepairsLostClusters) {
+    TempDir dir;
+    const std::string image = dir.File("medium.img");
+    const auto a = RandomBytes(3000, 40);
+    MakeMedium(dir, image, {{"a.tnc", a}, {"b.tnc", RandomBytes(100, 41)}});  // clusters 2, 3 and 4
+    const auto good = ReadFileBytes(image);
+    const std::string out = dir.File("out");
+    ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+
+    // A 12-bit FAT, as another system names it: refused, never written,
+    // and usable again after a format.
+    auto fat12 = good;
+    fat12[38] = 0x29;
+    std::memcpy(fat12.data() + 54, "FAT12   ", 8);
+    WriteFileBytes(image, fat12);
+    {
+        SimProcess sim({"--image", image});
+        ZvtRun r = Zvt(sim.PtyPath(), {"put", dir.File("a.tnc")});
+        EXPECT_EQ(r.Exit, 1);
+        EXPECT_NE(r.Err.find("носитель другого формата; форматирование сделает его пригодным"), std::string::npos)
+            << r.Err;
+        r = Zvt(sim.PtyPath(), {"check"});
+        EXPECT_EQ(r.Exit, 1);
+        EXPECT_NE(r.Out.find("12-bit FAT"), std::string::npos) << r.Out;
+        EXPECT_EQ(ReadFileBytes(image), fat12);
+        ASSERT_EQ(Zvt(sim.PtyPath(), {"format", "--yes"}).Exit, 0);
+        r = Zvt(sim.PtyPath(), {"check"});
+        EXPECT_EQ(r.Exit, 0) << r.Out;
+    }
+
+    // B cross-linked into A's chain: B is damaged, A too while B is there.
+    auto cross = good;
+    PutU16(cross.data() + 6 * 512 + 32, 26, 3);
+    WriteFileBytes(image, cross);
+    SimProcess sim({"--image", image});
+    ZvtRun r = Zvt(sim.PtyPath(), {"get", "B.TNC", "-C", out});
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_NE(r.Err.find("файл на флэш повреждён"), std::string::npos) << r.Err;
+    EXPECT_NE(access((out + "/B.TNC").c_str(), F_OK), 0);
+    r = Zvt(sim.PtyPath(), {"check"});
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_NE(r.Out.find("B.TNC: cross-linked with A.TNC at cluster 3"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("lost clusters: 1 from cluster 4"), std::string::npos) << r.Out;
+    r = Zvt(sim.PtyPath(), {"check", "--repair"});  // not while a chain is damaged
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_NE(r.Out.find("not repaired"), std::string::npos) << r.Out;
+    ASSERT_EQ(Zvt(sim.PtyPath(), {"rm", "B.TNC"}).Exit, 0);
+    r = Zvt(sim.PtyPath(), {"check", "--repair"});
+    EXPECT_EQ(r.Exit, 0) << r.Out;
+    EXPECT_NE(r.Out.find("repaired: 1 lost clusters freed"), std::string::npos) << r.Out;
+    ASSERT_EQ(Zvt(sim.PtyPath(), {"get", "A.TNC", "-C", out}).Exit, 0);
+    EXPECT_EQ(ReadFileBytes(out + "/A.TNC"), a);
+    EXPECT_EQ(Zvt(sim.PtyPath(), {"check"}).Exit, 0);
+    EXPECT_EQ(Zvt(sim.PtyPath(), {"check", "extra"}).Exit, 2);
 }
 
 TEST(ZvtCli, SimulatorKilledDuringPutLeavesAClearErrorAndAUsableVolume) {
     TempDir dir;
     const std::string image = dir.File("medium.img");
     const auto keep = RandomBytes(5000, 42);
-    {
-        SimProcess sim({"--image", image});
-        ASSERT_EQ(Zvt(sim.PtyPath(), {"format", "--yes"}).Exit, 0);
-        WriteFileBytes(dir.File("keep.tnc"), keep);
-        ASSERT_EQ(Zvt(sim.PtyPath(), {"put", dir.File("keep.tnc")}).Exit, 0);
-    }
+    MakeMedium(dir, image, {{"keep.tnc", keep}});
     {
         // The put is under way once its new entry has reached the root
         // directory (sectors 6..9); the paced line makes the rest take

@@ -1,24 +1,45 @@
-// An independent checker of a medium image, for the tests: it reads the
-// boot sector, the FAT and the root directory itself (sharing no code with
-// the file system) and reports every inconsistency it finds.
+// The volume check on whole medium images, for the tests: the analysis of
+// flashfs/volume_check.h over an image's boot sector, FAT and root, the
+// files' bytes read along their chains, and fsck.fat as a second opinion
+// that shares nothing with this code.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "flashfs/volume_check.h"
+
 namespace skarvel::test {
+
+// The tables of an image as `zvt check` reads them: sector 0, the first FAT,
+// the whole root directory. The device's size is the image's.
+TVolumeTables TablesOf(const std::vector<uint8_t>& image);
 
 struct VolumeReport {
     bool Formatted = false;
-    std::vector<std::string> Problems;             // empty: the volume is consistent
-    std::map<std::string, std::vector<uint8_t>> Files;  // displayed name -> contents
+    TCheckReport Check;
+    std::vector<std::string> Problems;                  // one line per problem; empty: consistent
+    std::map<std::string, std::vector<uint8_t>> Files;  // displayed name -> contents, as far as the chain holds
 };
 
-// Checks the image: cross-linked, looping, lost or out-of-range clusters,
-// chains that end on a free cluster, and sizes that disagree with chain
-// lengths (a file of n bytes has n / cluster bytes + 1 clusters).
 VolumeReport CheckVolume(const std::vector<uint8_t>& image);
+
+// A problem in one line, for failure messages.
+std::string ProblemLine(const TCheckProblem& p);
+
+// The kinds of the problems found, in order.
+std::vector<TCheckKind> ProblemKinds(const TCheckReport& r);
+
+// What `fsck.fat -A -n` finds on the image beyond the remarks it makes on
+// every volume of this system: its boot sector has no label field, which
+// fsck.fat reads anyway, and its files have one cluster more than whole
+// clusters of bytes, which fsck.fat takes for a chain longer than the size. -A (the Atari variant) makes fsck.fat take the
+// 16-bit FAT as it is, whatever the cluster count; without it fsck.fat reads
+// a volume of 1014 clusters as a 12-bit one. nullopt when fsck.fat is not
+// installed.
+std::optional<std::vector<std::string>> FsckFindings(const std::vector<uint8_t>& image);
 
 }  // namespace skarvel::test

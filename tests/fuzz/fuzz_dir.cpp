@@ -31,6 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     EncodeBootSector(g, medium.Sector(0));
     const size_t fatBytes = std::min<size_t>(in.Fat.size(), static_cast<size_t>(g.SectorsPerFAT) * SectorSize);
     if (fatBytes) std::memcpy(medium.Sector(g.ReservedSectors), in.Fat.data(), fatBytes);
+    // Entries 0 and 1 as format writes them: the first bytes of a 12-bit
+    // FAT are fuzz_mount's matter; here the chains are.
+    PutU16(medium.Sector(g.ReservedSectors), 0, FatMedia0);
+    PutU16(medium.Sector(g.ReservedSectors), 2, FatEnd);
     const size_t rootBytes = std::min<size_t>(in.Root.size(), static_cast<size_t>(g.RootDirSectors) * SectorSize);
     if (rootBytes) std::memcpy(medium.Sector(g.FirstRootSector), in.Root.data(), rootBytes);
     for (uint32_t s = g.FirstDataSector; s < MediumSectors; ++s) PutPattern(medium.Sector(s), s);

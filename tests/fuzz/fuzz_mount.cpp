@@ -3,8 +3,10 @@
 // The input's first 512 bytes are sector 0 of the medium, the rest follows
 // from the first FAT sector the boot sector names (sector 1 when it names
 // 0); sectors the input leaves out hold a pattern. InitFlash must either
-// refuse the volume, leaving the worker unmounted, or mount a geometry that
-// every later operation can walk safely.
+// refuse the volume (unformatted, or foreign: a 12-bit FAT, a total beyond
+// the 2 MiB device, an oversized FAT), leaving the worker unmounted and the
+// medium unwritten, or mount a geometry that every later operation can walk
+// safely.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -45,11 +47,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t r = flash.InitFlash();
     if (!signature || zeroField) Check(r != feOk, "a boot sector that must be refused was mounted");
     if (r != feOk) {
+        // A refused foreign volume says so to every later operation.
+        const uint8_t unmounted = r == feForeignVolume ? feForeignVolume : feUnformatted;
         Check(!flash.FMounted, "a failed mount left the worker mounted");
-        Check(flash.ReadDir(0, nullptr) == feUnformatted, "ReadDir on an unmounted worker");
-        Check(flash.SaveFile("A.TNC", "x", 0, 1) == feUnformatted, "SaveFile on an unmounted worker");
+        Check((r == feForeignVolume) == (flash.FVolumeFault.load() != TVolumeFault::None), "the refusal's reason");
+        Check(flash.ReadDir(0, nullptr) == unmounted, "ReadDir on an unmounted worker");
+        Check(flash.SaveFile("A.TNC", "x", 0, 1) == unmounted, "SaveFile on an unmounted worker");
         uint32_t sz = 0;
-        Check(flash.GetFileAttr("A.TNC", sz, 0) == feUnformatted, "GetFileAttr on an unmounted worker");
+        Check(flash.GetFileAttr("A.TNC", sz, 0) == unmounted, "GetFileAttr on an unmounted worker");
         for (const test::TExchangeRecord& e : medium.Log())
             Check(e.Cmd != cmdWriteSector, "a failed mount wrote to the medium");
         return 0;

@@ -172,8 +172,8 @@ void Exercise(TFlash& f, test::TMemMedium& m, const TExercise& how) {
     for (int i = 0; i < count && i < MaxLoads; ++i) {
         const std::string& name = names[static_cast<size_t>(i)];
         const uint32_t size = sizes[static_cast<size_t>(i)];
-        // The entry a lookup finds may be another one of the same name
-        // (a listed directory entry is skipped by lookups).
+        // The entry a lookup finds may be another one that lists alike
+        // (one in small letters).
         uint32_t stored = 0;
         const bool found = f.GetFileAttr(name.c_str(), stored, 0) == feOk;
         if (size <= MaxLoad) {
@@ -217,7 +217,6 @@ void Exercise(TFlash& f, test::TMemMedium& m, const TExercise& how) {
         uint32_t attr = 0;
         Check(f.GetFileAttr(SaveName, attr, 0) == feOk && attr == how.SaveSize, "the saved file's size");
         if (f.ReadDir(0, nullptr) == feOk) {
-            // Directory entries of the same name are listed too.
             bool listed = false;
             for (int i = 0; i < f.FFiles.Count(); ++i)
                 listed = listed || (f.FFiles.Strings(i) == SaveName &&

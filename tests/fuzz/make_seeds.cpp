@@ -130,6 +130,23 @@ void DirSeeds() {
     PutU16(damaged.Fat.data(), 11 * 2, FatEnd);
     Write("fuzz_dir", "damaged-chains", EncodeDirInput(damaged));
 
+    TDirInput foreign;  // what other systems write: long names, a label, small letters, blanks
+    foreign.SaveSize = 100;
+    foreign.DeleteIndex = 1;
+    PutEntry(foreign.Root, 0, "ZVT DISK   ", 0x08, 0, 0);
+    for (size_t piece = 1; piece <= 2; ++piece) {
+        PutEntry(foreign.Root, piece, "\x42p\0r\0o\0g\0r\0", 0x0F, 0, 0);
+        foreign.Root[piece * 32] = piece == 1 ? 0x42 : 0x01;
+        foreign.Root[piece * 32 + 13] = LongNameChecksum(reinterpret_cast<const uint8_t*>("PROGRA~1TNC"));
+    }
+    PutEntry(foreign.Root, 3, "PROGRA~1TNC", 0x20, 2, 3000);
+    PutEntry(foreign.Root, 4, "my prog tnc", 0x20, 4, 10);
+    PutEntry(foreign.Root, 5, "EMPTY   TXT", 0x20, 0, 0);
+    foreign.Fat = FreshFat(8);
+    Link(foreign.Fat, {2, 3});
+    Link(foreign.Fat, {4});
+    Write("fuzz_dir", "other-systems-entries", EncodeDirInput(foreign));
+
     TDirInput small;  // one sector per cluster, a root of 20 entries
     small.SectorsPerCluster = 1;
     small.RootEntries = 20;
@@ -171,13 +188,37 @@ void MountSeeds() {
     withFiles.push_back(0);
     Write("fuzz_mount", "formatted-with-files", withFiles);
 
-    // 32-bit total (70000 sectors), 8 sectors per cluster.
+    // 32-bit total (70000 sectors), 8 sectors per cluster: more than the
+    // 2 MiB device has, refused.
     std::vector<uint8_t> big = img;
     big[boot::SectorsPerCluster] = 8;
     PutU16(big.data(), boot::TotalSectors16, 0);
     PutU32(big.data(), boot::TotalSectors32, 70000);
     PutU16(big.data(), boot::SectorsPerFAT, 35);
     Write("fuzz_mount", "total-32-bit", big);
+
+    // A 12-bit FAT as a PC formats 2 MiB: named in the extended boot
+    // record, three FAT sectors, two FATs, entries 0 and 1 in three bytes.
+    std::vector<uint8_t> fat12 = img;
+    fat12[boot::Media] = 0xF8;
+    fat12[boot::NumFATs] = 2;
+    PutU16(fat12.data(), boot::SectorsPerFAT, 3);
+    fat12[boot::ExtSignature] = boot::ExtSignatureMark;
+    std::memcpy(fat12.data() + boot::FsType, "FAT12   ", 8);
+    const uint8_t fat12Start[] = {0xF8, 0xFF, 0xFF, 0x03, 0xF0, 0xFF};
+    fat12.insert(fat12.end(), std::begin(fat12Start), std::end(fat12Start));
+    Write("fuzz_mount", "fat12-named", fat12);
+
+    // The same without the name: refused by the FAT's size and first bytes.
+    std::vector<uint8_t> fat12Plain = fat12;
+    fat12Plain[boot::ExtSignature] = 0;
+    std::memset(fat12Plain.data() + boot::FsType, 0, 8);
+    Write("fuzz_mount", "fat12-unnamed", fat12Plain);
+
+    // A FAT of 4050 sectors on the 2 MiB medium: refused before it is read.
+    std::vector<uint8_t> hugeFat = img;
+    PutU16(hugeFat.data(), boot::SectorsPerFAT, 4050);
+    Write("fuzz_mount", "oversized-fat", hugeFat);
 
     // Sectors per FAT 0: a volume with 32-bit FAT fields, refused.
     std::vector<uint8_t> fat32 = img;

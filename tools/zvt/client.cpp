@@ -15,7 +15,7 @@ TBaudRate BaudRateFor(uint32_t rate) {
 }
 
 std::string ErrorText(uint8_t code) {
-    if (code < 13) return Cp1251ToUtf8(ErrorTexts[code]);
+    if (const char* text = WorkerErrorText(code)) return Cp1251ToUtf8(text);
     return "код ошибки " + std::to_string(code);
 }
 
@@ -27,6 +27,7 @@ bool IsLinkFailure(uint8_t code) {
     case feNotFound:
     case feNoRoom:
     case feDiskEmpty:
+    case feDamagedFile:  // only the file read back for a verify can be damaged
         return false;
     default:
         // Unmounted or damaged volume, no answer, another device, busy, abort,
@@ -46,10 +47,21 @@ std::string SafeLocalName(const std::string& cp1251Name) {
 
 // ------------------------------------------------------------------ client
 
+namespace {
+// The request that carries a routine of the client to the worker thread: a
+// code the worker's own dispatch never uses.
+constexpr uint8_t opClientRoutine = 0xC0;
+using TWorkerRoutine = std::function<uint8_t(TZVT_drv&)>;
+}  // namespace
+
 TZvtClient::TZvtClient() : driver_(std::make_unique<TZVT_drv>(&loop_, this)) {
     auto count = [this] { SectorFrames.fetch_add(1); };
     driver_->OnReadSector = count;
     driver_->OnWriteSector = count;
+    driver_->OnCommand = [this](uint8_t op, uint8_t&, void* param) -> uint8_t {
+        if (op == opClientRoutine) return (*static_cast<const TWorkerRoutine*>(param))(*driver_);
+        return driver_->Dispatch(op, param);
+    };
 }
 
 TZvtClient::~TZvtClient() {
@@ -102,6 +114,10 @@ uint8_t TZvtClient::Run(uint8_t op, void* param) {
     return result_.load();
 }
 
+uint8_t TZvtClient::RunOnWorker(const TWorkerRoutine& fn) {
+    return Run(opClientRoutine, const_cast<TWorkerRoutine*>(&fn));
+}
+
 uint8_t TZvtClient::Init() { return Run(opInit, nullptr); }
 
 uint8_t TZvtClient::Format() { return Run(opFormat, nullptr); }
@@ -109,7 +125,7 @@ uint8_t TZvtClient::Format() { return Run(opFormat, nullptr); }
 uint8_t TZvtClient::List(std::vector<TZvtFile>& files) {
     files.clear();
     const uint8_t r = Run(opReadDir, nullptr);
-    if (r != 0 && r != 7) return r;
+    if (r != feOk && r != feDiskEmpty) return r;
     // The worker is idle now; its list is ours to read.
     const TFileList& list = driver_->FFiles;
     for (int i = 0; i < list.Count(); ++i)
@@ -133,7 +149,7 @@ uint8_t TZvtClient::Load(const std::string& name, uint32_t size, std::vector<uin
     args.Data = size ? data.data() : &dummy;
     args.Size = size;
     const uint8_t r = Run(opLoadFile, &args);
-    if (r != 0) data.clear();
+    if (r != feOk) data.clear();
     return r;
 }
 
@@ -141,7 +157,7 @@ uint8_t TZvtClient::Attr(const std::string& name, uint32_t& size) {
     TFlashArgs args;
     args.Name = name.c_str();
     const uint8_t r = Run(opGetFileAttr, &args);
-    size = r == 0 ? static_cast<uint32_t>(args.Size) : 0;
+    size = r == feOk ? static_cast<uint32_t>(args.Size) : 0;
     return r;
 }
 
@@ -176,7 +192,7 @@ uint32_t TZvtClient::FreeClusters() const {
     uint32_t n = 0;
     const uint32_t last = DataClusters() + 1;
     for (uint32_t c = 2; c <= last && c < f.FFat.size(); ++c)
-        if (f.FFat[c] == 0) ++n;
+        if (f.FFat[c] == FatFree) ++n;
     return n;
 }
 

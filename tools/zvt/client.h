@@ -33,7 +33,7 @@ public:
     // Each returns the worker's error code (0 success).
     uint8_t Init();                                     // identify and mount
     uint8_t Format();
-    uint8_t List(std::vector<TZvtFile>& files);         // 7 (empty) counts as success
+    uint8_t List(std::vector<TZvtFile>& files);         // an empty medium counts as success
     uint8_t Save(const std::string& name, const std::vector<uint8_t>& data);
     uint8_t Load(const std::string& name, uint32_t size, std::vector<uint8_t>& data);
     uint8_t Delete(const std::string& name);
@@ -45,6 +45,9 @@ public:
 
     // Runs one request and waits for its completion.
     uint8_t Run(uint8_t op, void* param);
+    // Runs fn on the worker thread as one request, between the others, and
+    // waits for it; fn's result is the request's error code.
+    uint8_t RunOnWorker(const std::function<uint8_t(TZVT_drv&)>& fn);
 
     TZVT_drv& Driver() { return *driver_; }
     TMainLoop& Loop() { return loop_; }
@@ -85,8 +88,5 @@ std::string ErrorText(uint8_t code);
 // or the device failed, the medium is not mounted, or the user aborted.
 // False for the failures of one file (its name, its size, no room for it).
 bool IsLinkFailure(uint8_t code);
-
-// The whole command line; returns the exit status.
-int ZvtMain(int argc, char** argv);
 
 }  // namespace skarvel

@@ -40,7 +40,7 @@ std::string MediumShortName(TPutRun& run, const std::string& path) {
     const std::string name = ShortPathName(path, [&run](const std::string& candidate) {
         if (!run.Taken) {
             std::vector<TZvtFile> files;
-            if (const uint8_t r = run.Client.List(files); r != 0) {
+            if (const uint8_t r = run.Client.List(files); r != feOk) {
                 run.ListError = r;
                 return false;
             }
@@ -48,7 +48,7 @@ std::string MediumShortName(TPutRun& run, const std::string& path) {
         }
         return FindFile(*run.Taken, candidate) != nullptr;
     });
-    return run.ListError != 0 ? std::string() : name;
+    return run.ListError != feOk ? std::string() : name;
 }
 
 // Clusters the save of size bytes takes (the chain always has size div
@@ -68,11 +68,11 @@ TPutOutcome VerifyOne(TPutRun& run, const std::string& path, const std::string& 
     bool same = false;
     const uint8_t r = run.Client.Verify(name, data, same);
     run.Progress.End();
-    if (r != 0) return FileFailed(prefix + ErrorText(r), r);
+    if (r != feOk) return FileFailed(prefix + ErrorText(r), r);
     if (same) return TPutOutcome::Written;
     const std::string differs = prefix + "файл на флэш не совпадает с файлом ПК";
     const uint8_t del = run.Client.Delete(name);
-    if (del != 0) return FileFailed(differs + ", удалить его не удалось: " + ErrorText(del), del);
+    if (del != feOk) return FileFailed(differs + ", удалить его не удалось: " + ErrorText(del), del);
     return FileFailed(differs + ", файл удалён с флэш", feOk);
 }
 
@@ -93,7 +93,7 @@ TPutOutcome PutOne(TPutRun& run, const std::string& path) {
     run.Progress.Begin(Cp1251ToUtf8(name), expected);
     const uint8_t r = run.Client.Save(name, data);
     run.Progress.End();
-    if (r != 0) return FileFailed(writeError + ErrorText(r), r);
+    if (r != feOk) return FileFailed(writeError + ErrorText(r), r);
     if (run.Taken) run.Taken->push_back(TZvtFile{name, static_cast<uint32_t>(data.size())});
     if (run.Verify) {
         const TPutOutcome checked = VerifyOne(run, path, name, data);

@@ -2,21 +2,20 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "core/cp1251.h"
+#include "tools/zvt/console.h"
 #include "tools/zvt/pc_files.h"
 
 namespace skarvel::zvtcmd {
 
-TProgress::TProgress(TZvtClient& client) : client_(client), tty_(isatty(STDERR_FILENO) == 1) {}
+TProgress::TProgress(TZvtClient& client) : client_(client), tty_(StderrIsTerminal()) {}
 
 void Fail(const std::string& what) { std::fprintf(stderr, "zvt: %s\n", what.c_str()); }
 
 bool ToMediumName(const std::string& utf8, std::string& cp1251) {
     if (!Utf8ToCp1251(utf8, cp1251)) {
-        Fail(utf8 + ": " + ErrorText(2));
+        Fail(utf8 + ": " + ErrorText(feBadName));
         return false;
     }
     return true;
@@ -31,22 +30,22 @@ const TZvtFile* FindFile(const std::vector<TZvtFile>& files, const std::string& 
 
 int Mount(TZvtClient& client) {
     const uint8_t r = client.Init();
-    if (r == 0) return 0;
+    if (r == feOk) return 0;
     Fail(ErrorText(r));
     return 1;
 }
 
 int CmdInfo(TZvtClient& client) {
     const uint8_t r = client.Init();
-    if (r != 0 && r != 1) {
+    if (r != feOk && r != feUnformatted && r != feForeignVolume) {
         Fail(ErrorText(r));
         return 1;
     }
     TZVT_drv& d = client.Driver();
     std::printf("device code: 0x%02X\n", ZvtDeviceCode);
     std::printf("medium size: %u bytes\n", d.FMediumSize.load());
-    if (r == 1) {
-        Fail(ErrorText(1));
+    if (r != feOk) {
+        Fail(ErrorText(r));
         return 1;
     }
     std::printf("bytes per sector: %u\n", d.FBytesPerSector.load());
@@ -66,7 +65,7 @@ int CmdLs(TZvtClient& client) {
     if (int rc = Mount(client)) return rc;
     std::vector<TZvtFile> files;
     const uint8_t r = client.List(files);
-    if (r != 0) {
+    if (r != feOk) {
         Fail(ErrorText(r));
         return 1;
     }
@@ -79,14 +78,13 @@ int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std:
         Fail("get: no names given");
         return 2;
     }
-    struct stat st {};
-    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (!IsFolder(dir)) {
         Fail(dir + ": not a folder");
         return 1;
     }
     if (int rc = Mount(client)) return rc;
     std::vector<TZvtFile> files;
-    if (const uint8_t r = client.List(files); r != 0) {
+    if (const uint8_t r = client.List(files); r != feOk) {
         Fail(ErrorText(r));
         return 1;
     }
@@ -96,7 +94,7 @@ int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std:
         if (!ToMediumName(utf8, name)) return 1;
         const TZvtFile* file = FindFile(files, name);
         if (!file) {
-            Fail(utf8 + ": " + ErrorText(5));
+            Fail(utf8 + ": " + ErrorText(feNotFound));
             return 1;
         }
         const std::string local = SafeLocalName(file->Name);
@@ -104,23 +102,24 @@ int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std:
             Fail(utf8 + ": имя файла на носителе непригодно для файла ПК, файл не загружен");
             return 1;
         }
-        // The list shows names up to their first blank, so two entries may
-        // list alike; the size is taken from the entry the load will read.
+        // Two entries may list alike (one in small letters); the size is
+        // taken from the entry the load will read.
         uint32_t size = 0;
-        if (const uint8_t r = client.Attr(file->Name, size); r != 0) {
+        if (const uint8_t r = client.Attr(file->Name, size); r != feOk) {
             Fail("Ошибка чтения файла " + local + ": " + ErrorText(r));
             return 1;
         }
         TZVT_drv& d = client.Driver();
         if (size > d.FMediumSize.load()) {
-            Fail("Ошибка чтения файла " + local + ": " + ErrorText(1));  // a size no medium can hold
+            // A size no medium can hold.
+            Fail("Ошибка чтения файла " + local + ": " + ErrorText(feDamagedFile));
             return 1;
         }
         progress.Begin(local, d.SectorsForFile(file->Name.c_str(), size) + 2u * d.FSectorsPerCluster);
         std::vector<uint8_t> data;
         const uint8_t r = client.Load(file->Name, size, data);
         progress.End();
-        if (r != 0) {
+        if (r != feOk) {
             Fail("Ошибка чтения файла " + local + ": " + ErrorText(r));
             return 1;
         }
@@ -144,7 +143,7 @@ int CmdRm(TZvtClient& client, const std::vector<std::string>& names) {
         std::string name;
         if (!ToMediumName(utf8, name)) return 1;
         const uint8_t r = client.Delete(name);
-        if (r != 0) {
+        if (r != feOk) {
             Fail(utf8 + ": " + ErrorText(r));
             return 1;
         }
@@ -157,13 +156,14 @@ int CmdFormat(TZvtClient& client, bool yes) {
         Fail("format destroys every file on the medium; repeat with --yes to go ahead");
         return 2;
     }
+    // A medium of another format is what formatting is for.
     const uint8_t init = client.Init();
-    if (init != 0 && init != 1) {
+    if (init != feOk && init != feUnformatted && init != feForeignVolume) {
         Fail(ErrorText(init));
         return 1;
     }
     const uint8_t r = client.Format();
-    if (r != 0) {
+    if (r != feOk) {
         Fail(ErrorText(r));
         return 1;
     }

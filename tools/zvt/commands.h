@@ -60,5 +60,7 @@ int CmdPut(TZvtClient& client, const std::vector<std::string>& paths, bool verif
 int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std::string& dir);
 int CmdRm(TZvtClient& client, const std::vector<std::string>& names);
 int CmdFormat(TZvtClient& client, bool yes);
+// Exit 0 when the volume is (or, repaired, has become) consistent, 1 otherwise.
+int CmdCheck(TZvtClient& client, bool repair);
 
 }  // namespace skarvel::zvtcmd

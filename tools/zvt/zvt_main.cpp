@@ -6,6 +6,8 @@
 
 #include "tools/zvt/client.h"
 #include "tools/zvt/commands.h"
+#include "tools/zvt/console.h"
+#include "tools/zvt/zvt_main.h"
 
 namespace skarvel {
 
@@ -23,10 +25,16 @@ const char* const kUsage =
     "  get NAME... [-C DIR] load files from the medium into DIR (default: current folder)\n"
     "  rm NAME...           delete files on the medium\n"
     "  format --yes         format the medium (destroys every file on it)\n"
-    "\n"
-    "  --port NAME   serial port: /dev/... path, COMn (= /dev/ttyS(n-1)) or a name under /dev\n"
-    "                (default COM2)\n"
-    "  --baud N      line rate in bits per second (default 115200)\n";
+    "  check [--repair]     check the boot sector, FAT and root directory (writes nothing);\n"
+    "                       --repair frees lost clusters, writing only the FAT\n"
+    "\n";
+const char* const kBaudHelp = "  --baud N      line rate in bits per second (default 115200)\n";
+
+void PrintUsage(std::FILE* to) {
+    std::fputs(kUsage, to);
+    std::fputs(PortOptionHelp(), to);
+    std::fputs(kBaudHelp, to);
+}
 
 }  // namespace
 
@@ -49,14 +57,14 @@ int ZvtMain(int argc, char** argv) {
                 baud = static_cast<uint32_t>(v);
             }
         } else if (a == "-h" || a == "--help") {
-            std::fputs(kUsage, stdout);
+            PrintUsage(stdout);
             return 0;
         } else {
             args.emplace_back(a);
         }
     }
     if (args.empty()) {
-        std::fputs(kUsage, stderr);
+        PrintUsage(stderr);
         return 2;
     }
     const std::string cmd = args.front();
@@ -65,6 +73,7 @@ int ZvtMain(int argc, char** argv) {
     std::string dir = ".";
     bool yes = false;
     bool verify = false;
+    bool repair = false;
     std::vector<std::string> operands;
     for (size_t i = 0; i < args.size(); ++i) {
         if (cmd == "get" && args[i] == "-C" && i + 1 < args.size()) {
@@ -73,17 +82,19 @@ int ZvtMain(int argc, char** argv) {
             yes = true;
         } else if (cmd == "put" && args[i] == "--verify") {
             verify = true;
+        } else if (cmd == "check" && args[i] == "--repair") {
+            repair = true;
         } else {
             operands.push_back(args[i]);
         }
     }
-    static const char* const known[] = {"info", "ls", "put", "get", "rm", "format"};
+    static const char* const known[] = {"info", "ls", "put", "get", "rm", "format", "check"};
     if (std::find(std::begin(known), std::end(known), cmd) == std::end(known)) {
         Fail("unknown command: " + cmd);
-        std::fputs(kUsage, stderr);
+        PrintUsage(stderr);
         return 2;
     }
-    if ((cmd == "info" || cmd == "ls" || cmd == "format") && !operands.empty()) {
+    if ((cmd == "info" || cmd == "ls" || cmd == "format" || cmd == "check") && !operands.empty()) {
         Fail(cmd + ": unexpected argument " + operands.front());
         return 2;
     }
@@ -100,6 +111,7 @@ int ZvtMain(int argc, char** argv) {
     else if (cmd == "get") rc = CmdGet(client, operands, dir);
     else if (cmd == "rm") rc = CmdRm(client, operands);
     else if (cmd == "format") rc = CmdFormat(client, yes);
+    else if (cmd == "check") rc = CmdCheck(client, repair);
     client.Close();
     return rc;
 }

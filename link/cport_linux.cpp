@@ -4,7 +4,7 @@
 // writes loop on poll(POLLOUT) until every byte is taken (tcdrain cannot be
 // trusted on every tty, a pty for one), and the event thread polls the
 // descriptor together with a wake pipe that Close writes to.
-#include "link/cport_posix.h"
+#include "link/cport_linux.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -17,11 +17,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 
 #include "link/cport_termios2.h"
+#include "link/cport_users.h"
 #include "link/port_access_linux.h"
 
 namespace skarvel {
@@ -100,6 +99,9 @@ bool RequestLowLatency(int fd) {
 
 }  // namespace detail
 
+const int ComErrorClosed = EBADF;
+const int ComErrorInvalid = EINVAL;
+
 namespace {
 
 bool IsGoneError(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
@@ -116,7 +118,7 @@ public:
     }
 
     void ApplyLine(const TLineSettings& s) override {
-        TUse use(*this, CE_SETSTATE_FAILED);
+        detail::TComUsers::TUse use(users_, CE_SETSTATE_FAILED);
         if (s.BaudRate == 0 || s.BaudRate > INT32_MAX) throw EComPort(CE_SETSTATE_FAILED, EINVAL);
         termios t {};
         if (tcgetattr(fd_, &t) != 0) throw EComPort(CE_SETSTATE_FAILED, errno);
@@ -146,7 +148,7 @@ public:
     }
 
     size_t Write(const uint8_t* data, size_t len, int timeoutMs) override {
-        TUse use(*this, CE_WRITE_FAILED);
+        detail::TComUsers::TUse use(users_, CE_WRITE_FAILED);
         const uint64_t deadline = timeoutMs < 0 ? 0 : SteadyMs() + static_cast<uint64_t>(timeoutMs);
         size_t done = 0;
         while (done < len) {
@@ -184,7 +186,7 @@ public:
     }
 
     size_t Read(uint8_t* data, size_t len) override {
-        TUse use(*this, CE_READ_FAILED);
+        detail::TComUsers::TUse use(users_, CE_READ_FAILED);
         for (;;) {
             const ssize_t n = ::read(fd_, data, len);
             if (n >= 0) return static_cast<size_t>(n);
@@ -197,14 +199,14 @@ public:
     }
 
     int QueuedInput() override {
-        TUse use(*this, CE_CLEARCOM_FAILED);
+        detail::TComUsers::TUse use(users_, CE_CLEARCOM_FAILED);
         int count = 0;
         if (ioctl(fd_, FIONREAD, &count) != 0) throw EComPort(CE_CLEARCOM_FAILED, errno);
         return count;
     }
 
     TModemSignals Modem() override {
-        TUse use(*this, CE_MODEMSTAT_FAILED);
+        detail::TComUsers::TUse use(users_, CE_MODEMSTAT_FAILED);
         TModemSignals m;
         int bits = 0;
         if (ioctl(fd_, TIOCMGET, &bits) != 0) {
@@ -220,13 +222,13 @@ public:
     }
 
     void Purge() override {
-        TUse use(*this, CE_PURGE_FAILED);
+        detail::TComUsers::TUse use(users_, CE_PURGE_FAILED);
         if (tcflush(fd_, TCIOFLUSH) != 0) throw EComPort(CE_PURGE_FAILED, errno);
     }
 
     TComWait WaitForEvent(bool wantInput) override {
-        if (!Enter()) return TComWait::Cancelled;
-        TLeave leave(*this);
+        const detail::TComUsers::TWait wait(users_);
+        if (!wait.Entered()) return TComWait::Cancelled;
         for (;;) {
             pollfd fds[2] = {{fd_, static_cast<short>(wantInput ? POLLIN : 0), 0}, {wakeRead_, POLLIN, 0}};
             const int r = ::poll(fds, 2, -1);
@@ -249,52 +251,22 @@ public:
     bool HungUp() const override { return hungUp_.load(); }
 
     void Close() override {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (fd_ < 0) return;
-        if (!closed_) {
-            closed_ = true;
-            // The pipe is never drained: every poll from now on wakes at once.
-            const char b = 1;
-            while (::write(wakeWrite_, &b, 1) < 0 && errno == EINTR) {}
-        }
-        idle_.wait(lock, [this] { return busy_ == 0; });
-        if (fd_ < 0) return;  // another Close got here first
-        // Whatever is still queued either way goes with the port; a line that
-        // has vanished refuses the flush, which changes nothing here.
-        tcflush(fd_, TCIOFLUSH);
-        ::close(fd_);
-        fd_ = -1;
+        users_.Close(
+            [this] {
+                // The pipe is never drained: every poll from now on wakes at once.
+                const char b = 1;
+                while (::write(wakeWrite_, &b, 1) < 0 && errno == EINTR) {}
+            },
+            [this] {
+                // Whatever is still queued either way goes with the port; a line
+                // that has vanished refuses the flush, which changes nothing here.
+                tcflush(fd_, TCIOFLUSH);
+                ::close(fd_);
+                fd_ = -1;
+            });
     }
 
 private:
-    // Marks an operation on the descriptor; Close waits until none is left.
-    bool Enter() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (closed_) return false;
-        ++busy_;
-        return true;
-    }
-    void Leave() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            --busy_;
-        }
-        idle_.notify_all();
-    }
-    struct TLeave {
-        explicit TLeave(TPosixComBackend& b) : b_(b) {}
-        ~TLeave() { b_.Leave(); }
-        TPosixComBackend& b_;
-    };
-    // Enter, or throw code with EBADF when the port is closed.
-    struct TUse {
-        TUse(TPosixComBackend& b, int code) : b_(b) {
-            if (!b_.Enter()) throw EComPort(code, EBADF);
-        }
-        ~TUse() { b_.Leave(); }
-        TPosixComBackend& b_;
-    };
-
     void SetModemLine(int bit, bool on) {
         if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) == 0) return;
         // A pty has no modem lines.
@@ -304,10 +276,7 @@ private:
 
     int fd_;
     const int wakeRead_, wakeWrite_;
-    std::mutex mutex_;
-    std::condition_variable idle_;
-    int busy_ = 0;
-    bool closed_ = false;
+    detail::TComUsers users_;
     std::atomic<bool> hungUp_{false};
 };
 

@@ -1,3 +1,4 @@
+// PC files on Linux: plain POSIX calls, which know no text mode.
 #include "tools/zvt/pc_files.h"
 
 #include <cerrno>
@@ -68,6 +69,11 @@ bool WritePcFile(const std::string& dir, const std::string& name, const std::vec
         return false;
     }
     return true;
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace skarvel

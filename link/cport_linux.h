@@ -1,4 +1,4 @@
-// Internal to the POSIX port: how the line settings map onto termios.
+// Internal to the Linux port: how the line settings map onto termios.
 // Exposed for the tests; callers use TComPort.
 #pragma once
 

@@ -1,3 +1,3 @@
-#include "tools/zvt/client.h"
+#include "tools/zvt/zvt_main.h"
 
 int main(int argc, char** argv) { return skarvel::ZvtMain(argc, argv); }

@@ -1,0 +1,285 @@
+// zvt-sim as a child process on Linux, and the raw PC end of a pty.
+#include "tests/sim_process_linux.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace skarvel::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MsLeft(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+std::runtime_error Failure(const std::string& what) {
+    return std::runtime_error(what + (errno ? std::string(": ") + std::strerror(errno) : ""));
+}
+
+int Decode(int status) {
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return -WTERMSIG(status);
+    return -1;
+}
+
+// Starts zvt-sim with stdout (and, when withStderr, stderr) on a pipe.
+pid_t Spawn(const std::vector<std::string>& args, bool withStderr, int& readEnd) {
+    const std::string bin = ZVT_SIM_PATH;
+    std::vector<std::string> all{bin};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    int fds[2];
+    errno = 0;
+    if (pipe2(fds, O_CLOEXEC) != 0) throw Failure("pipe for zvt-sim");
+    const pid_t pid = fork();
+    if (pid < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        throw Failure("fork for zvt-sim");
+    }
+    if (pid == 0) {
+        // Child: only async-signal-safe calls until exec.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        dup2(fds[1], STDOUT_FILENO);
+        if (withStderr) dup2(fds[1], STDERR_FILENO);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    readEnd = fds[0];
+    fcntl(readEnd, F_SETFL, fcntl(readEnd, F_GETFL) | O_NONBLOCK);
+    return pid;
+}
+
+// Reads what the pipe holds now, waiting up to waitMs for the first bytes.
+// Returns false at end of file.
+bool ReadPipe(int fd, std::string& into, int waitMs) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, waitMs) <= 0) return true;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n > 0) {
+            into.append(buf, static_cast<size_t>(n));
+            continue;
+        }
+        if (n == 0) return false;
+        return errno == EAGAIN || errno == EINTR;
+    }
+}
+
+}  // namespace
+
+struct SimProcess::TChild {
+    pid_t pid = -1;
+    int out = -1;
+    int status = 0;
+
+    ~TChild() {
+        if (out >= 0) close(out);
+    }
+    // Reads what stdout holds into output; closes it at its end.
+    void Drain(int waitMs, std::string& output) {
+        if (out < 0) return;
+        if (!ReadPipe(out, output, waitMs)) {
+            close(out);
+            out = -1;
+        }
+    }
+    // Waits for the child (timeoutMs < 0: for ever), collecting its stdout.
+    // INT32_MIN when it is still running at the time-out.
+    int WaitExit(int timeoutMs, std::string& output) {
+        if (pid <= 0) return Decode(status);
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+        for (;;) {
+            int st = 0;
+            const pid_t r = waitpid(pid, &st, WNOHANG);
+            if (r == pid || (r < 0 && errno == ECHILD)) {
+                status = r == pid ? st : 0;
+                pid = -1;
+                // The child is gone: read its stdout to the end.
+                while (out >= 0) Drain(100, output);
+                return Decode(status);
+            }
+            if (timeoutMs >= 0 && MsLeft(deadline) == 0) return INT32_MIN;
+            if (out >= 0)
+                Drain(5, output);
+            else
+                usleep(5000);
+        }
+    }
+    void Kill(int sig, std::string& output) {
+        if (pid <= 0) return;
+        kill(pid, sig);
+        if (WaitExit(5000, output) == INT32_MIN) {
+            kill(pid, SIGKILL);
+            WaitExit(-1, output);
+        }
+    }
+};
+
+SimProcess::SimProcess(const std::vector<std::string>& args, int startTimeoutMs) : child_(std::make_unique<TChild>()) {
+    TChild& c = *child_;
+    c.pid = Spawn(args, false, c.out);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(startTimeoutMs);
+    std::string got;
+    bool open = true;
+    while (got.find('\n') == std::string::npos) {
+        if (!open || MsLeft(deadline) == 0) {
+            std::string why;
+            if (!open) {
+                int code = c.WaitExit(1000, output_);
+                if (code == INT32_MIN) {  // closed its stdout but lingers
+                    c.Kill(SIGKILL, output_);
+                    code = Decode(c.status);
+                }
+                why = "zvt-sim ended (exit code " + std::to_string(code) + ") before printing its pty";
+            } else {
+                c.Kill(SIGKILL, output_);
+                why = "zvt-sim printed no \"PTY <path>\" line within " +
+                      std::to_string(startTimeoutMs) + " ms";
+            }
+            if (c.out >= 0) close(c.out);
+            c.out = -1;
+            throw std::runtime_error(why + "; its stdout: '" + got + "'");
+        }
+        open = ReadPipe(c.out, got, std::min(MsLeft(deadline), 100));
+    }
+    const size_t eol = got.find('\n');
+    const std::string line = got.substr(0, eol);
+    output_ = got.substr(eol + 1);
+    if (line.rfind("PTY ", 0) != 0 || line.size() <= 4) {
+        c.Kill(SIGKILL, output_);
+        if (c.out >= 0) close(c.out);
+        c.out = -1;
+        throw std::runtime_error("zvt-sim's first line is not \"PTY <path>\": '" + line + "'");
+    }
+    ptyPath_ = line.substr(4);
+}
+
+SimProcess::~SimProcess() { child_->Kill(SIGKILL, output_); }
+
+bool SimProcess::Running() const { return child_->pid > 0; }
+
+void SimProcess::Signal(int sig) {
+    if (child_->pid > 0) kill(child_->pid, sig);
+}
+
+void SimProcess::Freeze() { Signal(SIGSTOP); }
+
+void SimProcess::Thaw() { Signal(SIGCONT); }
+
+void SimProcess::Kill() { child_->Kill(SIGKILL, output_); }
+
+int SimProcess::Stop(int timeoutMs) {
+    TChild& c = *child_;
+    if (c.pid <= 0) return Decode(c.status);
+    kill(c.pid, SIGTERM);
+    int code = c.WaitExit(timeoutMs, output_);
+    if (code == INT32_MIN) {
+        kill(c.pid, SIGKILL);
+        code = c.WaitExit(-1, output_);
+    }
+    return code;
+}
+
+SimRun RunSimToExit(const std::vector<std::string>& args, int timeoutMs) {
+    int out = -1;
+    const pid_t pid = Spawn(args, true, out);
+    SimRun run;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool open = true;
+    while (open && MsLeft(deadline) > 0) open = ReadPipe(out, run.Output, std::min(MsLeft(deadline), 100));
+    if (open) kill(pid, SIGKILL);
+    close(out);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    run.ExitCode = Decode(status);
+    return run;
+}
+
+// ---------------------------------------------------------------- RawPty
+
+RawPty::RawPty(const std::string& path) {
+    errno = 0;
+    fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) throw Failure("cannot open " + path);
+    termios t{};
+    if (tcgetattr(fd_, &t) != 0) {
+        close(fd_);
+        throw Failure(path + " is not a terminal");
+    }
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    tcsetattr(fd_, TCSANOW, &t);
+    // Whatever a previous session left unread is not for us.
+    tcflush(fd_, TCIFLUSH);
+}
+
+RawPty::~RawPty() { Close(); }
+
+void RawPty::Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+}
+
+void RawPty::Write(const std::string& bytes) {
+    size_t done = 0;
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) throw Failure("write to the pty");
+        if (MsLeft(deadline) == 0) throw std::runtime_error("write to the pty does not progress");
+        pollfd p{fd_, POLLOUT, 0};
+        poll(&p, 1, 50);
+    }
+}
+
+std::string RawPty::Read(size_t n, int timeoutMs) {
+    std::string got;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    char buf[4096];
+    while (got.size() < n) {
+        const ssize_t r = read(fd_, buf, std::min(sizeof buf, n - got.size()));
+        if (r > 0) {
+            got.append(buf, static_cast<size_t>(r));
+            continue;
+        }
+        if (r < 0 && errno != EAGAIN && errno != EINTR) break;
+        const int left = MsLeft(deadline);
+        if (left == 0) break;
+        pollfd p{fd_, POLLIN, 0};
+        poll(&p, 1, left);
+    }
+    return got;
+}
+
+std::string RawPty::ReadFor(int ms) { return Read(SIZE_MAX, ms); }
+
+}  // namespace skarvel::test

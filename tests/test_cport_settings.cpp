@@ -1,0 +1,146 @@
+// What the serial port does alike on every platform: its settings, their
+// defaults, the flow-control summary, and its error messages.
+#include <gtest/gtest.h>
+
+#include "core/sync.h"
+#include "link/cport.h"
+
+namespace skarvel {
+namespace {
+
+TEST(ComPortErrors, MessagesCarryTheSystemError) {
+    EXPECT_STREQ(EComPort(CE_OPEN_FAILED, 2).what(), "Unable to open com port (win error code: 2)");
+    EXPECT_STREQ(EComPort(CE_INVALID_ASYNC, -1).what(), "Invalid Async parameter");
+}
+
+TEST(ComPortErrors, ClosedPortRefusesIo) {
+    TMainLoop loop;
+    TComPort port(&loop);
+    char c = 0;
+    try {
+        port.WriteString("x");
+        FAIL();
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 2);
+        EXPECT_EQ(e.WinCode(), ComErrorClosed);
+    }
+    try {
+        port.Read(&c, 1);
+        FAIL();
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 3);
+    }
+    EXPECT_EQ(port.WriteString(""), 0);  // nothing to write is no failure
+    port.Close();                       // closing a closed port does nothing
+}
+
+// ---------------------------------------------------------------- settings
+
+TEST(ComPortSettings, DefaultsAndStoredValues) {
+    TMainLoop loop;
+    TComPort port(&loop);
+    EXPECT_EQ(port.BaudRate(), br9600);
+    EXPECT_EQ(port.CustomBaudRate(), 9600);
+    EXPECT_EQ(port.Port(), "COM1");
+    EXPECT_EQ(port.DataBits(), dbEight);
+    EXPECT_EQ(port.StopBits(), sbOneStopBit);
+    EXPECT_EQ(port.Parity.Bits(), prNone);
+    EXPECT_EQ(port.Events(), AllComEvents);
+    EXPECT_EQ(port.Timeouts.ReadInterval(), -1);
+    EXPECT_EQ(port.Timeouts.WriteTotalMultiplier(), 100);
+    EXPECT_EQ(port.Timeouts.WriteTotalConstant(), 1000);
+    EXPECT_EQ(port.FlowControl.FlowControl(), fcNone);
+
+    port.Buffer.SetInputSize(4097);  // odd sizes are kept even
+    EXPECT_EQ(port.Buffer.InputSize(), 4096);
+
+    EXPECT_EQ(static_cast<int>(br115200), 13);
+    EXPECT_EQ(BaudRateValue(br115200), 115200u);
+    EXPECT_EQ(BaudRateValue(br14400), 14400u);
+    EXPECT_EQ(BaudRateValue(br256000), 256000u);
+    EXPECT_EQ(BaudRateValue(brCustom), 0u);
+}
+
+TEST(ComPortSettings, FlowControlSummary) {
+    TMainLoop loop;
+    TComPort port(&loop);
+    TComFlowControl& fc = port.FlowControl;
+    fc.SetControlDTR(dtrEnable);
+
+    fc.SetFlowControl(fcHardware);
+    EXPECT_EQ(fc.ControlRTS(), rtsHandshake);
+    EXPECT_TRUE(fc.OutCTSFlow());
+    EXPECT_EQ(fc.FlowControl(), fcHardware);
+
+    fc.SetFlowControl(fcNone);
+    EXPECT_EQ(fc.ControlRTS(), rtsDisable);
+    EXPECT_FALSE(fc.OutCTSFlow());
+    EXPECT_EQ(fc.FlowControl(), fcNone);
+
+    fc.SetFlowControl(fcSoftware);
+    EXPECT_TRUE(fc.XonXoffIn());
+    EXPECT_TRUE(fc.XonXoffOut());
+    EXPECT_EQ(fc.FlowControl(), fcSoftware);
+
+    fc.SetFlowControl(fcHardware);  // leaves no XON/XOFF behind
+    EXPECT_FALSE(fc.XonXoffIn());
+    EXPECT_FALSE(fc.XonXoffOut());
+    EXPECT_EQ(fc.FlowControl(), fcHardware);
+
+    fc.SetFlowControl(fcCustom);  // changes nothing
+    EXPECT_EQ(fc.FlowControl(), fcHardware);
+
+    fc.SetXonXoffOut(true);  // a mix is "custom"
+    EXPECT_EQ(fc.FlowControl(), fcCustom);
+
+    EXPECT_EQ(fc.ControlDTR(), dtrEnable);  // never touched by the summary
+}
+
+TEST(ComPortSettings, LineSettingsCarryEverySetting) {
+    TMainLoop loop;
+    TComPort port(&loop);
+    TLineSettings s = port.LineSettings();
+    EXPECT_EQ(s.BaudRate, 9600u);
+    EXPECT_EQ(s.InputSize, 1024);
+    EXPECT_FALSE(s.ParityCheck || s.ParityReplace || s.DSRSensitivity || s.TxContinueOnXoff || s.DiscardNull);
+
+    port.SetBaudRate(brCustom);
+    port.SetCustomBaudRate(250000);
+    port.SetDataBits(dbSeven);
+    port.SetStopBits(sbOne5StopBits);
+    port.SetDiscardNull(true);
+    port.SetEventChar(0x0D);
+    port.Parity.SetBits(prMark);
+    port.Parity.SetCheck(true);
+    port.Parity.SetReplace(true);
+    port.Parity.SetReplaceChar('?');
+    port.FlowControl.SetOutDSRFlow(true);
+    port.FlowControl.SetControlDTR(dtrHandshake);
+    port.FlowControl.SetControlRTS(rtsToggle);
+    port.FlowControl.SetDSRSensitivity(true);
+    port.FlowControl.SetTxContinueOnXoff(true);
+    port.FlowControl.SetXonChar(0x01);
+    port.FlowControl.SetXoffChar(0x02);
+    port.Buffer.SetInputSize(4096);
+    s = port.LineSettings();
+    EXPECT_EQ(s.BaudRate, 250000u);
+    EXPECT_EQ(s.DataBits, dbSeven);
+    EXPECT_EQ(s.StopBits, sbOne5StopBits);
+    EXPECT_TRUE(s.DiscardNull);
+    EXPECT_EQ(s.EventChar, 0x0D);
+    EXPECT_EQ(s.Parity, prMark);
+    EXPECT_TRUE(s.ParityCheck);
+    EXPECT_TRUE(s.ParityReplace);
+    EXPECT_EQ(s.ReplaceChar, '?');
+    EXPECT_TRUE(s.OutDSRFlow);
+    EXPECT_EQ(s.ControlDTR, dtrHandshake);
+    EXPECT_EQ(s.ControlRTS, rtsToggle);
+    EXPECT_TRUE(s.DSRSensitivity);
+    EXPECT_TRUE(s.TxContinueOnXoff);
+    EXPECT_EQ(s.XonChar, 0x01);
+    EXPECT_EQ(s.XoffChar, 0x02);
+    EXPECT_EQ(s.InputSize, 4096);
+}
+
+}  // namespace
+}  // namespace skarvel

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# zvt.exe under wine against the native zvt-sim: format, put, ls, get, rm,
+# with programs holding CR LF, lone CR and LF, Ctrl-Z (0x1A) and NUL bytes,
+# a long name and a Cyrillic one; every loaded file must equal its original
+# byte for byte, a second get must replace the first, and nothing else may
+# be left in the target folder.
+# Usage: zvt_round_trip.sh WINE_RUN ZVT_EXE ZVT_SIM LINK COMn WORK_DIR
+set -euo pipefail
+RUN=$1 ZVT=$2 SIM=$3 LINK=$4 PORT=$5 WORK=$6
+
+rm -rf "$WORK"
+mkdir -p "$WORK/pc" "$WORK/loaded"
+cd "$WORK"
+
+sim_pid=
+cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; wait 2>/dev/null; true; }
+trap cleanup EXIT
+"$SIM" --image medium.img --link "$LINK" >sim.out 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do grep -q '^PTY ' sim.out && break; sleep 0.05; done
+grep -q '^PTY ' sim.out || { echo "zvt-sim did not start:"; cat sim.out; exit 1; }
+
+zvt() { "$RUN" "$ZVT" --port "$PORT" "$@"; }
+fail() { echo "round trip: $*" >&2; exit 1; }
+
+# Programs as a DOS editor leaves them, and every byte value besides.
+printf 'N10 G00 X0 Y0\r\nN20 G01 X10.5 F200\r\n%%\r\n\x1a' >pc/part1.tnc
+printf '\x1a\x1a\r\r\n\n\x00\x1a\r\nM30\x1a' >pc/ctrlz.iso
+{ printf 'O1000\r\n'; for i in $(seq 0 255); do printf "\\x$(printf %02x "$i")"; done; printf '\r\n%%'; } \
+    >"pc/long program name.tnc"
+printf 'G90\r\nG00 X1\r\n\x1a\x1a' >pc/деталь.lst
+
+zvt format --yes >format.out
+# Each file is put on its own; the name that ls shows next is the one it got.
+files=(part1.tnc ctrlz.iso "long program name.tnc" деталь.lst)
+declare -A medium
+listed=
+for f in "${files[@]}"; do
+    (cd pc && zvt put "$f")
+    now=$(zvt ls)
+    name=$(comm -13 <(printf '%s\n' "$listed" | awk 'NF {print $1}' | sort) \
+                    <(printf '%s\n' "$now" | awk 'NF {print $1}' | sort))
+    [ "$(printf '%s\n' "$name" | grep -c .)" -eq 1 ] || fail "put $f: ls shows '$name' as new"
+    size=$(printf '%s\n' "$now" | awk -v n="$name" '$1 == n {print $2}')
+    [ "$size" = "$(stat -c %s "pc/$f")" ] || fail "$name: ls shows $size bytes"
+    medium[$f]=$name
+    listed=$now
+done
+[ "${medium[part1.tnc]}" = PART1.TNC ] || fail "an 8.3 name changed: ${medium[part1.tnc]}"
+
+# Loaded twice: the second load replaces the first.
+names=()
+for f in "${files[@]}"; do names+=("${medium[$f]}"); done
+for round in 1 2; do zvt get "${names[@]}" -C loaded >>get.out; done
+for f in "${files[@]}"; do
+    cmp "pc/$f" "loaded/${medium[$f]}" || fail "${medium[$f]} differs from $f"
+done
+[ "$(find loaded -mindepth 1 | wc -l)" -eq "${#files[@]}" ] || fail "loaded/ holds more than the files: $(ls -A loaded)"
+
+zvt rm "${names[@]}"
+[ -z "$(zvt ls)" ] || fail "files left on the medium after rm"
+echo "round trip: ${#files[@]} files byte for byte: ${names[*]}"
