@@ -47,7 +47,7 @@ constexpr int ReportInterval = 100;
 // The worker's text of one of its result codes (code page 1251), or null
 // for a code it has no text for. Every worker text the window shows comes
 // through here, so a code the worker gains is shown with its text.
-const char* WorkerText(uint8_t code) { return code <= feAborted ? ErrorTexts[code] : nullptr; }
+const char* WorkerText(uint8_t code) { return WorkerErrorText(code); }
 
 const char* const ImageList2[] = {
     ":/ui/icons/open.svg",      ":/ui/icons/write.svg",     ":/ui/icons/refresh.svg",

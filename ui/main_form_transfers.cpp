@@ -23,11 +23,9 @@ namespace skarvel {
 namespace {
 
 // A medium holding a volume the worker must not write (formatted
-// elsewhere): it needs a format like an unformatted one (the lamp green,
-// the worker's text in the status line).
-constexpr uint8_t resForeignMedium = 17;
-
-bool NeedsFormat(uint8_t initResult) { return initResult == feUnformatted || initResult == resForeignMedium; }
+// elsewhere) needs a format like an unformatted one: the lamp green, the
+// worker's text in the status line.
+bool NeedsFormat(uint8_t initResult) { return initResult == feUnformatted || initResult == feForeignVolume; }
 
 // The operations that take their files from FNames and show progress.
 bool MovesFiles(uint8_t op) { return op == opDeleteFile || op == opSaveFile || op == opLoadFile; }

@@ -32,19 +32,22 @@ bool ToMediumName(const QString& name, std::string& cp1251) { return Utf8ToCp125
 
 // ---------------------------------------------------------------- transfer counts
 
-// A save writes the new entry's directory block, then size div cluster bytes
-// + 1 clusters (the last one may hold nothing of the file), the block again
-// with the size, and the whole FAT.
+// A save writes the new entry's directory block twice (the slot reserved,
+// then the entry made live with its size), size div cluster bytes + 1
+// clusters (the last one may hold nothing of the file) and the whole FAT.
 uint32_t TTransferGeometry::WriteTransfers(uint32_t size) const {
     if (SectorsPerCluster == 0) return 0;
     return SectorsPerCluster * (size / (SectorsPerCluster * SectorSize) + 1) + 2 * SectorsPerCluster + SectorsPerFat;
 }
 
-// A load reads the directory block of the entry twice (once for the size it
-// loads, once to load it), then the file's clusters as a save wrote them.
+// A load reads the directory twice (once for the size it loads, once to
+// load it; one block while it holds no more than a block's entries), then
+// the clusters that hold the file's bytes.
 uint32_t TTransferGeometry::LoadTransfers(uint32_t size) const {
     if (SectorsPerCluster == 0) return 0;
-    return SectorsPerCluster * (size / (SectorsPerCluster * SectorSize) + 1) + 2 * SectorsPerCluster;
+    const uint64_t clusterBytes = SectorsPerCluster * SectorSize;
+    const auto clusters = static_cast<uint32_t>((size + clusterBytes - 1) / clusterBytes);
+    return SectorsPerCluster * (clusters + 2);
 }
 
 // A delete writes the directory block without the entry, then the FAT.
@@ -105,7 +108,8 @@ uint8_t TForm1::DeleteFiles(TOperationJob& job) {
         SetCurrentFile(name);
         ReportFileStart(job, g.DeleteTransfers(), QStringLiteral("Удаление ") + name);
         std::string medium;
-        result = ToMediumName(name, medium) ? FDriver->DeleteFile(medium.c_str(), FDriver->FMediumKind) : feBadName;
+        result = feBadName;
+        if (ToMediumName(name, medium)) result = FDriver->DeleteFile(medium.c_str(), FDriver->FMediumKind);
         job.Names.erase(job.Names.begin());
         // The row goes whatever the result; a re-read shows a file that stayed.
         const bool shown = OnGui([&] {
@@ -193,7 +197,7 @@ uint8_t TForm1::LoadOne(TOperationJob& job, const QString& name) {
     uint32_t size = 0;
     uint8_t result = FDriver->GetFileAttr(medium.c_str(), size, FDriver->FMediumKind);
     if (result != 0) return result;
-    if (size > FDriver->FMediumSize.load()) return feUnformatted;  // no medium holds such a file
+    if (size > FDriver->FMediumSize.load()) return feDamagedFile;  // no medium holds such a file
     std::vector<uint8_t> data;
     try {
         data.resize(size);

@@ -330,8 +330,8 @@ TEST(Transfers, UnformattedMediumIsNamedInTheStatusLineUntilFormatted) {
     EXPECT_EQ(f.LinkLamp(), lampGreen);
     // A medium formatted elsewhere (17) is taken the same way: its text in
     // the status line, no list asked for.
-    f.WMOperationDone(opInit, 17);
-    EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ") + f.MessageText(17));
+    f.WMOperationDone(opInit, feForeignVolume);
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ") + QString::fromStdString(Cp1251ToUtf8(WorkerErrorText(feForeignVolume))));
     EXPECT_EQ(log.Count(opReadDir), 0);
     boxes.Answers = {mrYes};
     f.Action2->trigger();
@@ -351,6 +351,8 @@ TEST(Transfers, MessageTableHasTheWorkersTextsAndTheWindowsOwn) {
     EXPECT_EQ(f.MessageText(12), QStringLiteral("Не удалось выделить память при чтении файла "));
     EXPECT_EQ(f.MessageText(13), QStringLiteral("Ошибка при записи файла "));
     EXPECT_EQ(f.MessageText(14), QStringLiteral("Ошибка при чтения файла "));
+    for (const uint8_t code : {feDamagedFile, feForeignVolume})
+        EXPECT_EQ(f.MessageText(code), QString::fromStdString(Cp1251ToUtf8(WorkerErrorText(code))));
     EXPECT_FALSE(f.MessageText(200).isEmpty());  // never an empty error box
 }
 
