@@ -8,6 +8,8 @@
 #include <QImage>
 #include <QListWidget>
 #include <QPixmap>
+#include <QProgressBar>
+#include <QScreen>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +23,7 @@
 #include "ui/main_form.h"
 #include "ui/message_boxes.h"
 #include "ui/my_list_box.h"
+#include "ui/progress_form.h"
 
 using namespace skarvel;
 
@@ -30,20 +33,45 @@ void Usage() { std::fprintf(stderr, "usage: skarvel [--port NAME]\n"); }
 
 // SKARVEL_SCREENSHOT=file.png: once the link is up, the list read and the
 // window idle again (or after SKARVEL_SCREENSHOT_WAIT ms at most, 20000 by
-// default), the main window is saved to that file and the program ends.
+// default), the screen under the main window is saved to that file and the
+// program ends. With SKARVEL_SCREENSHOT_WRITE=PC file, that file is added
+// and written first, and the picture is taken once the progress window shows
+// a third of it written.
+void SaveScreenUnder(TForm1* form, const QString& path) {
+    const QRect frame = form->frameGeometry();
+    const QPixmap shot =
+        form->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    if (!shot.save(path)) std::fprintf(stderr, "skarvel: cannot write %s\n", qPrintable(path));
+}
+
 void ArmScreenshot(TForm1* form, const QString& path) {
     const qint64 maxWait = qEnvironmentVariableIsSet("SKARVEL_SCREENSHOT_WAIT")
                                ? qEnvironmentVariableIntValue("SKARVEL_SCREENSHOT_WAIT")
                                : 20000;
+    const QString write = qEnvironmentVariable("SKARVEL_SCREENSHOT_WRITE");
     const uint64_t start = SteadyMs();
     auto* poll = new QTimer(form);
     poll->setInterval(200);
-    QObject::connect(poll, &QTimer::timeout, form, [form, path, maxWait, start, poll] {
-        const bool ready = form->LinkUp() && form->State() == 2 && form->MyListBox()->Count() > 0;
-        if (!ready && SteadyMs() - start < static_cast<uint64_t>(maxWait)) return;
+    auto writing = std::make_shared<bool>(false);
+    QObject::connect(poll, &QTimer::timeout, form, [=] {
+        const bool late = SteadyMs() - start >= static_cast<uint64_t>(maxWait);
+        bool ready = form->LinkUp() && form->State() == 2 && form->MyListBox()->Count() > 0;
+        if (*writing) {
+            const TprogressForm* p = form->Progress();
+            ready = p && p->isVisible() && p->ProgressBar2->value() * 3 >= p->ProgressBar2->maximum();
+        } else if (ready && !write.isEmpty()) {
+            *writing = true;
+            form->AddFiles({write});
+            // The write runs its own loop until it ends: started from the
+            // event loop, this poll keeps ticking meanwhile.
+            QTimer::singleShot(0, form, [form] { form->MenuSave->trigger(); });
+            return;
+        }
+        if (!ready && !late) return;
         poll->stop();
-        if (!form->grab().save(path)) std::fprintf(stderr, "skarvel: cannot write %s\n", qPrintable(path));
-        QApplication::quit();
+        SaveScreenUnder(form, path);
+        // Closing during the write cancels it and ends the program once it has.
+        form->close();
     });
     poll->start();
 }
@@ -75,8 +103,9 @@ private:
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // The name only: a display name would be appended to every window's
+    // caption ("О программе — Skarvel"), and the captions are the program's own.
     QApplication::setApplicationName(QStringLiteral("Skarvel"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Skarvel"));
     // Lets the desktop pair the window with its menu entry (and its icon).
     QGuiApplication::setDesktopFileName(QStringLiteral("org.skarvel.Skarvel"));
     InstallRussianTranslation();

@@ -1,12 +1,15 @@
 // skarvel-bench: how close the transfer path comes to the line, and what
 // the link's pieces cost.
 //
-//   skarvel-bench [--baud N] [--kib N]
+//   skarvel-bench [--baud N] [--kib N] [--rounds N]
 //
 // 1. put, get and verified put (put --verify) of a file (256 KiB) through
 //    the command-line client's engine against zvt-sim pacing its line at N
 //    baud (115200): the time the operation's exchanges need on the line,
 //    divided by the time taken (1.0: the software adds nothing to the line);
+//    the same write and load driven through the main window (offscreen, when
+//    the program is built), in turns with the client's, set against the
+//    client's ratio;
 // 2. the round trip of one read exchange on an unpaced pty, through the
 //    driver and bare;
 // 3. CRC and receive machine throughput;
@@ -25,6 +28,8 @@
 #include <vector>
 
 #include "bench/child.h"
+#include "bench/line_measure.h"
+#include "bench/window_bench.h"
 #include "link/zvt_frame.h"
 #include "tools/zvt/client.h"
 
@@ -33,118 +38,8 @@ using namespace skarvel::bench;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
-// Bytes on the line per exchange, both ways.
-constexpr double WriteExchangeBytes = 538 + 8;
-constexpr double ReadExchangeBytes = 8 + 540;
-constexpr double IdentifyExchangeBytes = 8 + 8;
-
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5));
-    return v[i];
-}
-
 // Unwinds, so that the simulators started so far are stopped.
 [[noreturn]] void Die(const std::string& what) { throw std::runtime_error(what); }
-
-// Counts the frames the driver builds, by command, with the time of each.
-struct TFrameCounter {
-    std::atomic<uint32_t> Reads{0}, Writes{0};
-    std::mutex Mutex;
-    std::vector<Clock::time_point> Times;
-
-    void Install(TZVT_drv& d) {
-        d.OnReadSector = [this] { Note(Reads); };
-        d.OnWriteSector = [this] { Note(Writes); };
-    }
-    void Clear() {
-        Reads = 0;
-        Writes = 0;
-        std::lock_guard<std::mutex> lock(Mutex);
-        Times.clear();
-    }
-
-private:
-    void Note(std::atomic<uint32_t>& n) {
-        n.fetch_add(1);
-        std::lock_guard<std::mutex> lock(Mutex);
-        Times.push_back(Clock::now());
-    }
-};
-
-struct TLineResult {
-    std::string Name;
-    uint32_t Reads = 0, Writes = 0, Identifies = 0;
-    double Bound = 0, Taken = 0;
-    double PayloadBytes = 0;
-    // Frame start to frame start, less the line time of one exchange.
-    double MedianGapUs = 0, P90GapUs = 0, MaxGapUs = 0;
-};
-
-void PrintLineTable(uint32_t baud, const std::vector<TLineResult>& rows) {
-    std::printf("\nTransfers through the client engine, zvt-sim pacing %u baud (10 bits a byte):\n", baud);
-    std::printf("  %-20s %-16s %10s %10s %7s %12s   %s\n", "operation", "exchanges r/w/id", "line bound", "taken",
-                "ratio", "payload B/s", "extra per exchange: median/p90/max");
-    for (const TLineResult& r : rows) {
-        char ex[32];
-        std::snprintf(ex, sizeof ex, "%u/%u/%u", r.Reads, r.Writes, r.Identifies);
-        std::printf("  %-20s %-16s %9.3fs %9.3fs %7.4f %12.0f   %.0f/%.0f/%.0f us\n", r.Name.c_str(), ex, r.Bound,
-                    r.Taken, r.Taken > 0 ? r.Bound / r.Taken : 0, r.Taken > 0 ? r.PayloadBytes / r.Taken : 0,
-                    r.MedianGapUs, r.P90GapUs, r.MaxGapUs);
-    }
-}
-
-// Runs op on the client and measures it against the line.
-template <class Op>
-TLineResult MeasureOnLine(const char* name, TZvtClient& client, TFrameCounter& frames, uint32_t baud,
-                          double payload, Op op) {
-    TZVT_drv& d = client.Driver();
-    frames.Clear();
-    const uint32_t sentBefore = d.FramesSent.load();
-    const auto t0 = Clock::now();
-    const uint8_t r = op();
-    const auto t1 = Clock::now();
-    if (r != 0) Die(std::string(name) + " failed: " + ErrorText(r));
-    TLineResult res;
-    res.Name = name;
-    res.Reads = frames.Reads;
-    res.Writes = frames.Writes;
-    const uint32_t sent = d.FramesSent.load() - sentBefore;
-    res.Identifies = sent - res.Reads - res.Writes;
-    const double byteSec = 10.0 / baud;
-    res.Bound = (res.Reads * ReadExchangeBytes + res.Writes * WriteExchangeBytes +
-                 res.Identifies * IdentifyExchangeBytes) * byteSec;
-    res.Taken = Seconds(t0, t1);
-    res.PayloadBytes = payload;
-    // How much longer than its line time an exchange took, frame start to
-    // frame start, over the run of same-command frames.
-    std::vector<double> extra;
-    {
-        std::lock_guard<std::mutex> lock(frames.Mutex);
-        const double line = (res.Writes >= res.Reads ? WriteExchangeBytes : ReadExchangeBytes) * byteSec;
-        for (size_t i = 1; i < frames.Times.size(); ++i)
-            extra.push_back((Seconds(frames.Times[i - 1], frames.Times[i]) - line) * 1e6);
-    }
-    res.MedianGapUs = Percentile(extra, 0.5);
-    res.P90GapUs = Percentile(extra, 0.9);
-    res.MaxGapUs = Percentile(extra, 1.0);
-    return res;
-}
-
-std::vector<uint8_t> Content(size_t n) {
-    std::vector<uint8_t> v(n);
-    uint32_t x = 12345;
-    for (auto& b : v) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(x >> 16);
-    }
-    return v;
-}
 
 void OpenAndMount(TZvtClient& client, const std::string& pty, uint32_t baud) {
     if (!client.Open(pty, baud)) Die("cannot open " + pty + ": " + client.Error());
@@ -153,40 +48,77 @@ void OpenAndMount(TZvtClient& client, const std::string& pty, uint32_t baud) {
     if (r != 0) Die("the simulated device cannot be mounted: " + ErrorText(r));
 }
 
-void LineBench(uint32_t baud, size_t kib) {
+// A put with --verify over a file of that name: the save, then the file read
+// back and compared.
+TLineResult VerifiedPut(TZvtClient& client, TFrameCounter& frames, uint32_t baud, const std::vector<uint8_t>& data,
+                        const std::string& name) {
+    if (const uint8_t r = client.Delete(name); r != 0) Die("delete failed: " + ErrorText(r));
+    return MeasureOnLine("put+verify " + std::to_string(data.size() / 1024) + " KiB", client.Driver(), frames, baud,
+                         static_cast<double>(data.size()), [&] {
+                             uint8_t r = client.Save(name, data);
+                             bool same = false;
+                             if (r == 0) r = client.Verify(name, data, same);
+                             if (r == 0 && !same) Die("the verified put read back other bytes");
+                             return r;
+                         });
+}
+
+// The window's ratios less the client's, over the rounds: the rows of the two
+// tables pair up, in turns, up to the window's last.
+void PrintWindowAgainstClient(const std::vector<TLineResult>& client, const std::vector<TLineResult>& window,
+                              int rounds) {
+    for (const char* op : {"put", "get"}) {
+        double mine = 0, theirs = 0;
+        for (size_t i = 0; i < window.size(); ++i) {
+            if (client[i].Name.rfind(std::string(op) + " ", 0) != 0) continue;
+            theirs += client[i].Ratio();
+            mine += window[i].Ratio();
+        }
+        const double d = (mine - theirs) / rounds;
+        std::printf("  window %s: ratio %+.4f against the client's (%s)\n", op, d,
+                    d >= -0.01 ? "within 0.01" : "MORE THAN 0.01 BELOW");
+    }
+}
+
+// The client's put and get, and the same driven through the main window
+// (each on a simulator of its own), taken in turns so that both meet the
+// same load of the machine; the window must not slow the line.
+void LineBench(uint32_t baud, size_t kib, int rounds) {
     TSimChild sim({"--baud", std::to_string(baud)});
     TZvtClient client;
     TFrameCounter frames;
     frames.Install(client.Driver());
     OpenAndMount(client, sim.Pty(), baud);
+    std::unique_ptr<TWindowBench> window = TWindowBench::Create(baud);
 
     const std::vector<uint8_t> data = Content(kib * 1024);
-    const std::string name = "BENCH.BIN";
-    std::vector<TLineResult> rows;
-    rows.push_back(MeasureOnLine(("put " + std::to_string(kib) + " KiB").c_str(), client, frames, baud,
-                                 static_cast<double>(data.size()), [&] { return client.Save(name, data); }));
-    std::vector<uint8_t> back;
-    rows.push_back(MeasureOnLine(("get " + std::to_string(kib) + " KiB").c_str(), client, frames, baud,
-                                 static_cast<double>(data.size()),
-                                 [&] { return client.Load(name, static_cast<uint32_t>(data.size()), back); }));
-    if (back != data) Die("the file loaded back differs from the one saved");
-    // A put with --verify: the save, then the file read back and compared.
-    if (const uint8_t r = client.Delete(name); r != 0) Die("delete failed: " + ErrorText(r));
-    rows.push_back(MeasureOnLine(("put+verify " + std::to_string(kib) + " KiB").c_str(), client, frames, baud,
-                                 static_cast<double>(data.size()), [&] {
-                                     uint8_t r = client.Save(name, data);
-                                     bool same = false;
-                                     if (r == 0) r = client.Verify(name, data, same);
-                                     if (r == 0 && !same) Die("the verified put read back other bytes");
-                                     return r;
-                                 }));
+    const std::string size = std::to_string(kib) + " KiB";
+    std::vector<TLineResult> rows, windowRows;
+    for (int round = 1; round <= rounds; ++round) {
+        const std::string name = "BENCH" + std::to_string(round) + ".BIN";
+        rows.push_back(MeasureOnLine("put " + size, client.Driver(), frames, baud, static_cast<double>(data.size()),
+                                     [&] { return client.Save(name, data); }));
+        if (window) windowRows.push_back(window->Put(data, name));
+        std::vector<uint8_t> back;
+        rows.push_back(MeasureOnLine("get " + size, client.Driver(), frames, baud, static_cast<double>(data.size()),
+                                     [&] { return client.Load(name, static_cast<uint32_t>(data.size()), back); }));
+        if (back != data) Die("the file loaded back differs from the one saved");
+        if (window) windowRows.push_back(window->Get(data, name));
+    }
+    rows.push_back(VerifiedPut(client, frames, baud, data, "BENCH1.BIN"));
     client.Close();
-    PrintLineTable(baud, rows);
+    PrintLineTable("Transfers through the client engine", baud, rows);
     std::printf("  (simulator: %s)\n", [&] {
         std::string s = sim.Stop();
         while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
         return s;
     }().c_str());
+    if (!window) {
+        std::printf("\n(the main window's figure needs the program: configure with SKARVEL_GUI=ON)\n");
+        return;
+    }
+    PrintLineTable("The same driven through the main window (offscreen), in turns with the client", baud, windowRows);
+    PrintWindowAgainstClient(rows, windowRows, rounds);
 }
 
 void RoundTripBench(int count) {
@@ -292,25 +224,28 @@ void MemoryBench() {
 int main(int argc, char** argv) {
     uint32_t baud = 115200;
     size_t kib = 256;
+    int rounds = 1;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--baud" && i + 1 < argc) {
             baud = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
         } else if (a == "--kib" && i + 1 < argc) {
             kib = std::strtoul(argv[++i], nullptr, 10);
+        } else if (a == "--rounds" && i + 1 < argc) {
+            rounds = std::atoi(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: skarvel-bench [--baud N] [--kib N]\n");
+            std::fprintf(stderr, "usage: skarvel-bench [--baud N] [--kib N] [--rounds N]\n");
             return 2;
         }
     }
-    if (baud == 0 || kib == 0 || kib > 1900) {
-        std::fprintf(stderr, "skarvel-bench: --baud must be positive and --kib from 1 to 1900\n");
+    if (baud == 0 || kib == 0 || rounds < 1 || kib * static_cast<size_t>(rounds) > 1900) {
+        std::fprintf(stderr, "skarvel-bench: --baud and --rounds must be positive, --kib times --rounds at most 1900\n");
         return 2;
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::printf("skarvel-bench: zvt-sim %s\n", ZVT_SIM_PATH);
     try {
-        LineBench(baud, kib);
+        LineBench(baud, kib, rounds);
         RoundTripBench(200);
         CpuBench();
         MemoryBench();

@@ -1,6 +1,8 @@
 #!/bin/sh
 # Takes docs/screenshot.png: the program on the device simulator with a few
-# demo files on its medium, under a virtual X server.
+# demo files on its medium, under a virtual X server, writing one more file
+# with its progress window up (window frames drawn by openbox when it is
+# installed).
 #
 #   scripts/screenshot.sh [BUILD_DIR]     (default: build)
 #
@@ -31,8 +33,9 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-# The simulator on a pty, with its medium in a file under /tmp.
-"$SIM" --image "$WORK/medium.img" >"$WORK/sim.out" 2>"$WORK/sim.err" &
+# The simulator on a pty, with its medium in a file under /tmp, at the
+# line's real pace so that the write is caught in the middle.
+"$SIM" --image "$WORK/medium.img" --baud 115200 >"$WORK/sim.out" 2>"$WORK/sim.err" &
 SIM_PID=$!
 PTY=
 for _ in $(seq 50); do
@@ -57,11 +60,26 @@ else
     echo "screenshot: $ZVT is missing; the medium stays empty" >&2
 fi
 
+# The program that is written while the picture is taken.
+mkdir -p "$WORK/pc"
+i=10
+while [ $i -le 2400 ]; do
+    printf 'N%d G1 X%d.5 Y%d.25 F120\n' $i $((i % 97)) $((i % 53))
+    i=$((i + 10))
+done >"$WORK/pc/VAL-02.TNC"
+
 mkdir -p "$ROOT/docs"
 rm -f "$WORK/shot.png"
-# The program grabs its own window once the list is read and it is idle.
-SKARVEL_SCREENSHOT=$WORK/shot.png SKARVEL_SCREENSHOT_WAIT=20000 \
-    xvfb-run -a -s "-screen 0 800x600x24" "$SKARVEL" --port "$PTY"
+# The program saves the screen under its window a third of the way into the
+# write, then closes (which cancels the write).
+cat >"$WORK/session.sh" <<'EOS'
+#!/bin/sh
+if command -v openbox >/dev/null; then openbox >/dev/null 2>&1 & sleep 1; fi
+"$@"
+EOS
+chmod +x "$WORK/session.sh"
+SKARVEL_SCREENSHOT=$WORK/shot.png SKARVEL_SCREENSHOT_WAIT=60000 SKARVEL_SCREENSHOT_WRITE=$WORK/pc/VAL-02.TNC \
+    xvfb-run -a -s "-screen 0 800x600x24" "$WORK/session.sh" "$SKARVEL" --port "$PTY"
 [ -s "$WORK/shot.png" ] || { echo "screenshot: no picture was taken" >&2; exit 1; }
 cp "$WORK/shot.png" "$OUT"
 echo "screenshot: wrote $OUT"

@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QCompleter>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
@@ -29,6 +31,7 @@
 #include "ui/lamps.h"
 #include "ui/message_boxes.h"
 #include "ui/my_list_box.h"
+#include "ui/pc_files.h"
 #include "ui/qt_main_thread.h"
 #include "ui/text_tool_bar.h"
 
@@ -38,14 +41,13 @@ namespace {
 
 constexpr int FirstInterval = 8000;
 constexpr int IdleInterval = 10000;
-constexpr int AfterOperationInterval = 200;
+// How often the window shows the worker's reports while sectors move.
+constexpr int ReportInterval = 100;
 
-constexpr uint8_t resUnformatted = 1;
-constexpr uint8_t resDiskEmpty = 7;
-constexpr uint8_t resNoDevice = 8;
-constexpr uint8_t resWrongDevice = 9;
-constexpr uint8_t resCancelled = 11;
-constexpr uint8_t resUnknownCommand = 12;
+// The worker's text of one of its result codes (code page 1251), or null
+// for a code it has no text for. Every worker text the window shows comes
+// through here, so a code the worker gains is shown with its text.
+const char* WorkerText(uint8_t code) { return WorkerErrorText(code); }
 
 const char* const ImageList2[] = {
     ":/ui/icons/open.svg",      ":/ui/icons/write.svg",     ":/ui/icons/refresh.svg",
@@ -65,8 +67,10 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         form_->ListBox1DrawItem(painter, option, index.row());
     }
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
-        return QSize(option.rect.width(), ItemHeight);
+    // As wide as the name, so that the list scrolls sideways only when a
+    // name does not fit.
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return QSize(option.fontMetrics.horizontalAdvance(index.data().toString()) + 2, ItemHeight);
     }
 
 private:
@@ -116,8 +120,14 @@ TForm1::TForm1(const TFormOptions& options, QWidget* parent) : QMainWindow(paren
     FWindowTarget = std::make_unique<TWindowTarget>(this);
     FMessageBoxes = options.Messages ? options.Messages : &DefaultMessageBoxes();
     ExecOpenDialog = [](QFileDialog& dlg) {
-        return dlg.exec() == QDialog::Accepted ? dlg.selectedFiles() : QStringList();
+        const bool chosen = dlg.exec() == QDialog::Accepted;
+        // A name typed and confirmed with Return can leave the name
+        // completer's list floating over the window after the dialog is gone.
+        for (QCompleter* c : dlg.findChildren<QCompleter*>())
+            if (c->popup()) c->popup()->hide();
+        return chosen ? dlg.selectedFiles() : QStringList();
     };
+    ExecFolderDialog = [this](QString& folder) { return ExecFolderChoice(folder); };
     CreateComponents();
     FormCreate(options);
 }
@@ -166,12 +176,20 @@ void TForm1::CreateComponents() {
     ActionList1 = {Action1, Action2, MenuSave, Action4, Action5, Action7, Action8, DelFileFlash};
     ActionList2 = {Open, AboutAc};
 
-    connect(Open, &QAction::triggered, this, [this] { Guarded([this] { OpenExecute(); }); });
-    connect(Action1, &QAction::triggered, this, [this] { Guarded([this] { Action1Execute(); }); });
-    connect(Action4, &QAction::triggered, this, [this] { Guarded([this] { Action4Execute(); }); });
-    connect(Action7, &QAction::triggered, this, [this] { Guarded([this] { Action7Execute(); }); });
-    connect(Action8, &QAction::triggered, this, [this] { Guarded([this] { Action8Execute(); }); });
-    connect(AboutAc, &QAction::triggered, this, [this] { Guarded([this] { AboutAcExecute(); }); });
+    const std::pair<QAction*, void (TForm1::*)()> handlers[] = {
+        {Open, &TForm1::OpenExecute},           {MenuSave, &TForm1::MenuSaveExecute},
+        {Action4, &TForm1::Action4Execute},     {Action5, &TForm1::Action5Execute},
+        {DelFileFlash, &TForm1::DelFileFlashExecute}, {Action2, &TForm1::Action2Execute},
+        {Action1, &TForm1::Action1Execute},     {Action7, &TForm1::Action7Execute},
+        {Action8, &TForm1::Action8Execute},     {AboutAc, &TForm1::AboutAcExecute},
+    };
+    for (const auto& [action, handler] : handlers) {
+        connect(action, &QAction::triggered, this, [this, action = action, handler = handler] {
+            // While the progress window is up only closing is taken (it cancels).
+            if (FProgress && action != Action1) return;
+            RunAction([this, handler] { (this->*handler)(); });
+        });
+    }
 
     // Menus.
     N1 = menuBar()->addMenu(QStringLiteral("&Файл"));
@@ -280,6 +298,10 @@ void TForm1::CreateComponents() {
     Timer1 = new QTimer(this);
     Timer1->setInterval(FirstInterval);
     connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
+    FReportTimer = new QTimer(this);
+    FReportTimer->setSingleShot(true);
+    FReportTimer->setInterval(ReportInterval);
+    connect(FReportTimer, &QTimer::timeout, this, [this] { TakeReports(); });
 
     OpenDialog1 = new QFileDialog(this);
 
@@ -291,14 +313,25 @@ void TForm1::CreateComponents() {
     }
 }
 
+void TForm1::FillMessages() {
+    // The worker's texts, but for the codes the window numbers its own
+    // failures with (the worker's text of 12 is not shown).
+    FMessages.assign(pcMissing + 1, QString());
+    for (int code = 0; code <= UINT8_MAX; ++code) {
+        const char* text = WorkerText(static_cast<uint8_t>(code));
+        if (!text || (code >= pcNoMemory && code <= pcMissing)) continue;
+        if (static_cast<size_t>(code) >= FMessages.size()) FMessages.resize(static_cast<size_t>(code) + 1);
+        FMessages[static_cast<size_t>(code)] = FromCp1251(text);
+    }
+    FMessages[pcNoMemory] = QStringLiteral("Не удалось выделить память при чтении файла ");
+    FMessages[pcWriteFailed] = QStringLiteral("Ошибка при записи файла ");
+    FMessages[pcReadFailed] = QStringLiteral("Ошибка при чтения файла ");
+    // pcMissing has a prompt of its own and no text.
+}
+
 void TForm1::FormCreate(const TFormOptions& options) {
     // 1. The message table.
-    FMessages.clear();
-    for (int i = 0; i < 12; ++i) FMessages.push_back(FromCp1251(ErrorTexts[i]));
-    FMessages.push_back(QStringLiteral("Не удалось выделить память при чтении файла "));
-    FMessages.push_back(QStringLiteral("Ошибка при записи файла "));
-    FMessages.push_back(QStringLiteral("Ошибка при чтения файла "));
-    FCancel = false;
+    FillMessages();
 
     // 2. Rows as high as the list font's text.
     static_cast<TListBoxDelegate*>(ListBox1->itemDelegate())->ItemHeight = QFontMetrics(ListBox1->font()).height();
@@ -365,6 +398,7 @@ void TForm1::FormDestroy() {
     // are abandoned, so the port's event thread and the worker can end.
     if (FMain) FMain->Shutdown();
     if (Timer1) Timer1->stop();
+    for (auto& job : FJobs) job->Cancel = true;
     if (ListBox1) {
         FListViewport->removeEventFilter(this);
         ListBox1->removeEventFilter(this);
@@ -373,9 +407,11 @@ void TForm1::FormDestroy() {
     delete FMyListBox;  // frees ListBox1 too
     FMyListBox = nullptr;
     ListBox1 = nullptr;
-    // Stops the worker and closes the port.
+    // Stops the worker and closes the port; requests still queued run at
+    // once against the closed port, so their arguments go only after it.
     delete FDriver;
     FDriver = nullptr;
+    FJobs.clear();
     FNames.clear();
     FMain.reset();
 }
@@ -390,6 +426,12 @@ void TForm1::Guarded(const std::function<void()>& fn) {
     }
 }
 
+void TForm1::RunAction(const std::function<void()>& fn) {
+    Guarded(fn);
+    // Back to the list after every dialog, so that the keyboard keeps working.
+    if (ListBox1 && isVisible()) ListBox1->setFocus(Qt::OtherFocusReason);
+}
+
 void TForm1::ShowException(const std::exception& e) {
     FMessageBoxes->Show(this, QString::fromUtf8(e.what()), TMsgDlgType::Error);
 }
@@ -399,13 +441,16 @@ void TForm1::PostToWindow(std::function<void()> fn) {
 }
 
 void TForm1::SetLamp(QLabel* lamp, int index) {
+    int& shown = lamp == Image1 ? FLinkLamp : FAccessLamp;
+    if (shown == index && !lamp->pixmap().isNull()) return;  // no repaint for the same colour
     lamp->setPixmap(LampPixmap(index));
-    (lamp == Image1 ? FLinkLamp : FAccessLamp) = index;
+    shown = index;
 }
 
-const QString& TForm1::MessageText(int code) const {
-    static const QString none;
-    return code >= 0 && code < static_cast<int>(FMessages.size()) ? FMessages[static_cast<size_t>(code)] : none;
+QString TForm1::MessageText(int code) const {
+    if (code >= 0 && code < static_cast<int>(FMessages.size()) && !FMessages[static_cast<size_t>(code)].isEmpty())
+        return FMessages[static_cast<size_t>(code)];
+    return QStringLiteral("ошибка %1").arg(code);
 }
 
 QString TForm1::CurrentFile() const {
@@ -424,17 +469,33 @@ bool TForm1::event(QEvent* e) {
         if (m->Msg == WM_FLASH_DONE) {
             const auto op = static_cast<uint8_t>(m->WParam & 0xFF);
             const auto result = static_cast<uint8_t>((m->WParam >> 8) & 0xFF);
-            Guarded([&] { WMOperationDone(op, result); });
+            TakeReports();  // what the worker reported before it ended comes first
+            if (std::unique_ptr<TOperationJob> job = AdoptJob(m->LParam)) FNames = std::move(job->Names);
+            RunAction([&] { WMOperationDone(op, result); });
         }
         return true;
     }
     return QMainWindow::event(e);
 }
 
+void TForm1::closeEvent(QCloseEvent* e) {
+    // A transfer is cancelled, and the window closes once the worker has
+    // ended it: the progress window's loop and the completion still have
+    // to run, and the medium gets the end of what was cut off.
+    if (TransferRunning()) {
+        FClosePending = true;
+        CancelOperations();
+        e->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(e);
+}
+
 // ---------------------------------------------------------------- port
 
 void TForm1::OpenPort() {
     if (FDriver->ComPort.Connected()) return;
+    FPortLost = false;
     FDriver->ComPort.Open();
     Action8->setText(QStringLiteral("Освободить &порт"));
     Action8->setToolTip(QStringLiteral("Освободить порт"));
@@ -443,7 +504,9 @@ void TForm1::OpenPort() {
 }
 
 void TForm1::ClosePort() {
-    if (!FDriver->ComPort.Connected()) return;
+    if (!FDriver->ComPort.Connected() && !FPortLost) return;
+    FPortLost = false;
+    FMediumNote.clear();
     FMyListBox->Clear();
     FDriver->Disconnect();
     Action8->setText(QStringLiteral("Открыть &порт"));
@@ -464,7 +527,7 @@ void TForm1::SetBusy() {
 void TForm1::SetIdle() {
     for (QAction* a : ActionList1) a->setEnabled(true);
     SetLamp(Image2, lampBlack);
-    ShowStatus(QStringLiteral("ожидание"));
+    ShowIdleStatus();
     Timer1->setInterval(IdleInterval);
     FActivity = false;
     FState = 2;
@@ -472,98 +535,44 @@ void TForm1::SetIdle() {
 
 void TForm1::ShowStatus(const QString& text) { Label3->setText(QStringLiteral("Статус: ") + text); }
 
+void TForm1::ShowIdleStatus() { ShowStatus(FMediumNote.isEmpty() ? QStringLiteral("ожидание") : FMediumNote); }
+
 void TForm1::Timer1Timer() {
     if (!FActivity && FState == 1) SetIdle();
     FActivity = false;
+    CheckLine();
     // The link check: while the device has not answered, ask again.
     if (!FLinkUp && FDriver->ComPort.Connected()) RunOperation(opInit);
 }
 
-// ---------------------------------------------------------------- sector notifications
-
-void TForm1::DoReadSector() { SectorNotification(lampYellow); }
-void TForm1::DoWriteSector() { SectorNotification(lampRed); }
-
-void TForm1::SectorNotification(int lamp) {
-    // Worker thread: the window changes are carried out on the GUI thread;
-    // the worker does not wait for them.
-    FActivity = true;
-    if (!FDriver->ComPort.Connected()) return;
-    const uint8_t op = FDriver->FCommand.load();
-    QString text = op < 11 ? FromCp1251(OperationTexts[op]) : QString();
-    if (op >= 3 && op <= 10) text += CurrentFile();
-    PostToWindow([this, lamp, text] {
-        if (!FDriver || !FDriver->ComPort.Connected()) return;
-        SetBusy();
-        SetLamp(Image2, lamp);
-        ShowStatus(text);
-    });
+void TForm1::LinkLost() {
+    if (!FLinkUp && FLinkLamp == lampBlack) return;
+    FLinkUp = false;
+    FMediumNote.clear();
+    SetLamp(Image1, lampBlack);
+    FMyListBox->Clear();
+    if (FState == 2) ShowIdleStatus();
 }
 
-// ---------------------------------------------------------------- requests
-
-void TForm1::RunOperation(uint8_t op) {
-    FCancel = false;
-    FProgressOp = NoProgressOp;
-    FDriver->PostRequest(op, nullptr);
-    FProgressOp = NoProgressOp;
-}
-
-uint8_t TForm1::ExecuteCommand(uint8_t op, uint8_t& result, void*) {
-    // Worker thread.
-    result = 0;
-    switch (op) {
-        case opInit: result = FDriver->InitFlash(); break;
-        case opFormat: result = FDriver->FormatFlash(FDriver->FMediumKind); break;
-        case opReadDir: {
-            result = FDriver->ReadDir(FDriver->FMediumKind, nullptr);
-            std::lock_guard<std::mutex> lock(FListMutex);
-            FListFiles = FDriver->FFiles;
-            break;
-        }
-        default: result = resUnknownCommand; break;
+void TForm1::CheckLine() {
+    // Only between requests: the worker must not lose its port mid-exchange.
+    if (!FJobs.empty()) return;
+    TComPort& port = FDriver->ComPort;
+    if (port.Connected() && !port.EventThreadRunning()) {
+        // The far end hung up (an adapter pulled, a simulator ended): the
+        // descriptor is dead, and only opening the port again finds the
+        // device when it is back.
+        LinkLost();
+        FDriver->Disconnect();
+        FPortLost = true;
     }
-    if (FCancel) result = resCancelled;
-    if (FLinkUp) {
-        // Back to idle soon after the last sector transfer.
-        PostToWindow([this] { Timer1->setInterval(AfterOperationInterval); });
+    if (!FPortLost) return;
+    try {
+        port.Open();
+        FPortLost = false;
+    } catch (const EComPort&) {
+        // Not back yet: the next tick tries again.
     }
-    return result;
-}
-
-void TForm1::WMOperationDone(uint8_t op, uint8_t result) {
-    if (op == opInit) {
-        if (result == resWrongDevice) {
-            ClosePort();
-            FMessageBoxes->Show(this, QStringLiteral("Неизвестный код устройства "), TMsgDlgType::Error);
-        } else if (result != resNoDevice) {
-            FLinkUp = true;
-            SetLamp(Image1, lampGreen);
-            if (result != resUnformatted) RunOperation(opReadDir);
-        }
-        emit OperationDone(op, result);
-        return;
-    }
-    if (op == opFormat) {
-        if (result == 0)
-            FMessageBoxes->Show(this, QStringLiteral("ZVT успешно отформатировано"), TMsgDlgType::Custom);
-        FMyListBox->ClearAll();
-    } else if (op == opReadDir) {
-        FMyListBox->Clear();
-        if (result == 0) {
-            TFileList files;
-            {
-                std::lock_guard<std::mutex> lock(FListMutex);
-                files = FListFiles;
-            }
-            for (int i = 0; i < files.Count(); ++i)
-                FMyListBox->AddEntry(FromCp1251(files.Strings(i)), files.Sizes(i), std::string(), true);
-        }
-        if (result == resDiskEmpty) result = 0;
-    }
-    if (result == resCancelled) Action4Execute();
-    if (result != 0) FMessageBoxes->Show(this, MessageText(result), TMsgDlgType::Error);
-    emit OperationDone(op, result);
 }
 
 // ---------------------------------------------------------------- actions
@@ -575,10 +584,6 @@ void TForm1::OpenExecute() {
 
 void TForm1::Action1Execute() { close(); }
 
-void TForm1::Action4Execute() {
-    if (FDriver->IsReady()) RunOperation(opReadDir);
-}
-
 void TForm1::Action7Execute() {
     ClosePort();
     FDriver->ComPort.ShowSettingsDialog();
@@ -586,7 +591,7 @@ void TForm1::Action7Execute() {
 }
 
 void TForm1::Action8Execute() {
-    if (FDriver->ComPort.Connected()) ClosePort();
+    if (FDriver->ComPort.Connected() || FPortLost) ClosePort();
     else OpenPort();
 }
 
@@ -620,17 +625,6 @@ void TForm1::AddFiles(const QStringList& files) {
         const QString name = FromCp1251(ShortPathName(utf8));
         FMyListBox->AddEntry(name, static_cast<int32_t>(size), utf8, false);
     }
-}
-
-bool TForm1::RemoveFromMedium(const QString& name) {
-    // Replacing a file of the medium needs it deleted there first; until the
-    // window can delete files, the file on the medium is kept and the PC
-    // file is not queued.
-    FMessageBoxes->Show(this,
-                        QStringLiteral("Файл ") + name +
-                            QStringLiteral(" на флэш не заменён: удаление файлов с флэш пока недоступно."),
-                        TMsgDlgType::Warning);
-    return false;
 }
 
 // ---------------------------------------------------------------- list drawing and selection
@@ -721,6 +715,19 @@ bool TForm1::ListBox1KeyDown(int key, Qt::KeyboardModifiers modifiers) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* e) {
+    // While the progress window is up the list takes no clicks or keys.
+    if (FProgress && (watched == FListViewport || watched == ListBox1)) {
+        switch (e->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseMove:
+            case QEvent::KeyPress:
+            case QEvent::KeyRelease:
+            case QEvent::Wheel: return true;
+            default: break;
+        }
+    }
     if (FListViewport && watched == FListViewport) {
         switch (e->type()) {
             case QEvent::MouseButtonPress:

@@ -2,10 +2,19 @@
 // line and the two lamps. It owns the device driver (which is the flash
 // worker too), posts requests to it and shows what it reports.
 //
-// Threads: everything here runs on the GUI thread except ExecuteCommand (the
-// worker's command hook) and DoReadSector / DoWriteSector (the driver's
-// notifications), which run on the worker thread and post every change of
-// the window to the GUI thread.
+// The window's code is in three files: main_form.cpp builds the window and
+// runs the port, the lamps, the timer and the list's input;
+// main_form_transfers.cpp holds the commands (write, load, delete, re-read,
+// format), RunOperation and the completion handler; main_form_worker.cpp
+// holds what runs on the worker thread (the command hook with the per-file
+// loops of delete, write and load, and the sector notifications).
+//
+// Threads: everything runs on the GUI thread except ExecuteCommand (with
+// the loops it calls) and DoReadSector / DoWriteSector, which run on the
+// worker thread. The worker never touches a widget or the list model: it
+// waits for the GUI thread where the order matters (the list model, through
+// TMainThread::Call) and hands everything else over in batches
+// (TWorkerReports). The fields below say which thread owns each.
 #pragma once
 
 #include <QEvent>
@@ -21,6 +30,7 @@
 #include <vector>
 
 #include "flashfs/file_list.h"
+#include "ui/worker_reports.h"
 
 class QAction;
 class QFileDialog;
@@ -41,6 +51,7 @@ class TQtMainThread;
 class TTextToolBar;
 class TWindowTarget;
 class TZVT_drv;
+class TprogressForm;
 
 // The worker's completion message, delivered to the window as a Qt event.
 class TFlashMessageEvent : public QEvent {
@@ -64,12 +75,37 @@ struct TFormOptions {
     std::function<void(TZVT_drv&)> ConfigureDriver;
 };
 
+// One request of the window to the worker, from RunOperation until its
+// completion has been handled; the request's argument is a pointer to it.
+struct TOperationJob {
+    uint8_t Op = 0;
+    uint32_t Id = 0;
+    // The files of a delete, write or load, first file first; the loops
+    // drop each name when its file is done. GUI thread until the request is
+    // posted, then the worker's until its completion arrives.
+    std::vector<QString> Names;
+    // Where a load writes its files (ends with a path separator); set before
+    // the request is posted and only read after.
+    QString TargetFolder;
+    // Set by the GUI thread when the user cancels; read by the worker
+    // between files and at every sector.
+    std::atomic<bool> Cancel{false};
+};
+
+// The volume's geometry as the progress totals need it; 0 while unknown.
+struct TTransferGeometry {
+    uint32_t SectorsPerCluster = 0;
+    uint32_t SectorsPerFat = 0;
+    // Sectors the progress bars count for one file of `size` bytes: the
+    // write frames of a save or a delete, the read frames of a load.
+    uint32_t WriteTransfers(uint32_t size) const;
+    uint32_t LoadTransfers(uint32_t size) const;
+    uint32_t DeleteTransfers() const;
+};
+
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
-    // The window's message table: the worker's texts 0..11 and the window's
-    // own 12..14 (PC-side failures).
-    static constexpr int MessageCount = 15;
     // Operation code meaning "no progress window".
     static constexpr uint8_t NoProgressOp = 11;
 
@@ -97,6 +133,10 @@ public:
     // Runs the open dialog and returns the files chosen (nothing when it is
     // cancelled). Tests replace it.
     std::function<QStringList(QFileDialog&)> ExecOpenDialog;
+    // Asks for the folder a load writes into (the folder choice dialog);
+    // false when the user cancels. The folder ends with a path separator.
+    // Tests replace it.
+    std::function<bool(QString& folder)> ExecFolderDialog;
 
     // ---- window routines
     void OpenPort();
@@ -105,13 +145,20 @@ public:
     void SetIdle();
     void ShowStatus(const QString& text);
     void Timer1Timer();
+    // Posts the request op with the names of FNames; for a delete, write or
+    // load it shows the progress window until the operation ends or the
+    // user cancels.
     void RunOperation(uint8_t op);
     void AddFiles(const QStringList& files);
 
     // ---- action handlers
     void OpenExecute();
-    void Action1Execute();
+    void MenuSaveExecute();
     void Action4Execute();
+    void Action5Execute();
+    void DelFileFlashExecute();
+    void Action2Execute();
+    void Action1Execute();
     void Action7Execute();
     void Action8Execute();
     void AboutAcExecute();
@@ -121,7 +168,8 @@ public:
     void DoReadSector();
     void DoWriteSector();
 
-    // ---- completion of a request (GUI thread)
+    // ---- completion of a request (GUI thread); FNames holds the names the
+    // request left undone
     void WMOperationDone(uint8_t op, uint8_t result);
 
     // ---- list events (viewport coordinates)
@@ -142,65 +190,130 @@ public:
     uint8_t State() const { return FState; }
     int LinkLamp() const { return FLinkLamp; }
     int AccessLamp() const { return FAccessLamp; }
-    const QString& MessageText(int code) const;
+    // The text of a result code: the worker's texts for its codes, the
+    // window's own for the PC side (12 to 14).
+    QString MessageText(int code) const;
     QString CurrentFile() const;
     void SetCurrentFile(const QString& name);
+    const std::vector<QString>& Names() const { return FNames; }
+    // The progress window of the running operation, if one is shown.
+    TprogressForm* Progress() const { return FProgress; }
+    // Outstanding requests that change the medium or PC files (not the
+    // initialisation and the list, which the port's release cuts short).
+    bool TransferRunning() const;
 
 signals:
     // After a completion message has been handled.
     void OperationDone(int op, int result);
+    // The progress of the operation that the progress window shows.
+    void ProgressStarted(int total);
+    void FileStarted(int total, const QString& text);
+    void ProgressStepped(int steps);
+    void ProgressFinished();
 
 protected:
     bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
     // Where a drag-out of the selected rows would start (a press and a move
     // of more than one pixel); it carries no drag yet.
     virtual void StartDragOut();
 
 private:
+    // ---- creation and helpers (main_form.cpp)
     void FormCreate(const TFormOptions& options);
     void FormDestroy();
     void CreateComponents();
+    void FillMessages();
     QAction* MakeAction(const QString& caption, const QString& hint, const QStringList& shortcuts, int image);
     void SetActionImage(QAction* action, int image);
     void SetLamp(QLabel* lamp, int index);
-    void SectorNotification(int lamp);
     void PostToWindow(std::function<void()> fn);
     void Guarded(const std::function<void()>& fn);
+    // An action handler: errors shown, the list keeps the keyboard after it.
+    void RunAction(const std::function<void()>& fn);
     void ShowException(const std::exception& e);
-    bool RemoveFromMedium(const QString& name);
+    void ShowIdleStatus();
     int ItemAt(QPoint pos) const;
     void SelectRow(int row, bool select);
+    // The link is gone (a failed transfer or a hung-up line): lamp dark,
+    // the medium's rows removed, the link check asks again.
+    void LinkLost();
+    // The link check's care of the port: a line that hung up is closed and
+    // opened again, quietly, until the device is back.
+    void CheckLine();
 
+    // ---- commands and completions (main_form_transfers.cpp)
+    TOperationJob* NewJob(uint8_t op);
+    std::unique_ptr<TOperationJob> AdoptJob(intptr_t lParam);
+    uint32_t ProgressTotal(const TOperationJob& job) const;
+    void ShowProgress(TOperationJob& job);
+    void CancelOperations();
+    void TakeReports();
+    void InitDone(uint8_t result);
+    void ListDone(uint8_t& result);
+    void WriteDone(uint8_t& result);
+    bool CopyPendingForLoad(int row, uint8_t& code);
+    bool RemoveFromMedium(const QString& name);
+    bool ExecFolderChoice(QString& folder);
+
+    // ---- worker thread (main_form_worker.cpp)
+    void SectorNotification(int lamp);
+    // Runs fn on the GUI thread and waits for it; false when the window is
+    // going away (fn then never runs).
+    bool OnGui(const std::function<void()>& fn);
+    void ReportFileStart(const TOperationJob& job, uint32_t total, const QString& text);
+    TTransferGeometry Geometry() const;
+    uint8_t DeleteFiles(TOperationJob& job);
+    uint8_t WriteFiles(TOperationJob& job);
+    uint8_t WriteOne(TOperationJob& job, const QString& name, const QString& path);
+    uint8_t LoadFiles(TOperationJob& job);
+    uint8_t LoadOne(TOperationJob& job, const QString& name);
+
+    // ---- GUI thread
     uint8_t FProgressOp = NoProgressOp;
     TZVT_drv* FDriver = nullptr;
-    std::atomic<bool> FCancel{false};
+    TprogressForm* FProgress = nullptr;  // while RunOperation shows it
+    uint32_t FProgressJob = 0;           // the request it shows
     std::vector<QString> FMessages;
     uint8_t FState = 2;
-    std::atomic<bool> FActivity{false};
-    std::vector<std::string> FNames;
+    std::vector<QString> FNames;
     QPoint FPressPoint{-1, -1};
     QPoint FAnchorPoint{-1, -1};
     bool FDragOutActive = false;
     bool FDragArmed = false;
-
     TMyListBox* FMyListBox = nullptr;
     QWidget* FListViewport = nullptr;
-    std::atomic<bool> FLinkUp{false};
-    mutable std::mutex FCurrentFileMutex;
-    QString FCurrentFile;
     QString FTargetFolder;
-
+    std::vector<std::unique_ptr<TOperationJob>> FJobs;  // posted, completion not yet handled
+    uint32_t FLastJobId = 0;
+    // The worker's text for a medium that needs formatting; shown in the
+    // status line instead of "ожидание" until the medium is formatted.
+    QString FMediumNote;
+    bool FPortLost = false;      // the line hung up; the link check reopens the port
+    bool FClosePending = false;  // close once the running transfer has ended
+    int FLinkLamp = 3;
+    int FAccessLamp = 3;
+    QTimer* FReportTimer = nullptr;  // takes the worker's reports while they come
     std::unique_ptr<TQtMainThread> FMain;
     std::unique_ptr<TWindowTarget> FWindowTarget;
     TMessageBoxes* FMessageBoxes = nullptr;
-    int FLinkLamp = 3;
-    int FAccessLamp = 3;
+
+    // ---- worker thread
+    TOperationJob* FWorkerJob = nullptr;  // the request the hook runs
+
+    // ---- shared
+    std::atomic<bool> FActivity{false};  // a sector moved since the last tick
+    std::atomic<bool> FLinkUp{false};
+    mutable std::mutex FCurrentFileMutex;
+    QString FCurrentFile;
     // The medium's list as the last list request read it (copied on the
     // worker thread, so that a later request cannot change it under the
-    // completion handler).
-    std::mutex FListMutex;
+    // completion handler), and the geometry of the last mount or format.
+    mutable std::mutex FListMutex;
     TFileList FListFiles;
+    TTransferGeometry FGeometry;
+    TWorkerReports FReports;
 };
 
 // Converts a filter of the form "text|patterns|text|patterns" (patterns

@@ -36,7 +36,30 @@ constexpr ButtonMap kButtons[] = {
     {mbYesToAll, QMessageBox::YesToAll, mrYesToAll},
 };
 
+QMessageBox::StandardButton QtButton(TMsgDlgButton b) {
+    for (const auto& m : kButtons)
+        if (m.Mine == b) return m.Qt;
+    return QMessageBox::Ok;
+}
+
 }  // namespace
+
+TBoxKeys BoxKeys(unsigned buttons) {
+    if ((buttons & (mbYes | mbNo | mbOK | mbCancel | mbAbort | mbNoToAll | mbYesToAll)) == 0) buttons = mbOK;
+    TBoxKeys keys{mbOK, mbOK};
+    for (const auto& b : kButtons)
+        if (buttons & b.Mine) {
+            keys.Default = static_cast<TMsgDlgButton>(b.Mine);
+            break;
+        }
+    keys.Escape = keys.Default;
+    for (TMsgDlgButton b : {mbCancel, mbAbort, mbNo, mbOK})
+        if (buttons & b) {
+            keys.Escape = b;
+            break;
+        }
+    return keys;
+}
 
 int TQtMessageBoxes::Ask(QWidget* parent, const QString& text, TMsgDlgType type, unsigned buttons) {
     QMessageBox box(IconOf(type), QApplication::applicationDisplayName(), text, QMessageBox::NoButton, parent);
@@ -45,6 +68,11 @@ int TQtMessageBoxes::Ask(QWidget* parent, const QString& text, TMsgDlgType type,
         if (buttons & b.Mine) set |= b.Qt;
     if (!set) set = QMessageBox::Ok;
     box.setStandardButtons(set);
+    // Return and Esc as the operator knows them from the platform the
+    // program comes from, whatever order the style lays the buttons out in.
+    const TBoxKeys keys = BoxKeys(buttons);
+    box.setDefaultButton(QtButton(keys.Default));
+    box.setEscapeButton(box.button(QtButton(keys.Escape)));
     const int pressed = box.exec();
     for (const auto& b : kButtons)
         if (pressed == b.Qt) return b.Result;

@@ -35,6 +35,15 @@ enum TMsgDlgButton : unsigned {
     mbYesToAll = 1u << 6,
 };
 
+// The keyboard's buttons of a box: Return presses the first button of the
+// set (in the order of TMsgDlgButton), Esc the one that backs out: Cancel,
+// else Abort, else No, else OK.
+struct TBoxKeys {
+    TMsgDlgButton Default;
+    TMsgDlgButton Escape;
+};
+TBoxKeys BoxKeys(unsigned buttons);
+
 class TMessageBoxes {
 public:
     virtual ~TMessageBoxes() = default;

@@ -1,6 +1,7 @@
 #include "ui/text_tool_bar.h"
 
 #include <QAction>
+#include <algorithm>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QStyleOptionToolButton>
@@ -18,6 +19,7 @@ TTextButton::TTextButton(const QString& caption, QAction* action, QWidget* paren
     f.setBold(true);
     if (f.pointSizeF() > 8) f.setPointSizeF(8);
     setFont(f);
+    baseFont_ = f;
     setToolTip(action->toolTip());
     connect(this, &QToolButton::clicked, action, [this] {
         if (action_->isEnabled()) action_->trigger();
@@ -75,11 +77,27 @@ void TTextToolBar::ToolBar2Resize() {
     const int n = static_cast<int>(buttons_.size());
     if (n <= 0) return;
     const int w = (width() - (n - 1) * DividerWidth) / n;
+    FitCaptions(w);
     int x = 0;
     for (auto* b : buttons_) {
         b->setGeometry(x, 0, w > 0 ? w : 0, height());
         x += w + DividerWidth;
     }
+}
+
+void TTextToolBar::FitCaptions(int buttonWidth) {
+    QFont f = buttons_.front()->BaseFont();
+    if (f.pointSizeF() <= 0) return;
+    for (qreal pt = f.pointSizeF(); pt >= 6; pt -= 0.5) {
+        f.setPointSizeF(pt);
+        const QFontMetrics fm(f);
+        const bool fits = std::all_of(buttons_.begin(), buttons_.end(), [&](const TTextButton* b) {
+            return fm.horizontalAdvance(b->Caption()) + TTextButton::CaptionMargin <= buttonWidth;
+        });
+        if (fits) break;
+    }
+    for (auto* b : buttons_)
+        if (b->font() != f) b->setFont(f);
 }
 
 void TTextToolBar::resizeEvent(QResizeEvent* event) {

@@ -20,6 +20,10 @@ public:
     QAction* Action() const { return action_; }
     QColor CaptionColor() const;
     QSize sizeHint() const override;
+    // The caption's font at full size; the bar may draw it smaller.
+    const QFont& BaseFont() const { return baseFont_; }
+    // Room for the caption inside the button's frame.
+    static constexpr int CaptionMargin = 8;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -28,6 +32,7 @@ private:
     void SyncWithAction();
     QString caption_;
     QAction* action_;
+    QFont baseFont_;
 };
 
 class TTextToolBar : public QWidget {
@@ -37,13 +42,16 @@ public:
     explicit TTextToolBar(QWidget* parent = nullptr);
     TTextButton* AddButton(const QString& caption, QAction* action);
     const QVector<TTextButton*>& Buttons() const { return buttons_; }
-    // Lays the buttons out over the bar's width.
+    // Lays the buttons out over the bar's width, with the captions' font as
+    // large as lets every caption fit its button (never above the buttons'
+    // own size, never below 6 points).
     void ToolBar2Resize();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void FitCaptions(int buttonWidth);
     QVector<TTextButton*> buttons_;
 };
 

@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -32,12 +33,6 @@ std::string DemoImage(const TempDir& dir) {
     const std::string path = dir.File("medium.img");
     WriteFormattedImage(path, {{"PROG1.TNC", std::string(700, 'G')}, {ToCp1251("деталь.lst"), "N10 G0 X0\n"}});
     return path;
-}
-
-// Waits until both start-up initialisations and the list requests they
-// started have completed.
-void WaitForStartUp(TDoneLog& log, int lists) {
-    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opInit) >= 2 && log.Count(opReadDir) >= lists; }));
 }
 
 }  // namespace
@@ -80,14 +75,7 @@ TEST(MainWindow, NoDeviceOnThePortShowsThePortErrorAndStaysIdle) {
 TEST(MainWindow, SilentDeviceIsAskedAgainAtEveryTick) {
     SimProcess sim({"--silent"});
     TScriptedBoxes boxes;
-    TFormOptions o = FastOptions(sim.PtyPath(), &boxes);
-    o.ConfigureDriver = [](TZVT_drv& d) {
-        d.AnswerTimeoutMs = 100;
-        d.Sends = 2;
-        d.QuietMs = 20;
-        d.QuietLimitMs = 100;
-    };
-    TForm1 f(o);
+    TForm1 f(SilentOptions(sim.PtyPath(), &boxes));
     TDoneLog log(f);
     const auto sends = static_cast<uint32_t>(f.Driver()->Sends);
 
@@ -140,7 +128,7 @@ TEST(MainWindow, FormattedMediumIsListedAndTheWindowReturnsToIdle) {
     TScriptedBoxes boxes;
     TForm1 f(FastOptions(sim.PtyPath(), &boxes));
     TDoneLog log(f);
-    WaitForStartUp(log, 2);
+    ASSERT_TRUE(WaitForStartUp(log, 2));
     EXPECT_EQ(log.Count(opInit, 0), 2);
     EXPECT_EQ(log.Count(opReadDir, 0), 2);
     EXPECT_TRUE(boxes.Boxes.empty());
@@ -196,7 +184,7 @@ TEST(MainWindow, ReleasingKeepsPendingRowsAndReopeningListsTheMediumAnew) {
     TScriptedBoxes boxes;
     TForm1 f(FastOptions(sim.PtyPath(), &boxes));
     TDoneLog log(f);
-    WaitForStartUp(log, 2);
+    ASSERT_TRUE(WaitForStartUp(log, 2));
 
     const std::string pending = dir.File("new.lst");
     WriteFileBytes(pending, {'x', 'y'});
@@ -328,7 +316,7 @@ TEST(MainWindow, DeviceLostWhileUpIsNoticedByTheRefresh) {
     TScriptedBoxes boxes;
     TForm1 f(FastOptions(sim->PtyPath(), &boxes));
     TDoneLog log(f);
-    WaitForStartUp(log, 2);
+    ASSERT_TRUE(WaitForStartUp(log, 2));
     TickToIdle(f);
     sim->Kill();
     // The list cannot be read any more: its error is shown; the rows of the
@@ -361,6 +349,22 @@ TEST(QtMainThread, CallsRunOnTheGuiThreadAndAreAbandonedAfterShutdown) {
     EXPECT_FALSE(otherIsCurrent.load());
     EXPECT_EQ(ranOn, gui);
     EXPECT_TRUE(inCall.load());
+
+    // Calls posted from two threads at once run in the order each posted them.
+    std::vector<int> seen;
+    std::thread a([&] {
+        for (int i = 0; i < 200; ++i) main.Post([&seen, i] { seen.push_back(i); });
+    });
+    std::thread b([&] {
+        for (int i = 0; i < 200; ++i) main.Post([&seen, i] { seen.push_back(1000 + i); });
+    });
+    a.join();
+    b.join();
+    ASSERT_TRUE(ProcessUntil([&] { return seen.size() == 400; }));
+    std::vector<int> fromA, fromB;
+    for (int v : seen) (v < 1000 ? fromA : fromB).push_back(v);
+    EXPECT_TRUE(std::is_sorted(fromA.begin(), fromA.end()));
+    EXPECT_TRUE(std::is_sorted(fromB.begin(), fromB.end()));
 
     // Once the GUI thread is shutting down, a waiting call gives up instead
     // of blocking its thread for ever.

@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QListWidget>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTest>
 #include <set>
 #include <stdexcept>
@@ -146,22 +147,6 @@ TEST(FileList, ReplacePromptAcrossBatches) {
     fx.form->AddFiles({a, b});
     EXPECT_EQ(fx.List().Path(0), a.toStdString());
     EXPECT_EQ(fx.List().Path(1), b2);
-}
-
-TEST(FileList, ReplacingAFileOfTheMediumKeepsItUntilItCanBeDeleted) {
-    Fixture fx;
-    fx.List().AddEntry(QStringLiteral("PROG.TNC"), 100, "", true);
-    const QString pc = fx.File("prog.tnc");
-    fx.boxes.Answers = {mrYes};
-    fx.form->AddFiles({pc});
-    ASSERT_EQ(fx.boxes.Boxes.size(), 2u);
-    EXPECT_EQ(fx.boxes.Boxes[0].Text, QStringLiteral("Файл с именем prog.tnc уже существует. Заменить?"));
-    EXPECT_EQ(fx.boxes.Boxes[1].Type, TMsgDlgType::Warning);
-    EXPECT_TRUE(fx.boxes.Boxes[1].Text.contains(QStringLiteral("prog.tnc")));
-    // Nothing was queued and the medium's row is untouched.
-    ASSERT_EQ(fx.List().Count(), 1);
-    EXPECT_TRUE(fx.List().Flags(0));
-    EXPECT_EQ(fx.List().Sizes(0), 100);
 }
 
 TEST(FileList, PcFilesAreListedUnderTheirShortNames) {
@@ -317,8 +302,9 @@ TEST(MainWindowLayout, ActionsMenusAndToolBars) {
 TEST(MainWindowLayout, WidthsOfTheTextButtonsAndTheWindow) {
     Fixture fx;
     TForm1& f = *fx.form;
+    f.AddFiles({fx.File("prog1.tnc"), fx.File("деталь.lst")});
     f.show();
-    for (int width : {562, 800, 431}) {
+    for (int width : {562, 431, 800}) {
         f.resize(width, 400);
         ProcessPending(20);
         const auto& buttons = f.ToolBar2->Buttons();
@@ -328,7 +314,14 @@ TEST(MainWindowLayout, WidthsOfTheTextButtonsAndTheWindow) {
         EXPECT_LE(used, f.ToolBar2->width());
         EXPECT_GT(used, f.ToolBar2->width() - 6);
         EXPECT_EQ(buttons.back()->geometry().right(), used - 1);
+        // From the default size on every caption fits its button ("Выход
+        // Alt+F4" is the widest).
+        for (TTextButton* b : width >= 562 ? buttons : QVector<TTextButton*>{})
+            EXPECT_LE(QFontMetrics(b->font()).horizontalAdvance(b->Caption()) + TTextButton::CaptionMargin, w)
+                << width << " " << b->Caption().toStdString();
+        EXPECT_FALSE(f.ListBox1->horizontalScrollBar()->isVisible()) << width;
     }
+    EXPECT_EQ(f.ToolBar2->Buttons()[0]->font().pointSizeF(), f.ToolBar2->Buttons()[0]->BaseFont().pointSizeF());
     // Never narrower than the two lamp panels together.
     const int panels = f.Panel3->width() + f.Panel4->width();
     EXPECT_GE(f.minimumWidth(), panels);

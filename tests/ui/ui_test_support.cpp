@@ -3,12 +3,14 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QProgressBar>
 #include <stdexcept>
 
 #include "flashfs/fs_flash.h"
 #include "link/zvt_drv.h"
 #include "tests/mem_medium.h"
 #include "tests/sim_process.h"
+#include "ui/progress_form.h"
 
 namespace skarvel::test {
 
@@ -59,19 +61,30 @@ void WriteFormattedImage(const std::string& path,
     WriteFileBytes(path, medium.Bytes());
 }
 
-TFormOptions FastOptions(const std::string& port, TMessageBoxes* boxes) {
+namespace {
+
+// A window whose driver waits answerMs for an answer, sends a frame at most
+// `sends` times and lets the line settle quietMs (at most quietLimitMs).
+TFormOptions Options(const std::string& port, TMessageBoxes* boxes, int answerMs, int sends, int quietMs,
+                     int quietLimitMs) {
     TFormOptions o;
     o.Port = port;
     o.Messages = boxes;
     o.StartTimer = false;
-    o.ConfigureDriver = [](TZVT_drv& d) {
-        d.AnswerTimeoutMs = 300;
-        d.Sends = 4;
-        d.QuietMs = 50;
-        d.QuietLimitMs = 300;
+    o.ConfigureDriver = [=](TZVT_drv& d) {
+        d.AnswerTimeoutMs = answerMs;
+        d.Sends = sends;
+        d.QuietMs = quietMs;
+        d.QuietLimitMs = quietLimitMs;
     };
     return o;
 }
+
+}  // namespace
+
+TFormOptions FastOptions(const std::string& port, TMessageBoxes* boxes) { return Options(port, boxes, 300, 4, 50, 300); }
+
+TFormOptions SilentOptions(const std::string& port, TMessageBoxes* boxes) { return Options(port, boxes, 50, 2, 20, 100); }
 
 void TickToIdle(TForm1& form) {
     ProcessPending(20);
@@ -81,6 +94,31 @@ void TickToIdle(TForm1& form) {
 
 TDoneLog::TDoneLog(TForm1& form) {
     QObject::connect(&form, &TForm1::OperationDone, &form, [this](int op, int result) { Done.emplace_back(op, result); });
+}
+
+bool WaitForStartUp(TDoneLog& log, int lists) {
+    return ProcessUntil([&] { return log.Count(opInit) >= 2 && log.Count(opReadDir) >= lists; });
+}
+
+TProgressLog::TProgressLog(TForm1& form) {
+    QObject::connect(&form, &TForm1::ProgressStarted, &form, [this](int total) { Total = total; });
+    QObject::connect(&form, &TForm1::FileStarted, &form, [this](int total, const QString& text) {
+        Files.emplace_back(total, text);
+        if (OnFile) OnFile();
+    });
+    QObject::connect(&form, &TForm1::ProgressStepped, &form, [this](int steps) {
+        Steps += steps;
+        if (OnStep) OnStep();
+    });
+    QObject::connect(&form, &TForm1::ProgressFinished, &form, [this, &form] {
+        ++Finished;
+        if (TprogressForm* p = form.Progress()) {
+            Bar = p->ProgressBar1->value();
+            BarMax = p->ProgressBar1->maximum();
+            FileBar = p->ProgressBar2->value();
+            FileBarMax = p->ProgressBar2->maximum();
+        }
+    });
 }
 
 int TDoneLog::Count(int op) const {

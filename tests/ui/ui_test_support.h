@@ -50,8 +50,28 @@ void WriteFormattedImage(const std::string& path,
 // boxes of boxes.
 TFormOptions FastOptions(const std::string& port, TMessageBoxes* boxes);
 
+// The same for a device that never answers: time-outs short enough that
+// each initialisation gives up within a fraction of a second.
+TFormOptions SilentOptions(const std::string& port, TMessageBoxes* boxes);
+
 // Two quiet ticks: the window is idle again after its last sector transfer.
 void TickToIdle(TForm1& form);
+
+// What the window reported to its progress window, and the bars as they
+// stood when the operation finished.
+class TProgressLog {
+public:
+    explicit TProgressLog(TForm1& form);
+    int Total = -1;
+    std::vector<std::pair<int, QString>> Files;  // (file total, caption)
+    int Steps = 0;
+    int Finished = 0;
+    // Values and maxima of the bars at the finish: whole operation, file.
+    int Bar = -1, BarMax = -1, FileBar = -1, FileBarMax = -1;
+    // Called on the GUI thread as each report arrives (for cancelling or
+    // cutting the line at a chosen point).
+    std::function<void()> OnFile, OnStep;
+};
 
 // Waits for completions of operation op; returns the results seen.
 class TDoneLog {
@@ -61,5 +81,9 @@ public:
     int Count(int op) const;
     int Count(int op, int result) const;
 };
+
+// Waits until the start-up's two initialisations and the list requests
+// they started have completed.
+bool WaitForStartUp(TDoneLog& log, int lists);
 
 }  // namespace skarvel::test

@@ -1,0 +1,30 @@
+// The write and load of a file driven through the main window, offscreen,
+// measured against the line as the client's transfers are. Built only with
+// the program (SKARVEL_GUI); without it the figure is left out.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/line_measure.h"
+
+namespace skarvel::bench {
+
+class TWindowBench {
+public:
+    // A window on its own simulator pacing the line at baud, on a freshly
+    // formatted medium; null when the program is not built.
+    static std::unique_ptr<TWindowBench> Create(uint32_t baud);
+    virtual ~TWindowBench() = default;
+
+    // Writes data as the PC file name (an 8.3 name) with F7, then loads it
+    // back with F6 and compares. Each throws std::runtime_error when the
+    // transfer fails, asks the operator anything, or ends with the progress
+    // bars anywhere but exactly full.
+    virtual TLineResult Put(const std::vector<uint8_t>& data, const std::string& name) = 0;
+    virtual TLineResult Get(const std::vector<uint8_t>& data, const std::string& name) = 0;
+};
+
+}  // namespace skarvel::bench

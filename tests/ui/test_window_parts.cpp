@@ -1,0 +1,158 @@
+// The pieces the transfers are built from: the progress window, the keys of
+// the message boxes, the PC file routines and the worker's report batches.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "tests/sim_process.h"
+#include "ui/message_boxes.h"
+#include "ui/pc_files.h"
+#include "ui/progress_form.h"
+#include "ui/worker_reports.h"
+
+using namespace skarvel;
+using namespace skarvel::test;
+
+TEST(ProgressWindow, LayoutBarsAndTheWaysToClose) {
+    TprogressForm p;
+    EXPECT_EQ(p.windowTitle(), QStringLiteral("Прогресс"));
+    EXPECT_EQ(p.Button1->text(), QStringLiteral("Отмена"));
+    EXPECT_EQ(p.Label1->text(), QStringLiteral("Прогресс"));
+    EXPECT_EQ(p.size(), QSize(432, 96));
+    EXPECT_FALSE(p.windowFlags() & Qt::WindowCloseButtonHint);
+
+    // Each bar stops at its maximum; a new file starts its bar from zero.
+    p.StartProgress(10);
+    p.StartFile(4, QStringLiteral("Запись A.TNC"));
+    p.StepProgress(3);
+    p.StepProgress(3);
+    EXPECT_EQ(p.Label1->text(), QStringLiteral("Запись A.TNC"));
+    EXPECT_EQ(p.ProgressBar2->value(), 4);
+    EXPECT_EQ(p.ProgressBar1->value(), 6);
+    p.StartFile(6, QStringLiteral("Запись B.TNC"));
+    p.StepProgress(7);
+    EXPECT_EQ(p.ProgressBar2->value(), 6);
+    EXPECT_EQ(p.ProgressBar1->value(), 10);
+
+    // Cancel: Esc and the button end the window with Rejected at once.
+    for (const bool byKey : {true, false}) {
+        TprogressForm q;
+        QTimer::singleShot(0, &q, [&] {
+            if (byKey) QTest::keyClick(&q, Qt::Key_Escape);
+            else q.Button1->click();
+        });
+        EXPECT_EQ(q.Run(), QDialog::Rejected) << byKey;
+    }
+    // The end of the operation closes it with Accepted, also when it comes
+    // before the window is shown.
+    TprogressForm early;
+    early.FinishProgress();
+    EXPECT_EQ(early.Run(), QDialog::Accepted);
+    EXPECT_FALSE(early.isVisible());
+    TprogressForm late;
+    QTimer::singleShot(0, &late, [&] { late.FinishProgress(); });
+    EXPECT_EQ(late.Run(), QDialog::Accepted);
+}
+
+TEST(MessageBoxKeys, ReturnTakesTheFirstButtonEscTheOneThatBacksOut) {
+    struct Row {
+        unsigned Buttons;
+        TMsgDlgButton Default, Escape;
+    };
+    const Row rows[] = {
+        {mbOK, mbOK, mbOK},
+        {mbOK | mbAbort, mbOK, mbAbort},
+        {mbYes | mbNo, mbYes, mbNo},
+        {mbYes | mbNo | mbAbort, mbYes, mbAbort},
+        {mbYes | mbNo | mbNoToAll | mbYesToAll, mbYes, mbNo},
+        {mbOK | mbCancel, mbOK, mbCancel},
+        {mbNoToAll, mbNoToAll, mbNoToAll},
+        {0, mbOK, mbOK},
+    };
+    for (const Row& r : rows) {
+        const TBoxKeys k = BoxKeys(r.Buttons);
+        EXPECT_EQ(k.Default, r.Default) << r.Buttons;
+        EXPECT_EQ(k.Escape, r.Escape) << r.Buttons;
+    }
+}
+
+TEST(PcFiles, WrittenWholeOrNotAtAll) {
+    TempDir dir;
+    const QString folder = QString::fromStdString(dir.Path()) + QLatin1Char('/');
+    const std::vector<uint8_t> data = {'N', '1', '0', '\n'};
+    std::vector<uint8_t> back;
+
+    EXPECT_EQ(WritePcFile(folder, QStringLiteral("A.TNC"), data), 0);
+    EXPECT_EQ(ReadPcFile(folder + "A.TNC", back), 0);
+    EXPECT_EQ(back, data);
+    EXPECT_EQ(WritePcFile(folder, QStringLiteral("EMPTY.TNC"), {}), 0);
+    EXPECT_EQ(ReadPcFile(folder + "EMPTY.TNC", back), 0);
+    EXPECT_TRUE(back.empty());
+
+    // A target that cannot be replaced stays as it was, with nothing beside it.
+    ASSERT_TRUE(QDir().mkdir(folder + "B.TNC"));
+    EXPECT_EQ(WritePcFile(folder, QStringLiteral("B.TNC"), data), pcWriteFailed);
+    EXPECT_TRUE(QFileInfo(folder + "B.TNC").isDir());
+    EXPECT_EQ(WritePcFile(folder + "missing/", QStringLiteral("C.TNC"), data), pcWriteFailed);
+
+    // A symbolic link of the target's name is replaced, never followed out
+    // of the folder.
+    TempDir outside;
+    const QString victim = QString::fromStdString(outside.File("victim"));
+    WriteFileBytes(victim.toStdString(), {'o', 'l', 'd'});
+    ASSERT_TRUE(QFile::link(victim, folder + "D.TNC"));
+    EXPECT_EQ(WritePcFile(folder, QStringLiteral("D.TNC"), data), 0);
+    EXPECT_FALSE(QFileInfo(folder + "D.TNC").isSymLink());
+    EXPECT_EQ(ReadFileBytes(victim.toStdString()), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              (QStringList{"A.TNC", "B.TNC", "D.TNC", "EMPTY.TNC"}));
+
+    // Reading: folders and missing files are read failures.
+    EXPECT_EQ(ReadPcFile(folder + "B.TNC", back), pcReadFailed);
+    EXPECT_EQ(ReadPcFile(folder + "none", back), pcReadFailed);
+}
+
+TEST(PcFiles, NamesThatCanStandInTheTargetFolder) {
+    for (const char* good : {"A.TNC", "ДЕТАЛЬ.LST", "A B.ISO", "..A"}) EXPECT_TRUE(IsLocalFileName(QString::fromUtf8(good))) << good;
+    for (const char* bad : {"", ".", "..", "A/B", "A\\B", "A\tB", "\x7f"})
+        EXPECT_FALSE(IsLocalFileName(QString::fromUtf8(bad))) << bad;
+}
+
+TEST(WorkerReports, OneHandOverWhileReportsComeAndProgressInOrder) {
+    TWorkerReports r;
+    EXPECT_TRUE(r.StartFile(1, 9, QStringLiteral("Удаление A")));
+    EXPECT_FALSE(r.Sector(1, 8));
+    EXPECT_FALSE(r.Step(1));
+    EXPECT_FALSE(r.Step(1));
+    EXPECT_FALSE(r.Sector(2, 9));
+    EXPECT_FALSE(r.StartFile(1, 9, QStringLiteral("Удаление B")));
+    EXPECT_FALSE(r.Step(1));
+    EXPECT_FALSE(r.Step(2));  // another request's step is not merged
+    EXPECT_FALSE(r.Finish(1));
+    TReportBatch b = r.Take();
+    EXPECT_TRUE(b.Sector);
+    EXPECT_EQ(b.Lamp, 2);
+    EXPECT_EQ(b.Op, 9);
+    std::vector<std::tuple<int, uint32_t, int>> got;
+    for (const auto& p : b.Progress) got.emplace_back(p.What, p.Job, p.Count);
+    EXPECT_EQ(got, (std::vector<std::tuple<int, uint32_t, int>>{{TProgressReport::FileStart, 1, 9},
+                                                                 {TProgressReport::Step, 1, 2},
+                                                                 {TProgressReport::FileStart, 1, 9},
+                                                                 {TProgressReport::Step, 1, 1},
+                                                                 {TProgressReport::Step, 2, 1},
+                                                                 {TProgressReport::Finish, 1, 0}}));
+    // The GUI keeps the hand-over while reports come; a take that finds
+    // nothing gives it back, and the next report asks again.
+    EXPECT_FALSE(r.Step(1));
+    EXPECT_FALSE(r.Release());
+    EXPECT_FALSE(r.Take().Empty());
+    EXPECT_TRUE(r.Take().Empty());
+    EXPECT_TRUE(r.Release());
+    EXPECT_TRUE(r.Step(1));
+}

@@ -1,0 +1,371 @@
+// The main window's commands that move files (write, load, delete, re-read,
+// format), the requests they post with their progress window, and the
+// handling of the worker's completions. GUI thread.
+#include <QFileInfo>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QTimer>
+#include <algorithm>
+
+#include "core/cp1251.h"
+#include "flashfs/fs_flash.h"
+#include "link/zvt_drv.h"
+#include "shell/folder_choice.h"
+#include "ui/lamps.h"
+#include "ui/main_form.h"
+#include "ui/message_boxes.h"
+#include "ui/my_list_box.h"
+#include "ui/pc_files.h"
+#include "ui/progress_form.h"
+
+namespace skarvel {
+
+namespace {
+
+// A medium holding a volume the worker must not write (formatted
+// elsewhere) needs a format like an unformatted one: the lamp green, the
+// worker's text in the status line.
+bool NeedsFormat(uint8_t initResult) { return initResult == feUnformatted || initResult == feForeignVolume; }
+
+// The operations that take their files from FNames and show progress.
+bool MovesFiles(uint8_t op) { return op == opDeleteFile || op == opSaveFile || op == opLoadFile; }
+
+}  // namespace
+
+// ---------------------------------------------------------------- requests
+
+TOperationJob* TForm1::NewJob(uint8_t op) {
+    auto job = std::make_unique<TOperationJob>();
+    job->Op = op;
+    job->Id = ++FLastJobId;
+    if (MovesFiles(op)) {
+        job->Names = std::move(FNames);
+        FNames.clear();
+        job->TargetFolder = FTargetFolder;
+    }
+    FJobs.push_back(std::move(job));
+    return FJobs.back().get();
+}
+
+std::unique_ptr<TOperationJob> TForm1::AdoptJob(intptr_t lParam) {
+    const auto* wanted = reinterpret_cast<const TOperationJob*>(lParam);
+    for (auto it = FJobs.begin(); it != FJobs.end(); ++it) {
+        if (it->get() != wanted) continue;
+        std::unique_ptr<TOperationJob> job = std::move(*it);
+        FJobs.erase(it);
+        return job;
+    }
+    return nullptr;
+}
+
+bool TForm1::TransferRunning() const {
+    return std::any_of(FJobs.begin(), FJobs.end(),
+                       [](const auto& job) { return job->Op != opInit && job->Op != opReadDir; });
+}
+
+void TForm1::RunOperation(uint8_t op) {
+    FProgressOp = NoProgressOp;
+    TOperationJob* job = NewJob(op);
+    if (MovesFiles(op)) {
+        ShowProgress(*job);
+    } else {
+        FDriver->PostRequest(op, job);
+    }
+    FProgressOp = NoProgressOp;
+}
+
+// The sectors the progress bars count for the whole operation, from the
+// sizes the list holds for its files.
+uint32_t TForm1::ProgressTotal(const TOperationJob& job) const {
+    const TTransferGeometry g = Geometry();
+    uint32_t total = 0;
+    for (const QString& name : job.Names) {
+        const int i = FMyListBox->IndexOfName(name);
+        if (i < 0) continue;
+        const auto size = static_cast<uint32_t>(std::max(0, FMyListBox->Sizes(i)));
+        total += job.Op == opSaveFile   ? g.WriteTransfers(size)
+                 : job.Op == opLoadFile ? g.LoadTransfers(size)
+                                        : g.DeleteTransfers();
+    }
+    return total;
+}
+
+void TForm1::ShowProgress(TOperationJob& job) {
+    if (FProgress) FProgress->FinishProgress();
+    const uint32_t total = ProgressTotal(job);
+    TprogressForm progress(this);
+    progress.Follow(*this);
+    progress.move(geometry().center() - progress.rect().center());
+    FProgress = &progress;
+    FProgressJob = job.Id;
+    FProgressOp = job.Op;
+    emit ProgressStarted(static_cast<int>(total));
+
+    const uint32_t id = job.Id;
+    FDriver->PostRequest(job.Op, &job);
+    // While the progress window is up the window takes no input but a
+    // close, which cancels (RunAction, eventFilter and closeEvent); the
+    // lamps, the status line and the list stay lit.
+    const QList<QWidget*> inputs = {menuBar(), Panel5, Panel6};
+    for (QWidget* w : inputs) w->setEnabled(false);
+    const int shown = progress.Run();
+    for (QWidget* w : inputs) w->setEnabled(true);
+    // The completion may have been handled while the window was up: the job
+    // is looked up again rather than touched.
+    if (shown != QDialog::Accepted) {
+        for (auto& j : FJobs)
+            if (j->Id == id) j->Cancel = true;
+        FDriver->FAbort = true;
+    }
+    FProgress = nullptr;
+    FProgressJob = 0;
+}
+
+void TForm1::CancelOperations() {
+    for (auto& job : FJobs) job->Cancel = true;
+    FDriver->FAbort = true;
+    if (FProgress) FProgress->reject();
+}
+
+void TForm1::TakeReports() {
+    const TReportBatch batch = FReports.Take();
+    // While reports come the GUI takes them at its own pace; a take that
+    // finds nothing gives the hand-over back to the worker.
+    if (!batch.Empty() || !FReports.Release()) FReportTimer->start();
+    if (batch.Sector && FDriver && FDriver->ComPort.Connected()) {
+        SetBusy();
+        SetLamp(Image2, batch.Lamp);
+        QString text = batch.Op < 11 ? QString::fromStdString(Cp1251ToUtf8(OperationTexts[batch.Op])) : QString();
+        if (batch.Op >= opDeleteFile && batch.Op <= opGetFileAttr) text += CurrentFile();
+        ShowStatus(text);
+    }
+    for (const TProgressReport& r : batch.Progress) {
+        if (!FProgress || r.Job != FProgressJob) continue;
+        switch (r.What) {
+            case TProgressReport::Step: emit ProgressStepped(r.Count); break;
+            case TProgressReport::FileStart: emit FileStarted(r.Count, r.Text); break;
+            case TProgressReport::Finish: emit ProgressFinished(); break;
+        }
+    }
+}
+
+// ---------------------------------------------------------------- completions
+
+void TForm1::WMOperationDone(uint8_t op, uint8_t result) {
+    if (op == opInit) {
+        InitDone(result);
+        emit OperationDone(op, result);
+        return;
+    }
+    // The device stopped answering, or answered "busy" for ever.
+    if (result == feLinkError || result == feNotReady) LinkLost();
+    if (FClosePending) {
+        // The window is closing: no prompts, no further requests.
+        emit OperationDone(op, result);
+        if (!TransferRunning()) close();
+        return;
+    }
+    if (op == opFormat) {
+        // The list empties before the report, so that the box is not seen
+        // over the files that are gone.
+        FMyListBox->ClearAll();
+        if (result == 0) {
+            FMediumNote.clear();
+            if (FState == 2) ShowIdleStatus();
+            FMessageBoxes->Show(this, QStringLiteral("ZVT успешно отформатировано"), TMsgDlgType::Custom);
+        }
+    } else if (op == opReadDir) {
+        ListDone(result);
+    } else if (op == opSaveFile) {
+        WriteDone(result);
+    }
+    if (result == feAborted) Action4Execute();
+    if (result != 0) {
+        QString text = MessageText(result);
+        // The window's own texts end where the file's name belongs.
+        if (result >= pcNoMemory && result <= pcReadFailed) text += CurrentFile();
+        FMessageBoxes->Show(this, text, TMsgDlgType::Error);
+    }
+    emit OperationDone(op, result);
+}
+
+void TForm1::InitDone(uint8_t result) {
+    if (result == feLinkError) {
+        // Another device answered the identification.
+        ClosePort();
+        FMessageBoxes->Show(this, QStringLiteral("Неизвестный код устройства "), TMsgDlgType::Error);
+        return;
+    }
+    if (result == feUnknownDevice) return;  // no answer: the link check asks again
+    FLinkUp = true;
+    SetLamp(Image1, lampGreen);
+    FMediumNote = NeedsFormat(result) ? MessageText(result) : QString();
+    if (FState == 2) ShowIdleStatus();
+    if (!NeedsFormat(result)) RunOperation(opReadDir);
+}
+
+void TForm1::ListDone(uint8_t& result) {
+    FMyListBox->Clear();
+    if (result == 0) {
+        TFileList files;
+        {
+            std::lock_guard<std::mutex> lock(FListMutex);
+            files = FListFiles;
+        }
+        for (int i = 0; i < files.Count(); ++i)
+            FMyListBox->AddEntry(QString::fromStdString(Cp1251ToUtf8(files.Strings(i))), files.Sizes(i),
+                                 std::string(), true);
+    }
+    if (result == feDiskEmpty) result = 0;
+}
+
+void TForm1::WriteDone(uint8_t& result) {
+    if (result == pcMissing) {
+        const int answer = FMessageBoxes->Ask(
+            this, QStringLiteral("Файл ") + CurrentFile() + QStringLiteral(" не найден. Продолжить выполнение операции?"),
+            TMsgDlgType::Error, mbOK | mbAbort);
+        if (answer != mrOk || FNames.empty()) {
+            result = feAborted;
+            return;
+        }
+        FNames.erase(FNames.begin());  // the missing file
+        result = 0;
+        if (!FNames.empty()) RunOperation(opSaveFile);
+    } else if (result != 0) {
+        FMessageBoxes->Show(this,
+                            QStringLiteral("Ошибка записи файла ") + CurrentFile() + QStringLiteral(": ") +
+                                MessageText(result),
+                            TMsgDlgType::Error);
+        result = 0;
+    }
+}
+
+// ---------------------------------------------------------------- commands
+
+void TForm1::MenuSaveExecute() {
+    if (!FLinkUp || !FDriver->IsReady()) return;
+    FNames.clear();
+    for (int i = 0; i < FMyListBox->Count(); ++i)
+        if (!FMyListBox->Flags(i)) FNames.push_back(FMyListBox->DisplayName(i));
+    if (!FNames.empty()) RunOperation(opSaveFile);
+}
+
+void TForm1::Action4Execute() {
+    if (FLinkUp && FDriver->IsReady()) RunOperation(opReadDir);
+}
+
+void TForm1::Action5Execute() {
+    FNames.clear();
+    if (ListBox1->selectedItems().isEmpty()) return;
+    QString folder;
+    if (!ExecFolderDialog || !ExecFolderDialog(folder)) return;
+    FTargetFolder = folder;
+    uint8_t code = 0;
+    for (int i = 0; i < FMyListBox->Count() && code == 0;) {
+        if (!ListBox1->item(i)->isSelected()) {
+            ++i;
+        } else if (!IsLocalFileName(FMyListBox->DisplayName(i))) {
+            FMessageBoxes->Show(this,
+                                QStringLiteral("Имя файла ") + FMyListBox->DisplayName(i) +
+                                    QStringLiteral(" непригодно для файла на ПК, файл не загружен"),
+                                TMsgDlgType::Error);
+            code = feBadName;
+        } else if (FMyListBox->Flags(i)) {
+            FNames.push_back(FMyListBox->DisplayName(i));
+            ++i;
+        } else if (CopyPendingForLoad(i, code)) {
+            ++i;
+        }
+    }
+    if (code != 0) {
+        FNames.clear();
+        return;
+    }
+    if (!FNames.empty()) RunOperation(opLoadFile);
+}
+
+// A pending row of a load: its PC file is copied into the target folder at
+// once. Returns false when the row has been removed from the list.
+bool TForm1::CopyPendingForLoad(int row, uint8_t& code) {
+    const QString name = FMyListBox->DisplayName(row);
+    const QString path = QString::fromStdString(FMyListBox->Path(row));
+    if (!QFileInfo::exists(path)) {
+        const int answer = FMessageBoxes->Ask(
+            this, QStringLiteral("Файл ") + name + QStringLiteral(" не найден. Удалить его из списка?"),
+            TMsgDlgType::Error, mbYes | mbNo | mbAbort);
+        if (answer == mrYes) {
+            FMyListBox->Delete(row);
+            return false;
+        }
+        if (answer != mrNo) code = feAborted;
+        return true;
+    }
+    std::vector<uint8_t> data;
+    QString failed = path;
+    code = ReadPcFile(path, data);
+    if (code == 0) {
+        failed = FTargetFolder + name;
+        code = WritePcFile(FTargetFolder, name, data);
+    }
+    if (code != 0) FMessageBoxes->Show(this, MessageText(code) + failed, TMsgDlgType::Error);
+    return true;
+}
+
+bool TForm1::ExecFolderChoice(QString& folder) {
+    TfolderChoice dialog(this);
+    dialog.hide();
+    dialog.setWindowTitle(QStringLiteral("Выберите каталог для сохранения"));
+    dialog.move(geometry().center() - QPoint(dialog.width() / 2, dialog.height() / 2));
+    dialog.ShowError = [this, &dialog](const QString& text) {
+        FMessageBoxes->Show(&dialog, text, TMsgDlgType::Error);
+    };
+    if (dialog.exec() != QDialog::Accepted) return false;
+    folder = dialog.SelectedPath;
+    return true;
+}
+
+void TForm1::DelFileFlashExecute() {
+    const QList<QListWidgetItem*> selected = ListBox1->selectedItems();
+    if (selected.isEmpty()) return;
+    const QString question = selected.size() == 1
+                                 ? QStringLiteral("Удалить файл ") + selected.front()->text() + QStringLiteral("?")
+                                 : QStringLiteral("Удалить выделенные файлы?");
+    if (FMessageBoxes->Ask(this, question, TMsgDlgType::Confirmation, mbYes | mbNo) != mrYes) return;
+    FNames.clear();
+    for (int i = 0; i < FMyListBox->Count();) {
+        if (!ListBox1->item(i)->isSelected()) {
+            ++i;
+        } else if (FMyListBox->Flags(i)) {
+            FNames.push_back(FMyListBox->DisplayName(i));
+            ++i;
+        } else {
+            FMyListBox->Delete(i);  // a pending row: the PC file stays
+        }
+    }
+    if (!FNames.empty()) RunOperation(opDeleteFile);
+}
+
+void TForm1::Action2Execute() {
+    if (!FLinkUp) {
+        // The link may only be slow to come: ask the device now; the user
+        // repeats the command once the lamp is green.
+        if (FDriver->ComPort.Connected()) Timer1Timer();
+        return;
+    }
+    if (FMessageBoxes->Ask(this,
+                           QStringLiteral("Форматирование уничтожит все данные на носителе. Вы уверены что хотите "
+                                          "продолжить?"),
+                           TMsgDlgType::Warning, mbYes | mbNo) == mrYes)
+        RunOperation(opFormat);
+}
+
+bool TForm1::RemoveFromMedium(const QString& name) {
+    // Replacing a file of the medium: it is deleted there first (with the
+    // progress window); the pending row follows once its row is gone.
+    const int row = FMyListBox->IndexOfName(name);
+    FNames = {row >= 0 ? FMyListBox->DisplayName(row) : name};
+    RunOperation(opDeleteFile);
+    return FMyListBox->IndexOfName(name) < 0;
+}
+
+}  // namespace skarvel

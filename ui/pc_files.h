@@ -1,0 +1,36 @@
+// PC files as the window reads and writes them. Every failure is one of the
+// window's own result codes, whose texts are in its message table; nothing
+// here throws. Safe on any thread.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+namespace skarvel {
+
+// The window's result codes for failures on the PC side (the worker's codes
+// end at 11; its 12 is never shown by the window).
+enum TPcResult : uint8_t {
+    pcNoMemory = 12,     // no memory to hold a file
+    pcWriteFailed = 13,  // a PC file could not be written whole
+    pcReadFailed = 14,   // a PC file could not be read whole
+    pcMissing = 15,      // a PC file to be written does not exist
+};
+
+// Reads the whole regular file at path, opened for reading only.
+// Returns 0, pcNoMemory or pcReadFailed.
+uint8_t ReadPcFile(const QString& path, std::vector<uint8_t>& data);
+
+// Writes folder + name through a temporary file in that folder, renamed over
+// the target only once every byte is on the disk: a failed write leaves any
+// earlier file of that name as it was, and no partial file behind.
+// folder ends with a path separator. Returns 0 or pcWriteFailed.
+uint8_t WritePcFile(const QString& folder, const QString& name, const std::vector<uint8_t>& data);
+
+// True when a name from the medium can stand as a file name inside the
+// target folder: not empty, not "." or "..", no path separator, no control
+// character.
+bool IsLocalFileName(const QString& name);
+
+}  // namespace skarvel
