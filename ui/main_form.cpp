@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -57,6 +58,22 @@ const char* const ImageList2[] = {
 
 QString FromCp1251(const char* text) { return QString::fromStdString(Cp1251ToUtf8(text ? text : "")); }
 QString FromCp1251(const std::string& text) { return QString::fromStdString(Cp1251ToUtf8(text)); }
+
+// Why the PC file at path cannot be added for writing, or nothing when it
+// can (size is then its size). Read access is all that is needed:
+// read-only files can be written to the medium too.
+QString UnreadablePcFile(const QString& path, qint64& size) {
+    const QString head = QStringLiteral("Не удалось открыть файл ") + path + QStringLiteral(": ");
+    const QFileInfo info(path);
+    if (info.isDir()) return head + QStringLiteral("это каталог");
+    // A pipe or a device would keep the window waiting in the open.
+    if (info.exists() && !info.isFile()) return head + QStringLiteral("это не обычный файл");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return head + file.errorString();
+    size = file.size();
+    if (size > INT32_MAX) return QStringLiteral("Файл ") + path + QStringLiteral(" слишком велик");
+    return QString();
+}
 
 // Draws the rows through the window's own handler, all of one fixed height.
 class TListBoxDelegate : public QStyledItemDelegate {
@@ -603,28 +620,22 @@ void TForm1::AboutAcExecute() {
 
 void TForm1::AddFiles(const QStringList& files) {
     FMyListBox->ReplaceAnswer = mrOk;
+    // A path that is no readable file (a folder dropped with the files, a
+    // file gone meanwhile) is named in one box at the end; the others are
+    // added all the same.
+    QStringList refused;
     for (const QString& path : files) {
-        // Read access is all that is needed: read-only files can be written
-        // to the medium too.
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            FMessageBoxes->Show(this,
-                                QStringLiteral("Не удалось открыть файл ") + path + QStringLiteral(": ") +
-                                    file.errorString(),
-                                TMsgDlgType::Error);
-            return;
-        }
-        const qint64 size = file.size();
-        file.close();
-        if (size > INT32_MAX) {
-            FMessageBoxes->Show(this, QStringLiteral("Файл ") + path + QStringLiteral(" слишком велик"),
-                                TMsgDlgType::Error);
-            return;
+        qint64 size = 0;
+        const QString problem = UnreadablePcFile(path, size);
+        if (!problem.isEmpty()) {
+            refused << problem;
+            continue;
         }
         const std::string utf8 = path.toStdString();
         const QString name = FromCp1251(ShortPathName(utf8));
         FMyListBox->AddEntry(name, static_cast<int32_t>(size), utf8, false);
     }
+    if (!refused.isEmpty()) FMessageBoxes->Show(this, refused.join(QLatin1Char('\n')), TMsgDlgType::Error);
 }
 
 // ---------------------------------------------------------------- list drawing and selection

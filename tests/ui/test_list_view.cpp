@@ -167,25 +167,28 @@ TEST(FileList, PcFilesAreListedUnderTheirShortNames) {
     for (int i = 0; i < fx.List().Count(); ++i) EXPECT_FALSE(fx.List().Flags(i));
 }
 
-TEST(FileList, AFileThatCannotBeOpenedStopsTheBatch) {
+TEST(FileList, PathsThatAreNoReadableFilesAreNamedAndTheRestAdded) {
     Fixture fx;
     const QString first = fx.File("first.lst");
     const QString readOnly = fx.File("ro.lst");
     ASSERT_EQ(chmod(readOnly.toLocal8Bit().constData(), 0444), 0);
     const QString missing = QString::fromStdString(fx.dir.File("missing.lst"));
+    const QString folder = QString::fromStdString(fx.dir.Path());
+    const QString pipe = QString::fromStdString(fx.dir.File("pipe.lst"));
+    ASSERT_EQ(mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
     const QString last = fx.File("last.lst");
-    fx.form->AddFiles({first, readOnly, missing, last});
+    fx.form->AddFiles({first, readOnly, missing, folder, pipe, last});
+    // One box for the batch, a line for each path left out.
     ASSERT_EQ(fx.boxes.Boxes.size(), 1u);
     EXPECT_EQ(fx.boxes.Boxes[0].Type, TMsgDlgType::Error);
-    EXPECT_TRUE(fx.boxes.Boxes[0].Text.startsWith(QStringLiteral("Не удалось открыть файл ") + missing))
-        << fx.boxes.Boxes[0].Text.toStdString();
-    // Files before it stay (a read-only one too), the ones after it are not added.
-    EXPECT_EQ(fx.Names(), (std::vector<QString>{"first.lst", "ro.lst"}));
-
-    // A folder is no file either.
-    fx.form->AddFiles({QString::fromStdString(fx.dir.Path())});
-    EXPECT_EQ(fx.boxes.Boxes.size(), 2u);
-    EXPECT_EQ(fx.List().Count(), 2);
+    const QStringList lines = fx.boxes.Boxes[0].Text.split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 3) << fx.boxes.Boxes[0].Text.toStdString();
+    const QString cannot = QStringLiteral("Не удалось открыть файл ");
+    EXPECT_TRUE(lines[0].startsWith(cannot + missing + QStringLiteral(": "))) << lines[0].toStdString();
+    EXPECT_EQ(lines[1], cannot + folder + QStringLiteral(": это каталог"));
+    EXPECT_EQ(lines[2], cannot + pipe + QStringLiteral(": это не обычный файл"));
+    // The others are added, a read-only one too.
+    EXPECT_EQ(fx.Names(), (std::vector<QString>{"first.lst", "ro.lst", "last.lst"}));
 }
 
 TEST(FileList, RowColours) {
