@@ -29,6 +29,9 @@
 #include "core/short_name.h"
 #include "flashfs/fs_flash.h"
 #include "link/zvt_drv.h"
+#include "shell/data_object.h"
+#include "shell/drag_rules.h"
+#include "shell/file_drop.h"
 #include "ui/lamps.h"
 #include "ui/message_boxes.h"
 #include "ui/my_list_box.h"
@@ -145,6 +148,7 @@ TForm1::TForm1(const TFormOptions& options, QWidget* parent) : QMainWindow(paren
         return chosen ? dlg.selectedFiles() : QStringList();
     };
     ExecFolderDialog = [this](QString& folder) { return ExecFolderChoice(folder); };
+    ExecDragDrop = [this](TDataObject* data) { return TFileSource(ListBox1).DoDragDrop(data); };
     CreateComponents();
     FormCreate(options);
 }
@@ -371,6 +375,9 @@ void TForm1::FormCreate(const TFormOptions& options) {
     FDragArmed = false;
     FAnchorPoint = QPoint(-1, -1);
 
+    // 6. Files dropped anywhere on the window.
+    CreateDropTarget();
+
     // 7. Idle.
     FState = 2;
     FActivity = false;
@@ -411,6 +418,8 @@ void TForm1::FormCreate(const TFormOptions& options) {
 }
 
 void TForm1::FormDestroy() {
+    // No drop may reach a window that is being taken apart.
+    FDropAcceptor.reset();
     // Nothing may wait for the GUI thread from here on: calls still waiting
     // are abandoned, so the port's event thread and the worker can end.
     if (FMain) FMain->Shutdown();
@@ -487,7 +496,10 @@ bool TForm1::event(QEvent* e) {
             const auto op = static_cast<uint8_t>(m->WParam & 0xFF);
             const auto result = static_cast<uint8_t>((m->WParam >> 8) & 0xFF);
             TakeReports();  // what the worker reported before it ended comes first
-            if (std::unique_ptr<TOperationJob> job = AdoptJob(m->LParam)) FNames = std::move(job->Names);
+            if (std::unique_ptr<TOperationJob> job = AdoptJob(m->LParam)) {
+                if (job->OnDone) job->OnDone(result, job->Names);
+                FNames = std::move(job->Names);
+            }
             RunAction([&] { WMOperationDone(op, result); });
         }
         return true;
@@ -673,8 +685,12 @@ void TForm1::SelectRow(int row, bool select) {
 void TForm1::ListBox1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint pos) {
     if (button != Qt::LeftButton) return;
     FPressPoint = pos;
+    FPressKeptSelection = -1;
     const int hit = ItemAt(pos);
-    if (!(modifiers & Qt::ControlModifier)) {
+    if (!(modifiers & (Qt::ControlModifier | Qt::ShiftModifier)) && hit >= 0 && ListBox1->item(hit)->isSelected()) {
+        // Perhaps the start of a drag of the whole selection.
+        FPressKeptSelection = hit;
+    } else if (!(modifiers & Qt::ControlModifier)) {
         ListBox1->clearSelection();
         if (hit >= 0) SelectRow(hit, true);
     } else if (hit >= 0) {
@@ -694,6 +710,12 @@ void TForm1::ListBox1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers mod
 
 void TForm1::ListBox1MouseUp(Qt::MouseButton button, QPoint) {
     if (button != Qt::LeftButton) return;
+    // A click on a selected row without a drag: that row alone, as any click.
+    if (FPressKeptSelection >= 0 && FPressKeptSelection < ListBox1->count()) {
+        ListBox1->clearSelection();
+        SelectRow(FPressKeptSelection, true);
+    }
+    FPressKeptSelection = -1;
     FDragArmed = false;
     FPressPoint = QPoint(-1, -1);
 }
@@ -705,17 +727,19 @@ void TForm1::ListBox1MouseMove(Qt::MouseButtons buttons, QPoint pos) {
         const int hit = ItemAt(FPressPoint);
         if (hit >= 0) SelectRow(hit, true);
     }
-    if (FPressPoint != QPoint(-1, -1) &&
-        qAbs(pos.x() - FPressPoint.x()) + qAbs(pos.y() - FPressPoint.y()) > 1) {
-        FPressPoint = QPoint(-1, -1);
-        FDragOutActive = true;
-        StartDragOut();
-        FDragOutActive = false;
-        FDragArmed = false;
-    }
+    if (!DragOutStarts(FPressPoint, pos)) return;
+    FPressPoint = QPoint(-1, -1);
+    FPressKeptSelection = -1;
+    // The drag swallows the button's release, so ListBox1MouseUp does not
+    // come after it: the flags are cleared here, however the drag ended.
+    struct TDragFlags {
+        bool& Active;
+        bool& Armed;
+        ~TDragFlags() { Active = Armed = false; }
+    } flags{FDragOutActive, FDragArmed};
+    FDragOutActive = true;
+    DragOut();
 }
-
-void TForm1::StartDragOut() {}
 
 bool TForm1::ListBox1KeyDown(int key, Qt::KeyboardModifiers modifiers) {
     if (key == Qt::Key_A && (modifiers & Qt::ControlModifier)) {
