@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 #include "flashfs/fs_flash.h"
 #include "shell/data_object.h"
@@ -21,13 +22,6 @@ namespace skarvel {
 
 namespace {
 
-// The end of a staging load, as its completion reports it.
-struct TStagingOutcome {
-    bool Done = false;
-    std::vector<QString> Undone;
-    QEventLoop* Wait = nullptr;
-};
-
 // A busy pointer while the medium's files are staged; the drag that
 // follows shows the platform's own cursors.
 class TBusyCursor {
@@ -36,6 +30,16 @@ public:
     ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
     TBusyCursor(const TBusyCursor&) = delete;
     TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
+
+// The end of a staging load, as its completion reports it.
+struct TStagingOutcome {
+    bool Done = false;
+    std::vector<QString> Undone;
+    QEventLoop* Wait = nullptr;
+    // Until the completion: the box that reports a failure comes with the
+    // ordinary pointer.
+    std::optional<TBusyCursor> Busy;
 };
 
 }  // namespace
@@ -68,7 +72,8 @@ void TForm1::DragOut() {
     QStringList unfit;
     CollectDragPaths(paths, unfit);
     if (!paths.isEmpty()) StageDragFiles(paths);
-    if (!paths.isEmpty() && ExecDragDrop) {
+    // A window closed during the staging starts no drag.
+    if (!paths.isEmpty() && ExecDragDrop && isVisible()) {
         // The desktop copies the files itself; the staged ones stay.
         ExecDragDrop(new TDataObject(paths, true, QPoint(100, 100), nullptr, nullptr));
     }
@@ -121,22 +126,21 @@ void TForm1::StageDragFiles(QStringList& paths) {
     if (FNames.empty()) return;
 
     auto outcome = std::make_shared<TStagingOutcome>();
-    {
-        TBusyCursor busy;
-        FTargetFolder = folder;
-        RunOperation(opLoadFile, [outcome](uint8_t, const std::vector<QString>& undone) {
-            outcome->Done = true;
-            outcome->Undone = undone;
-            if (outcome->Wait) outcome->Wait->quit();
-        });
-        // A cancel closes the progress window at once; the worker stops at
-        // its next check, and only its completion says which files it wrote.
-        if (!outcome->Done) {
-            QEventLoop wait;
-            outcome->Wait = &wait;
-            wait.exec();
-            outcome->Wait = nullptr;
-        }
+    outcome->Busy.emplace();
+    FTargetFolder = folder;
+    RunOperation(opLoadFile, [outcome](uint8_t, const std::vector<QString>& undone) {
+        outcome->Done = true;
+        outcome->Undone = undone;
+        outcome->Busy.reset();
+        if (outcome->Wait) outcome->Wait->quit();
+    });
+    // A cancel closes the progress window at once; the worker stops at its
+    // next check, and only its completion says which files it wrote.
+    if (!outcome->Done) {
+        QEventLoop wait;
+        outcome->Wait = &wait;
+        wait.exec();
+        outcome->Wait = nullptr;
     }
     // Whatever the staging folder holds under an undone name is not this
     // medium's file as it is now: a missing file, or an older copy.
