@@ -259,6 +259,9 @@ const ImageCase kImageCases[] = {
     {"an older program's cut save: B's cluster free in the FAT", [](Image& i) { SetFat(i, 4, 0); },
      feOk, kAB, "B.TNC", feDamagedFile, feDamagedFile, feOk, nullptr, {K::UnfinishedSave},
      TVolumeFault::None, nullptr},
+    {"a bad-cluster mark linked behind B's bytes", [](Image& i) { SetFat(i, 4, 5), SetFat(i, 5, FatBad); },
+     feOk, kAB, "B.TNC", feOk, feOk, feOk, "B.TNC", {K::LeavesDataArea}, TVolumeFault::None,
+     [](const Image& i) { EXPECT_EQ(FatOf(i, 5), FatBad); }},  // never handed to NEW.TNC
     {"12-bit FAT named in the extended boot record",
      [](Image& i) {
          i[boot::ExtSignature] = 0x29;
