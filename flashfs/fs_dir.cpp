@@ -60,17 +60,19 @@ uint8_t TFlash::ReadDirectory(TDirCopy& dir, const std::function<bool(const uint
 }
 
 int64_t TFlash::PickEntry(TDirCopy& dir, const TLookupName& key) {
-    int64_t byEntryName = -1;
+    // Two files that answer the name alike (another system's small letters
+    // beside capitals, or one name twice) are both refused: the list shows
+    // them as two rows, and either row would get the first one's bytes.
+    int64_t byShown = -1, byEntryName = -1;
+    uint32_t shown = 0, entryNames = 0;
     for (uint32_t i = 0; i < dir.Slots; ++i) {
         const uint8_t* slot = dir.Slot(i);
         if (SlotKind(slot) != TSlotKind::File) continue;
-        if (key.HasShown && SameEntryName(slot, key.Shown)) return i;
-        if (byEntryName < 0 && SameEntryName(slot, key.Entry)) {
-            if (!key.HasShown) return i;
-            byEntryName = i;
-        }
+        if (key.HasShown && SameEntryName(slot, key.Shown) && shown++ == 0) byShown = i;
+        if (SameEntryName(slot, key.Entry) && entryNames++ == 0) byEntryName = i;
     }
-    return byEntryName;
+    if (shown > 0) return shown == 1 ? byShown : AmbiguousName;
+    return entryNames > 1 ? AmbiguousName : byEntryName;
 }
 
 uint8_t TFlash::WriteDirBlock(TDirCopy& dir, uint32_t block) {
@@ -109,6 +111,10 @@ uint8_t TFlash::LocateFile(const char* name, TDirCopy& dir, int64_t& index, bool
     const uint8_t e = ReadDirectory(dir, settled);
     if (e != feOk) return e;
     index = PickEntry(dir, key);
+    if (index == AmbiguousName) {
+        index = -1;
+        return feDamagedFile;
+    }
     return index < 0 ? uint8_t{feNotFound} : uint8_t{feOk};
 }
 

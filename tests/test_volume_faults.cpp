@@ -451,3 +451,40 @@ TEST(DamagedAndForeignMedia, NamesAreLookedUpAsTheyAreShown) {
     ASSERT_EQ(f.ReadDir(0, nullptr), feOk);
     EXPECT_EQ(f.FFiles.StringList(), (std::vector<std::string>{"MYFILE.tnc"}));
 }
+
+TEST(DamagedAndForeignMedia, NamesThatTwoEntriesAnswerLoadAndDeleteNeither) {
+    // Another system wrote a second entry that a name also answers to: the
+    // list shows both, and whichever row is meant, the other file's bytes
+    // must not come back, nor the other file go.
+    const struct {
+        const char* Case;
+        const char* A;  // the entry name A.TNC's bytes are stored under
+        const char* B;  // and B.TNC's
+        std::vector<const char*> Lookups;
+    } cases[] = {
+        {"capitals and small letters", "myfile  tnc", "MYFILE  TNC", {"MYFILE.TNC", "MYFILE.tnc", "myfile.tnc"}},
+        {"one entry name twice", "TWICE   TNC", "TWICE   TNC", {"TWICE.TNC"}},
+        {"an inner blank in both letter cases", "my file tnc", "MY FILE TNC", {"MY FILE.TNC", "my file.tnc"}},
+        {"Cyrillic small letters and capitals", "\xF4\xE0\xE9\xEB    TNC", "\xD4\xC0\xC9\xCB    TNC",
+         {"\xD4\xC0\xC9\xCB.TNC", "\xF4\xE0\xE9\xEB.TNC"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Case);
+        Files files;
+        Image image = BaseImage(files);
+        std::memcpy(SlotOf(image, 0), c.A, 11);
+        std::memcpy(SlotOf(image, 1), c.B, 11);
+        TMounted mounted(image);
+        ASSERT_EQ(mounted.Mount, feOk);
+        TFlash& f = mounted.Flash;
+        ASSERT_EQ(f.ReadDir(0, nullptr), feOk);
+        EXPECT_EQ(f.FFiles.Count(), 2);
+        for (const char* name : c.Lookups) {
+            std::vector<uint8_t> out;
+            EXPECT_EQ(Load(f, name, out, 5000), feDamagedFile) << name;
+            EXPECT_EQ(f.DeleteFile(name, 0), feDamagedFile) << name;
+        }
+        EXPECT_EQ(mounted.Medium.Bytes(), image);
+        EXPECT_EQ(ProblemKinds(CheckVolume(TablesOf(image))), std::vector<TCheckKind>{TCheckKind::DuplicateName});
+    }
+}
