@@ -190,6 +190,57 @@ TEST(CutSave, NoCutLeavesAnEntryThatLoadsWrongBytes) {
     }
 }
 
+TEST(CutSave, AFailedExchangeLeavesTheFatImageFitToWriteOut) {
+    // No remount this time: one exchange of a save or a delete fails (its
+    // sector stored or not), the same worker goes on saving and deleting,
+    // and the FAT image it writes out must not free what an entry uses.
+    const struct {
+        const char* Op;
+        std::function<uint8_t(TFlash&, Files&)> Run;
+    } ops[] = {
+        {"save into a reused slot", [](TFlash& f, Files& files) { return Save(f, files, "NEW.TNC", 5000, 7); }},
+        {"delete", [](TFlash& f, Files& files) { files.erase("OLD.TNC"); return f.DeleteFile("OLD.TNC", 0); }},
+    };
+    for (const auto& op : ops) {
+        for (const bool stored : {false, true}) {
+            for (size_t n = 1;; ++n) {
+                SCOPED_TRACE(std::string(op.Op) + ", exchange " + std::to_string(n) + (stored ? " stored" : ""));
+                TMemMedium m;
+                TFlash f;
+                m.Attach(f);
+                ASSERT_EQ(f.FormatFlash(0), feOk);
+                Files files;
+                ASSERT_EQ(Save(f, files, "GONE.TNC", 5000, 1), feOk);
+                ASSERT_EQ(Save(f, files, "OLD.TNC", 3000, 2), feOk);
+                ASSERT_EQ(f.DeleteFile("GONE.TNC", 0), feOk);
+                files.erase("GONE.TNC");
+                size_t count = 0;
+                f.FExchange = [&](uint8_t cmd, uint8_t lo, uint8_t hi, void* buffer) -> uint8_t {
+                    if (++count != n) return m.Exchange(cmd, lo, hi, buffer);
+                    if (stored) m.Exchange(cmd, lo, hi, buffer);
+                    return xrNoAnswer;
+                };
+                if (op.Run(f, files) == feOk) break;  // n is past the operation's last exchange
+                ASSERT_EQ(Save(f, files, "LATER.TNC", 7000, 9), feOk);
+                ASSERT_EQ(f.DeleteFile("LATER.TNC", 0), feOk);
+                files.erase("LATER.TNC");
+                ASSERT_EQ(Save(f, files, "LAST.TNC", 9000, 10), feOk);
+                TFlash again;
+                m.Attach(again);
+                ASSERT_EQ(again.InitFlash(), feOk);
+                ExpectIntact(again, files);
+                // What the failed operation was about is whole or gone.
+                for (const auto& [name, data] : Files{{"NEW.TNC", Pattern(5000, 7)}, {"OLD.TNC", Pattern(3000, 2)}}) {
+                    std::vector<uint8_t> out;
+                    const uint8_t r = Load(again, name, out, data.size());
+                    EXPECT_TRUE(r == feNotFound || (r == feOk && out == data)) << name << " " << int(r);
+                }
+                ExpectOnlyLost(m.Bytes());
+            }
+        }
+    }
+}
+
 // ---------------------------------------------------------------- damaged and foreign volumes
 
 namespace {
