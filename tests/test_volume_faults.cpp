@@ -241,6 +241,53 @@ TEST(CutSave, AFailedExchangeLeavesTheFatImageFitToWriteOut) {
     }
 }
 
+TEST(CutFormat, EntriesItLeftBehindTheEndMarkNeverComeBack) {
+    // A format cut off after it had cleared the root's first sectors: the
+    // old boot sector and FAT stand, the old entries of the later sectors
+    // lie behind the end mark at slot 0. The check frees their clusters as
+    // lost and new files take them: an old entry that came back would name
+    // them. 65 new files fill the first block and open the second.
+    const struct {
+        const char* Case;
+        size_t FormatWrites;
+        int CutSave;  // the new file whose save is cut off after its first write, or -1
+    } cases[] = {
+        {"the first block cleared", 4, -1},
+        {"the first sector cleared, the save into its last slot cut off", 1, 15},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Case);
+        TMemMedium m;
+        {
+            TFlash f;
+            m.Attach(f);
+            ASSERT_EQ(f.FormatFlash(0), feOk);
+            Files old;
+            for (int i = 0; i < 65; ++i) ASSERT_EQ(Save(f, old, "OLD" + std::to_string(i) + ".TNC", 3000, i), feOk);
+            m.CutAfterWrites(c.FormatWrites);
+            ASSERT_NE(f.FormatFlash(0), feOk);
+            m.ClearFaults();
+        }
+        TFlash f;
+        m.Attach(f);
+        ASSERT_EQ(f.InitFlash(), feOk);
+        const TCheckReport lost = ExpectOnlyLost(m.Bytes());
+        uint32_t freed = 0;
+        ASSERT_EQ(f.FreeClusters(lost.Lost, freed), feOk);
+        Files now;
+        for (int i = 0; i < 65; ++i) {
+            if (i == c.CutSave) m.CutAfterWrites(1);
+            const uint8_t r = Save(f, now, "NEW" + std::to_string(i) + ".TNC", 5000, 100 + i);
+            m.ClearFaults();
+            ASSERT_EQ(r == feOk, i != c.CutSave) << i;
+        }
+        ASSERT_EQ(f.ReadDir(0, nullptr), feOk);
+        for (const std::string& name : f.FFiles.StringList()) EXPECT_EQ(now.count(name), 1u) << name;
+        ExpectIntact(f, now);
+        ExpectOnlyLost(m.Bytes());
+    }
+}
+
 // ---------------------------------------------------------------- damaged and foreign volumes
 
 namespace {
