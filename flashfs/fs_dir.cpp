@@ -60,17 +60,19 @@ uint8_t TFlash::ReadDirectory(TDirCopy& dir, const std::function<bool(const uint
 }
 
 int64_t TFlash::PickEntry(TDirCopy& dir, const TLookupName& key) {
-    int64_t byEntryName = -1;
+    // Two files that answer the name alike (another system's small letters
+    // beside capitals, or one name twice) are both refused: the list shows
+    // them as two rows, and either row would get the first one's bytes.
+    int64_t byShown = -1, byEntryName = -1;
+    uint32_t shown = 0, entryNames = 0;
     for (uint32_t i = 0; i < dir.Slots; ++i) {
         const uint8_t* slot = dir.Slot(i);
         if (SlotKind(slot) != TSlotKind::File) continue;
-        if (key.HasShown && SameEntryName(slot, key.Shown)) return i;
-        if (byEntryName < 0 && SameEntryName(slot, key.Entry)) {
-            if (!key.HasShown) return i;
-            byEntryName = i;
-        }
+        if (key.HasShown && SameEntryName(slot, key.Shown) && shown++ == 0) byShown = i;
+        if (SameEntryName(slot, key.Entry) && entryNames++ == 0) byEntryName = i;
     }
-    return byEntryName;
+    if (shown > 0) return shown == 1 ? byShown : AmbiguousName;
+    return entryNames > 1 ? AmbiguousName : byEntryName;
 }
 
 uint8_t TFlash::WriteDirBlock(TDirCopy& dir, uint32_t block) {
@@ -109,6 +111,10 @@ uint8_t TFlash::LocateFile(const char* name, TDirCopy& dir, int64_t& index, bool
     const uint8_t e = ReadDirectory(dir, settled);
     if (e != feOk) return e;
     index = PickEntry(dir, key);
+    if (index == AmbiguousName) {
+        index = -1;
+        return feDamagedFile;
+    }
     return index < 0 ? uint8_t{feNotFound} : uint8_t{feOk};
 }
 
@@ -159,10 +165,25 @@ uint8_t TFlash::CreateEntry(const char* entryName, bool directory, uint16_t& clu
     slot[dirent::Attr] = directory ? dirent::AttrDirectory : 0x00;
     PutU16(slot, dirent::FirstCluster, c);
     PutU32(slot, dirent::FileSize, 0);
-    // Taking the end mark's slot moves the end one slot on; what lies after
-    // an end mark is no entry, so make sure the next slot says so.
+    // Taking the end mark's slot moves the end one slot on. What lies after
+    // the end is no entry, yet may hold an old one (a format cut off after
+    // the root's first sectors leaves the old entries of the others), which
+    // would come back naming clusters given to other files since: the next
+    // slot must read as the end before this one stops doing so. In the
+    // slot's own sector both go out in one write; a next slot that opens a
+    // sector has that sector, wholly after the end, cleared first.
     const uint32_t block = freeSlot / perBlock, next = freeSlot + 1;
-    if (freeSlot == dir.Slots && next % perBlock != 0 && next < FRootEntries) dir.Slot(next)[0] = dirent::EndMark;
+    if (freeSlot == dir.Slots && next < FRootEntries) {
+        constexpr uint32_t perSector = SectorSize / dirent::Size;
+        if (next % perSector != 0) {
+            dir.Slot(next)[0] = dirent::EndMark;
+        } else {
+            static const uint8_t zeros[SectorSize] = {};
+            const uint8_t r = WriteSectors(static_cast<uint16_t>(FFirstRootSector + next / perSector), 1, zeros);
+            if (r != xrOk) return LinkError(r);
+            if (next / perBlock == block) std::memset(dir.Slot(next), 0, SectorSize);
+        }
+    }
     const uint8_t r = WriteDirBlock(dir, block);
     if (r != xrOk) return LinkError(r);
 

@@ -64,8 +64,8 @@ enum TFlashError : uint8_t {
     feAborted = 11,
     feUnknownCommand = 12,
     // The file's chain is not what its size needs (a free or looping
-    // cluster, a link out of the data area, no cluster at all): it is
-    // neither loaded nor deleted.
+    // cluster, a link out of the data area, no cluster at all), or another
+    // file answers its name too: it is neither loaded nor deleted.
     feDamagedFile = 16,
     // The medium holds a volume this system must not write: a 12-bit FAT,
     // more sectors than the device has, or an oversized FAT (TVolumeFault).
@@ -206,7 +206,8 @@ public:
     uint16_t ReadDirBlock(uint16_t dir, uint8_t& error);
     // Looks a file up in the current directory (long-name pieces, labels and
     // directories are not files). Returns 0 (found: cluster and size set),
-    // 2 rejected name, 5 not found, or a transfer error.
+    // 2 rejected name, 5 not found, 16 a name two files answer, or a
+    // transfer error.
     uint8_t FindEntry(const char* name, uint32_t& size, uint16_t& cluster);
     // Reserves a slot for the entry entryName (11 bytes + zero) with a first
     // cluster and makes it the pending entry. The slot is written as a
@@ -240,8 +241,10 @@ private:
     // Reads the current directory up to the block holding its end mark, or
     // only up to the slot for which stop returns true.
     uint8_t ReadDirectory(TDirCopy& dir, const std::function<bool(const uint8_t* slot, uint32_t index)>& stop = {});
-    // The slot the looked-up name means: the first file shown under that
-    // name, else the first whose entry name it is; -1 when none.
+    // The slot the looked-up name means: the file shown under that name,
+    // else the file whose entry name it is; -1 when none, AmbiguousName
+    // when more than one file answers it so.
+    static constexpr int64_t AmbiguousName = -2;
     static int64_t PickEntry(TDirCopy& dir, const TLookupName& key);
     uint8_t WriteDirBlock(TDirCopy& dir, uint32_t block);
     uint32_t SlotsPerBlock() const { return FSectorsPerCluster * (SectorSize / dirent::Size); }
@@ -279,7 +282,8 @@ private:
     // data cluster; feDamagedFile otherwise.
     uint8_t CheckChain(uint16_t first, uint32_t size, const std::vector<bool>* others = nullptr) const;
     // Reads the directory (whole, or up to the file) and finds the file
-    // name means in it (index -1: not found).
+    // name means in it (index -1: not found). A name two files answer alike
+    // is feDamagedFile; only a whole read can tell.
     uint8_t LocateFile(const char* name, TDirCopy& dir, int64_t& index, bool whole);
     // The image as a whole: read at mount, set up by format, written after
     // each change.

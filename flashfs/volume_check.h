@@ -33,7 +33,7 @@ enum class TCheckKind : uint8_t {
     FreeInChain,      // Name's chain links from Cluster to Value, which the FAT calls free
     BadFirstCluster,  // Name's first cluster Cluster is no data cluster (or 0 with a size above 0)
     UnfinishedSave,   // Name's first cluster Cluster is free: the entry of a save that never finished
-    DuplicateName,    // Name and Other list alike, so only the first of them can be used
+    DuplicateName,    // Name and Other answer one name alike, so neither is loaded or deleted by it
     TakenBeyondData,  // Value FAT entries beyond the last data cluster are not free
 };
 

@@ -190,6 +190,104 @@ TEST(CutSave, NoCutLeavesAnEntryThatLoadsWrongBytes) {
     }
 }
 
+TEST(CutSave, AFailedExchangeLeavesTheFatImageFitToWriteOut) {
+    // No remount this time: one exchange of a save or a delete fails (its
+    // sector stored or not), the same worker goes on saving and deleting,
+    // and the FAT image it writes out must not free what an entry uses.
+    const struct {
+        const char* Op;
+        std::function<uint8_t(TFlash&, Files&)> Run;
+    } ops[] = {
+        {"save into a reused slot", [](TFlash& f, Files& files) { return Save(f, files, "NEW.TNC", 5000, 7); }},
+        {"delete", [](TFlash& f, Files& files) { files.erase("OLD.TNC"); return f.DeleteFile("OLD.TNC", 0); }},
+    };
+    for (const auto& op : ops) {
+        for (const bool stored : {false, true}) {
+            for (size_t n = 1;; ++n) {
+                SCOPED_TRACE(std::string(op.Op) + ", exchange " + std::to_string(n) + (stored ? " stored" : ""));
+                TMemMedium m;
+                TFlash f;
+                m.Attach(f);
+                ASSERT_EQ(f.FormatFlash(0), feOk);
+                Files files;
+                ASSERT_EQ(Save(f, files, "GONE.TNC", 5000, 1), feOk);
+                ASSERT_EQ(Save(f, files, "OLD.TNC", 3000, 2), feOk);
+                ASSERT_EQ(f.DeleteFile("GONE.TNC", 0), feOk);
+                files.erase("GONE.TNC");
+                size_t count = 0;
+                f.FExchange = [&](uint8_t cmd, uint8_t lo, uint8_t hi, void* buffer) -> uint8_t {
+                    if (++count != n) return m.Exchange(cmd, lo, hi, buffer);
+                    if (stored) m.Exchange(cmd, lo, hi, buffer);
+                    return xrNoAnswer;
+                };
+                if (op.Run(f, files) == feOk) break;  // n is past the operation's last exchange
+                ASSERT_EQ(Save(f, files, "LATER.TNC", 7000, 9), feOk);
+                ASSERT_EQ(f.DeleteFile("LATER.TNC", 0), feOk);
+                files.erase("LATER.TNC");
+                ASSERT_EQ(Save(f, files, "LAST.TNC", 9000, 10), feOk);
+                TFlash again;
+                m.Attach(again);
+                ASSERT_EQ(again.InitFlash(), feOk);
+                ExpectIntact(again, files);
+                // What the failed operation was about is whole or gone.
+                for (const auto& [name, data] : Files{{"NEW.TNC", Pattern(5000, 7)}, {"OLD.TNC", Pattern(3000, 2)}}) {
+                    std::vector<uint8_t> out;
+                    const uint8_t r = Load(again, name, out, data.size());
+                    EXPECT_TRUE(r == feNotFound || (r == feOk && out == data)) << name << " " << int(r);
+                }
+                ExpectOnlyLost(m.Bytes());
+            }
+        }
+    }
+}
+
+TEST(CutFormat, EntriesItLeftBehindTheEndMarkNeverComeBack) {
+    // A format cut off after it had cleared the root's first sectors: the
+    // old boot sector and FAT stand, the old entries of the later sectors
+    // lie behind the end mark at slot 0. The check frees their clusters as
+    // lost and new files take them: an old entry that came back would name
+    // them. 65 new files fill the first block and open the second.
+    const struct {
+        const char* Case;
+        size_t FormatWrites;
+        int CutSave;  // the new file whose save is cut off after its first write, or -1
+    } cases[] = {
+        {"the first block cleared", 4, -1},
+        {"the first sector cleared, the save into its last slot cut off", 1, 15},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Case);
+        TMemMedium m;
+        {
+            TFlash f;
+            m.Attach(f);
+            ASSERT_EQ(f.FormatFlash(0), feOk);
+            Files old;
+            for (int i = 0; i < 65; ++i) ASSERT_EQ(Save(f, old, "OLD" + std::to_string(i) + ".TNC", 3000, i), feOk);
+            m.CutAfterWrites(c.FormatWrites);
+            ASSERT_NE(f.FormatFlash(0), feOk);
+            m.ClearFaults();
+        }
+        TFlash f;
+        m.Attach(f);
+        ASSERT_EQ(f.InitFlash(), feOk);
+        const TCheckReport lost = ExpectOnlyLost(m.Bytes());
+        uint32_t freed = 0;
+        ASSERT_EQ(f.FreeClusters(lost.Lost, freed), feOk);
+        Files now;
+        for (int i = 0; i < 65; ++i) {
+            if (i == c.CutSave) m.CutAfterWrites(1);
+            const uint8_t r = Save(f, now, "NEW" + std::to_string(i) + ".TNC", 5000, 100 + i);
+            m.ClearFaults();
+            ASSERT_EQ(r == feOk, i != c.CutSave) << i;
+        }
+        ASSERT_EQ(f.ReadDir(0, nullptr), feOk);
+        for (const std::string& name : f.FFiles.StringList()) EXPECT_EQ(now.count(name), 1u) << name;
+        ExpectIntact(f, now);
+        ExpectOnlyLost(m.Bytes());
+    }
+}
+
 // ---------------------------------------------------------------- damaged and foreign volumes
 
 namespace {
@@ -259,6 +357,9 @@ const ImageCase kImageCases[] = {
     {"an older program's cut save: B's cluster free in the FAT", [](Image& i) { SetFat(i, 4, 0); },
      feOk, kAB, "B.TNC", feDamagedFile, feDamagedFile, feOk, nullptr, {K::UnfinishedSave},
      TVolumeFault::None, nullptr},
+    {"a bad-cluster mark linked behind B's bytes", [](Image& i) { SetFat(i, 4, 5), SetFat(i, 5, FatBad); },
+     feOk, kAB, "B.TNC", feOk, feOk, feOk, "B.TNC", {K::LeavesDataArea}, TVolumeFault::None,
+     [](const Image& i) { EXPECT_EQ(FatOf(i, 5), FatBad); }},  // never handed to NEW.TNC
     {"12-bit FAT named in the extended boot record",
      [](Image& i) {
          i[boot::ExtSignature] = 0x29;
@@ -447,4 +548,41 @@ TEST(DamagedAndForeignMedia, NamesAreLookedUpAsTheyAreShown) {
     ASSERT_EQ(f.DeleteFile("My File.tnc", 0), feOk);
     ASSERT_EQ(f.ReadDir(0, nullptr), feOk);
     EXPECT_EQ(f.FFiles.StringList(), (std::vector<std::string>{"MYFILE.tnc"}));
+}
+
+TEST(DamagedAndForeignMedia, NamesThatTwoEntriesAnswerLoadAndDeleteNeither) {
+    // Another system wrote a second entry that a name also answers to: the
+    // list shows both, and whichever row is meant, the other file's bytes
+    // must not come back, nor the other file go.
+    const struct {
+        const char* Case;
+        const char* A;  // the entry name A.TNC's bytes are stored under
+        const char* B;  // and B.TNC's
+        std::vector<const char*> Lookups;
+    } cases[] = {
+        {"capitals and small letters", "myfile  tnc", "MYFILE  TNC", {"MYFILE.TNC", "MYFILE.tnc", "myfile.tnc"}},
+        {"one entry name twice", "TWICE   TNC", "TWICE   TNC", {"TWICE.TNC"}},
+        {"an inner blank in both letter cases", "my file tnc", "MY FILE TNC", {"MY FILE.TNC", "my file.tnc"}},
+        {"Cyrillic small letters and capitals", "\xF4\xE0\xE9\xEB    TNC", "\xD4\xC0\xC9\xCB    TNC",
+         {"\xD4\xC0\xC9\xCB.TNC", "\xF4\xE0\xE9\xEB.TNC"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Case);
+        Files files;
+        Image image = BaseImage(files);
+        std::memcpy(SlotOf(image, 0), c.A, 11);
+        std::memcpy(SlotOf(image, 1), c.B, 11);
+        TMounted mounted(image);
+        ASSERT_EQ(mounted.Mount, feOk);
+        TFlash& f = mounted.Flash;
+        ASSERT_EQ(f.ReadDir(0, nullptr), feOk);
+        EXPECT_EQ(f.FFiles.Count(), 2);
+        for (const char* name : c.Lookups) {
+            std::vector<uint8_t> out;
+            EXPECT_EQ(Load(f, name, out, 5000), feDamagedFile) << name;
+            EXPECT_EQ(f.DeleteFile(name, 0), feDamagedFile) << name;
+        }
+        EXPECT_EQ(mounted.Medium.Bytes(), image);
+        EXPECT_EQ(ProblemKinds(CheckVolume(TablesOf(image))), std::vector<TCheckKind>{TCheckKind::DuplicateName});
+    }
 }

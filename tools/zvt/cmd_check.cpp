@@ -36,7 +36,7 @@ std::string Describe(const TCheckProblem& p) {
         case TCheckKind::UnfinishedSave:
             return name + ": first cluster " + N(p.Cluster) + " is free: the entry of a save that never finished";
         case TCheckKind::DuplicateName:
-            return name + " and " + U(p.Other) + " list alike: only the first can be loaded or deleted";
+            return name + " and " + U(p.Other) + " answer one name alike: neither is loaded or deleted by it";
         case TCheckKind::TakenBeyondData:
             return N(p.Value) + " FAT entries from " + N(p.Cluster) + " on, beyond the data area, are not free";
     }
