@@ -12,6 +12,13 @@
 #   - files dragged out of the window and dropped on the other program are
 #     copied there byte for byte;
 #   - Esc during a drag-out cancels it and nothing arrives.
+# Then with Skarvel's main window (skarvel-dnd-main) on zvt-sim, its medium
+# holding files:
+#   - files dropped on its list, tool bar and status line become pending
+#     rows with their whole paths, in order;
+#   - rows of the medium and a pending row dragged out onto the other
+#     program arrive there: the medium's files staged in "TEMP" first, byte
+#     for byte as on the medium, the pending one as its PC file.
 # Exit status 0: passed; 1: failed; 77: Xvfb, openbox, xdotool or x11-utils
 # is missing (CTest counts that as skipped).
 set -uo pipefail
@@ -21,11 +28,14 @@ BUILD=${1:-build}
 case $BUILD in /*) ;; *) BUILD=$ROOT/$BUILD ;; esac
 PEER=$BUILD/tests/tools/skarvel-dnd-peer
 WINDOW=$BUILD/tests/tools/skarvel-dnd-window
+MAIN=$BUILD/tests/tools/skarvel-dnd-main
+SIM=$BUILD/tools/zvt-sim/zvt-sim
+ZVT=$BUILD/tools/zvt/zvt
 
 for tool in Xvfb openbox xdotool xprop xwininfo; do
     command -v "$tool" >/dev/null || { echo "dnd-check: $tool is missing, skipped"; exit 77; }
 done
-for f in "$PEER" "$WINDOW"; do
+for f in "$PEER" "$WINDOW" "$MAIN" "$SIM" "$ZVT"; do
     [ -x "$f" ] || { echo "dnd-check: $f is missing (build the tests first)" >&2; exit 1; }
 done
 
@@ -225,4 +235,96 @@ xdotool mouseup 1
 [ "$(grep '^end ' "$WORK/offer.log" | tail -1)" = "end ignore" ] || fail "Esc did not cancel the drag-out"
 [ "$(count_lines "$WORK/target.log" '^dropped')" -eq 1 ] || fail "a cancelled drag-out delivered files"
 echo "dnd-check: Esc cancelled the drag-out"
+stop_last  # the window
+stop_last  # the other program
+
+# ---------------------------------------------------------------- Skarvel's window
+# The last "rows" report of the main window: "NAME KIND X Y" a line, and the
+# paths of its pending rows.
+last_rows() { awk '/^rows / { n = 0; delete r } /^row / { r[++n] = $2 " " $3 " " $4 " " $5 } END { for (i = 1; i <= n; i++) print r[i] }' "$1"; }
+last_paths() { awk '/^rows / { n = 0; delete p } /^path / { p[++n] = substr($0, 6) } END { for (i = 1; i <= n; i++) print p[i] }' "$1"; }
+row_at() { last_rows "$WORK/main.log" | awk -v n="$1" '$1 == n { print $3, $4 }'; }
+# Waits until the last rows report holds n rows.
+wait_rows() {
+    for _ in $(seq 400); do
+        [ "$(last_rows "$WORK/main.log" | wc -l)" -eq "$1" ] && return 0
+        sleep 0.05
+    done
+    fail "the window never listed $1 rows"
+}
+
+mkdir -p "$WORK/medium" "$WORK/stage" "$WORK/out" "$WORK/more"
+head -c 5000 /dev/urandom >"$WORK/medium/SHAFT.TNC"
+for i in $(seq 255 -1 0); do printf "\\$(printf %03o "$i")"; done >"$WORK/medium/FLANGE.ISO"
+printf 'TOOL CALL 1 Z S2000\r\n' >"$WORK/more/TOOL.LST"
+printf 'L X+0 Y+0 R0 FMAX\r\n' >"$WORK/more/STATUS.LST"
+"$SIM" --image "$WORK/medium.img" --link "$WORK/port" >"$WORK/sim.log" 2>&1 &
+PIDS+=($!)
+for _ in $(seq 200); do [ -e "$WORK/port" ] && break; sleep 0.05; done
+"$ZVT" --port "$WORK/port" format --yes >"$WORK/zvt.log" 2>&1 &&
+    "$ZVT" --port "$WORK/port" put "$WORK/medium/SHAFT.TNC" "$WORK/medium/FLANGE.ISO" >>"$WORK/zvt.log" 2>&1 ||
+    fail "the simulated medium could not be prepared"
+
+TEMP=$WORK/stage start main "$MAIN" --port "$WORK/port"
+wait_line "$WORK/main.log" '^row FLANGE.ISO medium'
+read -r WX WY <<<"$(place Skarvel 20 20)"
+
+# Files from the other program: on the list, then the tool bar, then the
+# status line.
+drop_on() {
+    local target=$1 rows=$2; shift 2
+    start source "$PEER" source "$@"
+    wait_line "$WORK/source.log" '^ready'
+    read -r PX PY <<<"$(place 'dnd-peer source' 640 60)"
+    read -r AX AY <<<"$(area "$WORK/main.log" "$target")"
+    press_and_move $((PX + 150)) $((PY + 110)) $((WX + AX)) $((WY + AY))
+    for _ in $(seq 100); do
+        grep -q '^action copy' "$WORK/source.log" && break
+        nudge
+    done
+    xdotool mouseup 1
+    wait_line "$WORK/source.log" '^end copy'
+    wait_rows "$rows"
+    stop_last
+}
+drop_on list 5 "${FILES[@]}"
+drop_on toolbar 6 "$WORK/more/TOOL.LST"
+drop_on status 7 "$WORK/more/STATUS.LST"
+got=$(last_paths "$WORK/main.log")
+want=$(printf '%s\n' "${FILES[@]}" "$WORK/more/TOOL.LST" "$WORK/more/STATUS.LST")
+[ "$got" = "$want" ] || fail "pending rows: got [$got], want [$want]"
+[ "$(last_rows "$WORK/main.log" | awk '$2 == "pending"' | wc -l)" -eq 5 ] || fail "the dropped files are not pending rows"
+grep -q '^box ' "$WORK/main.log" && fail "a message box came up"
+echo "dnd-check: files dropped on Skarvel's list, tool bar and status line became pending rows in order"
+
+# Two rows of the medium and a pending one, out onto the other program.
+start target "$PEER" target "$WORK/out"
+wait_line "$WORK/target.log" '^ready'
+read -r TX TY <<<"$(place 'dnd-peer target' 640 60)"
+read -r X1 Y1 <<<"$(row_at SHAFT.TNC)"
+read -r X2 Y2 <<<"$(row_at FLANGE.ISO)"
+read -r X3 Y3 <<<"$(row_at PLITA.LST)"
+xdotool mousemove $((WX + X1)) $((WY + Y1)) click 1
+sleep 0.2
+xdotool keydown ctrl mousemove $((WX + X2)) $((WY + Y2)) click 1 mousemove $((WX + X3)) $((WY + Y3)) click 1 keyup ctrl
+sleep 0.2
+# The press on a selected row keeps the selection; the move starts the
+# staging load (its progress window) and then the drag.
+press_and_move $((WX + X1)) $((WY + Y1)) $((TX + 150)) $((TY + 110))
+for _ in $(seq 100); do
+    grep -q '^enter' "$WORK/target.log" && break
+    nudge
+done
+grep -q '^enter' "$WORK/target.log" || fail "the drag out of Skarvel never reached the other program"
+nudge
+xdotool mouseup 1
+wait_line "$WORK/target.log" '^dropped 3'
+grep -q '^progress' "$WORK/main.log" || fail "the staging showed no progress window"
+for f in SHAFT.TNC FLANGE.ISO; do
+    cmp -s "$WORK/medium/$f" "$WORK/out/$f" || fail "$f arrived changed or not at all"
+    cmp -s "$WORK/medium/$f" "$WORK/stage/$f" || fail "$f is not staged"
+done
+cmp -s "$WORK/src/PLITA.LST" "$WORK/out/PLITA.LST" || fail "the pending PLITA.LST arrived changed or not at all"
+grep -q '^box ' "$WORK/main.log" && fail "a message box came up"
+echo "dnd-check: rows dragged out of Skarvel arrived byte for byte (the medium's staged first)"
 echo "dnd-check: passed"

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -28,6 +29,9 @@
 #include "core/short_name.h"
 #include "flashfs/fs_flash.h"
 #include "link/zvt_drv.h"
+#include "shell/data_object.h"
+#include "shell/drag_rules.h"
+#include "shell/file_drop.h"
 #include "ui/lamps.h"
 #include "ui/message_boxes.h"
 #include "ui/my_list_box.h"
@@ -57,6 +61,22 @@ const char* const ImageList2[] = {
 
 QString FromCp1251(const char* text) { return QString::fromStdString(Cp1251ToUtf8(text ? text : "")); }
 QString FromCp1251(const std::string& text) { return QString::fromStdString(Cp1251ToUtf8(text)); }
+
+// Why the PC file at path cannot be added for writing, or nothing when it
+// can (size is then its size). Read access is all that is needed:
+// read-only files can be written to the medium too.
+QString UnreadablePcFile(const QString& path, qint64& size) {
+    const QString head = QStringLiteral("Не удалось открыть файл ") + path + QStringLiteral(": ");
+    const QFileInfo info(path);
+    if (info.isDir()) return head + QStringLiteral("это каталог");
+    // A pipe or a device would keep the window waiting in the open.
+    if (info.exists() && !info.isFile()) return head + QStringLiteral("это не обычный файл");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return head + file.errorString();
+    size = file.size();
+    if (size > INT32_MAX) return QStringLiteral("Файл ") + path + QStringLiteral(" слишком велик");
+    return QString();
+}
 
 // Draws the rows through the window's own handler, all of one fixed height.
 class TListBoxDelegate : public QStyledItemDelegate {
@@ -128,6 +148,7 @@ TForm1::TForm1(const TFormOptions& options, QWidget* parent) : QMainWindow(paren
         return chosen ? dlg.selectedFiles() : QStringList();
     };
     ExecFolderDialog = [this](QString& folder) { return ExecFolderChoice(folder); };
+    ExecDragDrop = [this](TDataObject* data) { return TFileSource(ListBox1).DoDragDrop(data); };
     CreateComponents();
     FormCreate(options);
 }
@@ -354,6 +375,9 @@ void TForm1::FormCreate(const TFormOptions& options) {
     FDragArmed = false;
     FAnchorPoint = QPoint(-1, -1);
 
+    // 6. Files dropped anywhere on the window.
+    CreateDropTarget();
+
     // 7. Idle.
     FState = 2;
     FActivity = false;
@@ -394,6 +418,8 @@ void TForm1::FormCreate(const TFormOptions& options) {
 }
 
 void TForm1::FormDestroy() {
+    // No drop may reach a window that is being taken apart.
+    FDropAcceptor.reset();
     // Nothing may wait for the GUI thread from here on: calls still waiting
     // are abandoned, so the port's event thread and the worker can end.
     if (FMain) FMain->Shutdown();
@@ -470,7 +496,10 @@ bool TForm1::event(QEvent* e) {
             const auto op = static_cast<uint8_t>(m->WParam & 0xFF);
             const auto result = static_cast<uint8_t>((m->WParam >> 8) & 0xFF);
             TakeReports();  // what the worker reported before it ended comes first
-            if (std::unique_ptr<TOperationJob> job = AdoptJob(m->LParam)) FNames = std::move(job->Names);
+            if (std::unique_ptr<TOperationJob> job = AdoptJob(m->LParam)) {
+                if (job->OnDone) job->OnDone(result, job->Names);
+                FNames = std::move(job->Names);
+            }
             RunAction([&] { WMOperationDone(op, result); });
         }
         return true;
@@ -603,28 +632,22 @@ void TForm1::AboutAcExecute() {
 
 void TForm1::AddFiles(const QStringList& files) {
     FMyListBox->ReplaceAnswer = mrOk;
+    // A path that is no readable file (a folder dropped with the files, a
+    // file gone meanwhile) is named in one box at the end; the others are
+    // added all the same.
+    QStringList refused;
     for (const QString& path : files) {
-        // Read access is all that is needed: read-only files can be written
-        // to the medium too.
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            FMessageBoxes->Show(this,
-                                QStringLiteral("Не удалось открыть файл ") + path + QStringLiteral(": ") +
-                                    file.errorString(),
-                                TMsgDlgType::Error);
-            return;
-        }
-        const qint64 size = file.size();
-        file.close();
-        if (size > INT32_MAX) {
-            FMessageBoxes->Show(this, QStringLiteral("Файл ") + path + QStringLiteral(" слишком велик"),
-                                TMsgDlgType::Error);
-            return;
+        qint64 size = 0;
+        const QString problem = UnreadablePcFile(path, size);
+        if (!problem.isEmpty()) {
+            refused << problem;
+            continue;
         }
         const std::string utf8 = path.toStdString();
         const QString name = FromCp1251(ShortPathName(utf8));
         FMyListBox->AddEntry(name, static_cast<int32_t>(size), utf8, false);
     }
+    if (!refused.isEmpty()) FMessageBoxes->Show(this, refused.join(QLatin1Char('\n')), TMsgDlgType::Error);
 }
 
 // ---------------------------------------------------------------- list drawing and selection
@@ -662,8 +685,12 @@ void TForm1::SelectRow(int row, bool select) {
 void TForm1::ListBox1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPoint pos) {
     if (button != Qt::LeftButton) return;
     FPressPoint = pos;
+    FPressKeptSelection = -1;
     const int hit = ItemAt(pos);
-    if (!(modifiers & Qt::ControlModifier)) {
+    if (!(modifiers & (Qt::ControlModifier | Qt::ShiftModifier)) && hit >= 0 && ListBox1->item(hit)->isSelected()) {
+        // Perhaps the start of a drag of the whole selection.
+        FPressKeptSelection = hit;
+    } else if (!(modifiers & Qt::ControlModifier)) {
         ListBox1->clearSelection();
         if (hit >= 0) SelectRow(hit, true);
     } else if (hit >= 0) {
@@ -683,6 +710,12 @@ void TForm1::ListBox1MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers mod
 
 void TForm1::ListBox1MouseUp(Qt::MouseButton button, QPoint) {
     if (button != Qt::LeftButton) return;
+    // A click on a selected row without a drag: that row alone, as any click.
+    if (FPressKeptSelection >= 0 && FPressKeptSelection < ListBox1->count()) {
+        ListBox1->clearSelection();
+        SelectRow(FPressKeptSelection, true);
+    }
+    FPressKeptSelection = -1;
     FDragArmed = false;
     FPressPoint = QPoint(-1, -1);
 }
@@ -694,17 +727,19 @@ void TForm1::ListBox1MouseMove(Qt::MouseButtons buttons, QPoint pos) {
         const int hit = ItemAt(FPressPoint);
         if (hit >= 0) SelectRow(hit, true);
     }
-    if (FPressPoint != QPoint(-1, -1) &&
-        qAbs(pos.x() - FPressPoint.x()) + qAbs(pos.y() - FPressPoint.y()) > 1) {
-        FPressPoint = QPoint(-1, -1);
-        FDragOutActive = true;
-        StartDragOut();
-        FDragOutActive = false;
-        FDragArmed = false;
-    }
+    if (!DragOutStarts(FPressPoint, pos)) return;
+    FPressPoint = QPoint(-1, -1);
+    FPressKeptSelection = -1;
+    // The drag swallows the button's release, so ListBox1MouseUp does not
+    // come after it: the flags are cleared here, however the drag ended.
+    struct TDragFlags {
+        bool& Active;
+        bool& Armed;
+        ~TDragFlags() { Active = Armed = false; }
+    } flags{FDragOutActive, FDragArmed};
+    FDragOutActive = true;
+    DragOut();
 }
-
-void TForm1::StartDragOut() {}
 
 bool TForm1::ListBox1KeyDown(int key, Qt::KeyboardModifiers modifiers) {
     if (key == Qt::Key_A && (modifiers & Qt::ControlModifier)) {

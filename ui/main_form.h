@@ -2,12 +2,14 @@
 // line and the two lamps. It owns the device driver (which is the flash
 // worker too), posts requests to it and shows what it reports.
 //
-// The window's code is in three files: main_form.cpp builds the window and
+// The window's code is in four files: main_form.cpp builds the window and
 // runs the port, the lamps, the timer and the list's input;
 // main_form_transfers.cpp holds the commands (write, load, delete, re-read,
 // format), RunOperation and the completion handler; main_form_worker.cpp
 // holds what runs on the worker thread (the command hook with the per-file
-// loops of delete, write and load, and the sector notifications).
+// loops of delete, write and load, and the sector notifications);
+// main_form_dnd.cpp holds drag and drop with the desktop (files dropped on
+// the window, rows dragged out of the list).
 //
 // Threads: everything runs on the GUI thread except ExecuteCommand (with
 // the loops it calls) and DoReadSector / DoWriteSector, which run on the
@@ -45,6 +47,8 @@ class QToolBar;
 
 namespace skarvel {
 
+class TDataObject;
+class TFileDropAcceptor;
 class TMessageBoxes;
 class TMyListBox;
 class TQtMainThread;
@@ -90,6 +94,9 @@ struct TOperationJob {
     // Set by the GUI thread when the user cancels; read by the worker
     // between files and at every sector.
     std::atomic<bool> Cancel{false};
+    // Called on the GUI thread when the completion arrives, before it is
+    // handled, with the result and the names the request left undone.
+    std::function<void(uint8_t result, const std::vector<QString>& undone)> OnDone;
 };
 
 // The volume's geometry as the progress totals need it; 0 while unknown.
@@ -137,6 +144,10 @@ public:
     // false when the user cancels. The folder ends with a path separator.
     // Tests replace it.
     std::function<bool(QString& folder)> ExecFolderDialog;
+    // Runs the desktop's drag of data out of the list (TFileSource) and
+    // returns the action the target took; data is the callee's from here
+    // on. Tests replace it.
+    std::function<Qt::DropAction(TDataObject* data)> ExecDragDrop;
 
     // ---- window routines
     void OpenPort();
@@ -147,8 +158,8 @@ public:
     void Timer1Timer();
     // Posts the request op with the names of FNames; for a delete, write or
     // load it shows the progress window until the operation ends or the
-    // user cancels.
-    void RunOperation(uint8_t op);
+    // user cancels. onDone becomes the request's OnDone.
+    void RunOperation(uint8_t op, std::function<void(uint8_t, const std::vector<QString>&)> onDone = {});
     void AddFiles(const QStringList& files);
 
     // ---- action handlers
@@ -178,6 +189,23 @@ public:
     void ListBox1MouseUp(Qt::MouseButton button, QPoint pos);
     void ListBox1MouseMove(Qt::MouseButtons buttons, QPoint pos);
     bool ListBox1KeyDown(int key, Qt::KeyboardModifiers modifiers);
+
+    // ---- drag and drop with the desktop (main_form_dnd.cpp)
+    // The paths a drag-out of the selected rows offers, in row order: a
+    // medium row's file in the staging folder, a pending row's own PC path.
+    // A medium name that cannot be a file name on the PC gives no path; it
+    // goes to unfit instead.
+    void CollectDragPaths(QStringList& paths, QStringList& unfit) const;
+    // Loads the medium's files among paths into the staging folder (the
+    // ordinary load with its progress window) and returns once the load has
+    // ended. paths then keeps only what the desktop may be given: the
+    // pending rows' paths and the files this load has written; a file it
+    // failed to load or did not reach is left out, whatever an earlier
+    // drag left in the staging folder under its name.
+    void StageDragFiles(QStringList& paths);
+    // Whether files dragged onto the window are taken now: not while a
+    // drag-out of the list runs, nor while a transfer's progress window is up.
+    bool AcceptsDrop() const;
     // Colour of a row's text: window text for the medium's rows, highlight
     // text when such a row is selected, gray text for pending rows.
     QColor RowTextColor(int index, bool selected) const;
@@ -215,9 +243,6 @@ protected:
     bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
-    // Where a drag-out of the selected rows would start (a press and a move
-    // of more than one pixel); it carries no drag yet.
-    virtual void StartDragOut();
 
 private:
     // ---- creation and helpers (main_form.cpp)
@@ -257,6 +282,11 @@ private:
     bool RemoveFromMedium(const QString& name);
     bool ExecFolderChoice(QString& folder);
 
+    // ---- drag and drop (main_form_dnd.cpp)
+    void CreateDropTarget();
+    // The drag-out of the selected rows, with FDragOutActive set.
+    void DragOut();
+
     // ---- worker thread (main_form_worker.cpp)
     void SectorNotification(int lamp);
     // Runs fn on the GUI thread and waits for it; false when the window is
@@ -282,6 +312,11 @@ private:
     QPoint FAnchorPoint{-1, -1};
     bool FDragOutActive = false;
     bool FDragArmed = false;
+    // A press on a row that was already selected keeps the selection, so
+    // that a drag takes every selected row; the release without a drag
+    // selects that row alone, as a click does.
+    int FPressKeptSelection = -1;
+    std::unique_ptr<TFileDropAcceptor> FDropAcceptor;
     TMyListBox* FMyListBox = nullptr;
     QWidget* FListViewport = nullptr;
     QString FTargetFolder;

@@ -63,9 +63,10 @@ bool TForm1::TransferRunning() const {
                        [](const auto& job) { return job->Op != opInit && job->Op != opReadDir; });
 }
 
-void TForm1::RunOperation(uint8_t op) {
+void TForm1::RunOperation(uint8_t op, std::function<void(uint8_t, const std::vector<QString>&)> onDone) {
     FProgressOp = NoProgressOp;
     TOperationJob* job = NewJob(op);
+    job->OnDone = std::move(onDone);
     if (MovesFiles(op)) {
         ShowProgress(*job);
     } else {

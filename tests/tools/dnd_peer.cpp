@@ -9,7 +9,8 @@
 //
 // Lines on standard output: "ready"; a source says "action NAME" when the
 // target's answer changes and "end NAME" when the drag is over; a target
-// says "copied NAME" or "failed NAME" for each file and then "dropped N".
+// says "enter" when a drag of URLs reaches it, "copied NAME" or "failed
+// NAME" for each file dropped and then "dropped N".
 #include <QApplication>
 #include <QDir>
 #include <QDrag>
@@ -72,7 +73,9 @@ public:
 
 protected:
     void dragEnterEvent(QDragEnterEvent* e) override {
-        if (e->mimeData()->hasUrls()) e->acceptProposedAction();
+        if (!e->mimeData()->hasUrls()) return;
+        Say(QStringLiteral("enter"));
+        e->acceptProposedAction();
     }
     void dropEvent(QDropEvent* e) override {
         int count = 0;

@@ -1,8 +1,10 @@
-// Drag and drop with the desktop, without a desktop: the window's drop
-// target fed with the drag events Qt would deliver, the drag-out's data
-// object as a receiving program reads it, and the staging folder and drag
-// threshold rules. The offscreen platform has no drag loop: scripts/dnd-check.sh
-// drives real drags between programs (Esc included) under an X server.
+// Drag and drop with the desktop, without a desktop: the drop target fed
+// with the drag events Qt would deliver, the drag-out's data object as a
+// receiving program reads it, the staging folder and drag threshold rules,
+// and the main window's drops and drag-outs against the simulated device
+// (the desktop's drag loop replaced by a seam that records what is offered).
+// The offscreen platform has no drag loop: scripts/dnd-check.sh drives real
+// drags between programs (Esc included) under an X server.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -17,19 +19,25 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMimeData>
+#include <QTest>
+#include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <map>
 #include <optional>
 #include <string>
 
+#include "flashfs/fs_flash.h"
 #include "shell/data_object.h"
 #include "shell/drag_rules.h"
 #include "shell/file_drop.h"
 #include "tests/ui/ui_test_support.h"
+#include "ui/my_list_box.h"
+#include "ui/progress_form.h"
+#include "ui/text_tool_bar.h"
 
 using namespace skarvel;
-using skarvel::test::ProcessPending;
+using namespace skarvel::test;
 
 namespace {
 
@@ -290,4 +298,259 @@ TEST(DragRules, StagingFolderFromTempThenTmpdirThenTheSystem) {
         env.Set("TMPDIR", c.TmpDir);
         EXPECT_EQ(StagingFolder(), c.Folder);
     }
+}
+
+// ---------------------------------------------------------------- the main window
+
+namespace {
+
+// The drags a window started: what each offered, with the window's answer
+// to a drag of files onto itself meanwhile.
+struct DragLog {
+    std::vector<QStringList> Offered;
+    std::vector<bool> DropTakenMeanwhile;
+
+    explicit DragLog(TForm1& form) {
+        form.ExecDragDrop = [this, &form](TDataObject* data) {
+            Offered.push_back(data->Files);
+            auto files = FileData(kThreeFiles);
+            DropTakenMeanwhile.push_back(DragAndDrop(&form, files.get(), false).Enter);
+            delete data;
+            return Qt::CopyAction;
+        };
+    }
+};
+
+// A press on row and a move of two pixels, through the list's own events;
+// the release comes after the drag, which would have taken it.
+void DragRow(TForm1& form, int row) {
+    QWidget* vp = form.ListBox1->viewport();
+    const QPoint p = form.ListBox1->visualItemRect(form.ListBox1->item(row)).center();
+    QTest::mousePress(vp, Qt::LeftButton, Qt::NoModifier, p);
+    QTest::mouseMove(vp, p + QPoint(1, 1));
+    QTest::mouseRelease(vp, Qt::LeftButton, Qt::NoModifier, p + QPoint(1, 1));
+}
+
+// A rig whose staging folder is its own "stage" folder, named by "TEMP".
+struct StagingRig : Rig {
+    ScopedEnv Env;
+    QString Stage;
+    std::unique_ptr<DragLog> Drags;
+
+    explicit StagingRig(const TFiles& files, bool trailingSeparator = false, std::vector<std::string> simArgs = {})
+        : Rig(files, std::move(simArgs)) {
+        Stage = Folder("stage");
+        Env.Set("TEMP", (trailingSeparator ? Stage : Stage.chopped(1)).toUtf8());
+        Drags = std::make_unique<DragLog>(F());
+        F().show();
+    }
+    // Drags the rows of names (selected first) by the first of them.
+    void Drag(const QStringList& names) {
+        Select(names);
+        DragRow(F(), List().IndexOfName(names.front()));
+    }
+};
+
+}  // namespace
+
+TEST(WindowDrop, LocalFilesDroppedOnAnyPartBecomePendingRowsInOrder) {
+    TempDir dir;
+    TScriptedBoxes boxes;
+    TForm1 f(FastOptions(dir.File("no-port"), &boxes));
+    boxes.Boxes.clear();  // the port's
+    QStringList files;
+    for (const char* name : {"VAL-01.TNC", "корпус.tnc", "PLITA.LST"}) {
+        WriteFileBytes(dir.File(name), {'x'});
+        files << QString::fromStdString(dir.File(name));
+    }
+    auto data = FileData(files);
+    QWidget* const targets[] = {&f, f.ListBox1->viewport(), f.ToolBar1, f.ToolBar2, f.Label3};
+    for (QWidget* target : targets) {
+        SCOPED_TRACE(target->metaObject()->className());
+        f.MyListBox()->ClearAll();
+        const Answers a = DragAndDrop(target, data.get());
+        EXPECT_TRUE(a.Enter && a.Move && a.Drop);
+        EXPECT_EQ(a.Action, Qt::CopyAction);
+        ProcessPending(0);
+        ASSERT_EQ(f.MyListBox()->Count(), 3);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(f.MyListBox()->Path(i), files[i].toStdString());
+            EXPECT_FALSE(f.MyListBox()->Flags(i));
+        }
+    }
+    EXPECT_TRUE(boxes.Boxes.empty());
+
+    // A folder among the files is named; the files around it are added.
+    f.MyListBox()->ClearAll();
+    const QString folder = QString::fromStdString(dir.Path());
+    auto withFolder = FileData({files[0], folder, files[2]});
+    EXPECT_TRUE(DragAndDrop(f.ListBox1->viewport(), withFolder.get()).Drop);
+    ProcessPending(0);
+    EXPECT_EQ(boxes.Texts(),
+              (std::vector<QString>{QStringLiteral("Не удалось открыть файл ") + folder + QStringLiteral(": это каталог")}));
+    ASSERT_EQ(f.MyListBox()->Count(), 2);
+    EXPECT_EQ(f.MyListBox()->Path(1), files[2].toStdString());
+
+    // Text carries no files: no-drop, and nothing happens.
+    auto text = std::make_unique<QMimeData>();
+    text->setText(files[0]);
+    const Answers refused = DragAndDrop(&f, text.get());
+    EXPECT_FALSE(refused.Enter || refused.Move || refused.Drop);
+
+    // While rows are dragged out of the list, the window refuses drops; once
+    // the drag is over it takes them again.
+    f.show();
+    DragLog drags(f);
+    f.ListBox1->clearSelection();
+    DragRow(f, 0);
+    ASSERT_EQ(drags.Offered.size(), 1u);
+    EXPECT_EQ(drags.Offered[0], QStringList{files[0]});
+    EXPECT_EQ(drags.DropTakenMeanwhile, std::vector<bool>{false});
+    EXPECT_TRUE(DragAndDrop(&f, data.get(), false).Enter);
+    ProcessPending(0);
+    EXPECT_EQ(f.MyListBox()->Count(), 2);
+    EXPECT_EQ(boxes.Boxes.size(), 1u);
+}
+
+TEST(WindowDrop, RefusedWhileATransfersProgressWindowIsUp) {
+    Rig rig({});
+    rig.F().AddFiles({rig.PcFile("big.lst", Bytes(20000, 1))});
+    auto files = FileData(kThreeFiles);
+    std::vector<bool> taken;
+    rig.progress->OnFile = [&] { taken.push_back(DragAndDrop(&rig.F(), files.get(), false).Enter); };
+    rig.F().MenuSave->trigger();
+    ASSERT_TRUE(rig.Completed(opSaveFile, 1));
+    EXPECT_EQ(taken, std::vector<bool>{false});
+    EXPECT_TRUE(DragAndDrop(&rig.F(), files.get(), false).Enter);
+}
+
+TEST(WindowDragOut, MediumRowsAreStagedAndPendingRowsOfferedAsTheyAre) {
+    const TFiles medium = {{"M1.TNC", Bytes(5000, 1)}, {"M2.ISO", ""}, {"M3.LST", Bytes(4096, 3)}};
+    const struct {
+        const char* Name;
+        QStringList Select;
+        bool TrailingSeparator;
+        bool Loads;
+    } cases[] = {
+        {"medium only", {"M3.LST", "M1.TNC"}, false, true},
+        {"pending only", {"p.lst"}, true, false},
+        {"mixed", {"p.lst", "M2.ISO", "M1.TNC"}, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        StagingRig rig(medium, c.TrailingSeparator);
+        const QString pending = rig.PcFile("p.lst", Bytes(700, 4));
+        rig.F().AddFiles({pending});
+        // A copy an earlier drag left behind is loaded over.
+        QFile older(rig.Stage + QStringLiteral("M1.TNC"));
+        ASSERT_TRUE(older.open(QIODevice::WriteOnly));
+        older.write("an older copy");
+        older.close();
+
+        // The paths in row order: the medium's in the staging folder, the
+        // pending file's own.
+        QStringList expected;
+        for (const auto& [name, bytes] : medium)
+            if (c.Select.contains(QString::fromStdString(name))) expected << rig.Stage + QString::fromStdString(name);
+        if (c.Select.contains(QStringLiteral("p.lst"))) expected << pending;
+        rig.Select(c.Select);
+        QStringList collected, unfit;
+        rig.F().CollectDragPaths(collected, unfit);
+        EXPECT_EQ(collected, expected);
+        EXPECT_TRUE(unfit.isEmpty());
+
+        rig.Drag(c.Select);
+        ASSERT_EQ(rig.Drags->Offered.size(), 1u);
+        EXPECT_EQ(rig.Drags->Offered[0], expected);
+        EXPECT_EQ(rig.log->Count(opLoadFile), c.Loads ? 1 : 0);
+        EXPECT_EQ(rig.progress->Finished, c.Loads ? 1 : 0);
+        for (const auto& [name, bytes] : medium) {
+            if (c.Select.contains(QString::fromStdString(name))) {
+                EXPECT_EQ(ReadAll(rig.Stage + QString::fromStdString(name)), bytes) << name;
+            }
+        }
+        EXPECT_EQ(ReadAll(pending), Bytes(700, 4));
+        // Staged files stay; nothing else is left in the folder.
+        QStringList staged;
+        for (const QString& path : expected)
+            if (path.startsWith(rig.Stage)) staged << path.mid(rig.Stage.size());
+        if (!staged.contains(QStringLiteral("M1.TNC"))) staged << QStringLiteral("M1.TNC");
+        staged.sort();
+        EXPECT_EQ(FolderEntries(rig.Stage), staged);
+        EXPECT_TRUE(rig.boxes.Boxes.empty());
+        EXPECT_EQ(rig.Drags->DropTakenMeanwhile, std::vector<bool>{false});
+    }
+}
+
+TEST(WindowDragOut, AStagingCutShortOffersOnlyWhatItLoaded) {
+    const TFiles medium = {{"S1.TNC", Bytes(100, 1)}, {"BIG.TNC", Bytes(200000, 2)}, {"S3.TNC", Bytes(100, 3)}};
+    const QString aborted = QStringLiteral("операция прервана пользователем");
+    const struct {
+        const char* Name;
+        QStringList Select;
+        bool Cancel;  // else the device vanishes
+        QStringList Offered;  // in the staging folder, or "p.lst" for the pending file
+    } cases[] = {
+        {"cancelled", {"S1.TNC", "BIG.TNC", "S3.TNC", "p.lst"}, true, {"S1.TNC", "p.lst"}},
+        {"device gone", {"S1.TNC", "BIG.TNC", "S3.TNC", "p.lst"}, false, {"S1.TNC", "p.lst"}},
+        {"nothing left", {"BIG.TNC", "S3.TNC"}, true, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        StagingRig rig(medium, false, {"--baud", "115200"});
+        const QString pending = rig.PcFile("p.lst", "pending");
+        rig.F().AddFiles({pending});
+        for (const char* name : {"BIG.TNC", "S3.TNC"}) {
+            QFile older(rig.Stage + QLatin1String(name));
+            ASSERT_TRUE(older.open(QIODevice::WriteOnly));
+            older.write("an older copy");
+        }
+        // The device moves bytes at the line's pace: BIG.TNC takes seconds,
+        // so the cut comes well before its end.
+        rig.progress->OnFile = [&] {
+            if (rig.progress->Files.back().second != QStringLiteral("Чтение BIG.TNC")) return;
+            if (c.Cancel) QTest::keyClick(rig.F().Progress(), Qt::Key_Escape);
+            else rig.sim->Kill();
+        };
+        rig.Drag(c.Select);
+        QStringList expected;
+        for (const QString& name : c.Offered) expected << (name == QLatin1String("p.lst") ? pending : rig.Stage + name);
+        if (expected.isEmpty()) {
+            EXPECT_TRUE(rig.Drags->Offered.empty());
+        } else {
+            ASSERT_EQ(rig.Drags->Offered.size(), 1u);
+            EXPECT_EQ(rig.Drags->Offered[0], expected);
+        }
+        // The failure was reported before the drag started; the older
+        // copies are as they were.
+        ASSERT_GE(rig.Texts().size(), 1u);
+        EXPECT_EQ(rig.Texts()[0], c.Cancel ? aborted : rig.F().MessageText(feLinkError));
+        EXPECT_EQ(ReadAll(rig.Stage + "BIG.TNC"), "an older copy");
+        EXPECT_EQ(ReadAll(rig.Stage + "S3.TNC"), "an older copy");
+        if (c.Offered.contains(QStringLiteral("S1.TNC"))) {
+            EXPECT_EQ(ReadAll(rig.Stage + "S1.TNC"), Bytes(100, 1));
+        }
+    }
+}
+
+TEST(WindowDragOut, MediumNamesThatCannotBeLocalFilesAreNeverStaged) {
+    StagingRig rig({{"A/B.TNC", "x"}, {"C\\D.TNC", "y"}, {"OK.TNC", "z"}});
+    const QString unfit = QStringLiteral(" непригодно для файла на ПК, файл не перетащен");
+    rig.Drag({"OK.TNC", "A/B.TNC", "C\\D.TNC"});
+    ASSERT_EQ(rig.Drags->Offered.size(), 1u);
+    EXPECT_EQ(rig.Drags->Offered[0], QStringList{rig.Stage + "OK.TNC"});
+    // Told after the drag, not in its way.
+    EXPECT_TRUE(rig.boxes.Boxes.empty());
+    ProcessPending(0);
+    EXPECT_EQ(rig.Texts(), (std::vector<QString>{QStringLiteral("Имя файла A/B.TNC") + unfit + QLatin1Char('\n') +
+                                                 QStringLiteral("Имя файла C\\D.TNC") + unfit}));
+    EXPECT_EQ(FolderEntries(rig.Stage), QStringList{"OK.TNC"});
+
+    // Nothing fit to drag: no load, no drag.
+    rig.boxes.Boxes.clear();
+    rig.Drag({"A/B.TNC"});
+    ProcessPending(0);
+    EXPECT_EQ(rig.Drags->Offered.size(), 1u);
+    EXPECT_EQ(rig.log->Count(opLoadFile), 1);
+    EXPECT_EQ(rig.Texts(), (std::vector<QString>{QStringLiteral("Имя файла A/B.TNC") + unfit}));
 }

@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
+#include "shell/data_object.h"
 #include "tests/sim_process.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/my_list_box.h"
@@ -50,15 +51,6 @@ struct Fixture {
             if (form->ListBox1->item(i)->isSelected()) out.insert(i);
         return out;
     }
-};
-
-class DragCountingForm : public TForm1 {
-public:
-    using TForm1::TForm1;
-    int DragStarts = 0;
-
-protected:
-    void StartDragOut() override { ++DragStarts; }
 };
 
 }  // namespace
@@ -167,25 +159,28 @@ TEST(FileList, PcFilesAreListedUnderTheirShortNames) {
     for (int i = 0; i < fx.List().Count(); ++i) EXPECT_FALSE(fx.List().Flags(i));
 }
 
-TEST(FileList, AFileThatCannotBeOpenedStopsTheBatch) {
+TEST(FileList, PathsThatAreNoReadableFilesAreNamedAndTheRestAdded) {
     Fixture fx;
     const QString first = fx.File("first.lst");
     const QString readOnly = fx.File("ro.lst");
     ASSERT_EQ(chmod(readOnly.toLocal8Bit().constData(), 0444), 0);
     const QString missing = QString::fromStdString(fx.dir.File("missing.lst"));
+    const QString folder = QString::fromStdString(fx.dir.Path());
+    const QString pipe = QString::fromStdString(fx.dir.File("pipe.lst"));
+    ASSERT_EQ(mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
     const QString last = fx.File("last.lst");
-    fx.form->AddFiles({first, readOnly, missing, last});
+    fx.form->AddFiles({first, readOnly, missing, folder, pipe, last});
+    // One box for the batch, a line for each path left out.
     ASSERT_EQ(fx.boxes.Boxes.size(), 1u);
     EXPECT_EQ(fx.boxes.Boxes[0].Type, TMsgDlgType::Error);
-    EXPECT_TRUE(fx.boxes.Boxes[0].Text.startsWith(QStringLiteral("Не удалось открыть файл ") + missing))
-        << fx.boxes.Boxes[0].Text.toStdString();
-    // Files before it stay (a read-only one too), the ones after it are not added.
-    EXPECT_EQ(fx.Names(), (std::vector<QString>{"first.lst", "ro.lst"}));
-
-    // A folder is no file either.
-    fx.form->AddFiles({QString::fromStdString(fx.dir.Path())});
-    EXPECT_EQ(fx.boxes.Boxes.size(), 2u);
-    EXPECT_EQ(fx.List().Count(), 2);
+    const QStringList lines = fx.boxes.Boxes[0].Text.split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 3) << fx.boxes.Boxes[0].Text.toStdString();
+    const QString cannot = QStringLiteral("Не удалось открыть файл ");
+    EXPECT_TRUE(lines[0].startsWith(cannot + missing + QStringLiteral(": "))) << lines[0].toStdString();
+    EXPECT_EQ(lines[1], cannot + folder + QStringLiteral(": это каталог"));
+    EXPECT_EQ(lines[2], cannot + pipe + QStringLiteral(": это не обычный файл"));
+    // The others are added, a read-only one too.
+    EXPECT_EQ(fx.Names(), (std::vector<QString>{"first.lst", "ro.lst", "last.lst"}));
 }
 
 TEST(FileList, RowColours) {
@@ -234,27 +229,56 @@ TEST(FileList, MouseAndKeySelection) {
     EXPECT_EQ(fx.Selected(), (std::set<int>{0, 1, 2, 3, 4, 5}));
 }
 
-TEST(FileList, DragOutStartsAfterAMoveOfMoreThanOnePixel) {
-    TempDir dir;
-    TScriptedBoxes boxes;
-    DragCountingForm f(FastOptions(dir.File("no-port"), &boxes));
-    for (int i = 0; i < 3; ++i) f.MyListBox()->AddEntry(QStringLiteral("F%1.TNC").arg(i), i, "", true);
+TEST(FileList, DragOutStartsAfterAMoveOfTwoPixels) {
+    Fixture fx;
+    TForm1& f = *fx.form;
+    f.AddFiles({fx.File("f0.lst"), fx.File("f1.lst"), fx.File("f2.lst")});
+    std::vector<QStringList> drags;
+    f.ExecDragDrop = [&](TDataObject* data) {
+        drags.push_back(data->Files);
+        delete data;
+        return Qt::CopyAction;
+    };
     f.show();
-    const QPoint p = f.ListBox1->visualItemRect(f.ListBox1->item(1)).center();
+    QWidget* vp = f.ListBox1->viewport();
+    const auto at = [&](int row) { return f.ListBox1->visualItemRect(f.ListBox1->item(row)).center(); };
+    const QString f1 = QString::fromStdString(fx.List().Path(1));
 
-    f.ListBox1MouseDown(Qt::LeftButton, Qt::NoModifier, p);
-    f.ListBox1MouseMove(Qt::LeftButton, p + QPoint(1, 0));
-    EXPECT_EQ(f.DragStarts, 0);
-    f.ListBox1MouseMove(Qt::LeftButton, p + QPoint(1, 1));
-    EXPECT_EQ(f.DragStarts, 1);
-    // Once started, the press point is gone: no second start.
-    f.ListBox1MouseMove(Qt::LeftButton, p + QPoint(5, 5));
-    EXPECT_EQ(f.DragStarts, 1);
-    f.ListBox1MouseUp(Qt::LeftButton, p + QPoint(5, 5));
+    // Through the list's own mouse events: a pixel sideways or down is the
+    // jitter of a click; one more starts the drag of the pressed row.
+    for (const QPoint oneMore : {QPoint(1, 0), QPoint(0, 1)}) {
+        const QPoint jitter = oneMore.x() ? QPoint(0, 1) : QPoint(1, 0);
+        const QPoint p = at(1);
+        drags.clear();
+        QTest::mousePress(vp, Qt::LeftButton, Qt::NoModifier, p);
+        QTest::mouseMove(vp, p + jitter);
+        QTest::mouseMove(vp, p);
+        EXPECT_TRUE(drags.empty());
+        QTest::mouseMove(vp, p + jitter + oneMore);
+        ASSERT_EQ(drags.size(), 1u);
+        EXPECT_EQ(drags[0], QStringList{f1});
+        // Once started, the press is spent: no second drag.
+        QTest::mouseMove(vp, p + QPoint(9, 9));
+        EXPECT_EQ(drags.size(), 1u);
+        // The drag took the release; the next press starts afresh.
+        QTest::mouseRelease(vp, Qt::LeftButton, Qt::NoModifier, p + QPoint(9, 9));
+    }
     // Moving without the button starts nothing.
-    f.ListBox1MouseMove(Qt::NoButton, p + QPoint(9, 9));
-    EXPECT_EQ(f.DragStarts, 1);
-    EXPECT_TRUE(f.ListBox1->item(1)->isSelected());
+    QTest::mouseMove(vp, at(0));
+    QTest::mouseMove(vp, at(2));
+    EXPECT_EQ(drags.size(), 1u);
+
+    // A press on a row of a selection drags the whole selection; a click on
+    // it without a move selects that row alone.
+    f.ListBox1->selectAll();
+    QTest::mousePress(vp, Qt::LeftButton, Qt::NoModifier, at(1));
+    QTest::mouseMove(vp, at(1) + QPoint(2, 0));
+    ASSERT_EQ(drags.size(), 2u);
+    EXPECT_EQ(drags[1].size(), 3);
+    QTest::mouseRelease(vp, Qt::LeftButton, Qt::NoModifier, at(1) + QPoint(2, 0));
+    EXPECT_EQ(fx.Selected(), (std::set<int>{0, 1, 2}));
+    QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, at(2));
+    EXPECT_EQ(fx.Selected(), (std::set<int>{2}));
 }
 
 TEST(MainWindowLayout, ActionsMenusAndToolBars) {

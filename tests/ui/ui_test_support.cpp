@@ -1,8 +1,13 @@
 #include "tests/ui/ui_test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QListWidget>
 #include <QProgressBar>
 #include <stdexcept>
 
@@ -10,6 +15,7 @@
 #include "link/zvt_drv.h"
 #include "tests/mem_medium.h"
 #include "tests/sim_process.h"
+#include "ui/my_list_box.h"
 #include "ui/progress_form.h"
 
 namespace skarvel::test {
@@ -131,6 +137,67 @@ int TDoneLog::Count(int op, int result) const {
     int n = 0;
     for (const auto& d : Done) n += d.first == op && d.second == result;
     return n;
+}
+
+std::string Bytes(size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    uint32_t x = seed;
+    for (char& c : s) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 16);
+    }
+    return s;
+}
+
+std::string ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string("<missing>");
+}
+
+QStringList FolderEntries(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+Rig::Rig(const TFiles& files, std::vector<std::string> simArgs) {
+    WriteFormattedImage(image, files);
+    simArgs.insert(simArgs.begin(), {"--image", image});
+    sim = std::make_unique<SimProcess>(simArgs);
+    form = std::make_unique<TForm1>(FastOptions(sim->PtyPath(), &boxes));
+    log = std::make_unique<TDoneLog>(*form);
+    progress = std::make_unique<TProgressLog>(*form);
+    EXPECT_TRUE(WaitForStartUp(*log, 2));
+    TickToIdle(*form);
+}
+
+QString Rig::PcFile(const std::string& name, const std::string& data) {
+    const std::string path = dir.File(name);
+    WriteFileBytes(path, std::vector<uint8_t>(data.begin(), data.end()));
+    return QString::fromStdString(path);
+}
+
+QString Rig::Folder(const std::string& name) {
+    QDir().mkpath(QString::fromStdString(dir.File(name)));
+    return QString::fromStdString(dir.File(name)) + QLatin1Char('/');
+}
+
+void Rig::Select(const QStringList& names) {
+    form->ListBox1->clearSelection();
+    for (const QString& n : names) form->ListBox1->item(List().IndexOfName(n))->setSelected(true);
+}
+
+std::vector<std::pair<QString, bool>> Rig::Rows() {
+    std::vector<std::pair<QString, bool>> out;
+    for (int i = 0; i < List().Count(); ++i) out.emplace_back(List().DisplayName(i), List().Flags(i));
+    return out;
+}
+
+bool Rig::Completed(int op, int count) {
+    return ProcessUntil([&] { return log->Count(op) >= count; });
+}
+
+VolumeReport Rig::Medium() {
+    sim->Stop();
+    return CheckVolume(ReadFileBytes(image));
 }
 
 }  // namespace skarvel::test

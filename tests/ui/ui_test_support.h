@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <deque>
 #include <ostream>
 #include <functional>
@@ -12,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/sim_process.h"
+#include "tests/volume_check.h"
 #include "ui/main_form.h"
 #include "ui/message_boxes.h"
 
@@ -85,5 +88,43 @@ public:
 // Waits until the start-up's two initialisations and the list requests
 // they started have completed.
 bool WaitForStartUp(TDoneLog& log, int lists);
+
+// (name, contents) of files on a medium.
+using TFiles = std::vector<std::pair<std::string, std::string>>;
+
+// n bytes of a fixed pseudo-random sequence.
+std::string Bytes(size_t n, unsigned seed = 1);
+// A file's bytes, or "<missing>".
+std::string ReadAll(const QString& path);
+// The names of a folder's files, hidden ones included, sorted.
+QStringList FolderEntries(const QString& folder);
+
+// A window on the simulated device, its medium holding files, started up
+// and idle.
+struct Rig {
+    TempDir dir;
+    std::string image = dir.File("medium.img");
+    std::unique_ptr<SimProcess> sim;
+    TScriptedBoxes boxes;
+    std::unique_ptr<TForm1> form;
+    std::unique_ptr<TDoneLog> log;
+    std::unique_ptr<TProgressLog> progress;
+
+    explicit Rig(const TFiles& files, std::vector<std::string> simArgs = {});
+    TForm1& F() { return *form; }
+    TMyListBox& List() { return *form->MyListBox(); }
+
+    // A PC file in the rig's folder.
+    QString PcFile(const std::string& name, const std::string& data);
+    // A folder in the rig's folder, ending with a separator.
+    QString Folder(const std::string& name);
+    void Select(const QStringList& names);
+    // (display name, of the medium) of every row.
+    std::vector<std::pair<QString, bool>> Rows();
+    bool Completed(int op, int count);
+    // Stops the device and checks what its medium holds.
+    VolumeReport Medium();
+    std::vector<QString> Texts() { return boxes.Texts(); }
+};
 
 }  // namespace skarvel::test
