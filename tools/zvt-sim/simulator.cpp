@@ -19,6 +19,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "link/cport_linux.h"
 #include "link/zvt_frame.h"
 
 namespace skarvel::sim {
@@ -535,28 +536,6 @@ uint64_t NowNs() {
     return static_cast<uint64_t>(ts.tv_sec) * 1'000'000'000ull + static_cast<uint64_t>(ts.tv_nsec);
 }
 
-bool SpeedOf(uint32_t baud, speed_t& out) {
-    static const struct {
-        uint32_t rate;
-        speed_t speed;
-    } rates[] = {
-        {50, B50},         {75, B75},           {110, B110},         {134, B134},
-        {150, B150},       {200, B200},         {300, B300},         {600, B600},
-        {1200, B1200},     {1800, B1800},       {2400, B2400},       {4800, B4800},
-        {9600, B9600},     {19200, B19200},     {38400, B38400},     {57600, B57600},
-        {115200, B115200}, {230400, B230400},   {460800, B460800},   {500000, B500000},
-        {576000, B576000}, {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-        {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-        {3500000, B3500000}, {4000000, B4000000},
-    };
-    for (const auto& r : rates)
-        if (r.rate == baud) {
-            out = r.speed;
-            return true;
-        }
-    return false;
-}
-
 bool MakeRaw(int fd, speed_t speed, bool setSpeed) {
     termios t{};
     if (tcgetattr(fd, &t) != 0) return false;
@@ -634,7 +613,8 @@ public:
 
     bool OpenDevice(const std::string& path, uint32_t baud, std::string& error) {
         devicePath_ = path;
-        if (!SpeedOf(baud, speed_)) {
+        speed_ = skarvel::detail::StandardSpeed(baud);
+        if (speed_ == B0) {
             error = "--baud " + std::to_string(baud) + " is not a rate the serial device supports";
             return false;
         }
