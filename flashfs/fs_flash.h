@@ -135,6 +135,9 @@ public:
     // chain is damaged, or shares a cluster with another entry's chain (one
     // of the two is wrong), is not loaded (feDamagedFile).
     uint8_t LoadFile(const char* name, void* dest, uint8_t kind, uint32_t size);
+    // The same with out sized to the entry it loads: no directory read of its
+    // own is needed to learn the size first. out is empty on any result but 0.
+    uint8_t LoadFile(const char* name, std::vector<uint8_t>& out, uint8_t kind);
     uint8_t GetFileAttr(const char* name, uint32_t& size, uint8_t kind);
 
     // Routines of the volume check (worker thread).
@@ -285,6 +288,9 @@ private:
     // name means in it (index -1: not found). A name two files answer alike
     // is feDamagedFile; only a whole read can tell.
     uint8_t LocateFile(const char* name, TDirCopy& dir, int64_t& index, bool whole);
+    // Loads the file name into the buffer that place gives for the size its
+    // entry records (place's result: feOk, or why there is none).
+    uint8_t LoadEntry(const char* name, const std::function<uint8_t(uint32_t stored, uint8_t*& out)>& place);
     // The image as a whole: read at mount, set up by format, written after
     // each change.
     void LoadFat(const std::vector<uint8_t>& bytes);

@@ -133,6 +133,31 @@ uint8_t TFlash::SaveFile(const char* name, const void* data, uint8_t /*kind*/, u
 }
 
 uint8_t TFlash::LoadFile(const char* name, void* dest, uint8_t /*kind*/, uint32_t size) {
+    if (dest == nullptr) size = 0;
+    uint32_t loaded = 0;
+    const uint8_t e = LoadEntry(name, [&](uint32_t stored, uint8_t*& out) {
+        if (stored > size) return uint8_t{feNoRoom};
+        loaded = stored;
+        out = static_cast<uint8_t*>(dest);
+        return uint8_t{feOk};
+    });
+    if (e == feOk && size > loaded) std::memset(static_cast<uint8_t*>(dest) + loaded, 0, size - loaded);
+    return e;
+}
+
+uint8_t TFlash::LoadFile(const char* name, std::vector<uint8_t>& out, uint8_t /*kind*/) {
+    out.clear();
+    const uint8_t e = LoadEntry(name, [&](uint32_t stored, uint8_t*& dest) {
+        if (stored > FMediumSize.load()) return uint8_t{feDamagedFile};  // no medium holds such a file
+        out.resize(stored);
+        dest = out.data();
+        return uint8_t{feOk};
+    });
+    if (e != feOk) out.clear();
+    return e;
+}
+
+uint8_t TFlash::LoadEntry(const char* name, const std::function<uint8_t(uint32_t, uint8_t*&)>& place) {
     FAbort = false;
     if (!FMounted) return NotMounted();
     // The whole directory: a cluster that another entry's chain holds too
@@ -144,14 +169,13 @@ uint8_t TFlash::LoadFile(const char* name, void* dest, uint8_t /*kind*/, uint32_
     const uint8_t* slot = dir.Slot(static_cast<uint32_t>(index));
     const uint32_t stored = GetU32(slot, dirent::FileSize);
     const uint16_t cl = GetU16(slot, dirent::FirstCluster);
-    if (dest == nullptr) size = 0;
-    if (stored > size) return feNoRoom;
+    uint8_t* out = nullptr;
+    if (const uint8_t p = place(stored, out); p != feOk) return p;
     const std::vector<bool> others = ReachedClusters(dir, index);
     if (CheckChain(cl, stored, &others) != feOk) return feDamagedFile;
 
     // Only the clusters that hold the file's bytes are read (an exact
     // multiple of the cluster size has one more, which holds nothing).
-    auto* out = static_cast<uint8_t*>(dest);
     const uint32_t clusterBytes = ClusterBytes();
     const uint32_t passes = static_cast<uint32_t>((static_cast<uint64_t>(stored) + clusterBytes - 1) / clusterBytes);
     uint8_t error = feOk;
@@ -163,7 +187,6 @@ uint8_t TFlash::LoadFile(const char* name, void* dest, uint8_t /*kind*/, uint32_
         const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(clusterBytes, stored - offset));
         std::memcpy(out + offset, FClusterBuf.data(), n);
     }
-    if (size > stored) std::memset(out + stored, 0, size - stored);
     return feOk;
 }
 

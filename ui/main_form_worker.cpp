@@ -40,14 +40,13 @@ uint32_t TTransferGeometry::WriteTransfers(uint32_t size) const {
     return SectorsPerCluster * (size / (SectorsPerCluster * SectorSize) + 1) + 2 * SectorsPerCluster + SectorsPerFat;
 }
 
-// A load reads the directory twice (once for the size it loads, once to
-// load it; one block while it holds no more than a block's entries), then
-// the clusters that hold the file's bytes.
+// A load reads the directory (one block while it holds no more than a
+// block's entries), then the clusters that hold the file's bytes.
 uint32_t TTransferGeometry::LoadTransfers(uint32_t size) const {
     if (SectorsPerCluster == 0) return 0;
     const uint64_t clusterBytes = SectorsPerCluster * SectorSize;
     const auto clusters = static_cast<uint32_t>((size + clusterBytes - 1) / clusterBytes);
-    return SectorsPerCluster * (clusters + 2);
+    return SectorsPerCluster * (clusters + 1);
 }
 
 // A delete writes the directory block without the entry, then the FAT.
@@ -191,20 +190,11 @@ uint8_t TForm1::LoadOne(TOperationJob& job, const QString& name) {
         return feAborted;
     ReportFileStart(job, Geometry().LoadTransfers(static_cast<uint32_t>(std::max(0, listed))),
                     QStringLiteral("Чтение ") + name);
-    // The size written is the size of the entry the load reads, not the
-    // listing's: two entries may list alike, and the medium may have changed
-    // since it was listed.
-    uint32_t size = 0;
-    uint8_t result = FDriver->GetFileAttr(medium.c_str(), size, FDriver->FMediumKind);
-    if (result != 0) return result;
-    if (size > FDriver->FMediumSize.load()) return feDamagedFile;  // no medium holds such a file
+    // The bytes written are those of the entry the load reads, whatever the
+    // listing said: two entries may list alike, and the medium may have
+    // changed since it was listed.
     std::vector<uint8_t> data;
-    try {
-        data.resize(size);
-    } catch (const std::bad_alloc&) {
-        return pcNoMemory;
-    }
-    result = FDriver->LoadFile(medium.c_str(), data.data(), FDriver->FMediumKind, size);
+    const uint8_t result = FDriver->LoadFile(medium.c_str(), data, FDriver->FMediumKind);
     if (result != 0) return result;
     SetCurrentFile(job.TargetFolder + name);
     return WritePcFile(job.TargetFolder, name, data);

@@ -161,15 +161,14 @@ uint8_t TZvtClient::Attr(const std::string& name, uint32_t& size) {
     return r;
 }
 
+uint8_t TZvtClient::LoadWhole(const std::string& name, std::vector<uint8_t>& data) {
+    return RunOnWorker([&](TZVT_drv& d) { return d.LoadFile(name.c_str(), data, d.FMediumKind); });
+}
+
 uint8_t TZvtClient::Verify(const std::string& name, const std::vector<uint8_t>& data, bool& same) {
     same = false;
-    // The load fills a shorter file up to the size asked for with zeros, so
-    // the size recorded in the entry is compared first.
-    uint32_t stored = 0;
-    if (const uint8_t r = Attr(name, stored); r != 0) return r;
-    if (stored != data.size()) return 0;
     std::vector<uint8_t> back;
-    if (const uint8_t r = Load(name, stored, back); r != 0) return r;
+    if (const uint8_t r = LoadWhole(name, back); r != 0) return r;
     same = back == data;
     return 0;
 }

@@ -36,6 +36,9 @@ public:
     uint8_t List(std::vector<TZvtFile>& files);         // an empty medium counts as success
     uint8_t Save(const std::string& name, const std::vector<uint8_t>& data);
     uint8_t Load(const std::string& name, uint32_t size, std::vector<uint8_t>& data);
+    // Loads the file with the size its entry records (one directory read:
+    // no lookup of the size first).
+    uint8_t LoadWhole(const std::string& name, std::vector<uint8_t>& data);
     uint8_t Delete(const std::string& name);
     uint8_t Attr(const std::string& name, uint32_t& size);  // size of the entry a load would read
     // Reads the file name back from the medium and compares it with data,
@@ -78,7 +81,7 @@ private:
 TBaudRate BaudRateFor(uint32_t rate);
 
 // A file name from the medium as a safe local name (UTF-8), or "" when it
-// cannot be used as one (path separators, "..", control characters).
+// cannot be used as one (the rule of core/local_name.h).
 std::string SafeLocalName(const std::string& cp1251Name);
 
 // Text of a worker error code (UTF-8).

@@ -102,22 +102,12 @@ int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std:
             Fail(utf8 + ": имя файла на носителе непригодно для файла ПК, файл не загружен");
             return 1;
         }
-        // Two entries may list alike (one in small letters); the size is
-        // taken from the entry the load will read.
-        uint32_t size = 0;
-        if (const uint8_t r = client.Attr(file->Name, size); r != feOk) {
-            Fail("Ошибка чтения файла " + local + ": " + ErrorText(r));
-            return 1;
-        }
+        // Two entries may list alike (one in small letters): the bytes are
+        // those of the entry the load reads, with the size it records.
         TZVT_drv& d = client.Driver();
-        if (size > d.FMediumSize.load()) {
-            // A size no medium can hold.
-            Fail("Ошибка чтения файла " + local + ": " + ErrorText(feDamagedFile));
-            return 1;
-        }
-        progress.Begin(local, d.SectorsForFile(file->Name.c_str(), size) + 2u * d.FSectorsPerCluster);
+        progress.Begin(local, d.SectorsForFile(file->Name.c_str(), file->Size) + d.FSectorsPerCluster);
         std::vector<uint8_t> data;
-        const uint8_t r = client.Load(file->Name, size, data);
+        const uint8_t r = client.LoadWhole(file->Name, data);
         progress.End();
         if (r != feOk) {
             Fail("Ошибка чтения файла " + local + ": " + ErrorText(r));
