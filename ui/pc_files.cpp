@@ -5,6 +5,8 @@
 #include <QSaveFile>
 #include <new>
 
+#include "core/local_name.h"
+
 namespace skarvel {
 
 uint8_t ReadPcFile(const QString& path, std::vector<uint8_t>& data) {
@@ -43,12 +45,6 @@ uint8_t WritePcFile(const QString& folder, const QString& name, const std::vecto
     return file.commit() ? 0 : pcWriteFailed;
 }
 
-bool IsLocalFileName(const QString& name) {
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) return false;
-    for (const QChar c : name)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c == QLatin1Char('/') || c == QLatin1Char('\\'))
-            return false;
-    return true;
-}
+bool IsLocalFileName(const QString& name) { return IsLocalFileName(name.toStdString()); }
 
 }  // namespace skarvel

@@ -29,8 +29,7 @@ uint8_t ReadPcFile(const QString& path, std::vector<uint8_t>& data);
 uint8_t WritePcFile(const QString& folder, const QString& name, const std::vector<uint8_t>& data);
 
 // True when a name from the medium can stand as a file name inside the
-// target folder: not empty, not "." or "..", no path separator, no control
-// character.
+// target folder (the rule of core/local_name.h).
 bool IsLocalFileName(const QString& name);
 
 }  // namespace skarvel

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/cp1251.h"
+#include "core/local_name.h"
 
 namespace skarvel {
 
@@ -37,12 +38,8 @@ bool IsLinkFailure(uint8_t code) {
 }
 
 std::string SafeLocalName(const std::string& cp1251Name) {
-    if (cp1251Name.empty() || cp1251Name == "." || cp1251Name == "..") return "";
-    for (char c : cp1251Name) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F || c == '/' || c == '\\') return "";
-    }
-    return Cp1251ToUtf8(cp1251Name);
+    std::string utf8 = Cp1251ToUtf8(cp1251Name);
+    return IsLocalFileName(utf8) ? utf8 : std::string();
 }
 
 // ------------------------------------------------------------------ client

@@ -48,7 +48,10 @@ bool WritePcFile(const std::string& dir, const std::string& name, const std::vec
                  std::string& error) {
     const std::string target = dir + "/" + name;
     const std::string temp = dir + "/." + name + ".zvt-part";
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A fresh file: never through a link or a file that someone left under
+    // the temporary name (it could lead outside the folder).
+    unlink(temp.c_str());
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = "Ошибка при записи файла " + target + ": " + std::strerror(errno);
         return false;

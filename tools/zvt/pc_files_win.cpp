@@ -86,8 +86,11 @@ bool WritePcFile(const std::string& dir, const std::string& name, const std::vec
         DeleteFileW(temp.c_str());
         return false;
     };
-    THandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                             nullptr));
+    // A fresh file: never through a link or a file that someone left under
+    // the temporary name (it could lead outside the folder).
+    DeleteFileW(temp.c_str());
+    THandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid()) {
         error = "Ошибка при записи файла " + target + ": " + LastErrorText();
         return false;
