@@ -96,7 +96,11 @@ TWriteTestOps RealWriteTestOps() {
 
 TWriteTest RunWriteTest(const QString& testPath, const TWriteTestOps& ops) {
     if (ops.Exists(testPath)) ops.Remove(testPath);
-    if (!ops.CreateEmpty(testPath)) return TWriteTest::CreateFailed;
+    if (!ops.CreateEmpty(testPath)) {
+        // A create that failed only at its close leaves the file behind.
+        if (ops.Exists(testPath)) ops.Remove(testPath);
+        return TWriteTest::CreateFailed;
+    }
     if (!ops.Remove(testPath)) return TWriteTest::DeleteFailed;
     return TWriteTest::Passed;
 }

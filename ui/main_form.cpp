@@ -498,7 +498,9 @@ bool TForm1::event(QEvent* e) {
             TakeReports();  // what the worker reported before it ended comes first
             if (std::unique_ptr<TOperationJob> job = AdoptJob(m->LParam)) {
                 if (job->OnDone) job->OnDone(result, job->Names);
-                FNames = std::move(job->Names);
+                // Only a write's completion asks about its undone names; a
+                // command that is still gathering its own list keeps it.
+                if (job->Op == opSaveFile) FNames = std::move(job->Names);
             }
             RunAction([&] { WMOperationDone(op, result); });
         }

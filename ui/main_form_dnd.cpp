@@ -146,9 +146,11 @@ void TForm1::StageDragFiles(QStringList& paths) {
     // medium's file as it is now: a missing file, or an older copy.
     QStringList offered;
     for (qsizetype k = 0; k < paths.size(); ++k) {
+        // A wait ended without the completion (the program is quitting)
+        // knows of no file this staging wrote.
         const bool undone = staged[static_cast<size_t>(k)] &&
-                            std::find(outcome->Undone.begin(), outcome->Undone.end(),
-                                      paths[k].mid(folder.size())) != outcome->Undone.end();
+                            (!outcome->Done || std::find(outcome->Undone.begin(), outcome->Undone.end(),
+                                      paths[k].mid(folder.size())) != outcome->Undone.end());
         if (!undone) offered << paths[k];
     }
     paths = offered;

@@ -76,6 +76,9 @@ uint8_t TForm1::ExecuteCommand(uint8_t op, uint8_t& result, void* param) {
         }
     } catch (const std::bad_alloc&) {
         result = pcNoMemory;
+    } catch (...) {
+        // Whatever went wrong, the progress window must hear of the end.
+        result = feLinkError;
     }
     if (op == opInit || op == opFormat || op == opReadDir) {
         std::lock_guard<std::mutex> lock(FListMutex);
