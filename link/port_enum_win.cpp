@@ -27,6 +27,7 @@ LONG ReadPortNames(HKEY key, std::vector<std::string>& names) {
         const LONG r = RegEnumValueW(key, index, valueName, &valueNameLen, nullptr, &type,
                                      reinterpret_cast<BYTE*>(data), &dataBytes);
         if (r == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+        if (r == ERROR_MORE_DATA) continue;  // no COM port name is that long
         if (r != ERROR_SUCCESS) return r;
         if (type != REG_SZ) continue;
         // The data need not end with its terminating zero.
@@ -47,6 +48,12 @@ std::string Upper(const std::string& s) {
 void ListComPorts(std::vector<std::string>& out) {
     HKEY key = nullptr;
     LONG r = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key);
+    // The key appears only once a serial driver has announced a port since
+    // the system started: a PC without one has no ports, which is no error.
+    if (r == ERROR_FILE_NOT_FOUND) {
+        out.clear();
+        return;
+    }
     if (r != ERROR_SUCCESS) throw EComPort(CE_REGISTRY, static_cast<int>(r));
     std::vector<std::string> names;
     r = ReadPortNames(key, names);
