@@ -90,7 +90,7 @@ std::string ShortNameAmong(const std::string& name, std::vector<std::string> fol
         // Only the file's own number looks beyond the folder: the others keep
         // the numbers the folder alone gives them, so a name stays the same
         // whichever files of its folder are written with it.
-        const bool own = n == name;
+        const bool isOwn = n == name;
         std::string shortName;
         for (int i = 1; i <= MaxTildeNumber; ++i) {
             const std::string number = std::to_string(i);
@@ -101,7 +101,7 @@ std::string ShortNameAmong(const std::string& name, std::vector<std::string> fol
                 shortName.push_back('.');
                 shortName.append(ext);
             }
-            if (!taken.count(shortName) && !(own && elsewhere && elsewhere(shortName))) break;
+            if (!taken.count(shortName) && !(isOwn && elsewhere && elsewhere(shortName))) break;
         }
         taken.insert(shortName);
         if (n == name) return shortName;

@@ -1,5 +1,5 @@
 // Internal to the Linux port: how the line settings map onto termios.
-// Exposed for the tests; callers use TComPort.
+// Exposed for the tests and for zvt-sim's serial rates; callers use TComPort.
 #pragma once
 
 #include <termios.h>

@@ -177,10 +177,7 @@ uint8_t TZvtClient::Delete(const std::string& name) {
 
 uint32_t TZvtClient::DataClusters() const {
     const TFlash& f = *driver_;
-    if (!f.FMounted.load() || f.FSectorsPerCluster == 0) return 0;
-    const uint32_t total = std::min<uint32_t>(f.FTotalSectors, 65536);
-    if (total <= f.FFirstDataSector) return 0;
-    return (total - f.FFirstDataSector) / f.FSectorsPerCluster;
+    return f.FMounted.load() && f.FLastCluster >= 2 ? f.FLastCluster - 1u : 0;
 }
 
 uint32_t TZvtClient::FreeClusters() const {

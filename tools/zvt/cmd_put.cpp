@@ -4,6 +4,8 @@
 // A failure of one file (its name is taken, the PC file cannot be read, the
 // medium has no room for it, its copy on the medium differs) is reported and
 // the next file follows; a failure of the link or the medium ends the run.
+#include <algorithm>
+#include <climits>
 #include <optional>
 
 #include "core/cp1251.h"
@@ -51,11 +53,11 @@ std::string MediumShortName(TPutRun& run, const std::string& path) {
     return run.ListError != feOk ? std::string() : name;
 }
 
-// Clusters the save of size bytes takes (the chain always has size div
-// cluster bytes + 1 clusters).
+// Clusters the save of size bytes takes.
 uint32_t ClustersFor(TZvtClient& client, size_t size) {
     const uint32_t clusterBytes = client.Driver().FSectorsPerCluster * SectorSize;
-    return clusterBytes == 0 ? 0 : static_cast<uint32_t>(size / clusterBytes + 1);
+    const auto bytes = static_cast<uint32_t>(std::min<size_t>(size, UINT32_MAX));
+    return clusterBytes == 0 ? 0 : ChainLength(bytes, clusterBytes);
 }
 
 // Reads the file back; a copy that differs is deleted, so that no wrong
