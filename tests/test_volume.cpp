@@ -58,31 +58,6 @@ TEST(MyStr, CapsTableMapsCodePage1251Letters) {
     EXPECT_EQ(changed, 26 + 32 + 1);
 }
 
-TEST(MyStr, CopyRoutines) {
-    char buf[16];
-    std::memset(buf, 'x', sizeof buf);
-    EXPECT_EQ(StrCopyZ(buf, "abc"), buf);
-    EXPECT_EQ(std::memcmp(buf, "abc\0x", 5), 0);
-
-    char same[] = "r\xE5" "adme.t\xB8t";
-    StrCapsCopy(same, same);  // in place
-    EXPECT_STREQ(same, "R\xC5" "ADME.T\xA8T");
-
-    std::memset(buf, 'x', sizeof buf);
-    StrCapsCopy(buf, "");
-    EXPECT_EQ(buf[0], 0);
-    EXPECT_EQ(buf[1], 'x');
-}
-
-TEST(MyStr, SameNComparesExactlyNBytes) {
-    EXPECT_TRUE(StrSameN("ABC  TXT", "ABC  TXQ", 7));
-    EXPECT_FALSE(StrSameN("ABC  TXT", "ABC  TXQ", 8));
-    EXPECT_TRUE(StrSameN("A\0B", "A\0B", 3));
-    EXPECT_FALSE(StrSameN("A\0B", "A\0C", 3));  // zero bytes do not end the comparison
-    EXPECT_FALSE(StrSameN(nullptr, "A", 1));
-    EXPECT_FALSE(StrSameN("A", nullptr, 1));
-}
-
 // ---------------------------------------------------------------- names
 
 TEST(Names, EntryNameConversion) {
