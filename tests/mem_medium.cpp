@@ -1,5 +1,6 @@
 #include "tests/mem_medium.h"
 
+#include <cstdio>
 #include <cstring>
 #include <random>
 
@@ -90,6 +91,22 @@ void TMemMedium::CutAfterWrites(size_t writes) {
 void TMemMedium::ClearFaults() {
     std::lock_guard<std::mutex> lock(mutex_);
     faults_.clear();
+}
+
+void PutEntry(uint8_t* e, const char* name11, uint8_t attr, uint16_t cluster, uint32_t size) {
+    std::memset(e, 0, 32);
+    std::memcpy(e, name11, 11);
+    e[11] = attr;
+    PutU16(e, 26, cluster);
+    PutU32(e, 28, size);
+}
+
+void PutEmptyFiles(uint8_t* e, int count) {
+    for (int i = 0; i < count; ++i) {
+        char name[12];
+        std::snprintf(name, sizeof name, "E%-10d", i);
+        PutEntry(e + i * 32, name, 0x20, 0, 0);
+    }
 }
 
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {

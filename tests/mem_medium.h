@@ -85,6 +85,13 @@ private:
     std::vector<Fault> faults_;
 };
 
+// Writes a directory entry into the 32-byte slot e, as any system may.
+void PutEntry(uint8_t* e, const char* name11, uint8_t attr, uint16_t cluster, uint32_t size);
+
+// Puts count empty files E0, E1, ... into the slots from e on, as another
+// system writes them (no cluster).
+void PutEmptyFiles(uint8_t* e, int count);
+
 // n bytes of a repeatable pseudo-random sequence.
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
 

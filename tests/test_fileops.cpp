@@ -76,14 +76,6 @@ struct FileOps : ::testing::Test {
         for (int n = from; n <= to; ++n) v.push_back(GetU16(medium.Sector(1), static_cast<size_t>(n) * 2));
         return v;
     }
-    // Puts an entry straight onto the medium.
-    void PutEntry(int sector, int slot, const char* name11, uint8_t attr, uint16_t cluster, uint32_t size) {
-        uint8_t* e = Slot(sector, slot);
-        std::memcpy(e, name11, 11);
-        e[11] = attr;
-        PutU16(e, 26, cluster);
-        PutU32(e, 28, size);
-    }
 };
 
 struct Dir : FileOps {};
@@ -153,11 +145,11 @@ TEST_F(FileOps, ReadDirListsTheRootUpToTheEndMark) {
     ASSERT_EQ(Save("a.lst", 3), feOk);
     ASSERT_EQ(flash.DeleteFile("b.txt", 0), feOk);
     ASSERT_EQ(Save("c", 0), feOk);  // goes into the deleted slot 0
-    PutEntry(6, 2, "LABEL      ", 0x08, 0, 0);
-    PutEntry(6, 3, "SUB        ", 0x10, 0, 0);
-    PutEntry(6, 4, "OLD     TXT", 0x00, 9, 7);
+    test::PutEntry(Slot(6, 2), "LABEL      ", 0x08, 0, 0);
+    test::PutEntry(Slot(6, 3), "SUB        ", 0x10, 0, 0);
+    test::PutEntry(Slot(6, 4), "OLD     TXT", 0x00, 9, 7);
     Slot(6, 4)[0] = 0xE5;
-    PutEntry(6, 5, "\x41l\0o\0n\0g\0\0", 0x0F, 0, 0);  // a piece of another system's long name
+    test::PutEntry(Slot(6, 5), "\x41l\0o\0n\0g\0\0", 0x0F, 0, 0);  // a piece of another system's long name
     medium.ClearLog();
     ASSERT_EQ(flash.ReadDir(0, nullptr), feOk);
     // The label, the directory and the long name are no files.
@@ -382,8 +374,8 @@ TEST_F(FileOps, DamagedChainsAreReportedNotFollowedNorDeleted) {
 }
 
 TEST_F(FileOps, EntriesWithAFirstClusterOutsideTheVolume) {
-    PutEntry(6, 0, "FAR     TXT", 0x20, 2000, 10);
-    PutEntry(6, 1, "NIL     TXT", 0x20, 0, 10);
+    test::PutEntry(Slot(6, 0), "FAR     TXT", 0x20, 2000, 10);
+    test::PutEntry(Slot(6, 1), "NIL     TXT", 0x20, 0, 10);
     std::vector<uint8_t> out;
     medium.ClearLog();
     EXPECT_EQ(Load("far.txt", out, 10), feDamagedFile);
@@ -397,7 +389,7 @@ TEST_F(FileOps, EntriesWithAFirstClusterOutsideTheVolume) {
 }
 
 TEST_F(FileOps, EmptyFileWithoutACluster) {
-    PutEntry(6, 0, "EMPTY   TXT", 0x20, 0, 0);  // as other systems write an empty file
+    test::PutEntry(Slot(6, 0), "EMPTY   TXT", 0x20, 0, 0);  // as other systems write an empty file
     std::vector<uint8_t> out;
     ASSERT_EQ(Load("empty.txt", out, 0), feOk);
     ASSERT_EQ(Load("empty.txt", out, 4), feOk);
@@ -526,7 +518,7 @@ TEST_F(FileOps, FailedTransfersEndTheOperation) {
 TEST_F(FileOps, ClusterOfAnInterruptedSaveIsNotHandedOut) {
     // A save cut off after its entry was written: the entry names cluster 2,
     // but the FAT on the medium never learnt of it.
-    PutEntry(6, 0, "CUT     TNC", 0, 2, 0);
+    test::PutEntry(Slot(6, 0), "CUT     TNC", 0, 2, 0);
     ASSERT_EQ(flash.InitFlash(), feOk);
     uint32_t size = 0;
     uint16_t first = 0;
@@ -600,11 +592,7 @@ TEST_F(Dir, DirectoryOfTheSameNameDoesNotBlockAFile) {
 }
 
 TEST_F(Dir, FullRootDirectory) {
-    char name[12];
-    for (int i = 0; i < 512; ++i) {
-        std::snprintf(name, sizeof name, "N%-7dTXT", i);
-        PutEntry(6 + i / 16, i % 16, name, 0, 0, 0);
-    }
+    test::PutEmptyFiles(medium.Sector(6), 512);
     medium.ClearLog();
     EXPECT_EQ(Save("new", 1), feNoRoom);
     EXPECT_TRUE(medium.WrittenSectors().empty());
@@ -615,7 +603,7 @@ TEST_F(Dir, FullRootDirectory) {
     Slot(37, 15)[0] = 0xE5;  // the very last slot is free
     ASSERT_EQ(Save("new", 1), feOk);
     EXPECT_EQ(std::memcmp(Slot(37, 15), "NEW        ", 11), 0);
-    EXPECT_EQ(Save("n511.txt", 1), feNoRoom);  // full again
+    EXPECT_EQ(Save("more", 1), feNoRoom);  // full again
 }
 
 TEST(DirGeometry, RootNotAWholeNumberOfBlocks) {
@@ -626,11 +614,7 @@ TEST(DirGeometry, RootNotAWholeNumberOfBlocks) {
     medium.Attach(flash);
     ASSERT_EQ(Lay(medium, 80, 1, 64).FirstDataSector, 7);
     for (int s = 7; s < 64; ++s) std::memset(medium.Sector(s), 0x41, 512);
-    for (int i = 0; i < 79; ++i) {  // empty files written elsewhere; slot 79 stays free
-        char name[12];
-        std::snprintf(name, sizeof name, "E%-10d", i);
-        std::memcpy(medium.Sector(2) + i * 32, name, 11);
-    }
+    test::PutEmptyFiles(medium.Sector(2), 79);  // slot 79 stays free
     ASSERT_EQ(flash.InitFlash(), feOk);
     const uint8_t d = 1;
     medium.ClearLog();

@@ -299,14 +299,6 @@ void MarkFat12(Image& i) {
 uint8_t* SlotOf(Image& img, int i) { return img.data() + 6 * SectorSize + i * 32; }
 const uint8_t* SlotOf(const Image& img, int i) { return img.data() + 6 * SectorSize + i * 32; }
 void SetFat(Image& img, uint32_t n, uint16_t v) { PutU16(img.data() + SectorSize, n * 2, v); }
-void PutSlot(Image& img, int i, const char* name11, uint8_t attr, uint16_t cluster, uint32_t size) {
-    uint8_t* e = SlotOf(img, i);
-    std::memset(e, 0, 32);
-    std::memcpy(e, name11, 11);
-    e[11] = attr;
-    PutU16(e, 26, cluster);
-    PutU32(e, 28, size);
-}
 // A long-name piece of the entry named name11.
 void PutLongNamePiece(Image& img, int i, uint8_t ordinal, const char* name11) {
     uint8_t* e = SlotOf(img, i);
@@ -372,7 +364,7 @@ const ImageCase kImageCases[] = {
             TVolumeFault::OversizedFat),
     {"long-name entries before B",
      [](Image& i) {
-         PutSlot(i, 3, "B       TNC", 0x20, 4, 100);
+         PutEntry(SlotOf(i, 3), "B       TNC", 0x20, 4, 100);
          PutLongNamePiece(i, 1, 0x42, "B       TNC");
          PutLongNamePiece(i, 2, 0x01, "B       TNC");
      },
@@ -382,12 +374,12 @@ const ImageCase kImageCases[] = {
          EXPECT_EQ(std::memcmp(SlotOf(i, 1), "NEW     TNC", 11), 0);
          for (int s = 2; s <= 3; ++s) EXPECT_EQ(SlotOf(i, s)[0], 0xE5) << s;
      }},
-    {"volume label", [](Image& i) { PutSlot(i, 2, "ZVTLABEL   ", 0x08, 0, 0); },
+    {"volume label", [](Image& i) { PutEntry(SlotOf(i, 2), "ZVTLABEL   ", 0x08, 0, 0); },
      feOk, kAB, "ZVTLABEL", feNotFound, feNotFound, feOk, nullptr, {}, TVolumeFault::None,
      [](const Image& i) { EXPECT_EQ(SlotOf(i, 2)[0], 'Z'); }},
     {"subdirectory holding a file",
      [](Image& i) {
-         PutSlot(i, 2, "SUB        ", 0x10, 5, 0);
+         PutEntry(SlotOf(i, 2), "SUB        ", 0x10, 5, 0);
          SetFat(i, 5, FatEnd);
          SetFat(i, 6, FatEnd);  // INNER.TXT inside SUB
          std::memcpy(i.data() + (38 + 3 * 4) * SectorSize, "INNER   TXT", 11);
@@ -474,15 +466,11 @@ TEST(DamagedAndForeignMedia, LongNamePiecesInThePreviousBlockGoWithTheirEntry) {
     Files files;
     Image image = BaseImage(files);
     const std::string name = "LONGB   TNC";
-    for (int i = 2; i < 62; ++i) {
-        char n[12];
-        std::snprintf(n, sizeof n, "E%-10d", i);
-        PutSlot(image, i, n, 0x20, 0, 0);  // empty files written elsewhere
-    }
+    PutEmptyFiles(SlotOf(image, 2), 60);
     PutLongNamePiece(image, 62, 0x42, name.c_str());
     PutLongNamePiece(image, 63, 0x01, name.c_str());
-    PutSlot(image, 64, name.c_str(), 0x20, 4, 100);  // B's cluster under another name
-    PutSlot(image, 1, "OTHER   TNC", 0x20, 0, 0);
+    PutEntry(SlotOf(image, 64), name.c_str(), 0x20, 4, 100);  // B's cluster under another name
+    PutEntry(SlotOf(image, 1), "OTHER   TNC", 0x20, 0, 0);
     TMounted mounted(image);
     ASSERT_EQ(mounted.Mount, feOk);
     TMemMedium& m = mounted.Medium;
