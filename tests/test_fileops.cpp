@@ -15,6 +15,7 @@ using test::RandomBytes;
 using test::TExchangeRecord;
 using Seq = std::vector<TExchangeRecord>;
 using U16 = std::vector<uint16_t>;
+using Codes = std::vector<int>;  // operations' results, in the order called
 
 namespace {
 
@@ -241,30 +242,22 @@ TEST_F(FileOps, UnmountedAndRejectedNames) {
     uint32_t size = 0;
     const uint8_t d = 1;
     fresh.FFiles.AddFile("X", 1, true);
-    EXPECT_EQ(fresh.ReadDir(0, nullptr), feUnformatted);
+    // Listing, save, load, delete, attributes, and the directory operations.
+    EXPECT_EQ((Codes{fresh.ReadDir(0, nullptr), fresh.SaveFile("a", &d, 0, 1), fresh.LoadFile("a", &size, 0, 4),
+                     fresh.DeleteFile("a", 0), fresh.GetFileAttr("a", size, 0), fresh.MakeDir("a", 0),
+                     fresh.RenameFile(), fresh.ChangeDir(), fresh.RemoveDir()}),
+              Codes(9, feUnformatted));
     EXPECT_EQ(fresh.FFiles.Count(), 0);
-    EXPECT_EQ(fresh.SaveFile("a", &d, 0, 1), feUnformatted);
-    EXPECT_EQ(fresh.LoadFile("a", &size, 0, 4), feUnformatted);
-    EXPECT_EQ(fresh.DeleteFile("a", 0), feUnformatted);
-    EXPECT_EQ(fresh.GetFileAttr("a", size, 0), feUnformatted);
-    EXPECT_EQ(fresh.MakeDir("a", 0), feUnformatted);
-    EXPECT_EQ(fresh.RenameFile(), feUnformatted);
-    EXPECT_EQ(fresh.ChangeDir(), feUnformatted);
-    EXPECT_EQ(fresh.RemoveDir(), feUnformatted);
     EXPECT_TRUE(m2.Log().empty());
 
-    EXPECT_EQ(flash.SaveFile(" a", &d, 0, 1), feBadName);
-    EXPECT_EQ(flash.SaveFile(nullptr, &d, 0, 1), feBadName);
-    EXPECT_EQ(flash.MakeDir(" a", 0), feBadName);
+    EXPECT_EQ((Codes{flash.SaveFile(" a", &d, 0, 1), flash.SaveFile(nullptr, &d, 0, 1), flash.MakeDir(" a", 0)}),
+              Codes(3, feBadName));
     EXPECT_TRUE(medium.Log().empty());
-    EXPECT_EQ(flash.LoadFile(" a", &size, 0, 4), feBadName);
-    EXPECT_EQ(flash.DeleteFile(" a", 0), feBadName);
-    EXPECT_EQ(flash.GetFileAttr(" a", size, 0), feBadName);
+    EXPECT_EQ((Codes{flash.LoadFile(" a", &size, 0, 4), flash.DeleteFile(" a", 0), flash.GetFileAttr(" a", size, 0)}),
+              Codes(3, feBadName));
     EXPECT_EQ(flash.SaveFile("a", nullptr, 0, 10), feFileEmpty);
     EXPECT_TRUE(medium.WrittenSectors().empty());
-    EXPECT_EQ(flash.RenameFile(), feOk);
-    EXPECT_EQ(flash.ChangeDir(), feOk);
-    EXPECT_EQ(flash.RemoveDir(), feOk);
+    EXPECT_EQ((Codes{flash.RenameFile(), flash.ChangeDir(), flash.RemoveDir()}), Codes(3, feOk));
 }
 
 TEST_F(FileOps, DeletedClustersAreTakenAgain) {
