@@ -330,39 +330,42 @@ TEST_F(FileOps, FullVolumeDuringASave) {
 // ---------------------------------------------------------------- damaged volumes
 
 TEST_F(FileOps, DamagedChainsAreReportedNotFollowedNorDeleted) {
-    ASSERT_EQ(Save("a", 5000), feOk);  // 2 -> 3 -> 4
+    ASSERT_EQ(Save("A", 5000), feOk);  // 2 -> 3 -> 4
+    ASSERT_EQ(Save("C", 100), feOk);   // 5
+    ASSERT_EQ(Save("B", 4096), feOk);  // 6 -> 7 -> 8
     const auto good = flash.FFat;
-    std::vector<uint8_t> out;
-    const uint16_t bad[] = {2000, 1, 0, 0xFFFF, 2 /* loop */, 3 /* loop onto itself */};
-    for (uint16_t v : bad) {
-        SCOPED_TRACE(v);
+    const struct {
+        const char* Name;
+        uint32_t Size;
+        uint16_t Entry, Value;  // the FAT entry damaged and its value
+    } cases[] = {
+        {"A", 5000, 3, 2000}, {"A", 5000, 3, 1}, {"A", 5000, 3, 0}, {"A", 5000, 3, 0xFFFF},
+        {"A", 5000, 3, 2},  // a loop
+        {"A", 5000, 3, 3},  // a loop onto itself
+        // The last cluster of a short file must be in use too: a save cut
+        // off before its FAT write leaves it free.
+        {"C", 100, 5, 0},
+        {"C", 100, 5, 0xFFF7},  // a bad cluster is no part of a file
+        {"B", 4096, 7, 6},      // a loop behind the last cluster holding data (exact multiple)
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Name) + " " + std::to_string(c.Entry) + " " + std::to_string(c.Value));
         flash.FFat = good;
-        flash.FFat[3] = v;
+        flash.FFat[c.Entry] = c.Value;
         const auto fat = flash.FFat;
         medium.ClearLog();
-        EXPECT_EQ(Load("a", out, 5000), feDamagedFile);
+        std::vector<uint8_t> out;
+        EXPECT_EQ(Load(c.Name, out, c.Size), feDamagedFile);
         EXPECT_EQ(medium.Log(), Span(R, 6, 9));  // no cluster read at all
-        // A delete keeps the entry and every cluster.
-        EXPECT_EQ(flash.DeleteFile("a", 0), feDamagedFile);
+        // A delete writes nothing: the entry and every cluster stay.
+        EXPECT_EQ(flash.DeleteFile(c.Name, 0), feDamagedFile);
         EXPECT_TRUE(medium.WrittenSectors().empty());
-        EXPECT_EQ(Slot(6, 0)[0], 'A');
         EXPECT_EQ(flash.FFat, fat);
     }
-    // The last cluster of a short file must be in use too: a save cut off
-    // before its FAT write leaves it free.
     flash.FFat = good;
-    ASSERT_EQ(Save("c", 100), feOk);  // 5
-    flash.FFat[5] = 0;
-    EXPECT_EQ(Load("c", out, 100), feDamagedFile);
-    flash.FFat[5] = 0xFFF7;  // a bad cluster is no part of a file
-    EXPECT_EQ(Load("c", out, 100), feDamagedFile);
-    flash.FFat[5] = 0xFFFF;
-    // A loop behind the last cluster holding data is found too (exact multiple).
-    ASSERT_EQ(Save("b", 4096), feOk);  // 6 -> 7 -> 8
-    flash.FFat[7] = 6;
-    EXPECT_EQ(Load("b", out, 4096), feDamagedFile);
     flash.FFat[7] = 0xFFFF;  // written elsewhere without the unused cluster
-    ASSERT_EQ(Load("b", out, 4096), feOk);
+    std::vector<uint8_t> out;
+    ASSERT_EQ(Load("B", out, 4096), feOk);
     EXPECT_EQ(out, RandomBytes(4096, 1));
 }
 
