@@ -75,11 +75,14 @@ TEST_F(WorkerFixture, RequestsCompleteInOrderWithTheirArguments) {
     EXPECT_EQ(flash.FCommand, opRenameFile);  // the last operation stays visible
 }
 
-TEST_F(WorkerFixture, UnknownOperationCompletesWithCode12) {
+TEST_F(WorkerFixture, UnknownOperationsCompleteWithCode12OtherMessagesNot) {
     flash.Resume();
     flash.PostRequest(11, reinterpret_cast<void*>(intptr_t{7}));
+    flash.Queue().Post(MsgUser + 5, 1, 2);
     flash.PostRequest(255, nullptr);
-    EXPECT_EQ(Seen(window.WaitFor(2)), (std::vector<Done>{D(11, 12, reinterpret_cast<void*>(7)), D(255, 12)}));
+    flash.PostRequest(opRemoveDir, nullptr);
+    EXPECT_EQ(Seen(window.WaitFor(3)), (std::vector<Done>{D(11, 12, reinterpret_cast<void*>(7)), D(255, 12),
+                                                           D(opRemoveDir, feUnformatted)}));
     EXPECT_TRUE(medium.Log().empty());
 }
 
@@ -92,13 +95,6 @@ TEST_F(WorkerFixture, QuitEndsTheLoopWithoutACompletion) {
     EXPECT_EQ(Seen(window.WaitFor()), std::vector<Done>{D(opChangeDir, feUnformatted)});
     EXPECT_TRUE(flash.Terminated());
     flash.Stop();  // a second stop after the loop ended returns at once
-}
-
-TEST_F(WorkerFixture, OtherMessagesAreIgnored) {
-    flash.Resume();
-    flash.Queue().Post(MsgUser + 5, 1, 2);
-    flash.PostRequest(opRemoveDir, nullptr);
-    EXPECT_EQ(Seen(window.WaitFor(1)), std::vector<Done>{D(opRemoveDir, feUnformatted)});
 }
 
 TEST_F(WorkerFixture, HookReplacesTheDispatch) {
