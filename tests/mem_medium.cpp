@@ -1,6 +1,8 @@
 #include "tests/mem_medium.h"
 
+#include <cstdio>
 #include <cstring>
+#include <random>
 
 #include "flashfs/fs_flash.h"
 
@@ -26,7 +28,7 @@ uint8_t TMemMedium::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, vo
         for (auto it = faults_.begin(); it != faults_.end(); ++it) {
             const bool hit = (it->Kind == 0 && it->Nth == count_) ||
                              (it->Kind == 1 && it->Cmd == cmd && it->Sector == sector) ||
-                             (it->Kind == 2 && it->Cmd == cmd) || (it->Kind == 3 && writes_ > it->Nth);
+                             (it->Kind == 3 && writes_ > it->Nth);
             if (!hit) continue;
             const uint8_t r = it->Result;
             if (it->Kind == 0) faults_.erase(it);
@@ -64,9 +66,11 @@ void TMemMedium::ClearLog() {
     log_.clear();
 }
 
-size_t TMemMedium::Exchanges() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return count_;
+std::vector<uint16_t> TMemMedium::WrittenSectors() const {
+    std::vector<uint16_t> w;
+    for (const TExchangeRecord& r : Log())
+        if (r.Cmd == cmdWriteSector) w.push_back(r.Sector);
+    return w;
 }
 
 void TMemMedium::FailNth(size_t n, uint8_t result) {
@@ -79,11 +83,6 @@ void TMemMedium::FailSector(uint8_t cmd, uint16_t sector, uint8_t result) {
     faults_.push_back({1, 0, cmd, sector, result});
 }
 
-void TMemMedium::FailCommand(uint8_t cmd, uint8_t result) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    faults_.push_back({2, 0, cmd, 0, result});
-}
-
 void TMemMedium::CutAfterWrites(size_t writes) {
     std::lock_guard<std::mutex> lock(mutex_);
     faults_.push_back({3, writes_ + writes, 0, 0, xrNoAnswer});
@@ -92,6 +91,29 @@ void TMemMedium::CutAfterWrites(size_t writes) {
 void TMemMedium::ClearFaults() {
     std::lock_guard<std::mutex> lock(mutex_);
     faults_.clear();
+}
+
+void PutEntry(uint8_t* e, const char* name11, uint8_t attr, uint16_t cluster, uint32_t size) {
+    std::memset(e, 0, 32);
+    std::memcpy(e, name11, 11);
+    e[11] = attr;
+    PutU16(e, 26, cluster);
+    PutU32(e, 28, size);
+}
+
+void PutEmptyFiles(uint8_t* e, int count) {
+    for (int i = 0; i < count; ++i) {
+        char name[12];
+        std::snprintf(name, sizeof name, "E%-10d", i);
+        PutEntry(e + i * 32, name, 0x20, 0, 0);
+    }
+}
+
+std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
+    std::vector<uint8_t> v(n);
+    std::mt19937 rng(seed);
+    for (auto& b : v) b = static_cast<uint8_t>(rng());
+    return v;
 }
 
 }  // namespace skarvel::test

@@ -38,7 +38,6 @@ public:
     uint8_t Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer);
 
     // ---- contents
-    uint32_t SectorCount() const { return sectors_; }
     uint8_t* Sector(uint32_t s) { return data_.data() + static_cast<size_t>(s) * SectorBytes; }
     const uint8_t* Sector(uint32_t s) const { return data_.data() + static_cast<size_t>(s) * SectorBytes; }
     std::vector<uint8_t>& Bytes() { return data_; }
@@ -50,15 +49,14 @@ public:
     // ---- record of exchanges, in order
     std::vector<TExchangeRecord> Log() const;
     void ClearLog();
-    size_t Exchanges() const;
+    // The sectors written, in order.
+    std::vector<uint16_t> WrittenSectors() const;
 
     // ---- faults
     // The n-th exchange from now (1 = the next one) returns result.
     void FailNth(size_t n, uint8_t result);
     // Every exchange of cmd on sector returns result.
     void FailSector(uint8_t cmd, uint16_t sector, uint8_t result);
-    // Every exchange of cmd returns result.
-    void FailCommand(uint8_t cmd, uint8_t result);
     // A cable pulled after the next `writes` sector writes: from the write
     // after them on, every exchange goes unanswered and nothing is stored.
     void CutAfterWrites(size_t writes);
@@ -70,7 +68,7 @@ public:
 
 private:
     struct Fault {
-        int Kind;  // 0 n-th exchange, 1 sector, 2 command, 3 a cut after Nth writes
+        int Kind;  // 0 n-th exchange, 1 sector, 3 a cut after Nth writes
         size_t Nth;
         uint8_t Cmd;
         uint16_t Sector;
@@ -86,5 +84,15 @@ private:
     size_t writes_ = 0;
     std::vector<Fault> faults_;
 };
+
+// Writes a directory entry into the 32-byte slot e, as any system may.
+void PutEntry(uint8_t* e, const char* name11, uint8_t attr, uint16_t cluster, uint32_t size);
+
+// Puts count empty files E0, E1, ... into the slots from e on, as another
+// system writes them (no cluster).
+void PutEmptyFiles(uint8_t* e, int count);
+
+// n bytes of a repeatable pseudo-random sequence.
+std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
 
 }  // namespace skarvel::test

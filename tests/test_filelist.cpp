@@ -10,10 +10,14 @@ using namespace skarvel;
 
 namespace {
 
-void ExpectInStep(const TFileList& l) {
-    EXPECT_EQ(l.StringList().size(), static_cast<size_t>(l.Count()));
-    EXPECT_EQ(l.SizeArray().size(), static_cast<size_t>(l.Count()));
-    EXPECT_EQ(l.FlagArray().size(), static_cast<size_t>(l.Count()));
+using Names = std::vector<std::string>;
+
+// The three columns hold exactly these entries.
+void ExpectList(const TFileList& l, const Names& names, const sizeArr& sizes, const boolArr& flags) {
+    EXPECT_EQ(l.StringList(), names);
+    EXPECT_EQ(l.SizeArray(), sizes);
+    EXPECT_EQ(l.FlagArray(), flags);
+    EXPECT_EQ(l.Count(), static_cast<int>(names.size()));
 }
 
 // A list that keeps its flagged entries on Clear, as the window's list does.
@@ -40,46 +44,29 @@ public:
 TEST(FileList, AddDeleteClearKeepTheColumnsInStep) {
     TFileList l;
     EXPECT_EQ(l.AddFile("A.TXT", 10, true), 0);
-    ExpectInStep(l);
-    EXPECT_EQ(l.Sizes(0), 10);
-    EXPECT_TRUE(l.Flags(0));
-
     EXPECT_EQ(l.AddFile("B.TXT", 20, false), 1);
     EXPECT_EQ(l.AddFile("C.TXT", -3, true), 2);
-    ExpectInStep(l);
+    ExpectList(l, {"A.TXT", "B.TXT", "C.TXT"}, {10, 20, -3}, {true, false, true});
 
     l.Delete(1);
-    ExpectInStep(l);
-    ASSERT_EQ(l.Count(), 2);
-    EXPECT_EQ(l.Strings(0), "A.TXT");
-    EXPECT_EQ(l.Sizes(0), 10);
-    EXPECT_TRUE(l.Flags(0));
-    EXPECT_EQ(l.Strings(1), "C.TXT");
-    EXPECT_EQ(l.Sizes(1), -3);
-    EXPECT_TRUE(l.Flags(1));
+    ExpectList(l, {"A.TXT", "C.TXT"}, {10, -3}, {true, true});
 
     EXPECT_EQ(l.AddFile("A.TXT", 5, false), 2);  // duplicates are not merged
-    ExpectInStep(l);
+    ExpectList(l, {"A.TXT", "C.TXT", "A.TXT"}, {10, -3, 5}, {true, true, false});
 
     l.Clear();
-    EXPECT_EQ(l.Count(), 0);
-    ExpectInStep(l);
+    ExpectList(l, {}, {}, {});
 }
 
-TEST(FileList, SettersAndBadIndices) {
+TEST(FileList, BadIndicesThrow) {
     TFileList l;
     l.AddFile("C:\\PROGS\\A.LST", 7, false);
-    l.SetFlag(0, true);
-    l.SetString(0, "");
-    l.SetSize(0, 99);
-    EXPECT_TRUE(l.Flags(0));
-    EXPECT_EQ(l.Strings(0), "");
-    EXPECT_EQ(l.Sizes(0), 99);
     EXPECT_THROW(l.Delete(1), std::out_of_range);
     EXPECT_THROW(l.Delete(-1), std::out_of_range);
     EXPECT_THROW((void)l.Strings(1), std::out_of_range);
     EXPECT_THROW((void)l.Sizes(-1), std::out_of_range);
-    ExpectInStep(l);
+    EXPECT_THROW(l.SetFlag(1, true), std::out_of_range);
+    ExpectList(l, {"C:\\PROGS\\A.LST"}, {7}, {false});
 }
 
 TEST(FileList, IndexOfIgnoresLetterCaseCyrillicIncluded) {
@@ -94,15 +81,9 @@ TEST(FileList, IndexOfIgnoresLetterCaseCyrillicIncluded) {
 
 TEST(FileList, DerivedListOverridesClearAndDelete) {
     TKeepFlagged k;
-    k.AddFile("M1", 1, true);
-    k.AddFile("P1", 2, false);
-    k.AddFile("M2", 3, true);
-    k.AddFile("P2", 4, false);
+    for (const char* name : {"M1", "P1", "M2", "P2"}) k.AddFile(name, name[1] - '0', name[0] == 'M');
     TFileList& base = k;
     base.Clear();  // virtual: the derived rule runs
-    ExpectInStep(k);
-    ASSERT_EQ(k.Count(), 2);
-    EXPECT_EQ(k.Strings(0), "P1");
-    EXPECT_EQ(k.Sizes(1), 4);
+    ExpectList(k, {"P1", "P2"}, {1, 2}, {false, false});
     EXPECT_EQ(k.Deletes, 2);
 }

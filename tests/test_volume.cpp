@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "flashfs/fat_layout.h"
@@ -36,51 +37,25 @@ bool Decodes(const std::vector<uint8_t>& s) {
     return DecodeBootSector(s.data(), g);
 }
 
+// The six fields of the boot sector and what is derived from them.
+std::vector<uint32_t> Layout(const TVolumeGeometry& g) {
+    return {g.SectorsPerCluster, g.ReservedSectors, g.NumFATs,         g.RootEntries,
+            g.SectorsPerFAT,     g.TotalSectors,    g.ClusterCount,    g.RootDirSectors,
+            g.FirstRootSector,   g.FirstDataSector, g.LastCluster,     g.ClusterBytes()};
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- My_str
 
 TEST(MyStr, CapsTableMapsCodePage1251Letters) {
-    EXPECT_EQ(CapsTable['a'], 'A');
-    EXPECT_EQ(CapsTable['z'], 'Z');
-    EXPECT_EQ(CapsTable['`'], '`');
-    EXPECT_EQ(CapsTable['{'], '{');
-    EXPECT_EQ(CapsTable['A'], 'A');
-    EXPECT_EQ(CapsTable[0xE0], 0xC0);
-    EXPECT_EQ(CapsTable[0xFF], 0xDF);
-    EXPECT_EQ(CapsTable[0xDF], 0xDF);
-    EXPECT_EQ(CapsTable[0xB8], 0xA8);
-    EXPECT_EQ(CapsTable[0xA8], 0xA8);
-    EXPECT_EQ(CapsTable[0xB9], 0xB9);
-    EXPECT_EQ(CapsTable[0], 0);
+    const std::pair<int, int> caps[] = {{'a', 'A'},   {'z', 'Z'},   {'`', '`'},   {'{', '{'},
+                                        {'A', 'A'},   {0xE0, 0xC0}, {0xFF, 0xDF}, {0xDF, 0xDF},
+                                        {0xB8, 0xA8}, {0xA8, 0xA8}, {0xB9, 0xB9}, {0, 0}};
+    for (const auto& [c, capital] : caps) EXPECT_EQ(CapsTable[c], capital) << c;
     int changed = 0;
     for (int c = 0; c < 256; ++c) changed += CapsTable[c] != c;
     EXPECT_EQ(changed, 26 + 32 + 1);
-}
-
-TEST(MyStr, CopyRoutines) {
-    char buf[16];
-    std::memset(buf, 'x', sizeof buf);
-    EXPECT_EQ(StrCopyZ(buf, "abc"), buf);
-    EXPECT_EQ(std::memcmp(buf, "abc\0x", 5), 0);
-
-    char same[] = "r\xE5" "adme.t\xB8t";
-    StrCapsCopy(same, same);  // in place
-    EXPECT_STREQ(same, "R\xC5" "ADME.T\xA8T");
-
-    std::memset(buf, 'x', sizeof buf);
-    StrCapsCopy(buf, "");
-    EXPECT_EQ(buf[0], 0);
-    EXPECT_EQ(buf[1], 'x');
-}
-
-TEST(MyStr, SameNComparesExactlyNBytes) {
-    EXPECT_TRUE(StrSameN("ABC  TXT", "ABC  TXQ", 7));
-    EXPECT_FALSE(StrSameN("ABC  TXT", "ABC  TXQ", 8));
-    EXPECT_TRUE(StrSameN("A\0B", "A\0B", 3));
-    EXPECT_FALSE(StrSameN("A\0B", "A\0C", 3));  // zero bytes do not end the comparison
-    EXPECT_FALSE(StrSameN(nullptr, "A", 1));
-    EXPECT_FALSE(StrSameN("A", nullptr, 1));
 }
 
 // ---------------------------------------------------------------- names
@@ -142,16 +117,10 @@ TEST(Names, MaskMatching) {
 TEST(Volume, FormatGeometryOf2MiB) {
     TVolumeGeometry g;
     ASSERT_TRUE(FormatGeometry(0x200000, g));
-    EXPECT_EQ(g.TotalSectors, 4096u);
-    EXPECT_EQ(g.ClusterCount, 1024);
-    EXPECT_EQ(g.SectorsPerFAT, 5);
-    EXPECT_EQ(g.RootDirSectors, 32);
-    EXPECT_EQ(g.FirstRootSector, 6);
-    EXPECT_EQ(g.FirstDataSector, 38);
-    EXPECT_EQ(g.LastCluster, 1015);  // 1014 data clusters
+    // 1014 data clusters, 2..1015.
+    EXPECT_EQ(Layout(g), (std::vector<uint32_t>{4, 1, 1, 512, 5, 4096, 1024, 32, 6, 38, 1015, 2048}));
     EXPECT_EQ(g.ClusterSector(2), 38);
     EXPECT_EQ(g.ClusterSector(1015), 4090);  // 4094 and 4095 belong to no cluster
-    EXPECT_EQ(g.ClusterBytes(), 2048u);
 
     EXPECT_FALSE(FormatGeometry(0, g));
     EXPECT_FALSE(FormatGeometry(20 * 512, g));  // no room for even one cluster
@@ -166,59 +135,47 @@ TEST(Volume, BootSectorAsFormatWritesIt) {
     EXPECT_EQ(s[510], 0x55);
     EXPECT_EQ(s[511], 0xAA);
 
-    TVolumeGeometry g;
+    TVolumeGeometry g, formatted;
     ASSERT_TRUE(DecodeBootSector(s.data(), g));
-    EXPECT_EQ(g.TotalSectors, 4096u);
-    EXPECT_EQ(g.FirstDataSector, 38);
-    EXPECT_EQ(g.LastCluster, 1015);
+    ASSERT_TRUE(FormatGeometry(0x200000, formatted));
+    EXPECT_EQ(Layout(g), Layout(formatted));
 }
 
-TEST(Volume, BootSectorsThatCountAsUnformatted) {
-    ASSERT_TRUE(Decodes(FormattedBoot()));
-    auto with = [](size_t off, uint8_t v) {
-        auto s = FormattedBoot();
-        s[off] = v;
-        return s;
+TEST(Volume, BootSectorsThatAreRefused) {
+    using Change = std::function<void(uint8_t*)>;
+    const struct {
+        const char* What;
+        Change Make;
+        bool Decodes;
+    } cases[] = {
+        {"as formatted", [](uint8_t*) {}, true},
+        {"all zero", [](uint8_t* s) { std::memset(s, 0, 512); }, false},
+        {"first signature byte", [](uint8_t* s) { s[510] = 0xAA; }, false},
+        {"second signature byte", [](uint8_t* s) { s[511] = 0x55; }, false},
+        {"no sectors per cluster", [](uint8_t* s) { s[boot::SectorsPerCluster] = 0; }, false},
+        {"no FAT", [](uint8_t* s) { s[boot::NumFATs] = 0; }, false},
+        {"no root entries", [](uint8_t* s) { PutU16(s, boot::RootEntries, 0); }, false},
+        {"32-bit FAT fields", [](uint8_t* s) { PutU16(s, boot::SectorsPerFAT, 0); }, false},
+        {"the FAT would overlay the boot sector", [](uint8_t* s) { PutU16(s, boot::ReservedSectors, 0); }, false},
+        {"no total", [](uint8_t* s) { PutU16(s, boot::TotalSectors16, 0); }, false},
+        // Beyond 16-bit sector numbers, or beyond the total.
+        {"root past sector 65535", [](uint8_t* s) { PutU16(s, boot::ReservedSectors, 65500); }, false},
+        {"FATs past sector 65535", [](uint8_t* s) { s[boot::NumFATs] = 255, PutU16(s, boot::SectorsPerFAT, 300); },
+         false},
+        {"the total ends inside the root", [](uint8_t* s) { PutU16(s, boot::TotalSectors16, 38); }, false},
+        {"4096 root sectors beyond the total", [](uint8_t* s) { PutU16(s, boot::RootEntries, 0xFFFF); }, false},
+        {"4096 root sectors within the total",
+         [](uint8_t* s) { PutU16(s, boot::RootEntries, 0xFFFF), PutU16(s, boot::TotalSectors16, 60000); }, true},
+        // Not examined: jump, OEM name, bytes per sector, media byte.
+        {"no jump", [](uint8_t* s) { s[0] = 0; }, true},
+        {"bytes per sector", [](uint8_t* s) { s[boot::BytesPerSector + 1] = 0x10; }, true},
+        {"media byte", [](uint8_t* s) { s[boot::Media] = 0xF8; }, true},
     };
-    EXPECT_FALSE(Decodes(std::vector<uint8_t>(512, 0)));
-    EXPECT_FALSE(Decodes(with(510, 0xAA)));
-    EXPECT_FALSE(Decodes(with(511, 0x55)));
-    EXPECT_FALSE(Decodes(with(boot::SectorsPerCluster, 0)));
-    EXPECT_FALSE(Decodes(with(boot::NumFATs, 0)));
-    auto noRoot = FormattedBoot();
-    PutU16(noRoot.data(), boot::RootEntries, 0);
-    EXPECT_FALSE(Decodes(noRoot));
-    auto fat32 = FormattedBoot();  // a volume with 32-bit FAT fields
-    PutU16(fat32.data(), boot::SectorsPerFAT, 0);
-    EXPECT_FALSE(Decodes(fat32));
-    auto noReserved = FormattedBoot();  // the FAT would overlay the boot sector
-    PutU16(noReserved.data(), boot::ReservedSectors, 0);
-    EXPECT_FALSE(Decodes(noReserved));
-    auto noTotal = FormattedBoot();
-    PutU16(noTotal.data(), boot::TotalSectors16, 0);
-    EXPECT_FALSE(Decodes(noTotal));
-    // Not examined: jump, OEM name, bytes per sector, media byte.
-    EXPECT_TRUE(Decodes(with(0, 0)));
-    EXPECT_TRUE(Decodes(with(boot::BytesPerSector + 1, 0x10)));
-    EXPECT_TRUE(Decodes(with(boot::Media, 0xF8)));
-}
-
-TEST(Volume, LayoutsBeyondSixteenBitSectorsAreRefused) {
-    auto s = FormattedBoot();
-    PutU16(s.data(), boot::ReservedSectors, 65500);  // root would pass sector 65535
-    EXPECT_FALSE(Decodes(s));
-    s = FormattedBoot();
-    s[boot::NumFATs] = 255;
-    PutU16(s.data(), boot::SectorsPerFAT, 300);  // FATs end beyond 65535
-    EXPECT_FALSE(Decodes(s));
-    s = FormattedBoot();
-    PutU16(s.data(), boot::TotalSectors16, 38);  // the total ends inside the root
-    EXPECT_FALSE(Decodes(s));
-    s = FormattedBoot();
-    PutU16(s.data(), boot::RootEntries, 0xFFFF);  // 4096 root sectors: beyond this total
-    EXPECT_FALSE(Decodes(s));
-    PutU16(s.data(), boot::TotalSectors16, 60000);  // but within this one
-    EXPECT_TRUE(Decodes(s));
+    for (const auto& c : cases) {
+        auto s = FormattedBoot();
+        c.Make(s.data());
+        EXPECT_EQ(Decodes(s), c.Decodes) << c.What;
+    }
 }
 
 TEST(Volume, ThirtyTwoBitTotalAndTheSixteenBitDataRange) {
@@ -249,16 +206,13 @@ TEST(Volume, ThirtyTwoBitTotalAndTheSixteenBitDataRange) {
     EXPECT_EQ(GetU16(b.data(), boot::TotalSectors16), 0);
     EXPECT_EQ(GetU32(b.data(), boot::TotalSectors32), 0x10000u);
     ASSERT_TRUE(DecodeBootSector(b.data(), g));
-    EXPECT_EQ(g.TotalSectors, 0x10000u);
+    EXPECT_EQ(Layout(g), Layout(big));
 }
 
 TEST(Volume, ChainLength) {
-    EXPECT_EQ(ChainLength(0, 2048), 1u);
-    EXPECT_EQ(ChainLength(1, 2048), 1u);
-    EXPECT_EQ(ChainLength(2047, 2048), 1u);
-    EXPECT_EQ(ChainLength(2048, 2048), 2u);  // one unused cluster after an exact multiple
-    EXPECT_EQ(ChainLength(2049, 2048), 2u);
-    EXPECT_EQ(ChainLength(4096, 2048), 3u);
+    // One unused cluster after an exact multiple.
+    const std::pair<uint32_t, uint32_t> cases[] = {{0, 1}, {1, 1}, {2047, 1}, {2048, 2}, {2049, 2}, {4096, 3}};
+    for (const auto& [size, clusters] : cases) EXPECT_EQ(ChainLength(size, 2048), clusters) << size;
 }
 
 TEST(Volume, FreshlyFormattedMedium) {
@@ -270,10 +224,10 @@ TEST(Volume, FreshlyFormattedMedium) {
 
     const auto boot = FormattedBoot();
     EXPECT_EQ(std::memcmp(medium.Sector(0), boot.data(), 512), 0);
-    const uint8_t fat[] = {0xF0, 0xFF, 0xFF, 0xFF, 0x00, 0x00};
-    EXPECT_EQ(std::memcmp(medium.Sector(1), fat, sizeof fat), 0);
-    for (uint32_t i = 4; i < 5 * 512; ++i) ASSERT_EQ(medium.Sector(1)[i], 0) << i;
-    for (uint32_t i = 0; i < 32 * 512; ++i) ASSERT_EQ(medium.Sector(6)[i], 0) << i;
+    std::vector<uint8_t> tables((5 + 32) * 512, 0);  // the FAT, then the root
+    std::memset(tables.data(), 0xFF, 4);
+    tables[0] = 0xF0;
+    EXPECT_EQ(std::vector<uint8_t>(medium.Sector(1), medium.Sector(38)), tables);
     // The data area is not touched.
     EXPECT_EQ(medium.Sector(38)[0], 0x5A);
     EXPECT_EQ(medium.Sector(4095)[511], 0x5A);

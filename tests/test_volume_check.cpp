@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <map>
 
 #include "flashfs/fat_layout.h"
 #include "flashfs/fs_flash.h"
@@ -37,11 +38,10 @@ TEST_F(Checked, ConsistentVolumeAndItsFiles) {
     const VolumeReport r = CheckVolume(medium.Bytes());
     EXPECT_TRUE(r.Formatted);
     EXPECT_TRUE(r.Check.Clean());
-    EXPECT_TRUE(r.Problems.empty()) << r.Problems.front();
-    ASSERT_EQ(r.Files.size(), 3u);
-    EXPECT_EQ(r.Files.at("A.TNC"), std::vector<uint8_t>(3000, 'a'));
-    EXPECT_EQ(r.Files.at("B.TNC"), std::vector<uint8_t>(10, 'b'));
-    EXPECT_TRUE(r.Files.at("C.TNC").empty());
+    EXPECT_EQ(r.Problems, std::vector<std::string>{});
+    using Files = std::map<std::string, std::vector<uint8_t>>;
+    EXPECT_EQ(r.Files, (Files{{"A.TNC", std::vector<uint8_t>(3000, 'a')}, {"B.TNC", std::vector<uint8_t>(10, 'b')},
+                              {"C.TNC", {}}}));
     EXPECT_FALSE(CheckVolume(std::vector<uint8_t>(4096 * 512, 0)).Formatted);
     // fsck.fat, which shares nothing with this code, agrees.
     if (const auto fsck = FsckFindings(medium.Bytes()))
@@ -82,16 +82,15 @@ TEST_F(Checked, EachKindOfDamageIsReported) {
     };
     const std::vector<uint8_t> good = medium.Bytes();
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.Damage);
         medium.Bytes() = good;
         c.Make();
         const TCheckReport r = CheckVolume(medium.Bytes()).Check;
-        ASSERT_FALSE(r.Problems.empty()) << c.Damage;
-        const TCheckProblem& p = r.Problems.front();
-        EXPECT_EQ(ProblemLine(p), ProblemLine(c.Expect)) << c.Damage;
-        EXPECT_EQ(r.Repairable(), c.Repairable) << c.Damage;
-        const auto fsck = FsckFindings(medium.Bytes());
-        if (fsck) {
-            EXPECT_EQ(!fsck->empty(), c.FsckSees) << c.Damage;
+        ASSERT_FALSE(r.Problems.empty());
+        EXPECT_EQ(ProblemLine(r.Problems.front()), ProblemLine(c.Expect));
+        EXPECT_EQ(r.Repairable(), c.Repairable);
+        if (const auto fsck = FsckFindings(medium.Bytes())) {
+            EXPECT_EQ(!fsck->empty(), c.FsckSees);
         }
     }
 }

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <functional>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -21,16 +20,10 @@ namespace {
 
 using Image = std::vector<uint8_t>;
 using Files = std::map<std::string, std::vector<uint8_t>>;
-
-std::vector<uint8_t> Pattern(size_t n, uint32_t seed) {
-    std::vector<uint8_t> v(n);
-    std::mt19937 rng(seed);
-    for (auto& b : v) b = static_cast<uint8_t>(rng());
-    return v;
-}
+using Setup = std::function<void(TFlash&, Files&)>;
 
 uint8_t Save(TFlash& f, Files& files, const std::string& name, size_t n, uint32_t seed) {
-    auto data = Pattern(n, seed);
+    auto data = RandomBytes(n, seed);
     const uint8_t r = f.SaveFile(name.c_str(), data.data(), 0, static_cast<uint32_t>(n));
     if (r == feOk) files[name] = std::move(data);
     return r;
@@ -39,6 +32,12 @@ uint8_t Save(TFlash& f, Files& files, const std::string& name, size_t n, uint32_
 uint8_t Load(TFlash& f, const std::string& name, std::vector<uint8_t>& out, size_t capacity) {
     out.assign(capacity, 0xEE);
     return f.LoadFile(name.c_str(), out.data(), 0, static_cast<uint32_t>(capacity));
+}
+
+// A fresh worker mounting m, as after the cable is back in.
+uint8_t Mount(TMemMedium& m, TFlash& f) {
+    m.Attach(f);
+    return f.InitFlash();
 }
 
 void ExpectIntact(TFlash& f, const Files& files) {
@@ -65,14 +64,17 @@ void ExpectClean(const Image& image) {
         for (const std::string& line : *fsck) ADD_FAILURE() << "fsck.fat: " << line;
 }
 
-std::vector<uint16_t> Writes(const TMemMedium& m) {
-    std::vector<uint16_t> w;
-    for (const TExchangeRecord& r : m.Log())
-        if (r.Cmd == cmdWriteSector) w.push_back(r.Sector);
-    return w;
-}
-
 uint16_t FatOf(const Image& image, uint32_t n) { return GetU16(image.data() + SectorSize, n * 2); }
+
+// The image of a formatted medium after setup has saved and deleted on it.
+Image Build(const Setup& setup, Files& files) {
+    TMemMedium m;
+    TFlash f;
+    m.Attach(f);
+    EXPECT_EQ(f.FormatFlash(0), feOk);
+    setup(f, files);
+    return m.Bytes();
+}
 
 // A worker that has mounted a medium holding image.
 struct TMounted {
@@ -81,8 +83,7 @@ struct TMounted {
     uint8_t Mount;
     explicit TMounted(const Image& image) {
         Medium.Bytes() = image;
-        Medium.Attach(Flash);
-        Mount = Flash.InitFlash();
+        Mount = ::Mount(Medium, Flash);
     }
 };
 
@@ -90,9 +91,9 @@ struct TMounted {
 
 struct CutCase {
     const char* Name;
-    std::function<void(TFlash&, Files&)> Setup;  // the files on the medium before the save
-    uint32_t Size;                               // of the file saved
-    std::vector<uint16_t> Chain;                 // the clusters it takes
+    Setup Before;                // the files on the medium before the save
+    uint32_t Size;               // of the file saved
+    std::vector<uint16_t> Chain;  // the clusters it takes
 };
 
 const CutCase kCutCases[] = {
@@ -123,26 +124,17 @@ const CutCase kCutCases[] = {
 TEST(CutSave, NoCutLeavesAnEntryThatLoadsWrongBytes) {
     for (const CutCase& c : kCutCases) {
         SCOPED_TRACE(c.Name);
-        Image base;
         Files files;
-        {
-            TMemMedium m;
-            TFlash f;
-            m.Attach(f);
-            ASSERT_EQ(f.FormatFlash(0), feOk);
-            c.Setup(f, files);
-            base = m.Bytes();
-        }
-        const auto data = Pattern(c.Size, 77);
+        const Image base = Build(c.Before, files);
+        const auto data = RandomBytes(c.Size, 77);
         size_t writes = 0;
         {
             TMounted mounted(base);
             ASSERT_EQ(mounted.Mount, feOk);
             TMemMedium& m = mounted.Medium;
-            TFlash& f = mounted.Flash;
             m.ClearLog();
-            ASSERT_EQ(f.SaveFile("NEW.TNC", data.data(), 0, c.Size), feOk);
-            writes = Writes(m).size();
+            ASSERT_EQ(mounted.Flash.SaveFile("NEW.TNC", data.data(), 0, c.Size), feOk);
+            writes = m.WrittenSectors().size();
             for (size_t i = 0; i < c.Chain.size(); ++i)
                 EXPECT_EQ(FatOf(m.Bytes(), c.Chain[i]), i + 1 < c.Chain.size() ? c.Chain[i + 1] : FatEnd);
         }
@@ -152,15 +144,13 @@ TEST(CutSave, NoCutLeavesAnEntryThatLoadsWrongBytes) {
             m.Bytes() = base;
             {
                 TFlash cut;
-                m.Attach(cut);
-                ASSERT_EQ(cut.InitFlash(), feOk);
+                ASSERT_EQ(Mount(m, cut), feOk);
                 m.CutAfterWrites(n);
                 EXPECT_NE(cut.SaveFile("NEW.TNC", data.data(), 0, c.Size), feOk);
             }
             m.ClearFaults();
             TFlash f;  // the cable back in, a fresh mount
-            m.Attach(f);
-            ASSERT_EQ(f.InitFlash(), feOk);
+            ASSERT_EQ(Mount(m, f), feOk);
             std::vector<uint8_t> out;
             const uint8_t loaded = Load(f, "NEW.TNC", out, c.Size);
             EXPECT_TRUE(loaded == feNotFound || (loaded == feOk && out == data)) << int(loaded);
@@ -183,7 +173,7 @@ TEST(CutSave, NoCutLeavesAnEntryThatLoadsWrongBytes) {
             uint32_t freed = 0;
             ASSERT_EQ(f.FreeClusters(report.Lost, freed), feOk);
             EXPECT_EQ(freed, report.Lost.size());
-            for (uint16_t s : Writes(m)) EXPECT_TRUE(s >= 1 && s <= 5) << s;
+            for (uint16_t s : m.WrittenSectors()) EXPECT_TRUE(s >= 1 && s <= 5) << s;
             ExpectClean(m.Bytes());
             ExpectIntact(f, later);
         }
@@ -226,11 +216,10 @@ TEST(CutSave, AFailedExchangeLeavesTheFatImageFitToWriteOut) {
                 files.erase("LATER.TNC");
                 ASSERT_EQ(Save(f, files, "LAST.TNC", 9000, 10), feOk);
                 TFlash again;
-                m.Attach(again);
-                ASSERT_EQ(again.InitFlash(), feOk);
+                ASSERT_EQ(Mount(m, again), feOk);
                 ExpectIntact(again, files);
                 // What the failed operation was about is whole or gone.
-                for (const auto& [name, data] : Files{{"NEW.TNC", Pattern(5000, 7)}, {"OLD.TNC", Pattern(3000, 2)}}) {
+                for (const auto& [name, data] : Files{{"NEW.TNC", RandomBytes(5000, 7)}, {"OLD.TNC", RandomBytes(3000, 2)}}) {
                     std::vector<uint8_t> out;
                     const uint8_t r = Load(again, name, out, data.size());
                     EXPECT_TRUE(r == feNotFound || (r == feOk && out == data)) << name << " " << int(r);
@@ -269,8 +258,7 @@ TEST(CutFormat, EntriesItLeftBehindTheEndMarkNeverComeBack) {
             m.ClearFaults();
         }
         TFlash f;
-        m.Attach(f);
-        ASSERT_EQ(f.InitFlash(), feOk);
+        ASSERT_EQ(Mount(m, f), feOk);
         const TCheckReport lost = ExpectOnlyLost(m.Bytes());
         uint32_t freed = 0;
         ASSERT_EQ(f.FreeClusters(lost.Lost, freed), feOk);
@@ -287,7 +275,6 @@ TEST(CutFormat, EntriesItLeftBehindTheEndMarkNeverComeBack) {
         ExpectOnlyLost(m.Bytes());
     }
 }
-
 // ---------------------------------------------------------------- damaged and foreign volumes
 
 namespace {
@@ -295,25 +282,23 @@ namespace {
 // A formatted medium with A.TNC (3000 bytes, clusters 2 and 3) in slot 0
 // and B.TNC (100 bytes, cluster 4) in slot 1.
 Image BaseImage(Files& files) {
-    TMemMedium m;
-    TFlash f;
-    m.Attach(f);
-    EXPECT_EQ(f.FormatFlash(0), feOk);
-    EXPECT_EQ(Save(f, files, "A.TNC", 3000, 1), feOk);
-    EXPECT_EQ(Save(f, files, "B.TNC", 100, 2), feOk);
-    return m.Bytes();
+    return Build(
+        [](TFlash& f, Files& files) {
+            EXPECT_EQ(Save(f, files, "A.TNC", 3000, 1), feOk);
+            EXPECT_EQ(Save(f, files, "B.TNC", 100, 2), feOk);
+        },
+        files);
+}
+
+// What the 12-bit FAT of another system names in the extended boot record.
+void MarkFat12(Image& i) {
+    i[boot::ExtSignature] = 0x29;
+    std::memcpy(i.data() + boot::FsType, "FAT12   ", 8);
 }
 
 uint8_t* SlotOf(Image& img, int i) { return img.data() + 6 * SectorSize + i * 32; }
+const uint8_t* SlotOf(const Image& img, int i) { return img.data() + 6 * SectorSize + i * 32; }
 void SetFat(Image& img, uint32_t n, uint16_t v) { PutU16(img.data() + SectorSize, n * 2, v); }
-void PutSlot(Image& img, int i, const char* name11, uint8_t attr, uint16_t cluster, uint32_t size) {
-    uint8_t* e = SlotOf(img, i);
-    std::memset(e, 0, 32);
-    std::memcpy(e, name11, 11);
-    e[11] = attr;
-    PutU16(e, 26, cluster);
-    PutU32(e, 28, size);
-}
 // A long-name piece of the entry named name11.
 void PutLongNamePiece(Image& img, int i, uint8_t ordinal, const char* name11) {
     uint8_t* e = SlotOf(img, i);
@@ -342,6 +327,12 @@ struct ImageCase {
 using K = TCheckKind;
 const std::vector<std::string> kAB = {"A.TNC", "B.TNC"};
 
+// A volume the worker refuses: nothing listed, loaded, deleted or saved.
+ImageCase Foreign(const char* fault, std::function<void(Image&)> make, TVolumeFault why) {
+    return {fault, std::move(make), feForeignVolume, {}, "A.TNC", feForeignVolume, feForeignVolume,
+            feForeignVolume, nullptr, {}, why, nullptr};
+}
+
 const ImageCase kImageCases[] = {
     {"cross-link: B's first cluster is A's second", [](Image& i) { PutU16(SlotOf(i, 1), 26, 3); },
      feOk, kAB, "B.TNC", feDamagedFile, feOk, feOk, nullptr, {K::CrossLink, K::LostClusters},
@@ -360,49 +351,35 @@ const ImageCase kImageCases[] = {
     {"a bad-cluster mark linked behind B's bytes", [](Image& i) { SetFat(i, 4, 5), SetFat(i, 5, FatBad); },
      feOk, kAB, "B.TNC", feOk, feOk, feOk, "B.TNC", {K::LeavesDataArea}, TVolumeFault::None,
      [](const Image& i) { EXPECT_EQ(FatOf(i, 5), FatBad); }},  // never handed to NEW.TNC
-    {"12-bit FAT named in the extended boot record",
-     [](Image& i) {
-         i[boot::ExtSignature] = 0x29;
-         std::memcpy(i.data() + boot::FsType, "FAT12   ", 8);
-     },
-     feForeignVolume, {}, "A.TNC", feForeignVolume, feForeignVolume, feForeignVolume, nullptr, {},
-     TVolumeFault::Fat12, nullptr},
-    {"12-bit FAT by its first entries",
-     [](Image& i) {
-         const uint8_t start[] = {0xF8, 0xFF, 0xFF, 0x03, 0x40, 0x00};
-         std::memcpy(i.data() + SectorSize, start, sizeof start);
-     },
-     feForeignVolume, {}, "A.TNC", feForeignVolume, feForeignVolume, feForeignVolume, nullptr, {},
-     TVolumeFault::Fat12, nullptr},
-    {"oversized total: 4 MiB claimed on the 2 MiB device",
-     [](Image& i) { PutU16(i.data(), boot::TotalSectors16, 8192); },
-     feForeignVolume, {}, "A.TNC", feForeignVolume, feForeignVolume, feForeignVolume, nullptr, {},
-     TVolumeFault::BeyondMedium, nullptr},
-    {"oversized FAT: 4050 sectors", [](Image& i) { PutU16(i.data(), boot::SectorsPerFAT, 4050); },
-     feForeignVolume, {}, "A.TNC", feForeignVolume, feForeignVolume, feForeignVolume, nullptr, {},
-     TVolumeFault::OversizedFat, nullptr},
+    Foreign("12-bit FAT named in the extended boot record", MarkFat12, TVolumeFault::Fat12),
+    Foreign("12-bit FAT by its first entries",
+            [](Image& i) {
+                const uint8_t start[] = {0xF8, 0xFF, 0xFF, 0x03, 0x40, 0x00};
+                std::memcpy(i.data() + SectorSize, start, sizeof start);
+            },
+            TVolumeFault::Fat12),
+    Foreign("oversized total: 4 MiB claimed on the 2 MiB device",
+            [](Image& i) { PutU16(i.data(), boot::TotalSectors16, 8192); }, TVolumeFault::BeyondMedium),
+    Foreign("oversized FAT: 4050 sectors", [](Image& i) { PutU16(i.data(), boot::SectorsPerFAT, 4050); },
+            TVolumeFault::OversizedFat),
     {"long-name entries before B",
      [](Image& i) {
-         PutSlot(i, 3, "B       TNC", 0x20, 4, 100);
+         PutEntry(SlotOf(i, 3), "B       TNC", 0x20, 4, 100);
          PutLongNamePiece(i, 1, 0x42, "B       TNC");
          PutLongNamePiece(i, 2, 0x01, "B       TNC");
      },
      feOk, kAB, "B.TNC", feOk, feOk, feOk, "B.TNC", {}, TVolumeFault::None,
      [](const Image& i) {
          // The pieces went with B; NEW.TNC took the first of their slots.
-         Image img = i;
-         EXPECT_EQ(std::memcmp(SlotOf(img, 1), "NEW     TNC", 11), 0);
-         for (int s = 2; s <= 3; ++s) EXPECT_EQ(SlotOf(img, s)[0], 0xE5) << s;
+         EXPECT_EQ(std::memcmp(SlotOf(i, 1), "NEW     TNC", 11), 0);
+         for (int s = 2; s <= 3; ++s) EXPECT_EQ(SlotOf(i, s)[0], 0xE5) << s;
      }},
-    {"volume label", [](Image& i) { PutSlot(i, 2, "ZVTLABEL   ", 0x08, 0, 0); },
+    {"volume label", [](Image& i) { PutEntry(SlotOf(i, 2), "ZVTLABEL   ", 0x08, 0, 0); },
      feOk, kAB, "ZVTLABEL", feNotFound, feNotFound, feOk, nullptr, {}, TVolumeFault::None,
-     [](const Image& i) {
-         Image img = i;
-         EXPECT_EQ(SlotOf(img, 2)[0], 'Z');
-     }},
+     [](const Image& i) { EXPECT_EQ(SlotOf(i, 2)[0], 'Z'); }},
     {"subdirectory holding a file",
      [](Image& i) {
-         PutSlot(i, 2, "SUB        ", 0x10, 5, 0);
+         PutEntry(SlotOf(i, 2), "SUB        ", 0x10, 5, 0);
          SetFat(i, 5, FatEnd);
          SetFat(i, 6, FatEnd);  // INNER.TXT inside SUB
          std::memcpy(i.data() + (38 + 3 * 4) * SectorSize, "INNER   TXT", 11);
@@ -436,9 +413,7 @@ TEST(DamagedAndForeignMedia, EachOutcomeOfLsGetRmPutAndCheck) {
 
         std::vector<uint8_t> out;
         EXPECT_EQ(Load(f, c.Target, out, 5000), c.Get);
-        if (c.Holds) {
-            EXPECT_TRUE(std::equal(files[c.Holds].begin(), files[c.Holds].end(), out.begin()));
-        }
+        EXPECT_TRUE(!c.Holds || std::equal(files[c.Holds].begin(), files[c.Holds].end(), out.begin()));
 
         const TCheckReport before = CheckVolume(TablesOf(m.Bytes()));
         EXPECT_EQ(ProblemKinds(before), c.Kinds);
@@ -446,9 +421,7 @@ TEST(DamagedAndForeignMedia, EachOutcomeOfLsGetRmPutAndCheck) {
 
         m.ClearLog();
         EXPECT_EQ(f.DeleteFile(c.Target, 0), c.Rm);
-        if (c.Rm != feOk) {
-            EXPECT_TRUE(Writes(m).empty());
-        }
+        EXPECT_TRUE(c.Rm == feOk || m.WrittenSectors().empty());
         if (c.Holds || c.Rm == feOk) files.erase(c.Holds ? c.Holds : c.Target);
         EXPECT_EQ(Save(f, files, "NEW.TNC", 5000, 3), c.Put);
 
@@ -463,7 +436,7 @@ TEST(DamagedAndForeignMedia, EachOutcomeOfLsGetRmPutAndCheck) {
                 EXPECT_TRUE(old) << ProblemLine(p);
             }
         } else {
-            EXPECT_TRUE(Writes(m).empty());  // a foreign volume is never written
+            EXPECT_TRUE(m.WrittenSectors().empty());  // a foreign volume is never written
             EXPECT_EQ(m.Bytes(), image);
         }
         if (c.After) c.After(m.Bytes());
@@ -473,11 +446,9 @@ TEST(DamagedAndForeignMedia, EachOutcomeOfLsGetRmPutAndCheck) {
 TEST(DamagedAndForeignMedia, FormattingMakesAForeignMediumUsable) {
     Files files;
     Image image = BaseImage(files);
-    image[boot::ExtSignature] = 0x29;
-    std::memcpy(image.data() + boot::FsType, "FAT12   ", 8);
+    MarkFat12(image);
     TMounted mounted(image);
     ASSERT_EQ(mounted.Mount, feForeignVolume);
-    TMemMedium& m = mounted.Medium;
     TFlash& f = mounted.Flash;
     EXPECT_EQ(f.FVolumeFault.load(), TVolumeFault::Fat12);
     ASSERT_EQ(f.FormatFlash(0), feOk);
@@ -485,10 +456,9 @@ TEST(DamagedAndForeignMedia, FormattingMakesAForeignMediumUsable) {
     Files fresh;
     ASSERT_EQ(Save(f, fresh, "NEW.TNC", 3000, 4), feOk);
     TFlash again;
-    m.Attach(again);
-    ASSERT_EQ(again.InitFlash(), feOk);
+    ASSERT_EQ(Mount(mounted.Medium, again), feOk);
     ExpectIntact(again, fresh);
-    ExpectClean(m.Bytes());
+    ExpectClean(mounted.Medium.Bytes());
 }
 
 TEST(DamagedAndForeignMedia, LongNamePiecesInThePreviousBlockGoWithTheirEntry) {
@@ -496,15 +466,11 @@ TEST(DamagedAndForeignMedia, LongNamePiecesInThePreviousBlockGoWithTheirEntry) {
     Files files;
     Image image = BaseImage(files);
     const std::string name = "LONGB   TNC";
-    for (int i = 2; i < 62; ++i) {
-        char n[12];
-        std::snprintf(n, sizeof n, "E%-10d", i);
-        PutSlot(image, i, n, 0x20, 0, 0);  // empty files written elsewhere
-    }
+    PutEmptyFiles(SlotOf(image, 2), 60);
     PutLongNamePiece(image, 62, 0x42, name.c_str());
     PutLongNamePiece(image, 63, 0x01, name.c_str());
-    PutSlot(image, 64, name.c_str(), 0x20, 4, 100);  // B's cluster under another name
-    PutSlot(image, 1, "OTHER   TNC", 0x20, 0, 0);
+    PutEntry(SlotOf(image, 64), name.c_str(), 0x20, 4, 100);  // B's cluster under another name
+    PutEntry(SlotOf(image, 1), "OTHER   TNC", 0x20, 0, 0);
     TMounted mounted(image);
     ASSERT_EQ(mounted.Mount, feOk);
     TMemMedium& m = mounted.Medium;
@@ -512,10 +478,7 @@ TEST(DamagedAndForeignMedia, LongNamePiecesInThePreviousBlockGoWithTheirEntry) {
     m.ClearLog();
     ASSERT_EQ(f.DeleteFile("LONGB.TNC", 0), feOk);
     // The earlier block first, the entry's block last, then the FAT.
-    std::vector<uint16_t> expect;
-    for (uint16_t s = 6; s <= 13; ++s) expect.push_back(s);
-    for (uint16_t s = 1; s <= 5; ++s) expect.push_back(s);
-    EXPECT_EQ(Writes(m), expect);
+    EXPECT_EQ(m.WrittenSectors(), (std::vector<uint16_t>{6, 7, 8, 9, 10, 11, 12, 13, 1, 2, 3, 4, 5}));
     for (int s : {62, 63, 64}) EXPECT_EQ(SlotOf(m.Bytes(), s)[0], 0xE5) << s;
     EXPECT_EQ(SlotOf(m.Bytes(), 61)[0], 'E');
     EXPECT_EQ(FatOf(m.Bytes(), 4), FatFree);

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "core/cp1251.h"
@@ -28,14 +28,10 @@ public:
         cond_.notify_all();
     }
     // Waits until n messages have arrived (the limit only keeps a broken
-    // worker from hanging the test run).
-    std::vector<TMessage> WaitFor(size_t n) {
+    // worker from hanging the test run); returns all that have.
+    std::vector<TMessage> WaitFor(size_t n = 0) {
         std::unique_lock<std::mutex> lock(mutex_);
         cond_.wait_for(lock, std::chrono::seconds(20), [&] { return messages_.size() >= n; });
-        return messages_;
-    }
-    std::vector<TMessage> Messages() {
-        std::lock_guard<std::mutex> lock(mutex_);
         return messages_;
     }
 
@@ -45,8 +41,16 @@ private:
     std::vector<TMessage> messages_;
 };
 
-uint8_t Op(const TMessage& m) { return static_cast<uint8_t>(m.WParam & 0xFF); }
-uint8_t Err(const TMessage& m) { return static_cast<uint8_t>((m.WParam >> 8) & 0xFF); }
+// A completion as (message, operation | error << 8, the request's argument).
+using Done = std::tuple<uint32_t, uintptr_t, intptr_t>;
+Done D(unsigned op, unsigned err, const void* arg = nullptr) {
+    return {WM_FLASH_DONE, op | err << 8, reinterpret_cast<intptr_t>(arg)};
+}
+std::vector<Done> Seen(const std::vector<TMessage>& m) {
+    std::vector<Done> d;
+    for (const TMessage& x : m) d.emplace_back(x.Msg, x.WParam, x.LParam);
+    return d;
+}
 
 struct WorkerFixture : ::testing::Test {
     test::TMemMedium medium;
@@ -66,29 +70,19 @@ TEST_F(WorkerFixture, RequestsCompleteInOrderWithTheirArguments) {
     flash.PostRequest(opFormat, nullptr);
     flash.PostRequest(opReadDir, const_cast<char*>(mask));
     flash.PostRequest(opRenameFile, reinterpret_cast<void*>(intptr_t{0x1234}));
-    const auto m = window.WaitFor(3);
-    ASSERT_EQ(m.size(), 3u);
-    for (const auto& msg : m) EXPECT_EQ(msg.Msg, WM_FLASH_DONE);
-    EXPECT_EQ(Op(m[0]), opFormat);
-    EXPECT_EQ(Err(m[0]), feOk);
-    EXPECT_EQ(Op(m[1]), opReadDir);
-    EXPECT_EQ(Err(m[1]), feDiskEmpty);
-    EXPECT_EQ(m[1].LParam, reinterpret_cast<intptr_t>(mask));
-    EXPECT_EQ(Op(m[2]), opRenameFile);
-    EXPECT_EQ(Err(m[2]), feOk);
-    EXPECT_EQ(m[2].LParam, 0x1234);
+    EXPECT_EQ(Seen(window.WaitFor(3)), (std::vector<Done>{D(opFormat, feOk), D(opReadDir, feDiskEmpty, mask),
+                                                           D(opRenameFile, feOk, reinterpret_cast<void*>(0x1234))}));
     EXPECT_EQ(flash.FCommand, opRenameFile);  // the last operation stays visible
 }
 
-TEST_F(WorkerFixture, UnknownOperationCompletesWithCode12) {
+TEST_F(WorkerFixture, UnknownOperationsCompleteWithCode12OtherMessagesNot) {
     flash.Resume();
     flash.PostRequest(11, reinterpret_cast<void*>(intptr_t{7}));
+    flash.Queue().Post(MsgUser + 5, 1, 2);
     flash.PostRequest(255, nullptr);
-    const auto m = window.WaitFor(2);
-    ASSERT_EQ(m.size(), 2u);
-    EXPECT_EQ(m[0].WParam, 11u | (12u << 8));
-    EXPECT_EQ(m[0].LParam, 7);
-    EXPECT_EQ(m[1].WParam, 255u | (12u << 8));
+    flash.PostRequest(opRemoveDir, nullptr);
+    EXPECT_EQ(Seen(window.WaitFor(3)), (std::vector<Done>{D(11, 12, reinterpret_cast<void*>(7)), D(255, 12),
+                                                           D(opRemoveDir, feUnformatted)}));
     EXPECT_TRUE(medium.Log().empty());
 }
 
@@ -98,20 +92,9 @@ TEST_F(WorkerFixture, QuitEndsTheLoopWithoutACompletion) {
     flash.Queue().Post(MsgQuit, 0, 0);
     flash.PostRequest(opChangeDir, nullptr);  // never taken
     flash.WaitFor();
-    const auto m = window.Messages();
-    ASSERT_EQ(m.size(), 1u);
-    EXPECT_EQ(Err(m[0]), feUnformatted);
+    EXPECT_EQ(Seen(window.WaitFor()), std::vector<Done>{D(opChangeDir, feUnformatted)});
     EXPECT_TRUE(flash.Terminated());
     flash.Stop();  // a second stop after the loop ended returns at once
-}
-
-TEST_F(WorkerFixture, OtherMessagesAreIgnored) {
-    flash.Resume();
-    flash.Queue().Post(MsgUser + 5, 1, 2);
-    flash.PostRequest(opRemoveDir, nullptr);
-    const auto m = window.WaitFor(1);
-    ASSERT_EQ(m.size(), 1u);
-    EXPECT_EQ(Op(m[0]), opRemoveDir);
 }
 
 TEST_F(WorkerFixture, HookReplacesTheDispatch) {
@@ -126,13 +109,12 @@ TEST_F(WorkerFixture, HookReplacesTheDispatch) {
     };
     flash.Resume();
     flash.PostRequest(opInit, nullptr);
-    flash.PostRequest(opMakeDir, const_cast<char*>("DIR"));
+    static const char dir[] = "DIR";
+    flash.PostRequest(opMakeDir, const_cast<char*>(dir));
     flash.PostRequest(opChangeDir, nullptr);
-    const auto m = window.WaitFor(3);
-    ASSERT_EQ(m.size(), 3u);
-    EXPECT_EQ(Err(m[0]), feUnknownCommand);
-    EXPECT_EQ(Err(m[1]), feUnknownCommand);
-    EXPECT_EQ(Err(m[2]), feUnformatted);
+    EXPECT_EQ(Seen(window.WaitFor(3)), (std::vector<Done>{D(opInit, feUnknownCommand),
+                                                           D(opMakeDir, feUnknownCommand, dir),
+                                                           D(opChangeDir, feUnformatted)}));
     EXPECT_EQ(ops, (std::vector<uint8_t>{opInit, opMakeDir, opChangeDir}));
     EXPECT_TRUE(onWorker);
     EXPECT_TRUE(medium.Log().empty());  // the built-in routines never ran
@@ -140,8 +122,7 @@ TEST_F(WorkerFixture, HookReplacesTheDispatch) {
 
 TEST_F(WorkerFixture, ArgumentBlockOperationsThroughTheQueue) {
     flash.Resume();
-    std::vector<uint8_t> data(3000);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
+    std::vector<uint8_t> data = test::RandomBytes(3000, 7);
     std::vector<uint8_t> back(3000, 0xEE);
     TFlashArgs save{"prog.lst", data.data(), data.size()};
     TFlashArgs attr{"PROG.LST", nullptr, 0};
@@ -151,13 +132,11 @@ TEST_F(WorkerFixture, ArgumentBlockOperationsThroughTheQueue) {
     flash.PostRequest(opGetFileAttr, &attr);
     flash.PostRequest(opLoadFile, &load);
     flash.PostRequest(opSaveFile, nullptr);
-    const auto m = window.WaitFor(5);
-    ASSERT_EQ(m.size(), 5u);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(Err(m[i]), feOk) << i;
-    EXPECT_EQ(Err(m[4]), feBadName);
+    EXPECT_EQ(Seen(window.WaitFor(5)), (std::vector<Done>{D(opFormat, feOk), D(opSaveFile, feOk, &save),
+                                                           D(opGetFileAttr, feOk, &attr), D(opLoadFile, feOk, &load),
+                                                           D(opSaveFile, feBadName)}));
     EXPECT_EQ(attr.Size, 3000u);
     EXPECT_EQ(back, data);
-    EXPECT_EQ(m[1].LParam, reinterpret_cast<intptr_t>(&save));
 }
 
 TEST_F(WorkerFixture, ExceptionsFromTheTransportDoNotEndTheWorker) {
@@ -165,10 +144,8 @@ TEST_F(WorkerFixture, ExceptionsFromTheTransportDoNotEndTheWorker) {
     flash.Resume();
     flash.PostRequest(opInit, nullptr);
     flash.PostRequest(opFormat, nullptr);
-    const auto m = window.WaitFor(2);
-    ASSERT_EQ(m.size(), 2u);
-    EXPECT_EQ(Err(m[0]), feUnknownDevice);  // as a device that did not answer
-    EXPECT_EQ(Err(m[1]), feUnknownDevice);
+    // As a device that did not answer.
+    EXPECT_EQ(Seen(window.WaitFor(2)), (std::vector<Done>{D(opInit, feUnknownDevice), D(opFormat, feUnknownDevice)}));
 }
 
 TEST_F(WorkerFixture, NoWindowDropsResults) {
@@ -177,18 +154,15 @@ TEST_F(WorkerFixture, NoWindowDropsResults) {
     flash.PostRequest(opFormat, nullptr);
     flash.Stop();  // requests before the quit are still carried out
     EXPECT_TRUE(flash.FMounted);
-    EXPECT_TRUE(window.Messages().empty());
+    EXPECT_TRUE(window.WaitFor().empty());
 }
 
 TEST(Worker, StopAndDestroyWithoutResume) {
-    auto f = std::make_unique<TFlash>();
-    f->Stop();
-    f->Stop();
-    f.reset();
-    auto g = std::make_unique<TFlash>();
-    g->PostRequest(opInit, nullptr);
-    g.reset();  // never resumed: nothing to join
-    SUCCEED();
+    TFlash f;
+    f.Stop();
+    f.Stop();
+    TFlash g;
+    g.PostRequest(opInit, nullptr);  // never resumed: nothing to join
 }
 
 TEST(Worker, DestructorStopsARunningWorker) {
@@ -200,7 +174,7 @@ TEST(Worker, DestructorStopsARunningWorker) {
         f.PostRequest(opChangeDir, nullptr);
     }
     // The request posted before destruction was carried out before the quit.
-    EXPECT_EQ(window.Messages().size(), 1u);
+    EXPECT_EQ(window.WaitFor().size(), 1u);
 }
 
 TEST_F(WorkerFixture, InitialisationCodes) {
@@ -212,8 +186,7 @@ TEST_F(WorkerFixture, InitialisationCodes) {
     EXPECT_EQ(flash.FormatFlash(0), feUnknownDevice);
     medium.IdentifyResult = 5;  // port closed
     EXPECT_EQ(flash.InitFlash(), feUnknownDevice);
-    for (const auto& r : medium.Log()) EXPECT_EQ(r.Cmd, cmdIdentify);
-    EXPECT_EQ(medium.Log().size(), 5u);
+    EXPECT_EQ(medium.Log(), std::vector<test::TExchangeRecord>(5, {cmdIdentify, 0}));
     EXPECT_FALSE(flash.FMounted);
 
     medium.IdentifyResult = 0;
@@ -228,18 +201,10 @@ TEST(Worker, TextsAreTheSystemsOwn) {
                            "удаление файла ",           "переименование файла ", "создание каталога ",
                            "переход в каталог ",         "удаление каталога ",   "сохранение файла ",
                            "загрузка файла ",           "чтение атрибутов файла "};
-    const char* errors[13] = {"нет ошибки",
-                              "неформатированный носитель",
-                              "ошибка в имени файла",
-                              "файл с этим именем уже существует",
-                              "файл пуст",
-                              "файл не найден",
-                              "недостаточно места на флэш",
-                              "диск пуст",
-                              "неизвесный код устройства",
-                              "ошибка связи с ZVT",
-                              "ошибка готовности ZVT",
-                              "операция прервана пользователем",
+    const char* errors[13] = {"нет ошибки", "неформатированный носитель", "ошибка в имени файла",
+                              "файл с этим именем уже существует", "файл пуст", "файл не найден",
+                              "недостаточно места на флэш", "диск пуст", "неизвесный код устройства",
+                              "ошибка связи с ZVT", "ошибка готовности ZVT", "операция прервана пользователем",
                               "неизвесная команда"};
     for (int i = 0; i < 11; ++i) EXPECT_EQ(Cp1251ToUtf8(OperationTexts[i]), ops[i]) << i;
     for (int i = 0; i < 13; ++i) EXPECT_EQ(Cp1251ToUtf8(ErrorTexts[i]), errors[i]) << i;
@@ -256,22 +221,16 @@ TEST(Worker, TextsAreTheSystemsOwn) {
 TEST_F(WorkerFixture, SectorsForFile) {
     EXPECT_EQ(flash.SectorsForFile("A", 5000), 0u);  // no geometry yet
     ASSERT_EQ(flash.FormatFlash(0), feOk);
-    EXPECT_EQ(flash.SectorsForFile("A", 0), 0u);
-    EXPECT_EQ(flash.SectorsForFile("A", 1), 4u);
-    EXPECT_EQ(flash.SectorsForFile("A", 2048), 4u);
-    EXPECT_EQ(flash.SectorsForFile("A", 2049), 8u);
-    EXPECT_EQ(flash.SectorsForFile("A", 0xFFFFFFFFu), 2097152u * 4);
+    const std::pair<uint32_t, uint32_t> sizes[] = {{0, 0}, {1, 4}, {2048, 4}, {2049, 8}, {0xFFFFFFFFu, 2097152u * 4}};
+    for (const auto& [size, sectors] : sizes) EXPECT_EQ(flash.SectorsForFile("A", size), sectors) << size;
     flash.FFiles.AddFile("PROG.LST", 4097, false);
     EXPECT_EQ(flash.SectorsForFile("prog.lst", 0), 12u);
     EXPECT_EQ(flash.SectorsForFile("other", 0), 0u);
 }
 
 TEST(Worker, LinkErrorMapping) {
-    EXPECT_EQ(TFlash::LinkError(xrOk), feOk);
-    EXPECT_EQ(TFlash::LinkError(xrNoAnswer), feLinkError);
-    EXPECT_EQ(TFlash::LinkError(xrPortClosed), feLinkError);
-    EXPECT_EQ(TFlash::LinkError(2), feLinkError);
-    EXPECT_EQ(TFlash::LinkError(xrBusyTimeout), feNotReady);
-    EXPECT_EQ(TFlash::LinkError(xrStillBusy), feNotReady);
-    EXPECT_EQ(TFlash::LinkError(xrOutOfRange), feDamagedFile);
+    const std::pair<uint8_t, uint8_t> map[] = {{xrOk, feOk},          {xrNoAnswer, feLinkError},   {xrPortClosed, feLinkError},
+                                               {2, feLinkError},      {xrBusyTimeout, feNotReady}, {xrStillBusy, feNotReady},
+                                               {xrOutOfRange, feDamagedFile}};
+    for (const auto& [transport, error] : map) EXPECT_EQ(TFlash::LinkError(transport), error) << int(transport);
 }

@@ -34,12 +34,10 @@ std::string ProblemLine(const TCheckProblem& p);
 std::vector<TCheckKind> ProblemKinds(const TCheckReport& r);
 
 // What `fsck.fat -A -n` finds on the image beyond the remarks it makes on
-// every volume of this system: its boot sector has no label field, which
-// fsck.fat reads anyway, and its files have one cluster more than whole
-// clusters of bytes, which fsck.fat takes for a chain longer than the size. -A (the Atari variant) makes fsck.fat take the
-// 16-bit FAT as it is, whatever the cluster count; without it fsck.fat reads
-// a volume of 1014 clusters as a 12-bit one. nullopt when fsck.fat is not
-// installed.
+// every volume of this system (no label field in the boot sector; one
+// cluster more than whole clusters of bytes, which it calls a chain longer
+// than the size). -A makes it take the 16-bit FAT as it is: without it, it
+// reads 1014 clusters as a 12-bit FAT. nullopt when fsck.fat is missing.
 std::optional<std::vector<std::string>> FsckFindings(const std::vector<uint8_t>& image);
 
 }  // namespace skarvel::test
