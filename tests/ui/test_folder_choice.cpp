@@ -71,12 +71,6 @@ TEST(FolderLogic, FindsAPathNameByNameExactly) {
     for (const auto& [path, found] : cases) EXPECT_EQ(FindFolder(path, list), found) << path.toStdString();
 }
 
-TEST(FolderLogic, FindsRealFoldersButNoHiddenOnes) {
-    TempFolder tmp;
-    EXPECT_EQ(FindFolder(tmp.Make("a/b"), FileSystemLister()), tmp.Path + "/a/b");
-    EXPECT_EQ(FindFolder(tmp.Make(".hidden/c"), FileSystemLister()), QString());
-}
-
 TEST(FolderLogic, NewFolderNames) {
     const QString base = DefaultNewFolderName();
     EXPECT_EQ(base, QStringLiteral("Новый каталог"));

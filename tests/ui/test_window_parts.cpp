@@ -77,8 +77,7 @@ TEST(MessageBoxKeys, ReturnTakesTheFirstButtonEscTheOneThatBacksOut) {
     };
     for (const Row& r : rows) {
         const TBoxKeys k = BoxKeys(r.Buttons);
-        EXPECT_EQ(k.Default, r.Default) << r.Buttons;
-        EXPECT_EQ(k.Escape, r.Escape) << r.Buttons;
+        EXPECT_EQ(std::make_pair(k.Default, k.Escape), std::make_pair(r.Default, r.Escape)) << r.Buttons;
     }
 }
 
