@@ -153,12 +153,16 @@ TEST(FileDropAcceptor, LocalFilesDroppedAnywhereOnTheWindowArriveInOrder) {
     EXPECT_FALSE(DragAndDrop(&w.Window, data.get()).Enter);
 }
 
-TEST(FileDropAcceptor, DragsWithoutLocalFilesAreRefused) {
+TEST(FileDropAcceptor, DragsWithoutLocalFilesOrThatTheWindowRefusesGetNothing) {
     auto text = std::make_unique<QMimeData>();
     text->setText(QStringLiteral("/home/op/progs/VAL-01.TNC"));
     auto picture = std::make_unique<QMimeData>();
     picture->setImageData(QImage(4, 4, QImage::Format_RGB32));
-    const std::pair<const char*, std::unique_ptr<QMimeData>> cases[] = {
+    const struct {
+        const char* Name;
+        std::unique_ptr<QMimeData> Data;
+        bool Accept = true;  // the window refuses while a drag-out of its own list runs
+    } cases[] = {
         {"text", std::move(text)},
         {"picture", std::move(picture)},
         {"web address", UrlData({"https://example.org/a.tnc"})},
@@ -166,31 +170,20 @@ TEST(FileDropAcceptor, DragsWithoutLocalFilesAreRefused) {
         {"another machine's file", UrlData({"file://otherhost.example/home/op/a.tnc"})},
         {"local and remote mixed", UrlData({"file:///home/op/a.tnc", "smb://host/share/b.tnc"})},
         {"empty list", UrlData({})},
+        {"refused by the window", FileData(kThreeFiles), false},
     };
-    for (const auto& [name, data] : cases) {
-        SCOPED_TRACE(name);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
         DropWindow w;
+        w.Accept = c.Accept;
         // Qt delivers no move and no drop after a refused entry.
-        const Answers a = DragAndDrop(&w.Window, data.get());
+        const Answers a = DragAndDrop(w.List->viewport(), c.Data.get());
         EXPECT_FALSE(a.Enter || a.Move || a.Drop);
         EXPECT_TRUE(w.Acceptor->DroppedFiles.isEmpty());
-        EXPECT_TRUE(w.Asked.empty());
+        EXPECT_EQ(w.Asked, c.Accept ? std::vector<QStringList>() : std::vector<QStringList>{kThreeFiles});
         ProcessPending(0);
         EXPECT_TRUE(w.Drops.empty());
     }
-}
-
-TEST(FileDropAcceptor, WindowThatRefusesGetsNothing) {
-    // The window refuses while a drag-out of its own list runs.
-    DropWindow w;
-    w.Accept = false;
-    auto data = FileData(kThreeFiles);
-    const Answers a = DragAndDrop(w.List->viewport(), data.get());
-    EXPECT_FALSE(a.Enter || a.Move || a.Drop);
-    EXPECT_EQ(w.Asked, std::vector<QStringList>{kThreeFiles});
-    EXPECT_TRUE(w.Acceptor->DroppedFiles.isEmpty());
-    ProcessPending(0);
-    EXPECT_TRUE(w.Drops.empty());
 }
 
 TEST(FileDropAcceptor, PathsArriveWholeAndAreReadAgainAtEachEntry) {

@@ -31,6 +31,14 @@ namespace {
 const TFiles kDemo = {{"PROG1.TNC", std::string(700, 'G')}, {ToCp1251("деталь.lst"), "N10 G0 X0\n"}};
 using TRows = std::vector<std::pair<QString, bool>>;
 
+// The port released: closed, the link lamp dark, the action offers to open it.
+void ExpectReleased(TForm1& f) {
+    EXPECT_FALSE(f.Driver()->ComPort.Connected());
+    EXPECT_FALSE(f.LinkUp());
+    EXPECT_EQ(f.LinkLamp(), lampBlack);
+    EXPECT_EQ(f.Action8->text(), QStringLiteral("Открыть &порт"));
+}
+
 }  // namespace
 
 TEST(MainWindow, NoDeviceOnThePortShowsThePortErrorAndStaysIdle) {
@@ -39,12 +47,10 @@ TEST(MainWindow, NoDeviceOnThePortShowsThePortErrorAndStaysIdle) {
     ASSERT_EQ(w.boxes.Boxes.size(), 1u);
     EXPECT_TRUE(w.Texts()[0].startsWith(QStringLiteral("Unable to open com port"))) << w.Texts()[0].toStdString();
     EXPECT_EQ(w.boxes.Boxes[0].Type, TMsgDlgType::Error);
-    EXPECT_FALSE(f.Driver()->ComPort.Connected());
-    EXPECT_EQ(f.LinkLamp(), lampBlack);
+    ExpectReleased(f);
     EXPECT_EQ(f.AccessLamp(), lampBlack);
     EXPECT_EQ(f.State(), 2);
     EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ожидание"));
-    EXPECT_EQ(f.Action8->text(), QStringLiteral("Открыть &порт"));
     EXPECT_EQ(f.Action8->toolTip(), QStringLiteral("Открыть порт"));
     EXPECT_EQ(f.Timer1->interval(), 8000);
 
@@ -62,7 +68,7 @@ TEST(MainWindow, NoDeviceOnThePortShowsThePortErrorAndStaysIdle) {
     f.Action8->trigger();
     ASSERT_EQ(w.boxes.Boxes.size(), 2u);
     EXPECT_TRUE(w.Texts()[1].startsWith(QStringLiteral("Unable to open com port")));
-    EXPECT_EQ(f.Action8->text(), QStringLiteral("Открыть &порт"));
+    ExpectReleased(f);
 }
 
 TEST(MainWindow, SilentDeviceIsAskedAgainAtEveryTick) {
@@ -167,12 +173,9 @@ TEST(MainWindow, ReleasingKeepsPendingRowsAndReopeningListsTheMediumAnew) {
     ASSERT_EQ(f.ListBox1->count(), 3);
 
     f.Action8->trigger();  // release
-    EXPECT_FALSE(f.Driver()->ComPort.Connected());
-    EXPECT_FALSE(f.LinkUp());
-    EXPECT_EQ(f.LinkLamp(), lampBlack);
+    ExpectReleased(f);
     EXPECT_EQ(f.State(), 2);
     EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ожидание"));
-    EXPECT_EQ(f.Action8->text(), QStringLiteral("Открыть &порт"));
     EXPECT_EQ(rig.Rows(), (TRows{{"new.lst", false}}));
 
     // A PC file named like a file of the medium, queued while released: no
@@ -195,10 +198,7 @@ TEST(MainWindow, WrongDeviceCodeReleasesThePort) {
     Window w({"--device-code", "0x2D"}, false);
     TForm1& f = w.F();
     EXPECT_GE(w.log->Count(opInit, 9), 1);
-    EXPECT_FALSE(f.Driver()->ComPort.Connected());
-    EXPECT_FALSE(f.LinkUp());
-    EXPECT_EQ(f.LinkLamp(), lampBlack);
-    EXPECT_EQ(f.Action8->text(), QStringLiteral("Открыть &порт"));
+    ExpectReleased(f);
     ASSERT_FALSE(w.boxes.Boxes.empty());
     for (const auto& b : w.boxes.Boxes) {
         EXPECT_EQ(b.Text, QStringLiteral("Неизвестный код устройства "));
@@ -240,8 +240,7 @@ TEST(MainWindow, PortSettingsReopenThePortEvenWhenCancelled) {
     TComPort::SettingsDialogHook = saved;
     ASSERT_EQ(w.boxes.Boxes.size(), 1u);
     EXPECT_TRUE(w.Texts()[0].startsWith(QStringLiteral("Registry error"))) << w.Texts()[0].toStdString();
-    EXPECT_FALSE(f.Driver()->ComPort.Connected());
-    EXPECT_EQ(f.Action8->text(), QStringLiteral("Открыть &порт"));
+    ExpectReleased(f);
 }
 
 TEST(MainWindow, ClosingWhileTheWorkerWaitsForTheDevice) {
