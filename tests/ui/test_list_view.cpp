@@ -119,14 +119,10 @@ TEST(FileList, ReplacePromptAcrossBatches) {
 
 TEST(FileList, PcFilesAreListedUnderTheirShortNames) {
     Fixture fx;
-    const QString files[] = {
-        fx.PcFile("prog.iso", "12345"),
-        fx.PcFile("деталь.iso"),
-        fx.PcFile("длинное имя программы.lst"),
-        fx.PcFile("Program_Long_Name.tnc"),
-        fx.PcFile("Program_Long_Other.tnc"),
-    };
-    fx.F().AddFiles({files[0], files[1], files[2], files[3], files[4]});
+    const QStringList files = {fx.PcFile("prog.iso", "12345"), fx.PcFile("деталь.iso"),
+                               fx.PcFile("длинное имя программы.lst"), fx.PcFile("Program_Long_Name.tnc"),
+                               fx.PcFile("Program_Long_Other.tnc")};
+    fx.F().AddFiles(files);
     EXPECT_TRUE(fx.boxes.Boxes.empty());
     EXPECT_EQ(fx.Rows(), (std::vector<std::pair<QString, bool>>{{"prog.iso", false}, {"деталь.iso", false},
                                                                 {"ДЛИННО~1.LST", false}, {"PROGRA~1.TNC", false},
@@ -184,23 +180,20 @@ TEST(FileList, MouseAndKeySelection) {
     auto at = [&](int row) { return lb->visualItemRect(lb->item(row)).center(); };
     QWidget* vp = lb->viewport();
 
-    QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, at(1));
-    EXPECT_EQ(fx.Selected(), (std::set<int>{1}));
-    QTest::mouseClick(vp, Qt::LeftButton, Qt::ShiftModifier, at(3));
-    EXPECT_EQ(fx.Selected(), (std::set<int>{1, 2, 3}));
-    QTest::mouseClick(vp, Qt::LeftButton, Qt::ControlModifier, at(5));
-    EXPECT_EQ(fx.Selected(), (std::set<int>{1, 2, 3, 5}));
-    QTest::mouseClick(vp, Qt::LeftButton, Qt::ControlModifier, at(2));
-    EXPECT_EQ(fx.Selected(), (std::set<int>{1, 3, 5}));
-    // Shift ranges run from the previous press, upwards too.
-    QTest::mouseClick(vp, Qt::LeftButton, Qt::ShiftModifier, at(0));
-    EXPECT_EQ(fx.Selected(), (std::set<int>{0, 1, 2}));
-    QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, at(4));
-    EXPECT_EQ(fx.Selected(), (std::set<int>{4}));
-    // A press below the last row selects nothing.
-    QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, QPoint(5, vp->height() - 2));
-    EXPECT_TRUE(fx.Selected().empty());
-
+    const struct {
+        Qt::KeyboardModifiers Modifiers;
+        int Row;  // -1: below the last row
+        std::set<int> Selected;
+    } clicks[] = {
+        {Qt::NoModifier, 1, {1}},          {Qt::ShiftModifier, 3, {1, 2, 3}}, {Qt::ControlModifier, 5, {1, 2, 3, 5}},
+        {Qt::ControlModifier, 2, {1, 3, 5}},
+        {Qt::ShiftModifier, 0, {0, 1, 2}},  // Shift ranges run from the previous press, upwards too.
+        {Qt::NoModifier, 4, {4}},          {Qt::NoModifier, -1, {}},
+    };
+    for (const auto& c : clicks) {
+        QTest::mouseClick(vp, Qt::LeftButton, c.Modifiers, c.Row < 0 ? QPoint(5, vp->height() - 2) : at(c.Row));
+        EXPECT_EQ(fx.Selected(), c.Selected) << &c - clicks;
+    }
     QTest::keyClick(lb, Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(fx.Selected(), (std::set<int>{0, 1, 2, 3, 4, 5}));
 }

@@ -56,8 +56,7 @@ void ProcessPending(int ms) {
     } while (t.elapsed() < ms);
 }
 
-void WriteFormattedImage(const std::string& path,
-                         const std::vector<std::pair<std::string, std::string>>& files) {
+void WriteFormattedImage(const std::string& path, const TFiles& files) {
     TMemMedium medium;
     TFlash flash;
     medium.Attach(flash);
@@ -87,11 +86,13 @@ TFormOptions Options(const std::string& port, TMessageBoxes* boxes, int answerMs
     return o;
 }
 
+// For a device that never answers: time-outs short enough that each
+// initialisation gives up within a fraction of a second.
+TFormOptions SilentOptions(const std::string& port, TMessageBoxes* boxes) { return Options(port, boxes, 50, 2, 20, 100); }
+
 }  // namespace
 
 TFormOptions FastOptions(const std::string& port, TMessageBoxes* boxes) { return Options(port, boxes, 300, 4, 50, 300); }
-
-TFormOptions SilentOptions(const std::string& port, TMessageBoxes* boxes) { return Options(port, boxes, 50, 2, 20, 100); }
 
 void TickToIdle(TForm1& form) {
     ProcessPending(20);

@@ -45,17 +45,15 @@ bool ProcessUntil(const std::function<bool()>& pred, int capMs = 20000);
 // Processes the events already queued (and those they queue) for a moment.
 void ProcessPending(int ms = 50);
 
-// A formatted 2 MiB medium image holding the files given (name, contents).
-void WriteFormattedImage(const std::string& path,
-                         const std::vector<std::pair<std::string, std::string>>& files);
+// (name, contents) of files on a medium.
+using TFiles = std::vector<std::pair<std::string, std::string>>;
+
+// A formatted 2 MiB medium image holding the files given.
+void WriteFormattedImage(const std::string& path, const TFiles& files);
 
 // Options for a window on port with short time-outs, Timer1 stopped and the
 // boxes of boxes.
 TFormOptions FastOptions(const std::string& port, TMessageBoxes* boxes);
-
-// The same for a device that never answers: time-outs short enough that
-// each initialisation gives up within a fraction of a second.
-TFormOptions SilentOptions(const std::string& port, TMessageBoxes* boxes);
 
 // Two quiet ticks: the window is idle again after its last sector transfer.
 void TickToIdle(TForm1& form);
@@ -84,9 +82,6 @@ public:
     int Count(int op) const;
     int Count(int op, int result) const;
 };
-
-// (name, contents) of files on a medium.
-using TFiles = std::vector<std::pair<std::string, std::string>>;
 
 // n bytes of a fixed pseudo-random sequence.
 std::string Bytes(size_t n, unsigned seed = 1);
