@@ -23,7 +23,6 @@
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <map>
 #include <optional>
 #include <string>
 
@@ -108,21 +107,16 @@ Answers DragAndDrop(QWidget* target, const QMimeData* data, bool drop = true) {
     return out;
 }
 
-// Sets or clears variables for one test and puts them back afterwards.
-class ScopedEnv {
-public:
-    void Set(const char* name, const std::optional<QByteArray>& value) {
-        if (!FSaved.count(name)) FSaved[name] = qEnvironmentVariableIsSet(name)
-                                                    ? std::optional<QByteArray>(qgetenv(name))
-                                                    : std::nullopt;
+// TEMP and TMPDIR, set or cleared by a test, put back afterwards.
+struct ScopedEnv {
+    static std::optional<QByteArray> Get(const char* name) {
+        return qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+    }
+    static void Set(const char* name, const std::optional<QByteArray>& value) {
         value ? qputenv(name, *value) : qunsetenv(name);
     }
-    ~ScopedEnv() {
-        for (const auto& [name, value] : FSaved) value ? qputenv(name.c_str(), *value) : qunsetenv(name.c_str());
-    }
-
-private:
-    std::map<std::string, std::optional<QByteArray>> FSaved;
+    const std::optional<QByteArray> Temp = Get("TEMP"), TmpDir = Get("TMPDIR");
+    ~ScopedEnv() { Set("TEMP", Temp), Set("TMPDIR", TmpDir); }
 };
 
 }  // namespace

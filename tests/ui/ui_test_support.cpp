@@ -125,16 +125,9 @@ TProgressLog::TProgressLog(TForm1& form) {
     });
 }
 
-int TDoneLog::Count(int op) const {
-    int n = 0;
-    for (const auto& d : Done) n += d.first == op;
-    return n;
-}
-
 int TDoneLog::Count(int op, int result) const {
-    int n = 0;
-    for (const auto& d : Done) n += d.first == op && d.second == result;
-    return n;
+    return int(std::count_if(Done.begin(), Done.end(),
+                             [&](const auto& d) { return d.first == op && (result < 0 || d.second == result); }));
 }
 
 std::string Bytes(size_t n, unsigned seed) {

@@ -79,8 +79,7 @@ class TDoneLog {
 public:
     explicit TDoneLog(TForm1& form);
     std::vector<std::pair<int, int>> Done;  // (op, result)
-    int Count(int op) const;
-    int Count(int op, int result) const;
+    int Count(int op, int result = -1) const;  // -1: any result
 };
 
 // n bytes of a fixed pseudo-random sequence.
