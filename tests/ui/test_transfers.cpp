@@ -93,7 +93,8 @@ TEST(Transfers, CancelInTheMiddleOfAWrite) {
 }
 
 TEST(Transfers, LoadOfMediumAndPendingRowsIntoAFolder) {
-    Rig rig({{"P1.TNC", Bytes(5000, 1)}, {"P2.ISO", ""}, {"P3.LST", Bytes(4096, 3)}});
+    const TFiles medium = {{"P1.TNC", Bytes(5000, 1)}, {"P2.ISO", ""}, {"P3.LST", Bytes(4096, 3)}};
+    Rig rig(medium);
     const QString gone = rig.PcFile("gone.lst", "x");
     rig.F().AddFiles({rig.PcFile("q.lst", Bytes(700, 4)), gone});
     QFile::remove(gone);
@@ -123,9 +124,7 @@ TEST(Transfers, LoadOfMediumAndPendingRowsIntoAFolder) {
     }
     EXPECT_EQ(rig.FolderAsks, 3);
     EXPECT_EQ(FolderEntries(folder), (QStringList{"P1.TNC", "P2.ISO", "P3.LST", "q.lst"}));
-    EXPECT_EQ(ReadAll(folder + "P1.TNC"), Bytes(5000, 1));
-    EXPECT_EQ(ReadAll(folder + "P2.ISO"), "");
-    EXPECT_EQ(ReadAll(folder + "P3.LST"), Bytes(4096, 3));
+    for (const auto& [name, bytes] : medium) EXPECT_EQ(ReadAll(folder + name.c_str()), bytes) << name;
     EXPECT_EQ(ReadAll(folder + "q.lst"), Bytes(700, 4));
     EXPECT_EQ(rig.boxes.Boxes.size(), 1u);  // no error
 }
