@@ -33,48 +33,32 @@ struct FakeTime {
 
 }  // namespace
 
-TEST(Splash, TimeOfDay) {
-    EXPECT_EQ(TimeOfDayMs(0, 0, 0, 0), 0u);
-    EXPECT_EQ(TimeOfDayMs(1, 2, 3, 4), 3723004u);
-    EXPECT_EQ(TimeOfDayMs(23, 59, 59, 999), 86399999u);
-}
-
-TEST(Splash, StaysAtLeastSevenHundredMilliseconds) {
-    FakeTime t;
-    t.Now = 1000;
-    TfmSplash splash(nullptr, 500, t.Clock(), t.Sleep());
-    EXPECT_EQ(splash.StartTime, 1000u);
-    EXPECT_EQ(splash.Delay, 500u);
-    EXPECT_TRUE(splash.isVisible());
-    EXPECT_FALSE(splash.isEnabled());
-    EXPECT_EQ(splash.size(), QSize(412, 460));
-    EXPECT_TRUE(splash.windowFlags() & Qt::FramelessWindowHint);
-    EXPECT_TRUE(splash.windowFlags() & Qt::WindowStaysOnTopHint);
-
-    t.Now += 50;  // a main window created in 50 ms
-    splash.Release();
-    EXPECT_EQ(t.Sleeps, (std::vector<unsigned>{500, 500}));
-    EXPECT_GE(t.Now - 1000, 700u);
-    EXPECT_FALSE(splash.isVisible());
-}
-
-TEST(Splash, SlowMainWindowEndsTheSplashAtOnce) {
-    FakeTime t;
-    t.Now = 5000;
-    TfmSplash splash(nullptr, 500, t.Clock(), t.Sleep());
-    t.Now += 2000;
-    splash.Release();
-    EXPECT_TRUE(t.Sleeps.empty());
-}
-
-TEST(Splash, MidnightEndsTheWait) {
-    FakeTime t;
-    t.Now = TimeOfDayMs(23, 59, 59, 800);
-    TfmSplash splash(nullptr, 500, t.Clock(), t.Sleep());
-    t.Now += 100;
-    splash.Release();  // one sleep crosses midnight, then the wait is over
-    EXPECT_EQ(t.Sleeps, (std::vector<unsigned>{500}));
-    EXPECT_EQ(t.Now, 400u);
+TEST(Splash, StaysAtLeastSevenHundredMillisecondsOrUntilMidnight) {
+    const struct {
+        const char* Name;
+        uint32_t Start, Elapsed;  // when it came up, how long the main window took
+        std::vector<unsigned> Sleeps;
+        uint32_t End;
+    } cases[] = {
+        {"main window in 50 ms", 1000, 50, {500, 500}, 2050},
+        {"slow main window: ends at once", 5000, 2000, {}, 7000},
+        {"one sleep crosses midnight, then the wait is over", TimeOfDayMs(23, 59, 59, 800), 100, {500}, 400},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        FakeTime t;
+        t.Now = c.Start;
+        TfmSplash splash(nullptr, 500, t.Clock(), t.Sleep());
+        EXPECT_TRUE(splash.isVisible() && !splash.isEnabled());
+        EXPECT_EQ(splash.size(), QSize(412, 460));
+        EXPECT_TRUE(splash.windowFlags() & Qt::FramelessWindowHint);
+        EXPECT_TRUE(splash.windowFlags() & Qt::WindowStaysOnTopHint);
+        t.Now += c.Elapsed;
+        splash.Release();
+        EXPECT_EQ(t.Sleeps, c.Sleeps);
+        EXPECT_EQ(t.Now, c.End);
+        EXPECT_FALSE(splash.isVisible());
+    }
 }
 
 TEST(About, PictureIsDecodedByLibjpeg) {
@@ -85,7 +69,8 @@ TEST(About, PictureIsDecodedByLibjpeg) {
     EXPECT_EQ(img.size(), QSize(228, 300));
     // Broken data give no picture (and do not end the process).
     EXPECT_TRUE(DecodeJpeg(QByteArray("not a picture")).isNull());
-    EXPECT_TRUE(DecodeJpeg(data.left(data.size() / 3)).width() == 228 || DecodeJpeg(data.left(data.size() / 3)).isNull());
+    const QImage cut = DecodeJpeg(data.left(data.size() / 3));
+    EXPECT_TRUE(cut.width() == 228 || cut.isNull());
     EXPECT_TRUE(DecodeJpeg(QByteArray()).isNull());
 }
 
@@ -103,19 +88,15 @@ TEST(About, WindowContentsAndWaysToCloseIt) {
         EXPECT_EQ(lines[4], QStringLiteral("версия 1.0"));
         EXPECT_TRUE(about.Label1->text().contains(QStringLiteral("2005")));
         EXPECT_TRUE(about.Memo1->isReadOnly());
-
-        about.show();
-        QTest::keyClick(&about, Qt::Key_Shift);  // Shift alone closes it
-        EXPECT_EQ(about.result(), QDialog::Accepted);
-        EXPECT_FALSE(about.isVisible());
     }
-    for (int i = 0; i < 2; ++i) {
+    // Shift alone, a click on the label or on the text closes it.
+    for (int way = 0; way < 3; ++way) {
         TAbout about;
         about.show();
-        QWidget* target = i == 0 ? static_cast<QWidget*>(about.Label1) : about.Memo1->viewport();
-        QTest::mouseClick(target, Qt::LeftButton);
-        EXPECT_EQ(about.result(), QDialog::Accepted);
-        EXPECT_FALSE(about.isVisible());
+        if (way == 0) QTest::keyClick(&about, Qt::Key_Shift);
+        else QTest::mouseClick(way == 1 ? static_cast<QWidget*>(about.Label1) : about.Memo1->viewport(), Qt::LeftButton);
+        EXPECT_EQ(about.result(), QDialog::Accepted) << way;
+        EXPECT_FALSE(about.isVisible()) << way;
     }
 }
 

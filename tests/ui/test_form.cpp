@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "core/cp1251.h"
+#include "flashfs/fs_flash.h"
 #include "link/zvt_drv.h"
 #include "tests/sim_process.h"
 #include "tests/ui/ui_test_support.h"
@@ -26,32 +27,30 @@ using namespace skarvel::test;
 
 namespace {
 
-QString Status(TForm1& f) { return f.Label3->text(); }
-
 // A formatted medium with two files, one with a Cyrillic name.
-std::string DemoImage(const TempDir& dir) {
-    const std::string path = dir.File("medium.img");
-    WriteFormattedImage(path, {{"PROG1.TNC", std::string(700, 'G')}, {ToCp1251("деталь.lst"), "N10 G0 X0\n"}});
-    return path;
+const TFiles kDemo = {{"PROG1.TNC", std::string(700, 'G')}, {ToCp1251("деталь.lst"), "N10 G0 X0\n"}};
+using TRows = std::vector<std::pair<QString, bool>>;
+
+// The port released: closed, the link lamp dark, the action offers to open it.
+void ExpectReleased(TForm1& f) {
+    EXPECT_FALSE(f.Driver()->ComPort.Connected());
+    EXPECT_FALSE(f.LinkUp());
+    EXPECT_EQ(f.LinkLamp(), lampBlack);
+    EXPECT_EQ(f.Action8->text(), QStringLiteral("Открыть &порт"));
 }
 
 }  // namespace
 
 TEST(MainWindow, NoDeviceOnThePortShowsThePortErrorAndStaysIdle) {
-    TempDir dir;
-    TScriptedBoxes boxes;
-    TForm1 f(FastOptions(dir.File("no-such-port"), &boxes));
-    TDoneLog log(f);
-
-    ASSERT_EQ(boxes.Boxes.size(), 1u);
-    EXPECT_TRUE(boxes.Boxes[0].Text.startsWith(QStringLiteral("Unable to open com port"))) << boxes.Boxes[0].Text.toStdString();
-    EXPECT_EQ(boxes.Boxes[0].Type, TMsgDlgType::Error);
-    EXPECT_FALSE(f.Driver()->ComPort.Connected());
-    EXPECT_EQ(f.LinkLamp(), lampBlack);
+    Window w;
+    TForm1& f = w.F();
+    ASSERT_EQ(w.boxes.Boxes.size(), 1u);
+    EXPECT_TRUE(w.Texts()[0].startsWith(QStringLiteral("Unable to open com port"))) << w.Texts()[0].toStdString();
+    EXPECT_EQ(w.boxes.Boxes[0].Type, TMsgDlgType::Error);
+    ExpectReleased(f);
     EXPECT_EQ(f.AccessLamp(), lampBlack);
     EXPECT_EQ(f.State(), 2);
-    EXPECT_EQ(Status(f), QStringLiteral("Статус: ожидание"));
-    EXPECT_EQ(f.Action8->text(), QStringLiteral("Открыть &порт"));
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ожидание"));
     EXPECT_EQ(f.Action8->toolTip(), QStringLiteral("Открыть порт"));
     EXPECT_EQ(f.Timer1->interval(), 8000);
 
@@ -60,106 +59,95 @@ TEST(MainWindow, NoDeviceOnThePortShowsThePortErrorAndStaysIdle) {
     f.Timer1Timer();
     ProcessPending();
     EXPECT_EQ(f.Driver()->FramesSent.load(), 0u);
-    EXPECT_TRUE(log.Done.empty());
+    EXPECT_TRUE(w.log->Done.empty());
     EXPECT_EQ(f.State(), 2);
     EXPECT_EQ(f.Timer1->interval(), 8000);
-    EXPECT_EQ(boxes.Boxes.size(), 1u);
+    EXPECT_EQ(w.boxes.Boxes.size(), 1u);
 
     // Opening it by hand fails the same way and keeps it released.
     f.Action8->trigger();
-    ASSERT_EQ(boxes.Boxes.size(), 2u);
-    EXPECT_TRUE(boxes.Boxes[1].Text.startsWith(QStringLiteral("Unable to open com port")));
-    EXPECT_EQ(f.Action8->text(), QStringLiteral("Открыть &порт"));
+    ASSERT_EQ(w.boxes.Boxes.size(), 2u);
+    EXPECT_TRUE(w.Texts()[1].startsWith(QStringLiteral("Unable to open com port")));
+    ExpectReleased(f);
 }
 
 TEST(MainWindow, SilentDeviceIsAskedAgainAtEveryTick) {
-    SimProcess sim({"--silent"});
-    TScriptedBoxes boxes;
-    TForm1 f(SilentOptions(sim.PtyPath(), &boxes));
-    TDoneLog log(f);
+    Window w({"--silent"}, true);
+    TForm1& f = w.F();
     const auto sends = static_cast<uint32_t>(f.Driver()->Sends);
-
     // Start-up queues two initialisations (the open and the first tick).
-    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opInit) == 2; }));
-    EXPECT_EQ(log.Count(opInit, 8), 2);
+    EXPECT_EQ(w.log->Count(opInit, 8), 2);
     EXPECT_EQ(f.Driver()->FramesSent.load(), 2 * sends);
     EXPECT_FALSE(f.LinkUp());
     EXPECT_EQ(f.LinkLamp(), lampBlack);
 
     f.Timer1Timer();
-    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opInit) == 3; }));
+    ASSERT_TRUE(w.Completed(opInit, 3));
     EXPECT_EQ(f.Driver()->FramesSent.load(), 3 * sends);
     f.Timer1Timer();
-    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opInit) == 4; }));
-    EXPECT_EQ(log.Count(opInit, 8), 4);
+    ASSERT_TRUE(w.Completed(opInit, 4));
+    EXPECT_EQ(w.log->Count(opInit, 8), 4);
 
     // Identification moves no sector: the window never became busy and shows no error.
     EXPECT_EQ(f.State(), 2);
     EXPECT_EQ(f.Timer1->interval(), 8000);
-    EXPECT_EQ(Status(f), QStringLiteral("Статус: ожидание"));
-    EXPECT_TRUE(boxes.Boxes.empty());
-    EXPECT_EQ(log.Count(opReadDir), 0);
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ожидание"));
+    EXPECT_TRUE(w.boxes.Boxes.empty());
+    EXPECT_EQ(w.log->Count(opReadDir), 0);
 }
 
-TEST(MainWindow, UnformattedMediumTurnsTheLampGreenWithoutAList) {
-    SimProcess sim;  // 2 MiB of zeros
-    TScriptedBoxes boxes;
-    TForm1 f(FastOptions(sim.PtyPath(), &boxes));
-    TDoneLog log(f);
-
-    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opInit) == 2; }));
-    EXPECT_EQ(log.Count(opInit, 1), 2);
+TEST(MainWindow, UnformattedMediumTurnsTheLampGreenWithoutAListUntilFormatted) {
+    Window w({}, false);  // 2 MiB of zeros
+    TForm1& f = w.F();
+    EXPECT_EQ(w.log->Count(opInit, 1), 2);
     EXPECT_TRUE(f.LinkUp());
     EXPECT_EQ(f.LinkLamp(), lampGreen);
-    ProcessPending(200);
-    EXPECT_EQ(log.Count(opReadDir), 0);
-    EXPECT_EQ(f.ListBox1->count(), 0);
-    EXPECT_TRUE(boxes.Boxes.empty());
-    // The link is up: ticks ask nothing more.
+    // The link is up: ticks ask nothing more; the status line names the medium.
     const uint32_t frames = f.Driver()->FramesSent.load();
-    f.Timer1Timer();
+    TickToIdle(f);
     ProcessPending(200);
     EXPECT_EQ(f.Driver()->FramesSent.load(), frames);
+    EXPECT_EQ(w.log->Count(opReadDir), 0);
+    EXPECT_EQ(f.ListBox1->count(), 0);
+    EXPECT_TRUE(w.boxes.Boxes.empty());
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: неформатированный носитель"));
+    // A medium formatted elsewhere (17) is taken the same way: its text in
+    // the status line, no list asked for.
+    f.WMOperationDone(opInit, feForeignVolume);
+    EXPECT_EQ(f.Label3->text(), "Статус: " + QString::fromStdString(Cp1251ToUtf8(WorkerErrorText(feForeignVolume))));
+    EXPECT_EQ(w.log->Count(opReadDir), 0);
+    w.boxes.Answers = {mrYes};
+    f.Action2->trigger();
+    ASSERT_TRUE(w.Completed(opFormat, 1));
+    EXPECT_EQ(w.log->Done.back().second, 0);
+    TickToIdle(f);
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ожидание"));
 }
 
 TEST(MainWindow, FormattedMediumIsListedAndTheWindowReturnsToIdle) {
-    TempDir dir;
-    SimProcess sim({"--image", DemoImage(dir)});
-    TScriptedBoxes boxes;
-    TForm1 f(FastOptions(sim.PtyPath(), &boxes));
-    TDoneLog log(f);
-    ASSERT_TRUE(WaitForStartUp(log, 2));
-    EXPECT_EQ(log.Count(opInit, 0), 2);
-    EXPECT_EQ(log.Count(opReadDir, 0), 2);
-    EXPECT_TRUE(boxes.Boxes.empty());
-
-    ASSERT_EQ(f.ListBox1->count(), 2);
-    EXPECT_EQ(f.MyListBox()->DisplayName(0), QStringLiteral("PROG1.TNC"));
-    EXPECT_EQ(f.MyListBox()->DisplayName(1), QStringLiteral("ДЕТАЛЬ.LST"));
-    EXPECT_EQ(f.MyListBox()->Sizes(0), 700);
-    EXPECT_EQ(f.MyListBox()->Sizes(1), 10);
-    EXPECT_TRUE(f.MyListBox()->Flags(0));
-    EXPECT_TRUE(f.MyListBox()->Flags(1));
-    EXPECT_EQ(f.MyListBox()->Path(0), "");
+    Rig rig(kDemo, {}, false);
+    TForm1& f = rig.F();
+    EXPECT_EQ(rig.log->Count(opInit, 0), 2);
+    EXPECT_EQ(rig.log->Count(opReadDir, 0), 2);
+    EXPECT_TRUE(rig.boxes.Boxes.empty());
+    EXPECT_EQ(rig.Rows(), (TRows{{"PROG1.TNC", true}, {"ДЕТАЛЬ.LST", true}}));
+    EXPECT_EQ(rig.Paths(), (std::vector<std::string>{"", ""}));
+    EXPECT_EQ(rig.List().Sizes(0), 700);
+    EXPECT_EQ(rig.List().Sizes(1), 10);
     EXPECT_EQ(f.LinkLamp(), lampGreen);
 
     // Busy since the sector reads: the status names the list read, the
     // access lamp is yellow, the actions of the medium are disabled.
     EXPECT_EQ(f.State(), 1);
-    EXPECT_EQ(Status(f), QStringLiteral("Статус: чтение списка файлов"));
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: чтение списка файлов"));
     EXPECT_EQ(f.AccessLamp(), lampYellow);
     for (QAction* a : f.ActionList1) EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
     EXPECT_TRUE(f.Open->isEnabled());
     EXPECT_TRUE(f.AboutAc->isEnabled());
     // The text buttons follow: grey captions but for "Открыть F2".
     const QColor grey = f.ToolBar2->palette().color(QPalette::Disabled, QPalette::Text);
-    for (TTextButton* b : f.ToolBar2->Buttons()) {
-        if (b->Action() == f.Open) {
-            EXPECT_NE(b->CaptionColor(), grey);
-        } else {
-            EXPECT_EQ(b->CaptionColor(), grey) << b->Caption().toStdString();
-        }
-    }
+    for (TTextButton* b : f.ToolBar2->Buttons())
+        EXPECT_EQ(b->CaptionColor() == grey, b->Action() != f.Open) << b->Caption().toStdString();
     // The operation ended with the link up: back to idle soon.
     EXPECT_EQ(f.Timer1->interval(), 200);
 
@@ -167,80 +155,52 @@ TEST(MainWindow, FormattedMediumIsListedAndTheWindowReturnsToIdle) {
     EXPECT_EQ(f.State(), 1);
     f.Timer1Timer();  // quiet: idle
     EXPECT_EQ(f.State(), 2);
-    EXPECT_EQ(Status(f), QStringLiteral("Статус: ожидание"));
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ожидание"));
     EXPECT_EQ(f.AccessLamp(), lampBlack);
     EXPECT_EQ(f.Timer1->interval(), 10000);
     for (QAction* a : f.ActionList1) EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
 
     // Refresh reads the list again, rows stay unique.
     f.Action4->trigger();
-    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opReadDir) == 3; }));
+    ASSERT_TRUE(rig.Completed(opReadDir, 3));
     EXPECT_EQ(f.ListBox1->count(), 2);
 }
 
 TEST(MainWindow, ReleasingKeepsPendingRowsAndReopeningListsTheMediumAnew) {
-    TempDir dir;
-    SimProcess sim({"--image", DemoImage(dir)});
-    TScriptedBoxes boxes;
-    TForm1 f(FastOptions(sim.PtyPath(), &boxes));
-    TDoneLog log(f);
-    ASSERT_TRUE(WaitForStartUp(log, 2));
-
-    const std::string pending = dir.File("new.lst");
-    WriteFileBytes(pending, {'x', 'y'});
-    f.AddFiles({QString::fromStdString(pending)});
+    Rig rig(kDemo);
+    TForm1& f = rig.F();
+    f.AddFiles({rig.PcFile("new.lst")});
     ASSERT_EQ(f.ListBox1->count(), 3);
 
-    TickToIdle(f);
     f.Action8->trigger();  // release
-    EXPECT_FALSE(f.Driver()->ComPort.Connected());
-    EXPECT_FALSE(f.LinkUp());
-    EXPECT_EQ(f.LinkLamp(), lampBlack);
+    ExpectReleased(f);
     EXPECT_EQ(f.State(), 2);
-    EXPECT_EQ(Status(f), QStringLiteral("Статус: ожидание"));
-    EXPECT_EQ(f.Action8->text(), QStringLiteral("Открыть &порт"));
-    ASSERT_EQ(f.ListBox1->count(), 1);
-    EXPECT_EQ(f.MyListBox()->DisplayName(0), QStringLiteral("new.lst"));
-    EXPECT_FALSE(f.MyListBox()->Flags(0));
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ожидание"));
+    EXPECT_EQ(rig.Rows(), (TRows{{"new.lst", false}}));
 
     // A PC file named like a file of the medium, queued while released: no
     // prompt (the medium is not listed), and the list turns it into the
     // medium's row.
-    const std::string same = dir.File("prog1.tnc");
-    WriteFileBytes(same, {'1'});
-    f.AddFiles({QString::fromStdString(same)});
-    ASSERT_EQ(f.ListBox1->count(), 2);
-    EXPECT_FALSE(f.MyListBox()->Flags(1));
+    f.AddFiles({rig.PcFile("prog1.tnc")});
+    EXPECT_EQ(rig.Rows(), (TRows{{"new.lst", false}, {"prog1.tnc", false}}));
 
     f.Action8->trigger();  // open again
     EXPECT_TRUE(f.Driver()->ComPort.Connected());
     EXPECT_EQ(f.Action8->text(), QStringLiteral("Освободить &порт"));
     EXPECT_EQ(f.Action8->toolTip(), QStringLiteral("Освободить порт"));
-    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opReadDir) == 3; }));
-    ASSERT_EQ(f.ListBox1->count(), 3);
-    EXPECT_EQ(f.MyListBox()->DisplayName(0), QStringLiteral("new.lst"));
-    EXPECT_FALSE(f.MyListBox()->Flags(0));
-    EXPECT_EQ(f.MyListBox()->DisplayName(1), QStringLiteral("prog1.tnc"));
-    EXPECT_TRUE(f.MyListBox()->Flags(1));
-    EXPECT_EQ(f.MyListBox()->Path(1), "");
-    EXPECT_EQ(f.MyListBox()->DisplayName(2), QStringLiteral("ДЕТАЛЬ.LST"));
-    EXPECT_TRUE(boxes.Boxes.empty());
+    ASSERT_TRUE(rig.Completed(opReadDir, 3));
+    EXPECT_EQ(rig.Rows(), (TRows{{"new.lst", false}, {"prog1.tnc", true}, {"ДЕТАЛЬ.LST", true}}));
+    EXPECT_EQ(rig.List().Path(1), "");
+    EXPECT_TRUE(rig.boxes.Boxes.empty());
 }
 
 TEST(MainWindow, WrongDeviceCodeReleasesThePort) {
-    SimProcess sim({"--device-code", "0x2D"});
-    TScriptedBoxes boxes;
-    TForm1 f(FastOptions(sim.PtyPath(), &boxes));
-    TDoneLog log(f);
-    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opInit) == 2; }));
-    EXPECT_GE(log.Count(opInit, 9), 1);
-
-    EXPECT_FALSE(f.Driver()->ComPort.Connected());
-    EXPECT_FALSE(f.LinkUp());
-    EXPECT_EQ(f.LinkLamp(), lampBlack);
-    EXPECT_EQ(f.Action8->text(), QStringLiteral("Открыть &порт"));
-    ASSERT_FALSE(boxes.Boxes.empty());
-    for (const auto& b : boxes.Boxes) {
+    Window w({"--device-code", "0x2D"}, false);
+    TForm1& f = w.F();
+    EXPECT_GE(w.log->Count(opInit, 9), 1);
+    ExpectReleased(f);
+    ASSERT_FALSE(w.boxes.Boxes.empty());
+    for (const auto& b : w.boxes.Boxes) {
         EXPECT_EQ(b.Text, QStringLiteral("Неизвестный код устройства "));
         EXPECT_EQ(b.Type, TMsgDlgType::Error);
     }
@@ -252,11 +212,8 @@ TEST(MainWindow, WrongDeviceCodeReleasesThePort) {
 }
 
 TEST(MainWindow, PortSettingsReopenThePortEvenWhenCancelled) {
-    SimProcess sim;
-    TScriptedBoxes boxes;
-    TForm1 f(FastOptions(sim.PtyPath(), &boxes));
-    TDoneLog log(f);
-    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opInit) == 2; }));
+    Window w({}, false);
+    TForm1& f = w.F();
     ASSERT_TRUE(f.LinkUp());
     TickToIdle(f);
 
@@ -272,7 +229,7 @@ TEST(MainWindow, PortSettingsReopenThePortEvenWhenCancelled) {
     EXPECT_FALSE(openWhileShown);  // settings are changed on a released port
     EXPECT_TRUE(f.Driver()->ComPort.Connected());
     EXPECT_EQ(f.Action8->text(), QStringLiteral("Освободить &порт"));
-    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opInit) == 3; }));
+    ASSERT_TRUE(w.Completed(opInit, 3));
     EXPECT_TRUE(f.LinkUp());
     TickToIdle(f);
 
@@ -281,10 +238,9 @@ TEST(MainWindow, PortSettingsReopenThePortEvenWhenCancelled) {
     TComPort::SettingsDialogHook = [](TComPort*) { throw EComPort(CE_REGISTRY, 2); };
     f.Action7->trigger();
     TComPort::SettingsDialogHook = saved;
-    ASSERT_EQ(boxes.Boxes.size(), 1u);
-    EXPECT_TRUE(boxes.Boxes[0].Text.startsWith(QStringLiteral("Registry error"))) << boxes.Boxes[0].Text.toStdString();
-    EXPECT_FALSE(f.Driver()->ComPort.Connected());
-    EXPECT_EQ(f.Action8->text(), QStringLiteral("Открыть &порт"));
+    ASSERT_EQ(w.boxes.Boxes.size(), 1u);
+    EXPECT_TRUE(w.Texts()[0].startsWith(QStringLiteral("Registry error"))) << w.Texts()[0].toStdString();
+    ExpectReleased(f);
 }
 
 TEST(MainWindow, ClosingWhileTheWorkerWaitsForTheDevice) {
@@ -302,7 +258,8 @@ TEST(MainWindow, ClosingWhileTheWorkerWaitsForTheDevice) {
 
     // And while a list is read and answers flow in through the event thread.
     TempDir dir;
-    SimProcess sim2({"--image", DemoImage(dir)});
+    WriteFormattedImage(dir.File("medium.img"), kDemo);
+    SimProcess sim2({"--image", dir.File("medium.img")});
     auto g = std::make_unique<TForm1>(FastOptions(sim2.PtyPath(), &boxes));
     ASSERT_TRUE(ProcessUntil([&] { return g->State() == 1; }));
     g.reset();
@@ -311,22 +268,16 @@ TEST(MainWindow, ClosingWhileTheWorkerWaitsForTheDevice) {
 }
 
 TEST(MainWindow, DeviceLostWhileUpIsNoticedByTheRefresh) {
-    TempDir dir;
-    auto sim = std::make_unique<SimProcess>(std::vector<std::string>{"--image", DemoImage(dir)});
-    TScriptedBoxes boxes;
-    TForm1 f(FastOptions(sim->PtyPath(), &boxes));
-    TDoneLog log(f);
-    ASSERT_TRUE(WaitForStartUp(log, 2));
-    TickToIdle(f);
-    sim->Kill();
+    Rig rig(kDemo);
+    rig.sim->Kill();
     // The list cannot be read any more: its error is shown; the rows of the
     // medium go with the failed list.
-    f.Action4->trigger();
-    ASSERT_TRUE(ProcessUntil([&] { return log.Count(opReadDir) == 3; }));
-    EXPECT_NE(log.Done.back().second, 0);
-    ASSERT_FALSE(boxes.Boxes.empty());
-    EXPECT_EQ(boxes.Boxes.back().Type, TMsgDlgType::Error);
-    EXPECT_EQ(f.ListBox1->count(), 0);
+    rig.F().Action4->trigger();
+    ASSERT_TRUE(rig.Completed(opReadDir, 3));
+    EXPECT_NE(rig.log->Done.back().second, 0);
+    ASSERT_FALSE(rig.boxes.Boxes.empty());
+    EXPECT_EQ(rig.boxes.Boxes.back().Type, TMsgDlgType::Error);
+    EXPECT_EQ(rig.F().ListBox1->count(), 0);
 }
 
 TEST(QtMainThread, CallsRunOnTheGuiThreadAndAreAbandonedAfterShutdown) {
@@ -363,8 +314,7 @@ TEST(QtMainThread, CallsRunOnTheGuiThreadAndAreAbandonedAfterShutdown) {
     ASSERT_TRUE(ProcessUntil([&] { return seen.size() == 400; }));
     std::vector<int> fromA, fromB;
     for (int v : seen) (v < 1000 ? fromA : fromB).push_back(v);
-    EXPECT_TRUE(std::is_sorted(fromA.begin(), fromA.end()));
-    EXPECT_TRUE(std::is_sorted(fromB.begin(), fromB.end()));
+    EXPECT_TRUE(std::is_sorted(fromA.begin(), fromA.end()) && std::is_sorted(fromB.begin(), fromB.end()));
 
     // Once the GUI thread is shutting down, a waiting call gives up instead
     // of blocking its thread for ever.

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <set>
 #include <stdexcept>
+#include <tuple>
 #include <sys/stat.h>
 
 #include "shell/data_object.h"
@@ -25,26 +26,8 @@ using namespace skarvel::test;
 namespace {
 
 // A window whose port does not exist: no device, only the list.
-struct Fixture {
-    TempDir dir;
-    TScriptedBoxes boxes;
-    std::unique_ptr<TForm1> form;
-
-    Fixture() {
-        form = std::make_unique<TForm1>(FastOptions(dir.File("no-port"), &boxes));
-        boxes.Boxes.clear();  // the port error of the start-up
-    }
-    QString File(const std::string& name, const std::string& data = "data") {
-        const std::string path = dir.File(name);
-        WriteFileBytes(path, std::vector<uint8_t>(data.begin(), data.end()));
-        return QString::fromStdString(path);
-    }
-    TMyListBox& List() { return *form->MyListBox(); }
-    std::vector<QString> Names() {
-        std::vector<QString> out;
-        for (int i = 0; i < List().Count(); ++i) out.push_back(List().DisplayName(i));
-        return out;
-    }
+struct Fixture : Window {
+    Fixture() { boxes.Boxes.clear(); }  // the port error of the start-up
     std::set<int> Selected() {
         std::set<int> out;
         for (int i = 0; i < form->ListBox1->count(); ++i)
@@ -56,19 +39,25 @@ struct Fixture {
 }  // namespace
 
 TEST(FileList, ModelAndControlStayInStep) {
-    EXPECT_THROW(
-        {
-            try {
-                TMyListBox bad(nullptr);
-            } catch (const std::invalid_argument& e) {
-                EXPECT_STREQ(e.what(), "Ошибка создания объекта MyListBox: ListBox должен быть создан заранее");
-                throw;
-            }
-        },
-        std::invalid_argument);
-
+    try {
+        TMyListBox bad(nullptr);
+        ADD_FAILURE() << "no error";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(), "Ошибка создания объекта MyListBox: ListBox должен быть создан заранее");
+    }
     auto* control = new QListWidget;
     TMyListBox list(control);  // frees the control
+    // (name, size, path, of the medium) of every row; the control shows the names.
+    using TRow = std::tuple<QString, int, std::string, bool>;
+    const auto rows = [&] {
+        std::vector<TRow> out;
+        for (int i = 0; i < list.Count(); ++i) {
+            out.emplace_back(list.DisplayName(i), list.Sizes(i), list.Path(i), list.Flags(i));
+            EXPECT_EQ(control->item(i)->text(), list.DisplayName(i));
+        }
+        EXPECT_EQ(control->count(), list.Count());
+        return out;
+    };
     EXPECT_EQ(list.AddEntry(QStringLiteral("A.TNC"), 10, "", true), 0);
     EXPECT_EQ(list.AddEntry(QStringLiteral("b.lst"), 20, "/pc/b.lst", false), 1);
     EXPECT_EQ(list.AddEntry(QStringLiteral("C.ISO"), 30, "", true), 2);
@@ -77,99 +66,82 @@ TEST(FileList, ModelAndControlStayInStep) {
     // A name already listed, letter case ignored, from the medium: the row
     // becomes the medium's and keeps its place and size.
     EXPECT_EQ(list.AddEntry(QStringLiteral("B.LST"), 99, "", true), 1);
-    EXPECT_TRUE(list.Flags(1));
-    EXPECT_EQ(list.Path(1), "");
-    EXPECT_EQ(list.Sizes(1), 20);
-    EXPECT_EQ(control->count(), 5);
+    ASSERT_EQ(rows().size(), 5u);
+    EXPECT_EQ(rows()[1], TRow(list.DisplayName(1), 20, "", true));
 
     // Clear removes the medium's rows, consecutive ones included.
     list.Clear();
-    ASSERT_EQ(list.Count(), 1);
-    ASSERT_EQ(control->count(), 1);
-    EXPECT_EQ(list.DisplayName(0), QStringLiteral("d.lst"));
-    EXPECT_EQ(list.Path(0), "/pc/d.lst");
-    EXPECT_EQ(list.Sizes(0), 40);
-
+    EXPECT_EQ(rows(), std::vector<TRow>{TRow("d.lst", 40, "/pc/d.lst", false)});
     list.AddEntry(QStringLiteral("F.TNC"), 60, "", true);
     list.Delete(0);
-    ASSERT_EQ(list.Count(), 1);
-    EXPECT_EQ(control->item(0)->text(), QStringLiteral("F.TNC"));
     EXPECT_THROW(list.Delete(5), std::out_of_range);
-    EXPECT_EQ(control->count(), 1);
-
+    EXPECT_EQ(rows(), std::vector<TRow>{TRow("F.TNC", 60, "", true)});
     list.AddEntry(QStringLiteral("g.lst"), 1, "/pc/g.lst", false);
     list.ClearAll();
-    EXPECT_EQ(list.Count(), 0);
-    EXPECT_EQ(control->count(), 0);
+    EXPECT_TRUE(rows().empty());
 }
 
 TEST(FileList, ReplacePromptAcrossBatches) {
     Fixture fx;
-    const QString a = fx.File("a.lst"), b = fx.File("b.lst"), c = fx.File("c.lst");
-    fx.form->AddFiles({a, b});
+    const QString a = fx.PcFile("a.lst"), b = fx.PcFile("b.lst"), c = fx.PcFile("c.lst");
+    fx.F().AddFiles({a, b});
     EXPECT_TRUE(fx.boxes.Boxes.empty());
     ASSERT_EQ(fx.Names(), (std::vector<QString>{"a.lst", "b.lst"}));
 
     // Same names again: the first clash asks, Yes to All answers the rest.
-    TempDir other;
-    const std::string a2 = other.File("a.lst"), b2 = other.File("b.lst");
-    WriteFileBytes(a2, {'1', '2', '3'});
-    WriteFileBytes(b2, {'1'});
+    fx.Folder("other");
+    const QString a2 = fx.PcFile("other/a.lst", "123"), b2 = fx.PcFile("other/b.lst");
     fx.boxes.Answers = {mrYesToAll};
-    fx.form->AddFiles({QString::fromStdString(a2), QString::fromStdString(b2), c});
+    fx.F().AddFiles({a2, b2, c});
     ASSERT_EQ(fx.boxes.Boxes.size(), 1u);
-    EXPECT_EQ(fx.boxes.Boxes[0].Text, QStringLiteral("Файл с именем a.lst уже существует. Заменить?"));
+    EXPECT_EQ(fx.Texts()[0], QStringLiteral("Файл с именем a.lst уже существует. Заменить?"));
     EXPECT_EQ(fx.boxes.Boxes[0].Type, TMsgDlgType::Confirmation);
     EXPECT_EQ(fx.boxes.Boxes[0].Buttons, unsigned(mbYes | mbNo | mbNoToAll | mbYesToAll));
-    ASSERT_EQ(fx.Names(), (std::vector<QString>{"a.lst", "b.lst", "c.lst"}));
-    EXPECT_EQ(fx.List().Path(0), a2);
-    EXPECT_EQ(fx.List().Path(1), b2);
+    const auto paths = [](const QStringList& files) {
+        std::vector<std::string> out;
+        for (const QString& f : files) out.push_back(f.toStdString());
+        return out;
+    };
+    EXPECT_EQ(fx.Paths(), paths({a2, b2, c}));
     EXPECT_EQ(fx.List().Sizes(0), 3);
 
     // A new batch asks again; No leaves the row as it is.
     fx.boxes.Answers = {mrNo, mrNoToAll};
-    fx.form->AddFiles({a, b, c});
+    fx.F().AddFiles({a, b, c});
     EXPECT_EQ(fx.boxes.Boxes.size(), 3u);  // a: No; b: No to All; c: not asked
-    EXPECT_EQ(fx.List().Path(0), a2);
-    EXPECT_EQ(fx.List().Path(1), b2);
-    EXPECT_EQ(fx.List().Count(), 3);
+    EXPECT_EQ(fx.Paths(), paths({a2, b2, c}));
 
     // Yes replaces just that one.
     fx.boxes.Answers = {mrYes, mrNo};
-    fx.form->AddFiles({a, b});
-    EXPECT_EQ(fx.List().Path(0), a.toStdString());
-    EXPECT_EQ(fx.List().Path(1), b2);
+    fx.F().AddFiles({a, b});
+    EXPECT_EQ(fx.Paths(), paths({a, b2, c}));
 }
 
 TEST(FileList, PcFilesAreListedUnderTheirShortNames) {
     Fixture fx;
-    const QString files[] = {
-        fx.File("prog.iso", "12345"),
-        fx.File("деталь.iso"),
-        fx.File("длинное имя программы.lst"),
-        fx.File("Program_Long_Name.tnc"),
-        fx.File("Program_Long_Other.tnc"),
-    };
-    fx.form->AddFiles({files[0], files[1], files[2], files[3], files[4]});
+    const QStringList files = {fx.PcFile("prog.iso", "12345"), fx.PcFile("деталь.iso"),
+                               fx.PcFile("длинное имя программы.lst"), fx.PcFile("Program_Long_Name.tnc"),
+                               fx.PcFile("Program_Long_Other.tnc")};
+    fx.F().AddFiles(files);
     EXPECT_TRUE(fx.boxes.Boxes.empty());
-    EXPECT_EQ(fx.Names(), (std::vector<QString>{"prog.iso", "деталь.iso", "ДЛИННО~1.LST", "PROGRA~1.TNC",
-                                                "PROGRA~2.TNC"}));
+    EXPECT_EQ(fx.Rows(), (std::vector<std::pair<QString, bool>>{{"prog.iso", false}, {"деталь.iso", false},
+                                                                {"ДЛИННО~1.LST", false}, {"PROGRA~1.TNC", false},
+                                                                {"PROGRA~2.TNC", false}}));
     EXPECT_EQ(fx.List().Sizes(0), 5);
     EXPECT_EQ(fx.List().Path(2), files[2].toStdString());
-    for (int i = 0; i < fx.List().Count(); ++i) EXPECT_FALSE(fx.List().Flags(i));
 }
 
 TEST(FileList, PathsThatAreNoReadableFilesAreNamedAndTheRestAdded) {
     Fixture fx;
-    const QString first = fx.File("first.lst");
-    const QString readOnly = fx.File("ro.lst");
+    const QString first = fx.PcFile("first.lst");
+    const QString readOnly = fx.PcFile("ro.lst");
     ASSERT_EQ(chmod(readOnly.toLocal8Bit().constData(), 0444), 0);
     const QString missing = QString::fromStdString(fx.dir.File("missing.lst"));
     const QString folder = QString::fromStdString(fx.dir.Path());
     const QString pipe = QString::fromStdString(fx.dir.File("pipe.lst"));
     ASSERT_EQ(mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
-    const QString last = fx.File("last.lst");
-    fx.form->AddFiles({first, readOnly, missing, folder, pipe, last});
+    const QString last = fx.PcFile("last.lst");
+    fx.F().AddFiles({first, readOnly, missing, folder, pipe, last});
     // One box for the batch, a line for each path left out.
     ASSERT_EQ(fx.boxes.Boxes.size(), 1u);
     EXPECT_EQ(fx.boxes.Boxes[0].Type, TMsgDlgType::Error);
@@ -186,53 +158,50 @@ TEST(FileList, PathsThatAreNoReadableFilesAreNamedAndTheRestAdded) {
 TEST(FileList, RowColours) {
     Fixture fx;
     fx.List().AddEntry(QStringLiteral("MEDIUM.TNC"), 1, "", true);
-    fx.form->AddFiles({fx.File("pc.lst")});
-    const QPalette& pal = fx.form->ListBox1->palette();
-    EXPECT_EQ(fx.form->RowTextColor(0, false), pal.color(QPalette::Active, QPalette::Text));
-    EXPECT_EQ(fx.form->RowTextColor(0, true), pal.color(QPalette::Active, QPalette::HighlightedText));
-    EXPECT_EQ(fx.form->RowTextColor(1, false), pal.color(QPalette::Disabled, QPalette::Text));
-    EXPECT_EQ(fx.form->RowTextColor(1, true), pal.color(QPalette::Disabled, QPalette::Text));
+    fx.F().AddFiles({fx.PcFile("pc.lst")});
+    const QPalette& pal = fx.F().ListBox1->palette();
+    EXPECT_EQ(fx.F().RowTextColor(0, false), pal.color(QPalette::Active, QPalette::Text));
+    EXPECT_EQ(fx.F().RowTextColor(0, true), pal.color(QPalette::Active, QPalette::HighlightedText));
+    EXPECT_EQ(fx.F().RowTextColor(1, false), pal.color(QPalette::Disabled, QPalette::Text));
+    EXPECT_EQ(fx.F().RowTextColor(1, true), pal.color(QPalette::Disabled, QPalette::Text));
     EXPECT_NE(pal.color(QPalette::Active, QPalette::Text), pal.color(QPalette::Disabled, QPalette::Text));
 
     // Rows are one text line high.
-    fx.form->show();
-    const QRect r0 = fx.form->ListBox1->visualItemRect(fx.form->ListBox1->item(0));
-    EXPECT_EQ(r0.height(), QFontMetrics(fx.form->ListBox1->font()).height());
+    fx.F().show();
+    const QRect r0 = fx.F().ListBox1->visualItemRect(fx.F().ListBox1->item(0));
+    EXPECT_EQ(r0.height(), QFontMetrics(fx.F().ListBox1->font()).height());
 }
 
 TEST(FileList, MouseAndKeySelection) {
     Fixture fx;
     for (int i = 0; i < 6; ++i) fx.List().AddEntry(QStringLiteral("F%1.TNC").arg(i), i, "", true);
-    fx.form->show();
-    QListWidget* lb = fx.form->ListBox1;
+    fx.F().show();
+    QListWidget* lb = fx.F().ListBox1;
     auto at = [&](int row) { return lb->visualItemRect(lb->item(row)).center(); };
     QWidget* vp = lb->viewport();
 
-    QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, at(1));
-    EXPECT_EQ(fx.Selected(), (std::set<int>{1}));
-    QTest::mouseClick(vp, Qt::LeftButton, Qt::ShiftModifier, at(3));
-    EXPECT_EQ(fx.Selected(), (std::set<int>{1, 2, 3}));
-    QTest::mouseClick(vp, Qt::LeftButton, Qt::ControlModifier, at(5));
-    EXPECT_EQ(fx.Selected(), (std::set<int>{1, 2, 3, 5}));
-    QTest::mouseClick(vp, Qt::LeftButton, Qt::ControlModifier, at(2));
-    EXPECT_EQ(fx.Selected(), (std::set<int>{1, 3, 5}));
-    // Shift ranges run from the previous press, upwards too.
-    QTest::mouseClick(vp, Qt::LeftButton, Qt::ShiftModifier, at(0));
-    EXPECT_EQ(fx.Selected(), (std::set<int>{0, 1, 2}));
-    QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, at(4));
-    EXPECT_EQ(fx.Selected(), (std::set<int>{4}));
-    // A press below the last row selects nothing.
-    QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, QPoint(5, vp->height() - 2));
-    EXPECT_TRUE(fx.Selected().empty());
-
+    const struct {
+        Qt::KeyboardModifiers Modifiers;
+        int Row;  // -1: below the last row
+        std::set<int> Selected;
+    } clicks[] = {
+        {Qt::NoModifier, 1, {1}},          {Qt::ShiftModifier, 3, {1, 2, 3}}, {Qt::ControlModifier, 5, {1, 2, 3, 5}},
+        {Qt::ControlModifier, 2, {1, 3, 5}},
+        {Qt::ShiftModifier, 0, {0, 1, 2}},  // Shift ranges run from the previous press, upwards too.
+        {Qt::NoModifier, 4, {4}},          {Qt::NoModifier, -1, {}},
+    };
+    for (const auto& c : clicks) {
+        QTest::mouseClick(vp, Qt::LeftButton, c.Modifiers, c.Row < 0 ? QPoint(5, vp->height() - 2) : at(c.Row));
+        EXPECT_EQ(fx.Selected(), c.Selected) << &c - clicks;
+    }
     QTest::keyClick(lb, Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(fx.Selected(), (std::set<int>{0, 1, 2, 3, 4, 5}));
 }
 
 TEST(FileList, DragOutStartsAfterAMoveOfTwoPixels) {
     Fixture fx;
-    TForm1& f = *fx.form;
-    f.AddFiles({fx.File("f0.lst"), fx.File("f1.lst"), fx.File("f2.lst")});
+    TForm1& f = fx.F();
+    f.AddFiles({fx.PcFile("f0.lst"), fx.PcFile("f1.lst"), fx.PcFile("f2.lst")});
     std::vector<QStringList> drags;
     f.ExecDragDrop = [&](TDataObject* data) {
         drags.push_back(data->Files);
@@ -283,7 +252,7 @@ TEST(FileList, DragOutStartsAfterAMoveOfTwoPixels) {
 
 TEST(MainWindowLayout, ActionsMenusAndToolBars) {
     Fixture fx;
-    TForm1& f = *fx.form;
+    TForm1& f = fx.F();
     struct Row {
         QAction* Action;
         const char* Caption;
@@ -325,8 +294,8 @@ TEST(MainWindowLayout, ActionsMenusAndToolBars) {
 
 TEST(MainWindowLayout, WidthsOfTheTextButtonsAndTheWindow) {
     Fixture fx;
-    TForm1& f = *fx.form;
-    f.AddFiles({fx.File("prog1.tnc"), fx.File("деталь.lst")});
+    TForm1& f = fx.F();
+    f.AddFiles({fx.PcFile("prog1.tnc"), fx.PcFile("деталь.lst")});
     f.show();
     for (int width : {562, 431, 800}) {
         f.resize(width, 400);
@@ -362,20 +331,20 @@ TEST(MainWindowLayout, OpenDialogFilterAndChosenFiles) {
     EXPECT_EQ(ToQtFilter(QStringLiteral("Text|*.txt|All (*.*)|*.*")), QStringLiteral("Text (*.txt);;All (*.*)"));
 
     Fixture fx;
-    const QString chosen = fx.File("x.lst");
+    const QString chosen = fx.PcFile("x.lst");
     QStringList filters;
     QFileDialog::FileMode mode = QFileDialog::AnyFile;
-    fx.form->ExecOpenDialog = [&](QFileDialog& d) {
+    fx.F().ExecOpenDialog = [&](QFileDialog& d) {
         filters = d.nameFilters();
         mode = d.fileMode();
         return QStringList{chosen};
     };
-    fx.form->Open->trigger();
+    fx.F().Open->trigger();
     EXPECT_EQ(filters, QStringList{QStringLiteral("ISO программы (*.lst *.tnc *.iso)")});
     EXPECT_EQ(mode, QFileDialog::ExistingFiles);
     EXPECT_EQ(fx.Names(), (std::vector<QString>{"x.lst"}));
     // Cancelled: nothing.
-    fx.form->ExecOpenDialog = [](QFileDialog&) { return QStringList(); };
-    fx.form->Open->trigger();
+    fx.F().ExecOpenDialog = [](QFileDialog&) { return QStringList(); };
+    fx.F().Open->trigger();
     EXPECT_EQ(fx.List().Count(), 1);
 }

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QListWidget>
 #include <QProgressBar>
+#include <algorithm>
 #include <stdexcept>
 
 #include "flashfs/fs_flash.h"
@@ -55,8 +56,7 @@ void ProcessPending(int ms) {
     } while (t.elapsed() < ms);
 }
 
-void WriteFormattedImage(const std::string& path,
-                         const std::vector<std::pair<std::string, std::string>>& files) {
+void WriteFormattedImage(const std::string& path, const TFiles& files) {
     TMemMedium medium;
     TFlash flash;
     medium.Attach(flash);
@@ -86,11 +86,13 @@ TFormOptions Options(const std::string& port, TMessageBoxes* boxes, int answerMs
     return o;
 }
 
+// For a device that never answers: time-outs short enough that each
+// initialisation gives up within a fraction of a second.
+TFormOptions SilentOptions(const std::string& port, TMessageBoxes* boxes) { return Options(port, boxes, 50, 2, 20, 100); }
+
 }  // namespace
 
 TFormOptions FastOptions(const std::string& port, TMessageBoxes* boxes) { return Options(port, boxes, 300, 4, 50, 300); }
-
-TFormOptions SilentOptions(const std::string& port, TMessageBoxes* boxes) { return Options(port, boxes, 50, 2, 20, 100); }
 
 void TickToIdle(TForm1& form) {
     ProcessPending(20);
@@ -100,10 +102,6 @@ void TickToIdle(TForm1& form) {
 
 TDoneLog::TDoneLog(TForm1& form) {
     QObject::connect(&form, &TForm1::OperationDone, &form, [this](int op, int result) { Done.emplace_back(op, result); });
-}
-
-bool WaitForStartUp(TDoneLog& log, int lists) {
-    return ProcessUntil([&] { return log.Count(opInit) >= 2 && log.Count(opReadDir) >= lists; });
 }
 
 TProgressLog::TProgressLog(TForm1& form) {
@@ -127,16 +125,9 @@ TProgressLog::TProgressLog(TForm1& form) {
     });
 }
 
-int TDoneLog::Count(int op) const {
-    int n = 0;
-    for (const auto& d : Done) n += d.first == op;
-    return n;
-}
-
 int TDoneLog::Count(int op, int result) const {
-    int n = 0;
-    for (const auto& d : Done) n += d.first == op && d.second == result;
-    return n;
+    return int(std::count_if(Done.begin(), Done.end(),
+                             [&](const auto& d) { return d.first == op && (result < 0 || d.second == result); }));
 }
 
 std::string Bytes(size_t n, unsigned seed) {
@@ -158,44 +149,81 @@ QStringList FolderEntries(const QString& folder) {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-Rig::Rig(const TFiles& files, std::vector<std::string> simArgs) {
-    WriteFormattedImage(image, files);
-    simArgs.insert(simArgs.begin(), {"--image", image});
-    sim = std::make_unique<SimProcess>(simArgs);
-    form = std::make_unique<TForm1>(FastOptions(sim->PtyPath(), &boxes));
+Window::Window() {
+    form = std::make_unique<TForm1>(FastOptions(dir.File("no-port"), &boxes));
     log = std::make_unique<TDoneLog>(*form);
     progress = std::make_unique<TProgressLog>(*form);
-    EXPECT_TRUE(WaitForStartUp(*log, 2));
-    TickToIdle(*form);
 }
 
-QString Rig::PcFile(const std::string& name, const std::string& data) {
+Window::Window(std::vector<std::string> simArgs, bool silent) { Open(simArgs, silent); }
+
+void Window::Open(const std::vector<std::string>& simArgs, bool silent) {
+    sim = std::make_unique<SimProcess>(simArgs);
+    const auto link = std::find(simArgs.begin(), simArgs.end(), "--link");
+    const std::string port = link == simArgs.end() ? sim->PtyPath() : *(link + 1);
+    form = std::make_unique<TForm1>(silent ? SilentOptions(port, &boxes) : FastOptions(port, &boxes));
+    log = std::make_unique<TDoneLog>(*form);
+    progress = std::make_unique<TProgressLog>(*form);
+    EXPECT_TRUE(Completed(opInit, 2));
+}
+
+Rig::Rig(const TFiles& files, std::vector<std::string> simArgs, bool idle) : Window(nullptr) {
+    WriteFormattedImage(image, files);
+    simArgs.insert(simArgs.begin(), {"--image", image});
+    Open(simArgs, false);
+    EXPECT_TRUE(Completed(opReadDir, 2));
+    if (idle) TickToIdle(*form);
+}
+
+QString Window::PcFile(const std::string& name, const std::string& data) {
     const std::string path = dir.File(name);
     WriteFileBytes(path, std::vector<uint8_t>(data.begin(), data.end()));
     return QString::fromStdString(path);
 }
 
-QString Rig::Folder(const std::string& name) {
+QString Window::Folder(const std::string& name) {
     QDir().mkpath(QString::fromStdString(dir.File(name)));
     return QString::fromStdString(dir.File(name)) + QLatin1Char('/');
 }
 
-void Rig::Select(const QStringList& names) {
+QString Window::LoadFolder(const std::string& name) {
+    const QString folder = Folder(name);
+    form->ExecFolderDialog = [this, folder](QString& f) {
+        ++FolderAsks;
+        f = folder;
+        return true;
+    };
+    return folder;
+}
+
+void Window::Select(const QStringList& names) {
     form->ListBox1->clearSelection();
     for (const QString& n : names) form->ListBox1->item(List().IndexOfName(n))->setSelected(true);
 }
 
-std::vector<std::pair<QString, bool>> Rig::Rows() {
+std::vector<std::pair<QString, bool>> Window::Rows() {
     std::vector<std::pair<QString, bool>> out;
     for (int i = 0; i < List().Count(); ++i) out.emplace_back(List().DisplayName(i), List().Flags(i));
     return out;
 }
 
-bool Rig::Completed(int op, int count) {
+std::vector<QString> Window::Names() {
+    std::vector<QString> out;
+    for (int i = 0; i < List().Count(); ++i) out.push_back(List().DisplayName(i));
+    return out;
+}
+
+std::vector<std::string> Window::Paths() {
+    std::vector<std::string> out;
+    for (int i = 0; i < List().Count(); ++i) out.push_back(List().Path(i));
+    return out;
+}
+
+bool Window::Completed(int op, int count) {
     return ProcessUntil([&] { return log->Count(op) >= count; });
 }
 
-VolumeReport Rig::Medium() {
+VolumeReport Window::Medium() {
     sim->Stop();
     return CheckVolume(ReadFileBytes(image));
 }

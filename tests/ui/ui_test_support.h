@@ -45,17 +45,15 @@ bool ProcessUntil(const std::function<bool()>& pred, int capMs = 20000);
 // Processes the events already queued (and those they queue) for a moment.
 void ProcessPending(int ms = 50);
 
-// A formatted 2 MiB medium image holding the files given (name, contents).
-void WriteFormattedImage(const std::string& path,
-                         const std::vector<std::pair<std::string, std::string>>& files);
+// (name, contents) of files on a medium.
+using TFiles = std::vector<std::pair<std::string, std::string>>;
+
+// A formatted 2 MiB medium image holding the files given.
+void WriteFormattedImage(const std::string& path, const TFiles& files);
 
 // Options for a window on port with short time-outs, Timer1 stopped and the
 // boxes of boxes.
 TFormOptions FastOptions(const std::string& port, TMessageBoxes* boxes);
-
-// The same for a device that never answers: time-outs short enough that
-// each initialisation gives up within a fraction of a second.
-TFormOptions SilentOptions(const std::string& port, TMessageBoxes* boxes);
 
 // Two quiet ticks: the window is idle again after its last sector transfer.
 void TickToIdle(TForm1& form);
@@ -81,16 +79,8 @@ class TDoneLog {
 public:
     explicit TDoneLog(TForm1& form);
     std::vector<std::pair<int, int>> Done;  // (op, result)
-    int Count(int op) const;
-    int Count(int op, int result) const;
+    int Count(int op, int result = -1) const;  // -1: any result
 };
-
-// Waits until the start-up's two initialisations and the list requests
-// they started have completed.
-bool WaitForStartUp(TDoneLog& log, int lists);
-
-// (name, contents) of files on a medium.
-using TFiles = std::vector<std::pair<std::string, std::string>>;
 
 // n bytes of a fixed pseudo-random sequence.
 std::string Bytes(size_t n, unsigned seed = 1);
@@ -99,9 +89,9 @@ std::string ReadAll(const QString& path);
 // The names of a folder's files, hidden ones included, sorted.
 QStringList FolderEntries(const QString& folder);
 
-// A window on the simulated device, its medium holding files, started up
-// and idle.
-struct Rig {
+// A main window with scripted boxes, the logs of what it reported and a
+// scratch folder for PC files.
+struct Window {
     TempDir dir;
     std::string image = dir.File("medium.img");
     std::unique_ptr<SimProcess> sim;
@@ -109,22 +99,43 @@ struct Rig {
     std::unique_ptr<TForm1> form;
     std::unique_ptr<TDoneLog> log;
     std::unique_ptr<TProgressLog> progress;
+    int FolderAsks = 0;  // times the folder dialog of LoadFolder was asked
 
-    explicit Rig(const TFiles& files, std::vector<std::string> simArgs = {});
+    // On a port that does not exist: no device, only the list (the port's
+    // error box is in boxes).
+    Window();
+    // On the simulator run with simArgs, once the start-up's two
+    // initialisations are done; silent: time-outs for a device that never
+    // answers. With "--link" the window opens the link.
+    Window(std::vector<std::string> simArgs, bool silent);
+
     TForm1& F() { return *form; }
     TMyListBox& List() { return *form->MyListBox(); }
-
-    // A PC file in the rig's folder.
-    QString PcFile(const std::string& name, const std::string& data);
-    // A folder in the rig's folder, ending with a separator.
+    // A PC file in the scratch folder ("sub/name" for one in a folder of it).
+    QString PcFile(const std::string& name, const std::string& data = "data");
+    // A folder in the scratch folder, ending with a separator.
     QString Folder(const std::string& name);
+    // Such a folder, given by the folder dialog whenever it is asked.
+    QString LoadFolder(const std::string& name);
     void Select(const QStringList& names);
-    // (display name, of the medium) of every row.
+    // Of every row: (display name, of the medium), the display name, the path.
     std::vector<std::pair<QString, bool>> Rows();
+    std::vector<QString> Names();
+    std::vector<std::string> Paths();
     bool Completed(int op, int count);
     // Stops the device and checks what its medium holds.
     VolumeReport Medium();
     std::vector<QString> Texts() { return boxes.Texts(); }
+
+protected:
+    explicit Window(std::nullptr_t) {}
+    void Open(const std::vector<std::string>& simArgs, bool silent);
+};
+
+// A window on the simulated device, its medium holding files, started up
+// (both lists read) and, unless told otherwise, idle.
+struct Rig : Window {
+    explicit Rig(const TFiles& files, std::vector<std::string> simArgs = {}, bool idle = true);
 };
 
 }  // namespace skarvel::test
