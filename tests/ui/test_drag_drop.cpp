@@ -424,8 +424,9 @@ TEST(WindowDragOut, MediumRowsAreStagedAndPendingRowsOfferedAsTheyAre) {
         EXPECT_EQ(rig.log->Count(opLoadFile), c.Loads);
         EXPECT_EQ(rig.progress->Finished, c.Loads);
         for (const auto& [name, bytes] : medium)
-            if (c.Select.contains(QString::fromStdString(name)))
+            if (c.Select.contains(QString::fromStdString(name))) {
                 EXPECT_EQ(ReadAll(rig.Stage + QString::fromStdString(name)), bytes) << name;
+            }
         EXPECT_EQ(ReadAll(rig.Pending), Bytes(700, 4));
         EXPECT_EQ(FolderEntries(rig.Stage), c.Staged);  // staged files stay; nothing else is left
         EXPECT_TRUE(rig.boxes.Boxes.empty());
@@ -467,7 +468,9 @@ TEST(WindowDragOut, AStagingCutShortOffersOnlyWhatItLoaded) {
                   c.Cancel ? QStringLiteral("операция прервана пользователем") : rig.F().MessageText(feLinkError));
         EXPECT_EQ(ReadAll(rig.Stage + "BIG.TNC"), "an older copy");
         EXPECT_EQ(ReadAll(rig.Stage + "S3.TNC"), "an older copy");
-        if (!c.Offered.isEmpty()) EXPECT_EQ(ReadAll(rig.Stage + "S1.TNC"), Bytes(100, 1));
+        if (!c.Offered.isEmpty()) {
+            EXPECT_EQ(ReadAll(rig.Stage + "S1.TNC"), Bytes(100, 1));
+        }
     }
 }
 
