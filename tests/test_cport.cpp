@@ -487,8 +487,6 @@ protected:
         base_ = tmpl;
         root_ = base_ + "/class/tty";
         std::filesystem::create_directories(root_);
-        std::filesystem::create_directories(base_ + "/bus/usb");
-        std::filesystem::create_directories(base_ + "/bus/platform");
     }
     void TearDown() override { std::filesystem::remove_all(base_); }
 
@@ -500,6 +498,7 @@ protected:
         if (!bus.empty()) {
             const std::string dev = base_ + "/devices/" + name;
             std::filesystem::create_directories(dev);
+            std::filesystem::create_directories(base_ + "/bus/" + bus);
             std::filesystem::create_directory_symlink(base_ + "/bus/" + bus, dev + "/subsystem");
             std::filesystem::create_directory_symlink(dev, dir + "/device");
         }
@@ -522,8 +521,6 @@ TEST_F(PortEnumTree, ListsSerialDevicesSortedIgnoringCase) {
     Tty("tty0", -1, "");            // virtual terminal
     Tty("console", -1, "");
     Tty("ptmx", -1, "");
-    std::filesystem::create_directories(base_ + "/bus/amba");
-    std::filesystem::create_directories(base_ + "/bus/usb-serial");
 
     std::vector<std::string> ports{"stale"};
     ListComPorts(ports, root_);
