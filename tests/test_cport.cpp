@@ -150,69 +150,54 @@ TEST(PortEnum, SamePort) {
 
 // ---------------------------------------------------------------- termios mapping
 
-TEST(ComPortTermios, RawModeAndFraming) {
-    termios t{};
-    t.c_iflag = ICRNL | IXON | INPCK | ISTRIP;
-    t.c_oflag = OPOST;
-    t.c_lflag = ICANON | ECHO | ISIG | IEXTEN;
-    t.c_cflag = CS8 | PARENB | CSTOPB | CRTSCTS;
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 5;
-    TLineSettings s;  // 8 data bits, no parity, one stop bit, no flow control
-    detail::FillTermios(t, s);
-    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
-    EXPECT_EQ(t.c_oflag & OPOST, 0u);
-    EXPECT_EQ(t.c_iflag & (ICRNL | IXON | IXOFF | INPCK | ISTRIP), 0u);
-    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD), tcflag_t(CS8 | CLOCAL | CREAD));
-    EXPECT_EQ(t.c_cc[VMIN] + t.c_cc[VTIME], 0);
-
-    const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
-    for (int bits = dbFive; bits <= dbEight; ++bits) {
-        s.DataBits = static_cast<TDataBits>(bits);
-        detail::FillTermios(t, s);
-        EXPECT_EQ(t.c_cflag & CSIZE, sizes[bits]) << bits;
+// One setting at a time on a line that another program left cooked: each
+// lands in its own flags, and the line is raw whatever the settings.
+TEST(ComPortTermios, SettingsMapToTheirFlagsOnARawLine) {
+    const tcflag_t parity = PARENB | PARODD | CMSPAR;
+    const struct {
+        TLineSettings s;
+        tcflag_t termios::*field;
+        tcflag_t mask, want;
+    } rows[] = {
+        {{}, &termios::c_cflag, CSIZE | parity | CSTOPB | CRTSCTS | CLOCAL | CREAD, CS8 | CLOCAL | CREAD},
+        {{}, &termios::c_iflag, IXON | IXOFF | INPCK, 0},
+        {{.DataBits = dbFive}, &termios::c_cflag, CSIZE, CS5},
+        {{.DataBits = dbSix}, &termios::c_cflag, CSIZE, CS6},
+        {{.DataBits = dbSeven}, &termios::c_cflag, CSIZE, CS7},
+        {{.Parity = prOdd}, &termios::c_cflag, parity, PARENB | PARODD},
+        {{.Parity = prEven}, &termios::c_cflag, parity, PARENB},
+        {{.Parity = prMark}, &termios::c_cflag, parity, PARENB | PARODD | CMSPAR},
+        {{.Parity = prSpace}, &termios::c_cflag, parity, PARENB | CMSPAR},
+        {{.Parity = prEven}, &termios::c_iflag, INPCK, 0},  // checked only when asked
+        {{.Parity = prEven, .ParityCheck = true}, &termios::c_iflag, INPCK, INPCK},
+        {{.StopBits = sbOne5StopBits}, &termios::c_cflag, CSTOPB, CSTOPB},  // termios has no 1.5: two
+        {{.StopBits = sbTwoStopBits}, &termios::c_cflag, CSTOPB, CSTOPB},
+        {{.OutCTSFlow = true, .ControlRTS = rtsHandshake}, &termios::c_cflag, CRTSCTS, CRTSCTS},
+        {{.XonXoffOut = true, .XonXoffIn = true}, &termios::c_iflag, IXON | IXOFF, IXON | IXOFF},
+    };
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        SCOPED_TRACE(i);
+        termios t{};
+        t.c_iflag = ICRNL | IXON | IXOFF | INPCK | ISTRIP;
+        t.c_oflag = OPOST;
+        t.c_lflag = ICANON | ECHO | ISIG | IEXTEN;
+        t.c_cflag = CS6 | parity | CSTOPB | CRTSCTS;
+        t.c_cc[VMIN] = 1;
+        t.c_cc[VTIME] = 5;
+        detail::FillTermios(t, rows[i].s);
+        EXPECT_EQ(t.*rows[i].field & rows[i].mask, rows[i].want);
+        EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+        EXPECT_EQ(t.c_oflag & OPOST, 0u);
+        EXPECT_EQ(t.c_iflag & (ICRNL | ISTRIP), 0u);
+        EXPECT_EQ(t.c_cc[VMIN] + t.c_cc[VTIME], 0);
     }
-    const std::pair<TParityBits, tcflag_t> parities[] = {{prNone, 0},
-                                                         {prOdd, PARENB | PARODD},
-                                                         {prEven, PARENB},
-                                                         {prMark, PARENB | PARODD | CMSPAR},
-                                                         {prSpace, PARENB | CMSPAR}};
-    for (const auto& [bits, flags] : parities) {
-        s.Parity = bits;
-        detail::FillTermios(t, s);
-        EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), flags) << int(bits);
-        EXPECT_EQ(t.c_iflag & INPCK, 0u);
-    }
-    s.ParityCheck = true;
-    s.StopBits = sbOne5StopBits;  // termios has no 1.5: two
-    detail::FillTermios(t, s);
-    EXPECT_NE(t.c_iflag & INPCK, 0u);
-    EXPECT_NE(t.c_cflag & CSTOPB, 0u);
-    s.StopBits = sbOneStopBit;
-    detail::FillTermios(t, s);
-    EXPECT_EQ(t.c_cflag & CSTOPB, 0u);
 }
 
-TEST(ComPortTermios, FlowControlAndRates) {
+TEST(ComPortTermios, FlowCharactersAndRates) {
     termios t{};
-    TLineSettings s;
-    s.OutCTSFlow = true;
-    s.ControlRTS = rtsHandshake;
-    s.XonChar = 0x01;
-    s.XoffChar = 0x02;
-    detail::FillTermios(t, s);
-    EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
-    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
+    detail::FillTermios(t, TLineSettings{.XonChar = 0x01, .XoffChar = 0x02});
     EXPECT_EQ(t.c_cc[VSTART], 0x01);
     EXPECT_EQ(t.c_cc[VSTOP], 0x02);
-
-    s.OutCTSFlow = false;
-    s.ControlRTS = rtsDisable;
-    s.XonXoffOut = s.XonXoffIn = true;
-    detail::FillTermios(t, s);
-    EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
-    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
-
     EXPECT_EQ(detail::StandardSpeed(115200), static_cast<speed_t>(B115200));
     EXPECT_EQ(detail::StandardSpeed(110), static_cast<speed_t>(B110));
     for (uint32_t custom : {14400u, 56000u, 128000u, 256000u, 250000u})
