@@ -57,13 +57,6 @@ TEST(Crc, CheckValueAndTable) {
     for (unsigned i = 0; i < 256; ++i) EXPECT_EQ(CrcTable[i], ReferenceEntry(i)) << "entry " << i;
 }
 
-TEST(Crc, WholeFrameWithItsCrcYieldsZero) {
-    std::string f = BuildAnswerBytes(0, 0x2C, 0, 0);
-    EXPECT_EQ(Crc16(reinterpret_cast<const uint8_t*>(f.data()), f.size()), 0);
-    f[3] ^= 0x01;
-    EXPECT_NE(Crc16(reinterpret_cast<const uint8_t*>(f.data()), f.size()), 0);
-}
-
 TEST(Frame, CommandFramesOfTheDevice) {
     EXPECT_EQ(Bytes(BuildFrameBytes(0x9F, 0, 0, nullptr, 0, 0)),
               (std::vector<uint8_t>{0x10, 0x01, 0x9F, 0x00, 0x00, 0x00, 0x93, 0x9A}));
