@@ -129,13 +129,17 @@ struct SimProcess::TChild {
                 usleep(5000);
         }
     }
-    void Kill(int sig, std::string& output) {
-        if (pid <= 0) return;
-        kill(pid, sig);
-        if (WaitExit(5000, output) == INT32_MIN) {
-            kill(pid, SIGKILL);
-            WaitExit(-1, output);
+    // Sends sig and waits up to timeoutMs for the end (SIGKILL after that).
+    // Returns the exit code, or minus the signal that ended it.
+    int End(int sig, int timeoutMs, std::string& output) {
+        if (pid > 0) {
+            kill(pid, sig);
+            if (WaitExit(timeoutMs, output) == INT32_MIN) {
+                kill(pid, SIGKILL);
+                WaitExit(-1, output);
+            }
         }
+        return Decode(status);
     }
 };
 
@@ -144,41 +148,21 @@ SimProcess::SimProcess(const std::vector<std::string>& args, int startTimeoutMs)
     c.pid = Spawn(args, false, c.out);
     const auto deadline = Clock::now() + std::chrono::milliseconds(startTimeoutMs);
     std::string got;
-    bool open = true;
-    while (got.find('\n') == std::string::npos) {
-        if (!open || MsLeft(deadline) == 0) {
-            std::string why;
-            if (!open) {
-                int code = c.WaitExit(1000, output_);
-                if (code == INT32_MIN) {  // closed its stdout but lingers
-                    c.Kill(SIGKILL, output_);
-                    code = Decode(c.status);
-                }
-                why = "zvt-sim ended (exit code " + std::to_string(code) + ") before printing its pty";
-            } else {
-                c.Kill(SIGKILL, output_);
-                why = "zvt-sim printed no \"PTY <path>\" line within " +
-                      std::to_string(startTimeoutMs) + " ms";
-            }
-            if (c.out >= 0) close(c.out);
-            c.out = -1;
-            throw std::runtime_error(why + "; its stdout: '" + got + "'");
-        }
+    for (bool open = true; open && got.find('\n') == std::string::npos && MsLeft(deadline) > 0;)
         open = ReadPipe(c.out, got, std::min(MsLeft(deadline), 100));
+    const std::string line = got.substr(0, got.find('\n'));
+    if (line.size() == got.size() || line.rfind("PTY ", 0) != 0 || line.size() <= 4) {
+        // Ended, silent or saying something else: a simulator that ended on
+        // its own keeps its exit code, one still running is killed (-9).
+        const int code = c.End(SIGKILL, 5000, output_);
+        throw std::runtime_error("zvt-sim gave no \"PTY <path>\" line within " + std::to_string(startTimeoutMs) +
+                                 " ms (exit code " + std::to_string(code) + "); its stdout: '" + got + "'");
     }
-    const size_t eol = got.find('\n');
-    const std::string line = got.substr(0, eol);
-    output_ = got.substr(eol + 1);
-    if (line.rfind("PTY ", 0) != 0 || line.size() <= 4) {
-        c.Kill(SIGKILL, output_);
-        if (c.out >= 0) close(c.out);
-        c.out = -1;
-        throw std::runtime_error("zvt-sim's first line is not \"PTY <path>\": '" + line + "'");
-    }
+    output_ = got.substr(line.size() + 1);
     ptyPath_ = line.substr(4);
 }
 
-SimProcess::~SimProcess() { child_->Kill(SIGKILL, output_); }
+SimProcess::~SimProcess() { child_->End(SIGKILL, 5000, output_); }
 
 bool SimProcess::Running() const { return child_->pid > 0; }
 
@@ -190,19 +174,9 @@ void SimProcess::Freeze() { Signal(SIGSTOP); }
 
 void SimProcess::Thaw() { Signal(SIGCONT); }
 
-void SimProcess::Kill() { child_->Kill(SIGKILL, output_); }
+void SimProcess::Kill() { child_->End(SIGKILL, 5000, output_); }
 
-int SimProcess::Stop(int timeoutMs) {
-    TChild& c = *child_;
-    if (c.pid <= 0) return Decode(c.status);
-    kill(c.pid, SIGTERM);
-    int code = c.WaitExit(timeoutMs, output_);
-    if (code == INT32_MIN) {
-        kill(c.pid, SIGKILL);
-        code = c.WaitExit(-1, output_);
-    }
-    return code;
-}
+int SimProcess::Stop(int timeoutMs) { return child_->End(SIGTERM, timeoutMs, output_); }
 
 SimRun RunSimToExit(const std::vector<std::string>& args, int timeoutMs) {
     int out = -1;

@@ -78,38 +78,37 @@ struct SimProcess::TChild {
             done += static_cast<size_t>(n);
         }
     }
-    std::string ReadLine() {
+    // The next n bytes from the broker; n == npos: the next line, without its end.
+    std::string Read(size_t n = std::string::npos) {
+        const bool line = n == std::string::npos;
         for (;;) {
-            const size_t eol = buffer_.find('\n');
-            if (eol != std::string::npos) {
-                std::string line = buffer_.substr(0, eol);
-                buffer_.erase(0, eol + 1);
-                return line;
+            const size_t end = line ? buffer_.find('\n') : buffer_.size() >= n ? n : std::string::npos;
+            if (end != std::string::npos) {
+                std::string out = buffer_.substr(0, end);
+                buffer_.erase(0, line ? end + 1 : end);
+                return out;
             }
-            Receive();
+            char chunk[4096];
+            const int got = recv(socket_, chunk, sizeof chunk, 0);
+            if (got <= 0) throw std::runtime_error("the simulator broker went away");
+            buffer_.append(chunk, static_cast<size_t>(got));
         }
-    }
-    std::string ReadBytes(size_t n) {
-        while (buffer_.size() < n) Receive();
-        std::string out = buffer_.substr(0, n);
-        buffer_.erase(0, n);
-        return out;
     }
     // One request with the answer "OK".
     void Request(const std::string& line) {
         Send(line);
-        const std::string answer = ReadLine();
+        const std::string answer = Read();
         if (answer != "OK") throw std::runtime_error("simulator broker: " + answer);
     }
     // A request that ends the simulator: its exit code, output into output.
     int RequestExit(const std::string& line, std::string& output) {
         Send(line);
-        const std::string answer = ReadLine();
+        const std::string answer = Read();
         int code = 0;
         size_t size = 0;
         if (std::sscanf(answer.c_str(), "EXIT %d %zu", &code, &size) != 2)
             throw std::runtime_error("simulator broker: " + answer);
-        output = ReadBytes(size);
+        output = Read(size);
         running = false;
         return code;
     }
@@ -118,13 +117,6 @@ struct SimProcess::TChild {
     int exitCode = 0;
 
 private:
-    void Receive() {
-        char chunk[4096];
-        const int n = recv(socket_, chunk, sizeof chunk, 0);
-        if (n <= 0) throw std::runtime_error("the simulator broker went away");
-        buffer_.append(chunk, static_cast<size_t>(n));
-    }
-
     TWinsock winsock_;
     SOCKET socket_ = INVALID_SOCKET;
     std::string buffer_;
@@ -137,7 +129,7 @@ SimProcess::SimProcess(const std::vector<std::string>& args, int startTimeoutMs)
         request += "\t" + (path ? UnixPath(args[i]) : args[i]);
     }
     child_->Send(request);
-    const std::string answer = child_->ReadLine();
+    const std::string answer = child_->Read();
     if (answer.rfind("PORT ", 0) != 0) throw std::runtime_error("zvt-sim did not start: " + answer);
     ptyPath_ = answer.substr(5);
     child_->running = true;

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -32,10 +31,6 @@ TEST(Driver, ReadAnsweredWithoutADataBlockIsNotTakenForData) {
     ASSERT_GE(master, 0);
     ASSERT_EQ(grantpt(master), 0);
     ASSERT_EQ(unlockpt(master), 0);
-    termios t{};
-    tcgetattr(master, &t);
-    cfmakeraw(&t);
-    tcsetattr(master, TCSANOW, &t);
     std::atomic<bool> stop{false};
     std::thread device([&] {
         size_t got = 0;

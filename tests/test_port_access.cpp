@@ -20,25 +20,13 @@ using namespace skarvel::test;
 namespace {
 
 TPortAccess Access(bool known, const std::string& group, bool groupMayUse, const std::string& user) {
-    TPortAccess a;
-    a.Path = "/dev/ttyUSB0";
-    a.Known = known;
-    a.Group = group;
-    a.GroupMayUse = groupMayUse;
-    a.User = user;
-    return a;
+    return {"/dev/ttyUSB0", known, group, groupMayUse, user};
 }
 
-// Everything a command writes to stdout and stderr, and its exit status.
-std::string RunShell(const std::string& command, int& exitStatus) {
-    std::string out;
-    FILE* p = popen((command + " 2>&1").c_str(), "r");
-    if (!p) throw std::runtime_error("popen " + command);
-    char buf[512];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    const int status = pclose(p);
-    exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return out;
+// The advice to join the group that owns the port.
+std::string JoinAdvice(const std::string& port, const std::string& user, const std::string& group) {
+    return "Нет доступа к порту " + port + ": добавьте пользователя " + user + " в группу " + group +
+           " (sudo usermod -aG " + group + " " + user + ") и войдите в систему заново.";
 }
 
 }  // namespace
@@ -52,14 +40,11 @@ TEST(PortAccess, AdviceNamesTheGroupThatOwnsTheDeviceOnlyWhenJoiningItHelps) {
     };
     const Case cases[] = {
         {"group may read and write", EACCES, Access(true, "dialout", true, "ivan"),
-         "Нет доступа к порту /dev/ttyUSB0: добавьте пользователя ivan в группу dialout "
-         "(sudo usermod -aG dialout ivan) и войдите в систему заново."},
+         JoinAdvice("/dev/ttyUSB0", "ivan", "dialout")},
         {"refused by a security module", EPERM, Access(true, "uucp", true, "ivan"),
-         "Нет доступа к порту /dev/ttyUSB0: добавьте пользователя ivan в группу uucp "
-         "(sudo usermod -aG uucp ivan) и войдите в систему заново."},
+         JoinAdvice("/dev/ttyUSB0", "ivan", "uucp")},
         {"user not in the password database", EACCES, Access(true, "dialout", true, ""),
-         "Нет доступа к порту /dev/ttyUSB0: добавьте пользователя $USER в группу dialout "
-         "(sudo usermod -aG dialout $USER) и войдите в систему заново."},
+         JoinAdvice("/dev/ttyUSB0", "$USER", "dialout")},
         {"device not readable by its group", EACCES, Access(true, "root", false, "ivan"),
          "Нет доступа к порту /dev/ttyUSB0: права устройства не дают доступа даже его группе root, "
          "разрешить доступ может только администратор."},
@@ -105,13 +90,16 @@ TEST(PortAccess, ZvtShowsTheAdviceForAPortTheUserMayNotOpen) {
     ASSERT_EQ(chown(port.c_str(), 0, dialout->gr_gid), 0);
     ASSERT_EQ(chmod(port.c_str(), 0660), 0);
 
-    int status = -1;
-    const std::string out =
-        RunShell("setpriv --reuid=" + std::to_string(nobody->pw_uid) + " --regid=" +
-                     std::to_string(nobody->pw_gid) + " --clear-groups '" ZVT_CLI_PATH "' --port '" + port + "' ls",
-                 status);
-    EXPECT_EQ(status, 1) << out;
-    EXPECT_EQ(out, "zvt: Unable to open com port (win error code: 13) (" + port + ")\n"
-                   "Нет доступа к порту " + port + ": добавьте пользователя nobody в группу dialout "
-                   "(sudo usermod -aG dialout nobody) и войдите в систему заново.\n");
+    const std::string command = "setpriv --reuid=" + std::to_string(nobody->pw_uid) + " --regid=" +
+                                std::to_string(nobody->pw_gid) + " --clear-groups '" ZVT_CLI_PATH "' --port '" +
+                                port + "' ls 2>&1";
+    FILE* p = popen(command.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[512];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    const int status = pclose(p);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << out;
+    EXPECT_EQ(out, "zvt: Unable to open com port (win error code: 13) (" + port + ")\n" +
+                       JoinAdvice(port, "nobody", "dialout") + "\n");
 }

@@ -98,24 +98,13 @@ private:
         const std::string& cmd = f[0];
         if (cmd == "START" && f.size() >= 2 && !sim_) return Start(f);
         if (!sim_) return Send("ERR no simulator\n");
-        if (cmd == "FREEZE") {
-            sim_->Freeze();
-            return Send("OK\n");
-        }
-        if (cmd == "THAW") {
-            sim_->Thaw();
-            return Send("OK\n");
-        }
-        if (cmd == "SIGNAL" && f.size() == 2) {
-            sim_->Signal(std::atoi(f[1].c_str()));
-            return Send("OK\n");
-        }
-        if (cmd == "KILL") {
-            sim_->Kill();
-            return SendExit(-SIGKILL);
-        }
-        if (cmd == "STOP" && f.size() == 2) return SendExit(sim_->Stop(std::atoi(f[1].c_str())));
-        return Send("ERR unknown request\n");
+        if (cmd == "FREEZE") sim_->Freeze();
+        else if (cmd == "THAW") sim_->Thaw();
+        else if (cmd == "SIGNAL" && f.size() == 2) sim_->Signal(std::atoi(f[1].c_str()));
+        else if (cmd == "KILL") sim_->Kill();
+        else if (cmd == "STOP" && f.size() == 2) return SendExit(sim_->Stop(std::atoi(f[1].c_str())));
+        else return Send("ERR unknown request\n");
+        return cmd == "KILL" ? SendExit(-SIGKILL) : Send("OK\n");
     }
 
     bool Start(const std::vector<std::string>& f) {
