@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -18,15 +19,20 @@ namespace {
 
 std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
-std::vector<std::string> Entries(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
-    return names;
-}
+class PcFiles : public testing::Test {
+protected:
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir.Path())) names.push_back(e.path().filename().string());
+        return names;
+    }
+    TempDir dir;
+    std::string error;
+};
 
-TEST(PcFiles, EveryByteComesBackAsItWas) {
-    std::vector<uint8_t> all;
-    for (int i = 0; i < 256; ++i) all.push_back(static_cast<uint8_t>(i));
+TEST_F(PcFiles, EveryByteComesBackAsItWas) {
+    std::vector<uint8_t> all(256);
+    std::iota(all.begin(), all.end(), uint8_t{0});
     const struct {
         const char* name;
         std::vector<uint8_t> data;
@@ -37,9 +43,7 @@ TEST(PcFiles, EveryByteComesBackAsItWas) {
         {"MIXED.LST", Bytes(std::string("\r\r\n\n\0\x1a\r\n", 8))},
         {"ALL.TNC", all},
     };
-    TempDir dir;
     for (const auto& c : cases) {
-        std::string error;
         ASSERT_TRUE(WritePcFile(dir.Path(), c.name, c.data, error)) << c.name << ": " << error;
         std::vector<uint8_t> back{0xEE};
         ASSERT_TRUE(ReadPcFile(dir.File(c.name), back, error)) << c.name << ": " << error;
@@ -48,37 +52,27 @@ TEST(PcFiles, EveryByteComesBackAsItWas) {
     }
 }
 
-TEST(PcFiles, WriteReplacesAnOlderFileAndLeavesNothingElse) {
-    TempDir dir;
-    std::string error;
+TEST_F(PcFiles, WriteReplacesAnOlderFileAndLeavesNothingElse) {
     ASSERT_TRUE(WritePcFile(dir.Path(), "PART.TNC", Bytes("an older and longer program\r\n"), error)) << error;
     ASSERT_TRUE(WritePcFile(dir.Path(), "PART.TNC", Bytes("new\r\n"), error)) << error;
     EXPECT_EQ(ReadFileBytes(dir.File("PART.TNC")), Bytes("new\r\n"));
-    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"PART.TNC"});
+    EXPECT_EQ(Entries(), std::vector<std::string>{"PART.TNC"});
 }
 
-TEST(PcFiles, FailedWriteLeavesNothing) {
-    TempDir dir;
-    const std::string missing = dir.File("no-such-folder");
-    std::string error;
-    EXPECT_FALSE(WritePcFile(missing, "PART.TNC", Bytes("x"), error));
+TEST_F(PcFiles, FailedWriteLeavesNothing) {
+    EXPECT_FALSE(WritePcFile(dir.File("no-such-folder"), "PART.TNC", Bytes("x"), error));
     EXPECT_NE(error.find("PART.TNC"), std::string::npos) << error;
-    EXPECT_TRUE(Entries(dir.Path()).empty());
+    EXPECT_TRUE(Entries().empty());
 }
 
-TEST(PcFiles, ReadRefusesWhatIsNoFile) {
-    TempDir dir;
+TEST_F(PcFiles, ReadRefusesWhatIsNoFileAndIsFolderTellsThemApart) {
     std::vector<uint8_t> data;
-    std::string error;
     EXPECT_FALSE(ReadPcFile(dir.File("missing.tnc"), data, error));
     EXPECT_NE(error.find("missing.tnc"), std::string::npos) << error;
     error.clear();
     EXPECT_FALSE(ReadPcFile(dir.Path(), data, error));
     EXPECT_FALSE(error.empty());
-}
 
-TEST(PcFiles, IsFolder) {
-    TempDir dir;
     WriteFileBytes(dir.File("file.tnc"), Bytes("x"));
     EXPECT_TRUE(IsFolder(dir.Path()));
     EXPECT_FALSE(IsFolder(dir.File("file.tnc")));

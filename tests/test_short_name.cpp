@@ -6,26 +6,23 @@
 
 using namespace skarvel;
 
-TEST(ShortName, NamesThatFitAreKeptAsTheyAre) {
-    EXPECT_EQ(ShortNameAmong("prog1.tnc", {}), "prog1.tnc");
-    EXPECT_EQ(ShortNameAmong("A", {}), "A");
-    // Cyrillic that fits 8.3 in code page 1251 stays (bytes of "деталь.iso").
-    EXPECT_EQ(ShortNameAmong("деталь.iso", {}), "\xE4\xE5\xF2\xE0\xEB\xFC.iso");
+TEST(ShortName, NamesThatFitAreKeptOthersGetCapitalsAndATilde) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"prog1.tnc", "prog1.tnc"},
+        {"A", "A"},
+        // Cyrillic that fits 8.3 in code page 1251 stays (bytes of "деталь.iso").
+        {"деталь.iso", "\xE4\xE5\xF2\xE0\xEB\xFC.iso"},
+        {"longprogram.tnc", "LONGPR~1.TNC"},
+        {"my part.lst", "MYPART~1.LST"},
+        {"a.b.c.isoline", "ABC~1.ISO"},
+        // Long Cyrillic names: capitals of code page 1251.
+        {"программа.tnc", "\xCF\xD0\xCE\xC3\xD0\xC0~1.TNC"},
+        // Characters with no code page 1251 form are dropped.
+        {"日本abc.lst", "ABC~1.LST"},
+    };
+    for (const auto& [name, expected] : cases) EXPECT_EQ(ShortNameAmong(name, {}), expected) << name;
     EXPECT_TRUE(FitsShortName("ABCDEFGH.TXT"));
-    EXPECT_FALSE(FitsShortName("ABCDEFGHI.TXT"));
-    EXPECT_FALSE(FitsShortName("A B.TXT"));
-    EXPECT_FALSE(FitsShortName("A.B.C"));
-    EXPECT_FALSE(FitsShortName("ABC.LONG"));
-}
-
-TEST(ShortName, LongNamesGetCapitalsAndATilde) {
-    EXPECT_EQ(ShortNameAmong("longprogram.tnc", {}), "LONGPR~1.TNC");
-    EXPECT_EQ(ShortNameAmong("my part.lst", {}), "MYPART~1.LST");
-    EXPECT_EQ(ShortNameAmong("a.b.c.isoline", {}), "ABC~1.ISO");
-    // Long Cyrillic names: capitals of code page 1251.
-    EXPECT_EQ(ShortNameAmong("программа.tnc", {}), "\xCF\xD0\xCE\xC3\xD0\xC0~1.TNC");
-    // Characters with no code page 1251 form are dropped.
-    EXPECT_EQ(ShortNameAmong("日本abc.lst", {}), "ABC~1.LST");
+    for (const char* name : {"ABCDEFGHI.TXT", "A B.TXT", "A.B.C", "ABC.LONG"}) EXPECT_FALSE(FitsShortName(name)) << name;
 }
 
 TEST(ShortName, UniqueInTheFolder) {

@@ -3,6 +3,7 @@
 // alike as separators.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 
@@ -19,32 +20,22 @@ std::string Upper(std::string s) {
     return s;
 }
 
-TEST(ShortNameWin, NameThatFitsIsKept) {
+TEST(ShortNameWin, ExistingFilesGetTheSystemsEightThreeName) {
     TempDir dir;
-    WriteFileBytes(dir.File("prog1.tnc"), {1});
+    for (const auto& [file, ext] : {std::pair{"prog1.tnc", ".TNC"}, {"long program name.tnc", ".TNC"},
+                                    {"деталь.iso", ".ISO"}}) {
+        SCOPED_TRACE(file);
+        WriteFileBytes(dir.File(file), {1});
+        std::string slashes = dir.File(file), backslashes = slashes;
+        std::replace(slashes.begin(), slashes.end(), '\\', '/');
+        std::replace(backslashes.begin(), backslashes.end(), '/', '\\');
+        const std::string name = ShortPathName(backslashes);
+        EXPECT_EQ(ShortPathName(slashes), name);
+        EXPECT_TRUE(FitsShortName(name)) << name;
+        ASSERT_GE(name.size(), 4u);
+        EXPECT_EQ(Upper(name.substr(name.size() - 4)), ext) << name;
+    }
     EXPECT_EQ(Upper(ShortPathName(dir.File("prog1.tnc"))), "PROG1.TNC");
-}
-
-TEST(ShortNameWin, LongNameGetsAnEightThreeName) {
-    TempDir dir;
-    WriteFileBytes(dir.File("long program name.tnc"), {1});
-    const std::string name = ShortPathName(dir.File("long program name.tnc"));
-    EXPECT_TRUE(FitsShortName(name)) << name;
-    ASSERT_GE(name.size(), 4u);
-    EXPECT_EQ(Upper(name.substr(name.size() - 4)), ".TNC") << name;
-}
-
-TEST(ShortNameWin, BothSeparatorsWork) {
-    TempDir dir;
-    WriteFileBytes(dir.File("long program name.tnc"), {1});
-    std::string backslashes = dir.Path() + "\\long program name.tnc";
-    for (char& c : backslashes)
-        if (c == '/') c = '\\';
-    std::string slashes = backslashes;
-    for (char& c : slashes)
-        if (c == '\\') c = '/';
-    EXPECT_EQ(ShortPathName(backslashes), ShortPathName(slashes));
-    EXPECT_TRUE(FitsShortName(ShortPathName(backslashes)));
 }
 
 TEST(ShortNameWin, WithoutASystemNameTheRuleDecides) {
@@ -54,15 +45,6 @@ TEST(ShortNameWin, WithoutASystemNameTheRuleDecides) {
     // passes over the name the folder already holds.
     EXPECT_EQ(ShortPathName(dir.File("longprogram.tnc")), "LONGPR~2.TNC");
     EXPECT_EQ(ShortPathName(dir.Path() + "\\my part.lst"), "MYPART~1.LST");
-}
-
-TEST(ShortNameWin, CyrillicNameThatFitsIsKept) {
-    TempDir dir;
-    WriteFileBytes(dir.File("деталь.iso"), {1});
-    const std::string name = ShortPathName(dir.File("деталь.iso"));
-    EXPECT_TRUE(FitsShortName(name)) << name;
-    ASSERT_GE(name.size(), 4u);
-    EXPECT_EQ(Upper(name.substr(name.size() - 4)), ".ISO");
 }
 
 }  // namespace

@@ -78,9 +78,8 @@ TEST(Soak, RandomOperationsOnAFaultyLineKeepEveryByte) {
         } else if (dice < 97) {
             std::vector<TZvtFile> files;
             ASSERT_EQ(client.List(files), feOk);
-            std::map<std::string, uint32_t> listed;
+            std::map<std::string, uint32_t> listed, expected;
             for (const auto& f : files) listed[f.Name] = f.Size;
-            std::map<std::string, uint32_t> expected;
             for (const auto& [n, d] : model) expected[n] = static_cast<uint32_t>(d.size());
             EXPECT_EQ(listed, expected);
         } else {

@@ -37,8 +37,7 @@ TEST(MessageQueue, KeepsOrderAcrossThreads) {
 
 TEST(MainLoop, CallRunsOnMainThreadAndWaits) {
     TMainLoop loop;
-    std::atomic<bool> ranOnMain{false};
-    std::atomic<bool> returned{false};
+    std::atomic<bool> ranOnMain{false}, returned{false};
     std::thread t([&] {
         EXPECT_TRUE(loop.Call([&] { ranOnMain = loop.IsCurrent(); }));
         returned = true;
@@ -54,8 +53,7 @@ TEST(MainLoop, CallRunsOnMainThreadAndWaits) {
 
 TEST(MainLoop, StoppedCallIsAbandonedAndNeverRuns) {
     TMainLoop loop;
-    std::atomic<bool> stop{false};
-    std::atomic<bool> ran{false};
+    std::atomic<bool> stop{false}, ran{false};
     std::atomic<int> result{-1};
     std::thread t([&] { result = loop.Call([&] { ran = true; }, &stop) ? 1 : 0; });
     stop = true;  // the main loop is not running: the caller must give up

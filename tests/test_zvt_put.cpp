@@ -5,8 +5,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
+#include <optional>
 
 #include "flashfs/fat_layout.h"
 #include "tests/mem_medium.h"
@@ -52,26 +54,14 @@ struct TPutRig {
         return run;
     }
 
-    // The bytes of a file on the medium, read with a fault-free line; empty
-    // with ok false when the name is not there.
-    std::vector<uint8_t> Read(const std::string& name, bool& ok) {
-        auto fault = std::move(Fault);
+    // The bytes of a file on the medium (the fault cleared first); nullopt
+    // when the name is not there.
+    std::optional<std::vector<uint8_t>> Read(const std::string& name) {
         Fault = nullptr;
         std::vector<uint8_t> data;
         uint32_t size = 0;
-        ok = Client.Init() == 0 && Client.Attr(name, size) == 0 && Client.Load(name, size, data) == 0;
-        Fault = std::move(fault);
+        if (Client.Init() || Client.Attr(name, size) || Client.Load(name, size, data)) return std::nullopt;
         return data;
-    }
-    bool Holds(const std::string& name, const std::vector<uint8_t>& bytes) {
-        bool ok = false;
-        const auto data = Read(name, ok);
-        return ok && data == bytes;
-    }
-    bool Lacks(const std::string& name) {
-        bool ok = true;
-        Read(name, ok);
-        return !ok;
     }
 };
 
@@ -110,9 +100,9 @@ TEST(ZvtPut, GeneratedNamesAreUniqueOnTheMedium) {
         for (const std::string& n : c.onMedium) ASSERT_EQ(rig.Client.Save(n, other), 0) << n;
         const auto run = rig.Put({dir.File("a/long name.txt"), dir.File("b/longname-b.txt")}, false);
         EXPECT_EQ(run.Exit, 0) << run.Err;
-        EXPECT_TRUE(rig.Holds(c.expectedA, a)) << c.expectedA;
-        EXPECT_TRUE(rig.Holds(c.expectedB, b)) << c.expectedB;
-        for (const std::string& n : c.onMedium) EXPECT_TRUE(rig.Holds(n, other)) << n;
+        EXPECT_EQ(rig.Read(c.expectedA), a) << c.expectedA;
+        EXPECT_EQ(rig.Read(c.expectedB), b) << c.expectedB;
+        for (const std::string& n : c.onMedium) EXPECT_EQ(rig.Read(n), other) << n;
     }
 }
 
@@ -129,36 +119,31 @@ TEST(ZvtPut, OneFileFailingDoesNotStopTheOthers) {
     const std::vector<std::string> failing = {dir.File("missing.tnc"), dir.File("taken.tnc"), dir.File("huge.tnc"),
                                               dir.File("folder.tnc")};
 
-    TPutRig clean;
-    ASSERT_EQ(clean.Client.Save("TAKEN.TNC", old), 0);
-    clean.Medium.ClearLog();
-    ASSERT_EQ(clean.Put({dir.File("first.tnc"), dir.File("last.tnc")}, false).Exit, 0);
-    const auto writesOfTheGoodFiles = clean.Medium.Log();
-
-    TPutRig rig;
-    ASSERT_EQ(rig.Client.Save("TAKEN.TNC", old), 0);
-    rig.Medium.ClearLog();
-    std::vector<std::string> paths = {dir.File("first.tnc")};
-    paths.insert(paths.end(), failing.begin(), failing.end());
+    // Each run on a medium holding TAKEN.TNC; the count of sectors it wrote.
+    auto put = [&](TPutRig& rig, const std::vector<std::string>& paths, TPutRig::TRun& run) {
+        EXPECT_EQ(rig.Client.Save("TAKEN.TNC", old), 0);
+        rig.Medium.ClearLog();
+        run = rig.Put(paths, false);
+        const auto& log = rig.Medium.Log();
+        return std::count_if(log.begin(), log.end(), [](const auto& e) { return e.Cmd == cmdWriteSector; });
+    };
+    TPutRig clean, rig;
+    TPutRig::TRun cleanRun, run;
+    const auto writesOfTheGoodFiles = put(clean, {dir.File("first.tnc"), dir.File("last.tnc")}, cleanRun);
+    ASSERT_EQ(cleanRun.Exit, 0) << cleanRun.Err;
+    std::vector<std::string> paths = failing;
+    paths.insert(paths.begin(), dir.File("first.tnc"));
     paths.push_back(dir.File("last.tnc"));
-    const auto run = rig.Put(paths, false);
+    EXPECT_EQ(put(rig, paths, run), writesOfTheGoodFiles);  // the failed files wrote not a sector
     EXPECT_EQ(run.Exit, 1);
     EXPECT_EQ(Count(run.Err, "zvt: "), failing.size()) << run.Err;
     for (const std::string& p : failing) EXPECT_NE(run.Err.find(p), std::string::npos) << p;
     EXPECT_NE(run.Err.find("файл с этим именем уже существует"), std::string::npos) << run.Err;
     EXPECT_NE(run.Err.find("недостаточно места на флэш"), std::string::npos) << run.Err;
-    EXPECT_TRUE(rig.Holds("FIRST.TNC", first));
-    EXPECT_TRUE(rig.Holds("LAST.TNC", last));
-    EXPECT_TRUE(rig.Holds("TAKEN.TNC", old));
-    EXPECT_TRUE(rig.Lacks("HUGE.TNC"));
-
-    // The failed files wrote not a sector.
-    auto writes = [](const std::vector<TExchangeRecord>& log) {
-        size_t n = 0;
-        for (const auto& e : log) n += e.Cmd == cmdWriteSector;
-        return n;
-    };
-    EXPECT_EQ(writes(rig.Medium.Log()), writes(writesOfTheGoodFiles));
+    EXPECT_EQ(rig.Read("FIRST.TNC"), first);
+    EXPECT_EQ(rig.Read("LAST.TNC"), last);
+    EXPECT_EQ(rig.Read("TAKEN.TNC"), old);
+    EXPECT_EQ(rig.Read("HUGE.TNC"), std::nullopt);
 }
 
 // After a failure of the link no further file is tried: the run stops with
@@ -183,14 +168,13 @@ TEST(ZvtPut, LinkFailureEndsTheRun) {
             return cmd == cmdWriteSector && StartsWith(buffer, 0x42) ? c.transport : r;
         };
         const auto run = rig.Put(paths, false);
-        rig.Fault = nullptr;
         EXPECT_EQ(run.Exit, 1);
         EXPECT_EQ(Count(run.Err, "Ошибка записи файла"), 1u) << run.Err;
         EXPECT_NE(run.Err.find("Ошибка записи файла " + paths[1] + ": " + c.text), std::string::npos) << run.Err;
         EXPECT_NE(run.Err.find("запись остановлена, не записаны: " + paths[2]), std::string::npos) << run.Err;
-        EXPECT_TRUE(rig.Holds("A.TNC", Filled(100, 0x41)));
-        EXPECT_TRUE(rig.Lacks("B.TNC"));
-        EXPECT_TRUE(rig.Lacks("C.TNC"));
+        EXPECT_EQ(rig.Read("A.TNC"), Filled(100, 0x41));
+        EXPECT_EQ(rig.Read("B.TNC"), std::nullopt);
+        EXPECT_EQ(rig.Read("C.TNC"), std::nullopt);
     }
 }
 
@@ -205,7 +189,7 @@ TEST(ZvtPut, VerifyCatchesWhatTheLineChangedSilently) {
     // the same bytes, so only its size tells it apart.
     bytes[1].back() = 0;
     for (size_t i = 0; i < paths.size(); ++i) WriteFileBytes(paths[i], bytes[i]);
-    const std::string differs = "файл на флэш не совпадает с файлом ПК, файл удалён с флэш";
+    const char* differs = "файл на флэш не совпадает с файлом ПК, файл удалён с флэш";
 
     using TFault = std::function<uint8_t(TMemMedium&, uint8_t, uint16_t, uint8_t*, uint8_t)>;
     struct Case {
@@ -221,13 +205,13 @@ TEST(ZvtPut, VerifyCatchesWhatTheLineChangedSilently) {
              if (cmd == cmdWriteSector && StartsWith(buffer, 0xBB)) m.Sector(sector)[100] ^= 0x10;
              return r;
          },
-         "файл на флэш не совпадает с файлом ПК, файл удалён с флэш", true},
+         differs, true},
         {"a byte of b changed on its way back",
          [](TMemMedium&, uint8_t cmd, uint16_t, uint8_t* buffer, uint8_t r) {
              if (cmd == cmdReadSector && StartsWith(buffer, 0xBB)) buffer[511] ^= 0x01;
              return r;
          },
-         "файл на флэш не совпадает с файлом ПК, файл удалён с флэш", true},
+         differs, true},
         {"the size in b's entry changed",
          [](TMemMedium& m, uint8_t cmd, uint16_t sector, uint8_t*, uint8_t r) {
              if (cmd != cmdWriteSector) return r;
@@ -238,7 +222,7 @@ TEST(ZvtPut, VerifyCatchesWhatTheLineChangedSilently) {
              }
              return r;
          },
-         "файл на флэш не совпадает с файлом ПК, файл удалён с флэш", true},
+         differs, true},
         {"b cannot be read back",
          [](TMemMedium&, uint8_t cmd, uint16_t, uint8_t* buffer, uint8_t r) {
              return cmd == cmdReadSector && StartsWith(buffer, 0xBB) ? uint8_t{1} : r;
@@ -250,14 +234,13 @@ TEST(ZvtPut, VerifyCatchesWhatTheLineChangedSilently) {
         TPutRig rig;
         if (c.fault) rig.Fault = [&](uint8_t cmd, uint16_t s, uint8_t* b, uint8_t r) { return c.fault(rig.Medium, cmd, s, b, r); };
         const auto run = rig.Put(paths, true);
-        rig.Fault = nullptr;
-        EXPECT_TRUE(rig.Holds("A.TNC", bytes[0]));
+        EXPECT_EQ(rig.Read("A.TNC"), bytes[0]);
         EXPECT_EQ(run.Out.find(paths[0] + " -> a.tnc (700 bytes, verified)"), 0u) << run.Out;
         if (!c.verdictOfB) {
             EXPECT_EQ(run.Exit, 0) << run.Err;
             EXPECT_EQ(Count(run.Out, ", verified)"), 3u) << run.Out;
-            EXPECT_TRUE(rig.Holds("B.TNC", bytes[1]));
-            EXPECT_TRUE(rig.Holds("C.TNC", bytes[2]));
+            EXPECT_EQ(rig.Read("B.TNC"), bytes[1]);
+            EXPECT_EQ(rig.Read("C.TNC"), bytes[2]);
             continue;
         }
         EXPECT_EQ(run.Exit, 1);
@@ -265,9 +248,9 @@ TEST(ZvtPut, VerifyCatchesWhatTheLineChangedSilently) {
             << run.Err;
         EXPECT_EQ(run.Out.find("b.tnc"), std::string::npos) << run.Out;
         if (c.verdictOfB == differs) {
-            EXPECT_TRUE(rig.Lacks("B.TNC"));
+            EXPECT_EQ(rig.Read("B.TNC"), std::nullopt);
         }
-        EXPECT_EQ(rig.Holds("C.TNC", bytes[2]), c.cWritten);
+        EXPECT_EQ(rig.Read("C.TNC") == bytes[2], c.cWritten);
         EXPECT_EQ(run.Err.find("не записаны: " + paths[2]) != std::string::npos, !c.cWritten) << run.Err;
     }
 }

@@ -5,6 +5,7 @@
 // and damaged chains.
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -20,17 +21,16 @@ namespace {
 std::string gDir;
 int gFailures = 0;
 
-void Write(const std::string& target, const std::string& name, const std::vector<uint8_t>& bytes) {
+void Write(const std::string& target, const std::string& name, const std::string& bytes) {
     const std::string path = gDir + "/" + target + "/" + name;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
+    if (!std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
         std::fprintf(stderr, "cannot write %s\n", path.c_str());
         ++gFailures;
     }
-    if (f) std::fclose(f);
 }
-
-std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
+void Write(const std::string& target, const std::string& name, const std::vector<uint8_t>& bytes) {
+    Write(target, name, std::string(bytes.begin(), bytes.end()));
+}
 
 // ---------------------------------------------------------------- frames
 
@@ -40,16 +40,16 @@ void RxSeeds() {
     payload[10] = 0x10;  // frame-looking bytes inside a payload
     payload[11] = 0x01;
     const std::string read = BuildAnswerBytes(0, 0, 0, 1) + BuildDataBlockBytes(payload.data());
-    Write("fuzz_rx", "identify", Bytes(BuildAnswerBytes(0, 0x2C, 0, 0)));
-    Write("fuzz_rx", "read", Bytes(read));
-    Write("fuzz_rx", "busy-then-ready", Bytes(BuildAnswerBytes(0, 1, 0, 0) + BuildAnswerBytes(0, 0, 0, 0)));
-    Write("fuzz_rx", "noise-then-answer", Bytes(std::string("\x01\x55\x10\x10\x08", 5) + BuildAnswerBytes(0, 7, 9, 0)));
+    Write("fuzz_rx", "identify", BuildAnswerBytes(0, 0x2C, 0, 0));
+    Write("fuzz_rx", "read", read);
+    Write("fuzz_rx", "busy-then-ready", BuildAnswerBytes(0, 1, 0, 0) + BuildAnswerBytes(0, 0, 0, 0));
+    Write("fuzz_rx", "noise-then-answer", std::string("\x01\x55\x10\x10\x08", 5) + BuildAnswerBytes(0, 7, 9, 0));
     Write("fuzz_rx", "cut-block-then-answers",
-          Bytes(read.substr(0, 108) + BuildAnswerBytes(0, 0, 0, 0) + BuildAnswerBytes(2, 0, 0, 0)));
+          read.substr(0, 108) + BuildAnswerBytes(0, 0, 0, 0) + BuildAnswerBytes(2, 0, 0, 0));
     Write("fuzz_rx", "status-error-with-block",
-          Bytes(BuildAnswerBytes(1, 0, 0, 1) + BuildDataBlockBytes(payload.data()) + BuildAnswerBytes(0, 0x2C, 0, 0)));
+          BuildAnswerBytes(1, 0, 0, 1) + BuildDataBlockBytes(payload.data()) + BuildAnswerBytes(0, 0x2C, 0, 0));
     Write("fuzz_rx", "command-frames",
-          Bytes(BuildFrameBytes(0x9F, 0, 0, nullptr, 0, 0) + BuildFrameBytes(0x80, 1, 0x23, nullptr, 0, 512)));
+          BuildFrameBytes(0x9F, 0, 0, nullptr, 0, 0) + BuildFrameBytes(0x80, 1, 0x23, nullptr, 0, 512));
 }
 
 // ---------------------------------------------------------------- volumes
@@ -94,11 +94,7 @@ void DirSeeds() {
     PutEntry(three.Root, 4, "C       LST", 0x00, 6, 2048);
     PutEntry(three.Root, 5, "A       TNC", 0x10, 10, 7);  // a directory of the same name
     three.Fat = FreshFat(16);
-    Link(three.Fat, {2});
-    Link(three.Fat, {3, 4, 5});
-    Link(three.Fat, {6, 7});
-    Link(three.Fat, {9});
-    Link(three.Fat, {10});
+    for (auto chain : {std::initializer_list<uint16_t>{2}, {3, 4, 5}, {6, 7}, {9}, {10}}) Link(three.Fat, chain);
     Write("fuzz_dir", "three-files", EncodeDirInput(three));
 
     TDirInput many;  // more files than one block holds
@@ -122,12 +118,8 @@ void DirSeeds() {
     PutEntry(damaged.Root, 4, "ZERO    TNC", 0x00, 0, 0);
     PutEntry(damaged.Root, 5, "HUGE    TNC", 0x00, 11, 0xFFFFFFF0u);
     damaged.Fat = FreshFat(16);
-    PutU16(damaged.Fat.data(), 2 * 2, 3);
-    PutU16(damaged.Fat.data(), 3 * 2, 2);
-    PutU16(damaged.Fat.data(), 5 * 2, 0xF000);
-    PutU16(damaged.Fat.data(), 7 * 2, 8);
-    PutU16(damaged.Fat.data(), 9 * 2, 3);
-    PutU16(damaged.Fat.data(), 11 * 2, FatEnd);
+    for (auto [cluster, next] : {std::pair<int, uint16_t>{2, 3}, {3, 2}, {5, 0xF000}, {7, 8}, {9, 3}, {11, FatEnd}})
+        PutU16(damaged.Fat.data(), cluster * 2u, next);
     Write("fuzz_dir", "damaged-chains", EncodeDirInput(damaged));
 
     TDirInput foreign;  // what other systems write: long names, a label, small letters, blanks

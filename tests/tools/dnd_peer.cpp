@@ -78,16 +78,15 @@ protected:
         e->acceptProposedAction();
     }
     void dropEvent(QDropEvent* e) override {
-        int count = 0;
-        for (const QUrl& url : e->mimeData()->urls()) {
+        const QList<QUrl> urls = e->mimeData()->urls();
+        for (const QUrl& url : urls) {
             const QString from = url.toLocalFile();
             const QString to = QDir(FDir).filePath(QFileInfo(from).fileName());
             QFile::remove(to);
             Say((QFile::copy(from, to) ? "copied " : "failed ") + QFileInfo(from).fileName());
-            ++count;
         }
         e->acceptProposedAction();
-        Say("dropped " + QString::number(count));
+        Say("dropped " + QString::number(urls.size()));
     }
 
 private:
