@@ -129,6 +129,9 @@ void TfolderChoice::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (shown_) return;
     shown_ = true;
+    // Wide enough for the caller's caption beside the title bar's buttons.
+    const int captionWidth = fontMetrics().horizontalAdvance(windowTitle()) + 160;
+    if (width() < captionWidth) resize(captionWidth, height());
     SelectStartFolder();
     ShowFolderInStatus();
     ShellTreeView1->setFocus();
