@@ -261,6 +261,10 @@ public:
                 // Whatever is still queued either way goes with the port; a line
                 // that has vanished refuses the flush, which changes nothing here.
                 tcflush(fd_, TCIOFLUSH);
+                // The exclusive mode outlives this descriptor while anyone else
+                // holds the tty open (the simulator keeps its pty's slave open):
+                // left set, it would refuse every later opener but root.
+                ioctl(fd_, TIOCNXCL);
                 ::close(fd_);
                 fd_ = -1;
             });

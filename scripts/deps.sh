@@ -13,6 +13,7 @@ PACKAGES=(
     dosfstools
     g++-mingw-w64-x86-64-posix wine wine64
     openbox xdotool x11-utils
+    util-linux passwd
 )
 
 missing=()

@@ -39,7 +39,7 @@ for f in "$PEER" "$WINDOW" "$MAIN" "$SIM" "$ZVT"; do
     [ -x "$f" ] || { echo "dnd-check: $f is missing (build the tests first)" >&2; exit 1; }
 done
 
-WORK=$(mktemp -d /tmp/skarvel-dnd.XXXXXX)
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/skarvel-dnd.XXXXXX") || { echo "dnd-check: cannot make a scratch folder" >&2; exit 1; }
 PIDS=()
 cleanup() {
     for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
@@ -259,8 +259,14 @@ for i in $(seq 255 -1 0); do printf "\\$(printf %03o "$i")"; done >"$WORK/medium
 printf 'TOOL CALL 1 Z S2000\r\n' >"$WORK/more/TOOL.LST"
 printf 'L X+0 Y+0 R0 FMAX\r\n' >"$WORK/more/STATUS.LST"
 "$SIM" --image "$WORK/medium.img" --link "$WORK/port" >"$WORK/sim.log" 2>&1 &
-PIDS+=($!)
-for _ in $(seq 200); do [ -e "$WORK/port" ] && break; sleep 0.05; done
+SIM_PID=$!
+PIDS+=("$SIM_PID")
+for _ in $(seq 200); do
+    grep -q '^PTY ' "$WORK/sim.log" && break
+    kill -0 "$SIM_PID" 2>/dev/null || break
+    sleep 0.05
+done
+grep -q '^PTY ' "$WORK/sim.log" && kill -0 "$SIM_PID" 2>/dev/null || fail "the simulator did not start"
 "$ZVT" --port "$WORK/port" format --yes >"$WORK/zvt.log" 2>&1 &&
     "$ZVT" --port "$WORK/port" put "$WORK/medium/SHAFT.TNC" "$WORK/medium/FLANGE.ISO" >>"$WORK/zvt.log" 2>&1 ||
     fail "the simulated medium could not be prepared"

@@ -25,7 +25,7 @@ for f in "$SKARVEL" "$SIM"; do
 done
 command -v xvfb-run >/dev/null || { echo "screenshot: xvfb-run is missing" >&2; exit 1; }
 
-WORK=$(mktemp -d /tmp/skarvel-shot.XXXXXX)
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/skarvel-shot.XXXXXX") || { echo "screenshot: cannot make a scratch folder" >&2; exit 1; }
 SIM_PID=
 cleanup() {
     if [ -n "$SIM_PID" ]; then kill "$SIM_PID" 2>/dev/null || true; wait "$SIM_PID" 2>/dev/null || true; fi
@@ -33,7 +33,7 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-# The simulator on a pty, with its medium in a file under /tmp, at the
+# The simulator on a pty, with its medium in the scratch folder, at the
 # line's real pace so that the write is caught in the middle.
 "$SIM" --image "$WORK/medium.img" --baud 115200 >"$WORK/sim.out" 2>"$WORK/sim.err" &
 SIM_PID=$!
@@ -41,9 +41,13 @@ PTY=
 for _ in $(seq 50); do
     PTY=$(sed -n 's/^PTY //p' "$WORK/sim.out")
     [ -n "$PTY" ] && break
+    kill -0 "$SIM_PID" 2>/dev/null || break
     sleep 0.1
 done
-[ -n "$PTY" ] || { echo "screenshot: the simulator did not start" >&2; cat "$WORK/sim.err" >&2; exit 1; }
+if [ -z "$PTY" ] || ! kill -0 "$SIM_PID" 2>/dev/null; then
+    echo "screenshot: the simulator did not start: $(cat "$WORK/sim.err")" >&2
+    exit 1
+fi
 
 # Demo part programs on the medium.
 if [ -x "$ZVT" ]; then
@@ -54,8 +58,9 @@ if [ -x "$ZVT" ]; then
     printf '%%\nO0004 (GEARBOX HOUSING)\nN10 G54 G90\nN20 T1 M6\nN30 G81 X10 Y10 Z-5 R2 F80\nN40 M30\n%%\n' \
         >"$WORK/files/корпус редуктора.tnc"
     head -c 6000 /dev/zero | tr '\0' 'G' >"$WORK/files/KONTUR.ISO"
-    "$ZVT" --port "$PTY" format --yes >/dev/null
-    (cd "$WORK/files" && "$ZVT" --port "$PTY" put VAL-01.TNC FLANEC.ISO PLITA.LST KONTUR.ISO "корпус редуктора.tnc" >/dev/null)
+    "$ZVT" --port "$PTY" format --yes >/dev/null || { echo "screenshot: formatting the medium failed" >&2; exit 1; }
+    (cd "$WORK/files" && "$ZVT" --port "$PTY" put VAL-01.TNC FLANEC.ISO PLITA.LST KONTUR.ISO "корпус редуктора.tnc" >/dev/null) \
+        || { echo "screenshot: writing the demo files onto the medium failed" >&2; exit 1; }
 else
     echo "screenshot: $ZVT is missing; the medium stays empty" >&2
 fi

@@ -2,6 +2,7 @@
 // mapping, and the port enumeration against a fake sysfs tree.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -374,10 +375,21 @@ TEST_F(ComPortPty, WriteFailsAfterWriteTimeout) {
 
 // Two programs on one line would take each other's answers. The holder's
 // lock stops every later opener, root included (TIOCEXCL alone does not).
+// Once closed, the port is free again for every user: the exclusive mode
+// goes with it also while another descriptor keeps the tty open, as the
+// simulator keeps its pty's slave.
 TEST_F(ComPortPty, SecondOpenerIsBusyWhileTheFirstHoldsThePort) {
+    TSlaveView held(pty.slave);
+    ASSERT_GE(held.fd, 0);
+    const auto exclusive = [&] {
+        int on = -1;
+        EXPECT_EQ(ioctl(held.fd, TIOCGEXCL, &on), 0);
+        return on;
+    };
     TComPort second(&loop);
     second.SetPort(pty.slave);
     port.Open();
+    EXPECT_EQ(exclusive(), 1);
     pty.Send("held");
     ASSERT_TRUE(WaitQueued(port, 4));
     EXPECT_EQ(FailureOf([&] { second.Open(); }),
@@ -391,6 +403,7 @@ TEST_F(ComPortPty, SecondOpenerIsBusyWhileTheFirstHoldsThePort) {
     EXPECT_EQ(pty.Receive(2), "ok");
 
     port.Close();
+    EXPECT_EQ(exclusive(), 0);
     second.Open();
     EXPECT_TRUE(second.Connected());
     EXPECT_THROW(port.Open(), EComPort);  // and now the other way round
