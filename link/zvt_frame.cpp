@@ -90,7 +90,8 @@ std::string BuildFrameBytes(uint8_t cmd, uint8_t sectorHi, uint8_t sectorLo, con
     const size_t copy = buffer ? std::min<size_t>(bytesPerSector, payload) : 0;
     if (copy > 0) block.replace(frame::Payload, copy, static_cast<const char*>(buffer), copy);
     SealFrame(block);
-    return s + block;
+    s += block;
+    return s;
 }
 
 std::string BuildAnswerBytes(uint8_t status, uint8_t value, uint8_t byte4, uint8_t dataFlag) {
