@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <limits>
 #include <type_traits>
+#include <utility>
 #include <variant>
 
 namespace skarvel::sim {
@@ -38,12 +40,12 @@ TOption Path(const char* name, std::string TSimOptions::*field, const char* help
     return {nullptr, name, TArg::Path, field, 0, 0, help};
 }
 
-template <auto Field>
-TOption Number(const char* name, uint64_t min, uint64_t max, const char* help) {
-    const TSetNumber set = [](TSimOptions& out, uint64_t n) {
-        out.*Field = static_cast<std::remove_reference_t<decltype(out.*Field)>>(n);
-    };
-    return {nullptr, name, TArg::Number, set, min, max, help};
+template <auto Field, uint64_t Min, uint64_t Max>
+TOption Number(const char* name, const char* help) {
+    using T = std::remove_reference_t<decltype(std::declval<TSimOptions&>().*Field)>;
+    static_assert(Min <= Max && Max <= std::numeric_limits<T>::max(), "the field holds every value allowed");
+    const TSetNumber set = [](TSimOptions& out, uint64_t n) { out.*Field = static_cast<T>(n); };
+    return {nullptr, name, TArg::Number, set, Min, Max, help};
 }
 
 TOption Probability(const char* name, double TSimOptions::*field, const char* help) {
@@ -59,13 +61,13 @@ const TOption Options[] = {
     Path("--link", &TSimOptions::LinkPath, "also make a symlink PATH to the pty (an old symlink is replaced)"),
     Path("--device", &TSimOptions::DevicePath, "serve a serial device (raw mode) instead of a pty"),
     // At least 1: a Baud of 0 after parsing means no --baud was given.
-    Number<&TSimOptions::Baud>("--baud", 1, 4'000'000,
-                               "pty: pace bytes both ways at N baud (10 bits a byte);\n"
-                               "--device: the line rate (default 115200)"),
-    Number<&TSimOptions::DeviceCode>("--device-code", 0, 255, "device code in the identify answer (default 0x2C)"),
-    Number<&TSimOptions::BusyMs>("--busy-ms", 0, 60'000,
-                                 "answer a write with Value 1 (busy), then with Value 0 after N ms"),
-    Number<&TSimOptions::Seed>("--seed", 0, UINT64_MAX, "seed of the fault dice (default 1)"),
+    Number<&TSimOptions::Baud, 1, 4'000'000>("--baud",
+                                             "pty: pace bytes both ways at N baud (10 bits a byte);\n"
+                                             "--device: the line rate (default 115200)"),
+    Number<&TSimOptions::DeviceCode, 0, 255>("--device-code", "device code in the identify answer (default 0x2C)"),
+    Number<&TSimOptions::BusyMs, 0, 60'000>("--busy-ms",
+                                            "answer a write with Value 1 (busy), then with Value 0 after N ms"),
+    Number<&TSimOptions::Seed, 0, UINT64_MAX>("--seed", "seed of the fault dice (default 1)"),
     Probability("--p-drop", &TSimOptions::PDrop, "probability that an answer is not sent"),
     Probability("--p-corrupt", &TSimOptions::PCorrupt,
                 "probability of one flipped bit in an answer (frame or data block)"),
