@@ -96,7 +96,7 @@ uint8_t TZVT_drv::AwaitWriteDone() {
     uint8_t value;
     {
         std::lock_guard<std::mutex> lock(answerMutex_);
-        value = answerHeader_[1];
+        value = answerHeader_[TRxMachine::HeaderValue];
     }
     while (value != 0) {
         ++attempts;
@@ -104,7 +104,7 @@ uint8_t TZVT_drv::AwaitWriteDone() {
             bool block;
             {
                 std::lock_guard<std::mutex> lock(answerMutex_);
-                value = answerHeader_[1];
+                value = answerHeader_[TRxMachine::HeaderValue];
                 block = answerFromBlock_;
             }
             if (block) {
@@ -226,7 +226,7 @@ uint8_t TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void
                 uint8_t value;
                 {
                     std::lock_guard<std::mutex> lock(answerMutex_);
-                    value = answerHeader_[1];
+                    value = answerHeader_[TRxMachine::HeaderValue];
                 }
                 if (value == ZvtDeviceCode) {
                     FMediumSize.store(ZvtMediumSize);

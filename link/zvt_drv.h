@@ -71,7 +71,7 @@ private:
     bool WaitAnswer(bool needBlock, void* dest, size_t copyLen);  // worker thread
 
     std::mutex answerMutex_;
-    uint8_t answerHeader_[6] = {};
+    uint8_t answerHeader_[TRxMachine::AnswerBodyLen] = {};
     uint8_t answerData_[RecvPayloadLen] = {};
     bool answerFromBlock_ = false;  // the last signal came from a data block
 

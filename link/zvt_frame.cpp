@@ -51,11 +51,22 @@ uint16_t Crc16(const uint8_t* data, size_t len, uint16_t crc) {
 
 namespace {
 
-void AppendCrc(std::string& s, size_t from) {
-    const uint16_t crc =
-        Crc16(reinterpret_cast<const uint8_t*>(s.data()) + from, s.size() - from, CrcInit);
-    s.push_back(static_cast<char>(crc >> 8));
-    s.push_back(static_cast<char>(crc & 0xFF));
+// A frame of len bytes: 0x10, the type byte, zeros up to its CRC.
+std::string BlankFrame(uint8_t type, size_t len) {
+    std::string s(len, '\0');
+    s[frame::Dle] = static_cast<char>(FrameDle);
+    s[frame::Type] = static_cast<char>(type);
+    return s;
+}
+
+void Put(std::string& s, size_t at, uint8_t b) { s[at] = static_cast<char>(b); }
+
+// Stores the CRC over all bytes before it in the frame's last two bytes.
+void SealFrame(std::string& s) {
+    const size_t crcAt = s.size() - frame::CrcLen;
+    const uint16_t crc = Crc16(reinterpret_cast<const uint8_t*>(s.data()), crcAt, CrcInit);
+    Put(s, crcAt, static_cast<uint8_t>(crc >> 8));
+    Put(s, crcAt + 1, static_cast<uint8_t>(crc & 0xFF));
 }
 
 }  // namespace
@@ -63,52 +74,41 @@ void AppendCrc(std::string& s, size_t from) {
 std::string BuildFrameBytes(uint8_t cmd, uint8_t sectorHi, uint8_t sectorLo, const void* buffer,
                             uint32_t dataLen, uint32_t bytesPerSector) {
     // A data block is at least its two header and two CRC bytes.
-    if (dataLen != 0 && dataLen < 4) dataLen = 4;
-    std::string s;
-    s.reserve(CommandFrameLen + dataLen);
-    s.push_back(static_cast<char>(FrameDle));
-    s.push_back(static_cast<char>(FrameTypeAnswer));
-    s.push_back(static_cast<char>(cmd));
-    s.push_back(static_cast<char>(sectorHi));
-    s.push_back(static_cast<char>(sectorLo));
-    s.push_back(static_cast<char>(dataLen != 0 ? 1 : 0));
-    AppendCrc(s, 0);
+    const size_t bareBlock = frame::Payload + frame::CrcLen;
+    if (dataLen != 0 && dataLen < bareBlock) dataLen = bareBlock;
+    std::string s = BlankFrame(FrameTypeAnswer, CommandFrameLen);
+    Put(s, frame::Command, cmd);
+    Put(s, frame::SectorHi, sectorHi);
+    Put(s, frame::SectorLo, sectorLo);
+    Put(s, frame::DataFlag, dataLen != 0 ? 1 : 0);
+    SealFrame(s);
     if (dataLen == 0) return s;
 
-    const size_t payload = dataLen - 4;
+    std::string block = BlankFrame(FrameTypeData, dataLen);
+    const size_t payload = dataLen - bareBlock;
     // Never copy more than the block carries, and nothing from a missing buffer.
     const size_t copy = buffer ? std::min<size_t>(bytesPerSector, payload) : 0;
-    s.push_back(static_cast<char>(FrameDle));
-    s.push_back(static_cast<char>(FrameTypeData));
-    s.append(static_cast<const char*>(buffer), copy);
-    s.append(payload - copy, '\0');
-    AppendCrc(s, CommandFrameLen);
+    if (copy > 0) block.replace(frame::Payload, copy, static_cast<const char*>(buffer), copy);
+    SealFrame(block);
+    s += block;
     return s;
 }
 
 std::string BuildAnswerBytes(uint8_t status, uint8_t value, uint8_t byte4, uint8_t dataFlag) {
-    std::string s;
-    s.reserve(AnswerFrameLen);
-    s.push_back(static_cast<char>(FrameDle));
-    s.push_back(static_cast<char>(FrameTypeAnswer));
-    s.push_back(static_cast<char>(status));
-    s.push_back(static_cast<char>(value));
-    s.push_back(static_cast<char>(byte4));
-    s.push_back(static_cast<char>(dataFlag));
-    AppendCrc(s, 0);
+    std::string s = BlankFrame(FrameTypeAnswer, AnswerFrameLen);
+    Put(s, frame::Status, status);
+    Put(s, frame::Value, value);
+    Put(s, frame::AnswerByte4, byte4);
+    Put(s, frame::DataFlag, dataFlag);
+    SealFrame(s);
     return s;
 }
 
 std::string BuildDataBlockBytes(const uint8_t* payload528) {
-    std::string s;
-    s.reserve(RecvDataBlockLen);
-    s.push_back(static_cast<char>(FrameDle));
-    s.push_back(static_cast<char>(FrameTypeData));
+    std::string s = BlankFrame(FrameTypeData, RecvDataBlockLen);
     if (payload528)
-        s.append(reinterpret_cast<const char*>(payload528), RecvPayloadLen);
-    else
-        s.append(RecvPayloadLen, '\0');
-    AppendCrc(s, 0);
+        s.replace(frame::Payload, RecvPayloadLen, reinterpret_cast<const char*>(payload528), RecvPayloadLen);
+    SealFrame(s);
     return s;
 }
 
@@ -118,8 +118,8 @@ bool TRxMachine::Feed(uint8_t b) {
         CrcStep(RxCrc, b);
         if (RxLast == AnswerLast) {
             AnswerHeader[RxIndex] = b;
-            if (RxIndex == 0) RxStatusBad = (b == 0) ? 0 : 0xFF;
-            if (RxIndex == 3) RxDataFollows = (b != 0);
+            if (RxIndex == HeaderStatus) RxStatusBad = (b == 0) ? 0 : 0xFF;
+            if (RxIndex == HeaderDataFlag) RxDataFollows = (b != 0);
         } else {
             AnswerData[RxIndex] = b;
         }

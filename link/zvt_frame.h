@@ -23,12 +23,33 @@ constexpr uint8_t FrameDle = 0x10;
 constexpr uint8_t FrameTypeAnswer = 0x01;  // command frame (PC) or answer frame (device)
 constexpr uint8_t FrameTypeData = 0x08;    // data block
 
+// Byte positions in a frame. Every frame is 0x10, its type byte and a body of
+// fixed length whose last two bytes are the CRC (high byte first) over all
+// bytes before them; nothing is escaped, so a 0x10 inside a body is data.
+namespace frame {
+constexpr size_t Dle = 0;
+constexpr size_t Type = 1;
+constexpr size_t Body = 2;    // where the body starts
+constexpr size_t CrcLen = 2;  // the CRC closes the body
+// Command frame (PC to device).
+constexpr size_t Command = 2;
+constexpr size_t SectorHi = 3;
+constexpr size_t SectorLo = 4;
+constexpr size_t DataFlag = 5;  // a data block follows (answer frame: the same place)
+// Answer frame (device to PC).
+constexpr size_t Status = 2;    // 0: valid; anything else makes the PC ignore the answer
+constexpr size_t Value = 3;     // write: non-zero while busy; identify: the device code
+constexpr size_t AnswerByte4 = 4;  // not interpreted by the PC
+// Data blocks both ways.
+constexpr size_t Payload = 2;
+}  // namespace frame
+
 constexpr size_t CommandFrameLen = 8;
 constexpr size_t AnswerFrameLen = 8;
-constexpr size_t SendDataBlockLen = 530;   // 10 08, 526 payload bytes, CRC
 constexpr size_t SendPayloadLen = 526;
-constexpr size_t RecvDataBlockLen = 532;   // 10 08, 528 payload bytes, CRC
+constexpr size_t SendDataBlockLen = frame::Payload + SendPayloadLen + frame::CrcLen;  // 530
 constexpr size_t RecvPayloadLen = 528;
+constexpr size_t RecvDataBlockLen = frame::Payload + RecvPayloadLen + frame::CrcLen;  // 532
 
 // The bytes to send: a command frame, followed for dataLen 530 by a data
 // block carrying the first bytesPerSector bytes of buffer, then zeros up to
@@ -47,8 +68,16 @@ std::string BuildDataBlockBytes(const uint8_t* payload528);
 // complete, OnAnswer is called with the answer's body and the data block's.
 class TRxMachine {
 public:
-    static constexpr uint16_t AnswerLast = 5;      // last body index of an answer frame
-    static constexpr uint16_t DataBlockLast = 529; // last body index of a data block
+    // The machine keeps the bodies of frames: a frame's byte at offset o is
+    // at o - frame::Body in its buffer.
+    static constexpr uint16_t AnswerBodyLen = AnswerFrameLen - frame::Body;        // 6
+    static constexpr uint16_t DataBlockBodyLen = RecvDataBlockLen - frame::Body;   // 530
+    static constexpr uint16_t AnswerLast = AnswerBodyLen - 1;        // last body index of an answer frame
+    static constexpr uint16_t DataBlockLast = DataBlockBodyLen - 1;  // last body index of a data block
+    // Positions in AnswerHeader.
+    static constexpr uint16_t HeaderStatus = frame::Status - frame::Body;
+    static constexpr uint16_t HeaderValue = frame::Value - frame::Body;
+    static constexpr uint16_t HeaderDataFlag = frame::DataFlag - frame::Body;
 
     uint16_t RxCrc = 0;
     uint16_t RxLast = 0;
@@ -56,8 +85,8 @@ public:
     bool RxDle = false;
     uint8_t RxStatusBad = 0xFF;
     bool RxDataFollows = false;
-    uint8_t AnswerHeader[6] = {};   // Status, Value, byte 4, DataFlag, CRC hi, CRC lo
-    uint8_t AnswerData[530] = {};   // 528 payload bytes, CRC hi, CRC lo
+    uint8_t AnswerHeader[AnswerBodyLen] = {};   // Status, Value, byte 4, DataFlag, CRC hi, CRC lo
+    uint8_t AnswerData[DataBlockBodyLen] = {};  // 528 payload bytes, CRC hi, CRC lo
 
     // Called on a valid answer, before the frame's last (CRC low) byte is
     // stored; the buffers hold the answer's body and, for a read, the payload.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "tools/zvt-sim/options.h"
 #include "tools/zvt-sim/simulator.h"
 
 int main(int argc, char** argv) {
