@@ -299,13 +299,8 @@ bool TForm1::CopyPendingForLoad(int row, uint8_t& code) {
         if (answer != mrNo) code = feAborted;
         return true;
     }
-    std::vector<uint8_t> data;
-    QString failed = path;
-    code = ReadPcFile(path, data);
-    if (code == 0) {
-        failed = FTargetFolder + name;
-        code = WritePcFile(FTargetFolder, name, data);
-    }
+    QString failed;
+    code = CopyPcFile(path, FTargetFolder, name, failed);
     if (code != 0) FMessageBoxes->Show(this, MessageText(code) + failed, TMsgDlgType::Error);
     return true;
 }

@@ -58,6 +58,17 @@ uint32_t TTransferGeometry::JobTransfers(const TTransferJob& job) const {
     return total;
 }
 
+uint8_t CopyPcFile(const QString& path, const QString& folder, const QString& name, QString& failed) {
+    std::vector<uint8_t> data;
+    failed = path;
+    uint8_t result = ReadPcFile(path, data);
+    if (result != 0) return result;
+    failed = folder + name;
+    result = WritePcFile(folder, name, data);
+    if (result == 0) failed.clear();
+    return result;
+}
+
 // ---------------------------------------------------------------- the hook
 
 TTransferRunner::TTransferRunner(TFlash& flash, TTransferRows& rows, TWorkerReports& reports)

@@ -98,6 +98,12 @@ struct TTransferGeometry {
     uint32_t JobTransfers(const TTransferJob& job) const;
 };
 
+// Copies the PC file at path into folder under name, as a load writes its
+// files: whole, through a temporary file. Returns 0 or the PC side's result
+// code; failed then names the file that could not be read or written. Any
+// thread.
+uint8_t CopyPcFile(const QString& path, const QString& folder, const QString& name, QString& failed);
+
 // The list's rows as the loops change them. Called on the GUI thread only.
 class TTransferRows {
 public:

@@ -388,3 +388,30 @@ TEST_F(RunnerFixture, TheListAndTheGeometryOutliveTheirRequests) {
     EXPECT_EQ(runner.Geometry().SectorsPerFat, formatted.SectorsPerFat);
     EXPECT_EQ(runner.Execute(opRenameFile, nullptr), feUnknownCommand);
 }
+
+TEST(TransferRunner, CopyOfAPendingPcFileNamesTheFileThatFailed) {
+    TempDir dir;
+    const QString source = QString::fromStdString(dir.File("q.lst"));
+    WriteFileBytes(dir.File("q.lst"), {'a', 'b'});
+    QDir().mkpath(QString::fromStdString(dir.File("out")));
+    const QString out = QString::fromStdString(dir.File("out")) + QLatin1Char('/');
+    const QString nowhere = QString::fromStdString(dir.File("nowhere")) + QLatin1Char('/');
+    const QString gone = QString::fromStdString(dir.File("gone.lst"));
+    struct Case {
+        QString From, Folder;
+        uint8_t Result;
+        QString Failed;
+    } cases[] = {
+        {source, out, 0, ""},
+        {gone, out, pcReadFailed, gone},
+        {source, nowhere, pcWriteFailed, nowhere + "Q.LST"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.From.toStdString() + " -> " + c.Folder.toStdString());
+        QString failed = QStringLiteral("stale");
+        EXPECT_EQ(CopyPcFile(c.From, c.Folder, QStringLiteral("Q.LST"), failed), c.Result);
+        EXPECT_EQ(failed, c.Failed);
+    }
+    EXPECT_EQ(FolderEntries(out), QStringList{"Q.LST"});
+    EXPECT_EQ(ReadAll(out + "Q.LST"), "ab");
+}
