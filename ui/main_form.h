@@ -90,8 +90,9 @@ struct TOperationJob : TTransferJob {
     std::function<void(uint8_t result, const std::vector<QString>& undone)> OnDone;
 };
 
-// Whether the window is working: busy from the first sector frame of a
-// request until a tick of Timer1 finds no sector moved since the last one.
+// Whether the window is working: busy once sector frames are reported (the
+// medium's actions disabled), idle again when a tick of Timer1 finds that
+// none moved since the tick before, or when the port is released.
 enum TFormState : uint8_t { formBusy = 1, formIdle = 2 };
 
 // The icons of the actions, as the image list holds them.
@@ -111,9 +112,6 @@ enum TActionIcon : int {
 class TForm1 : public QMainWindow, private TTransferRows {
     Q_OBJECT
 public:
-    // Operation code meaning "no progress window".
-    static constexpr uint8_t NoProgressOp = 11;
-
     explicit TForm1(const TFormOptions& options = {}, QWidget* parent = nullptr);
     ~TForm1() override;
 
@@ -154,9 +152,10 @@ public:
     void SetIdle();
     void ShowStatus(const QString& text);
     void Timer1Timer();
-    // Posts the request op with the names of FNames; for a delete, write or
-    // load it shows the progress window until the operation ends or the
-    // user cancels. onDone becomes the request's OnDone.
+    // Posts the request op; a delete, write or load takes the files FNames
+    // names, each as its row is now, and shows the progress window until
+    // the operation ends or the user cancels. onDone becomes the request's
+    // OnDone.
     void RunOperation(uint8_t op, std::function<void(uint8_t, const std::vector<QString>&)> onDone = {});
     void AddFiles(const QStringList& files);
 
@@ -176,8 +175,8 @@ public:
     void DoReadSector();
     void DoWriteSector();
 
-    // ---- completion of a request (GUI thread); FNames holds the names the
-    // request left undone
+    // ---- completion of a request (GUI thread); after a write FNames holds
+    // the names it left undone
     void WMOperationDone(uint8_t op, uint8_t result);
 
     // ---- list events (viewport coordinates)
@@ -305,7 +304,6 @@ private:
     void DragOut();
 
     // ---- GUI thread
-    uint8_t FProgressOp = NoProgressOp;
     TZVT_drv* FDriver = nullptr;
     TprogressForm* FProgress = nullptr;  // while RunOperation shows it
     uint32_t FProgressJob = 0;           // the request it shows

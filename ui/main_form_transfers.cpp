@@ -82,7 +82,6 @@ bool TForm1::TransferRunning() const {
 }
 
 void TForm1::RunOperation(uint8_t op, std::function<void(uint8_t, const std::vector<QString>&)> onDone) {
-    FProgressOp = NoProgressOp;
     TOperationJob* job = NewJob(op);
     job->OnDone = std::move(onDone);
     if (MovesFiles(op)) {
@@ -90,7 +89,6 @@ void TForm1::RunOperation(uint8_t op, std::function<void(uint8_t, const std::vec
     } else {
         FDriver->PostRequest(op, static_cast<TTransferJob*>(job));
     }
-    FProgressOp = NoProgressOp;
 }
 
 void TForm1::ShowProgress(TOperationJob& job) {
@@ -101,7 +99,6 @@ void TForm1::ShowProgress(TOperationJob& job) {
     progress.move(geometry().center() - progress.rect().center());
     FProgress = &progress;
     FProgressJob = job.Id;
-    FProgressOp = job.Op;
     emit ProgressStarted(static_cast<int>(total));
 
     const uint32_t id = job.Id;
