@@ -67,8 +67,10 @@ struct TTransferFile {
     uint8_t Result = 0;  // a failed file's result code
 };
 
-// One request of the window to the worker. Apart from Cancel and the
-// outcomes, it does not change once it is posted.
+// One request of the window to the worker. The GUI thread makes it; from
+// the post until the completion arrives the worker alone writes to it (the
+// files' outcomes), while the GUI thread only sets Cancel; after the
+// completion it is the GUI thread's again.
 struct TTransferJob {
     uint8_t Op = 0;
     uint32_t Id = 0;
