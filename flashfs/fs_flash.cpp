@@ -92,11 +92,7 @@ void TFlash::Execute() {
             // completion of every request it posted.
             error = feLinkError;
         }
-        if (FWindow != nullptr) {
-            const uintptr_t wParam = (m.WParam & ~static_cast<uintptr_t>(0xFF00)) |
-                                     (static_cast<uintptr_t>(error) << 8);
-            FWindow->PostMsg(WM_FLASH_DONE, wParam, m.LParam);
-        }
+        if (FWindow != nullptr) FWindow->PostMsg(WM_FLASH_DONE, PackFlashDone(op, error), m.LParam);
     }
 }
 

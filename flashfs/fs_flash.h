@@ -3,7 +3,8 @@
 //
 // The window (or a command-line client) posts WM_FLASH_REQUEST to the
 // worker's queue; the worker runs the operation on its own thread and posts
-// WM_FLASH_DONE to FWindow with the error code in byte 1 of wParam.
+// WM_FLASH_DONE to FWindow with the operation and its error code packed in
+// wParam (PackFlashDone).
 // Every sector moves through the transport FExchange, which the device
 // driver fills in.
 //
@@ -28,6 +29,19 @@ namespace skarvel {
 
 constexpr uint32_t WM_FLASH_REQUEST = MsgUser + 101;  // 0x465
 constexpr uint32_t WM_FLASH_DONE = MsgUser + 102;     // 0x466
+
+// What a completion carries in its wParam: the request's operation code in
+// byte 0 and the result code in byte 1; the other bits are 0.
+struct TFlashDone {
+    uint8_t Op = 0;
+    uint8_t Result = 0;
+};
+constexpr uintptr_t PackFlashDone(uint8_t op, uint8_t result) {
+    return static_cast<uintptr_t>(op) | static_cast<uintptr_t>(result) << 8;
+}
+constexpr TFlashDone UnpackFlashDone(uintptr_t wParam) {
+    return {static_cast<uint8_t>(wParam & 0xFF), static_cast<uint8_t>((wParam >> 8) & 0xFF)};
+}
 
 // Operation codes (low byte of a request's wParam).
 enum TFlashOp : uint8_t {

@@ -12,25 +12,13 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include "shell/action.h"
 #include "shell/folder_logic.h"
 #include "shell/folder_tree.h"
 
 namespace skarvel {
 
 namespace {
-
-QAction* MakeAction(QWidget* owner, const QString& caption, const QString& hint, const QStringList& keys,
-                    const QString& icon) {
-    auto* action = new QAction(caption, owner);
-    if (!hint.isEmpty()) action->setToolTip(hint);
-    QList<QKeySequence> shortcuts;
-    for (const QString& k : keys) shortcuts << QKeySequence(k);
-    action->setShortcuts(shortcuts);
-    action->setShortcutContext(Qt::WindowShortcut);
-    if (!icon.isEmpty()) action->setIcon(QIcon(icon));
-    owner->addAction(action);
-    return action;
-}
 
 // The status line's label: a path too long for the bar loses its middle
 // ("/home/op/…/progs") rather than its end; the whole text is its tool tip.
@@ -65,12 +53,12 @@ TfolderChoice::TfolderChoice(QWidget* owner)
 
 void TfolderChoice::CreateActions() {
     Home = MakeAction(this, QStringLiteral("Домой"), QStringLiteral("Переход в домашний каталог"),
-                      {QStringLiteral("Alt+Home")}, QStringLiteral(":/shell/icons/home.svg"));
+                      {QStringLiteral("Alt+Home")}, QIcon(QStringLiteral(":/shell/icons/home.svg")));
     CreateFolder = MakeAction(this, QStringLiteral("Создать каталог"), QStringLiteral("Создание новой папки"),
                               {QStringLiteral("Ctrl+N"), QStringLiteral("Alt+N")},
-                              QStringLiteral(":/shell/icons/new_folder.svg"));
-    choice = MakeAction(this, QStringLiteral("Выбор"), QString(), {}, QString());
-    FileExit = MakeAction(this, QStringLiteral("&Отмена"), QString(), {}, QString());
+                              QIcon(QStringLiteral(":/shell/icons/new_folder.svg")));
+    choice = MakeAction(this, QStringLiteral("Выбор"), QString(), {});
+    FileExit = MakeAction(this, QStringLiteral("&Отмена"), QString(), {});
     connect(Home, &QAction::triggered, this, [this] { HomeExecute(); });
     connect(CreateFolder, &QAction::triggered, this, [this] { CreateFolderExecute(); });
     connect(choice, &QAction::triggered, this, [this] { choiceExecute(); });

@@ -5,7 +5,7 @@
 
 namespace skarvel {
 
-QColor LampColor(int lamp) {
+QColor LampColor(TLamp lamp) {
     switch (lamp) {
         case lampGreen: return QColor(0, 200, 0);
         case lampRed: return QColor(230, 0, 0);
@@ -14,7 +14,7 @@ QColor LampColor(int lamp) {
     }
 }
 
-QPixmap LampPixmap(int lamp) {
+QPixmap LampPixmap(TLamp lamp) {
     QPixmap pix(16, 16);
     pix.fill(Qt::transparent);
     QPainter p(&pix);

@@ -30,6 +30,7 @@
 #include "flashfs/fs_flash.h"
 #include "link/zvt_drv.h"
 #include "shell/data_object.h"
+#include "shell/action.h"
 #include "shell/drag_rules.h"
 #include "shell/file_drop.h"
 #include "ui/lamps.h"
@@ -45,6 +46,9 @@ namespace {
 
 constexpr int FirstInterval = 8000;
 constexpr int IdleInterval = 10000;
+// Soon after a request's last sector transfer, so that the window is idle
+// again at once rather than ten seconds later.
+constexpr int AfterOperationInterval = 200;
 // How often the window shows the worker's reports while sectors move.
 constexpr int ReportInterval = 100;
 
@@ -53,7 +57,7 @@ constexpr int ReportInterval = 100;
 // through here, so a code the worker gains is shown with its text.
 const char* WorkerText(uint8_t code) { return WorkerErrorText(code); }
 
-const char* const ImageList2[] = {
+const char* const ImageList2[IconCount] = {
     ":/ui/icons/open.svg",      ":/ui/icons/write.svg",     ":/ui/icons/refresh.svg",
     ":/ui/icons/load.svg",      ":/ui/icons/port_settings.svg", ":/ui/icons/port_open.svg",
     ":/ui/icons/port_closed.svg", ":/ui/icons/delete.svg",
@@ -156,47 +160,70 @@ TForm1::TForm1(const TFormOptions& options, QWidget* parent) : QMainWindow(paren
 TForm1::~TForm1() { FormDestroy(); }
 
 QAction* TForm1::MakeAction(const QString& caption, const QString& hint, const QStringList& shortcuts,
-                            int image) {
-    auto* a = new QAction(caption, this);
-    if (!hint.isEmpty()) a->setToolTip(hint);
-    QList<QKeySequence> keys;
-    for (const auto& s : shortcuts) keys << QKeySequence(s);
-    a->setShortcuts(keys);
-    a->setShortcutContext(Qt::WindowShortcut);
-    SetActionImage(a, image);
-    addAction(a);
+                            TActionIcon icon) {
+    QAction* a = skarvel::MakeAction(this, caption, hint, shortcuts);
+    SetActionImage(a, icon);
     return a;
 }
 
-void TForm1::SetActionImage(QAction* action, int image) {
-    action->setIcon(image >= 0 ? QIcon(QString::fromLatin1(ImageList2[image])) : QIcon());
-    action->setProperty("imageIndex", image);
+void TForm1::SetActionImage(QAction* action, TActionIcon icon) {
+    action->setIcon(icon != iconNone ? QIcon(QString::fromLatin1(ImageList2[icon])) : QIcon());
+    action->setProperty("imageIndex", static_cast<int>(icon));
 }
 
 void TForm1::CreateComponents() {
     setWindowTitle(QStringLiteral("Skarvel"));
     setWindowIcon(QIcon(QStringLiteral(":/ui/icons/skarvel.svg")));
+    CreateActions();
+    ConnectActions();
+    CreateMenus();
 
-    // Actions.
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    CreateLamps(column);
+    CreateIconToolBar(column);
+    CreateList(column);
+    CreateTextToolBar(column);
+    CreateStatusLine(column);
+    setCentralWidget(central);
+
+    CreateTimers();
+    OpenDialog1 = new QFileDialog(this);
+
+    resize(562, 426 + menuBar()->sizeHint().height());
+    setMinimumHeight(255);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect avail = screen->availableGeometry();
+        move(avail.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+void TForm1::CreateActions() {
     Open = MakeAction(QStringLiteral("&Открыть"), QStringLiteral("Выбрать файлы для записи на флэш"),
-                      {QStringLiteral("F2"), QStringLiteral("Alt+O"), QStringLiteral("Ctrl+O")}, 0);
+                      {QStringLiteral("F2"), QStringLiteral("Alt+O"), QStringLiteral("Ctrl+O")}, iconOpen);
     MenuSave = MakeAction(QStringLiteral("&Запись"), QStringLiteral("Запись новых файлов на флэш"),
-                          {QStringLiteral("F7"), QStringLiteral("Alt+S"), QStringLiteral("Ctrl+S")}, 1);
-    Action4 = MakeAction(QStringLiteral("&Обновить"), QStringLiteral("Обновить"), {QStringLiteral("F5")}, 2);
+                          {QStringLiteral("F7"), QStringLiteral("Alt+S"), QStringLiteral("Ctrl+S")}, iconWrite);
+    Action4 = MakeAction(QStringLiteral("&Обновить"), QStringLiteral("Обновить"), {QStringLiteral("F5")}, iconRefresh);
     Action5 = MakeAction(QStringLiteral("Загрузка &данных"), QStringLiteral("Загрузка выбранных файлов с флэш"),
-                         {QStringLiteral("F6"), QStringLiteral("Ctrl+L"), QStringLiteral("Alt+L")}, 3);
+                         {QStringLiteral("F6"), QStringLiteral("Ctrl+L"), QStringLiteral("Alt+L")}, iconLoad);
     DelFileFlash = MakeAction(QStringLiteral("Удалить"), QStringLiteral("Удалить выбранные файлы"),
-                              {QStringLiteral("F8"), QStringLiteral("Del")}, 7);
-    Action2 = MakeAction(QStringLiteral("Фо&рматирование"), QString(), {}, -1);
+                              {QStringLiteral("F8"), QStringLiteral("Del")}, iconDelete);
+    Action2 = MakeAction(QStringLiteral("Фо&рматирование"), QString(), {}, iconNone);
     Action7 = MakeAction(QStringLiteral("&Настройка порта"), QStringLiteral("Настроить порт"),
-                         {QStringLiteral("Ctrl+P")}, 4);
-    Action8 = MakeAction(QStringLiteral("Открыть &порт"), QStringLiteral("Открыть порт"), {}, 6);
-    Action1 = MakeAction(QStringLiteral("Выход"), QString(), {QStringLiteral("Alt+F4")}, -1);
+                         {QStringLiteral("Ctrl+P")}, iconPortSettings);
+    Action8 = MakeAction(QStringLiteral("Открыть &порт"), QStringLiteral("Открыть порт"), {}, iconPortClosed);
+    Action1 = MakeAction(QStringLiteral("Выход"), QString(), {QStringLiteral("Alt+F4")}, iconNone);
     AboutAc = MakeAction(QStringLiteral("О программе"), QStringLiteral("О программе"),
-                         {QStringLiteral("Ctrl+H"), QStringLiteral("Alt+H")}, -1);
+                         {QStringLiteral("Ctrl+H"), QStringLiteral("Alt+H")}, iconNone);
+    // The actions that busy disables and idle enables again; opening PC
+    // files and the About window stay available.
     ActionList1 = {Action1, Action2, MenuSave, Action4, Action5, Action7, Action8, DelFileFlash};
     ActionList2 = {Open, AboutAc};
+}
 
+void TForm1::ConnectActions() {
     const std::pair<QAction*, void (TForm1::*)()> handlers[] = {
         {Open, &TForm1::OpenExecute},           {MenuSave, &TForm1::MenuSaveExecute},
         {Action4, &TForm1::Action4Execute},     {Action5, &TForm1::Action5Execute},
@@ -211,8 +238,9 @@ void TForm1::CreateComponents() {
             RunAction([this, handler] { (this->*handler)(); });
         });
     }
+}
 
-    // Menus.
+void TForm1::CreateMenus() {
     N1 = menuBar()->addMenu(QStringLiteral("&Файл"));
     N1->addAction(Open);
     N1->addAction(Action1);
@@ -224,13 +252,10 @@ void TForm1::CreateComponents() {
     N4->addAction(AboutAc);
     PopupMenu1 = new QMenu(this);
     PopupMenu1->addActions({Open, Action4, MenuSave, Action5, DelFileFlash});
+}
 
-    auto* central = new QWidget(this);
-    auto* column = new QVBoxLayout(central);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-
-    // The lamps: link at the left, medium access at the right edge.
+// The lamps: link at the left, medium access at the right edge.
+void TForm1::CreateLamps(QVBoxLayout* column) {
     auto makeLampPanel = [this](QFrame*& panel, QLabel*& image, QLabel*& label, const QString& text) {
         panel = new QFrame(this);
         panel->setFrameShape(QFrame::NoFrame);
@@ -250,8 +275,9 @@ void TForm1::CreateComponents() {
     lampRow->addStretch(1);
     lampRow->addWidget(Panel3);
     column->addLayout(lampRow);
+}
 
-    // The icon tool bar.
+void TForm1::CreateIconToolBar(QVBoxLayout* column) {
     Panel5 = new QFrame(this);
     Panel5->setFrameShape(QFrame::NoFrame);
     auto* p5 = new QHBoxLayout(Panel5);
@@ -267,8 +293,9 @@ void TForm1::CreateComponents() {
     ToolBar1->addActions({Action7, Action8});
     p5->addWidget(ToolBar1);
     column->addWidget(Panel5);
+}
 
-    // The file list.
+void TForm1::CreateList(QVBoxLayout* column) {
     Panel2 = new QFrame(this);
     Panel2->setFrameShape(QFrame::NoFrame);
     auto* p2 = new QVBoxLayout(Panel2);
@@ -278,6 +305,8 @@ void TForm1::CreateComponents() {
     ListBox1->setUniformItemSizes(true);
     ListBox1->setItemDelegate(new TListBoxDelegate(this));
     ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
+    // Drags out of the list are the window's own (ListBox1MouseMove), with
+    // the medium's files staged first.
     ListBox1->setDragEnabled(false);
     connect(ListBox1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& pos) { PopupMenu1->popup(ListBox1->viewport()->mapToGlobal(pos)); });
@@ -286,8 +315,9 @@ void TForm1::CreateComponents() {
     ListBox1->installEventFilter(this);
     p2->addWidget(ListBox1);
     column->addWidget(Panel2, 1);
+}
 
-    // The text tool bar.
+void TForm1::CreateTextToolBar(QVBoxLayout* column) {
     Panel6 = new QFrame(this);
     Panel6->setFrameShape(QFrame::NoFrame);
     Panel6->setFixedHeight(22);
@@ -302,8 +332,9 @@ void TForm1::CreateComponents() {
     ToolBar2->AddButton(QStringLiteral("Выход Alt+F4"), Action1);
     p6->addWidget(ToolBar2);
     column->addWidget(Panel6);
+}
 
-    // The status line.
+void TForm1::CreateStatusLine(QVBoxLayout* column) {
     Panel1 = new QFrame(this);
     Panel1->setFrameShape(QFrame::Panel);
     Panel1->setFrameShadow(QFrame::Sunken);
@@ -313,9 +344,9 @@ void TForm1::CreateComponents() {
     Label3 = new QLabel(QStringLiteral("Статус: ожидание"), Panel1);
     p1->addWidget(Label3);
     column->addWidget(Panel1);
+}
 
-    setCentralWidget(central);
-
+void TForm1::CreateTimers() {
     Timer1 = new QTimer(this);
     Timer1->setInterval(FirstInterval);
     connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
@@ -323,15 +354,6 @@ void TForm1::CreateComponents() {
     FReportTimer->setSingleShot(true);
     FReportTimer->setInterval(ReportInterval);
     connect(FReportTimer, &QTimer::timeout, this, [this] { TakeReports(); });
-
-    OpenDialog1 = new QFileDialog(this);
-
-    resize(562, 426 + menuBar()->sizeHint().height());
-    setMinimumHeight(255);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect avail = screen->availableGeometry();
-        move(avail.center() - QPoint(width() / 2, height() / 2));
-    }
 }
 
 void TForm1::FillMessages() {
@@ -351,70 +373,65 @@ void TForm1::FillMessages() {
 }
 
 void TForm1::FormCreate(const TFormOptions& options) {
-    // 1. The message table.
+    // Before anything can fail: every error box takes its text from here.
     FillMessages();
 
-    // 2. Rows as high as the list font's text.
+    // Rows as high as the list font's text.
     static_cast<TListBoxDelegate*>(ListBox1->itemDelegate())->ItemHeight = QFontMetrics(ListBox1->font()).height();
 
-    // 3. The window cannot get narrower than the two lamp panels together.
+    // The window cannot get narrower than the two lamp panels together.
     Panel3->setFixedWidth(Label2->width() + 30);
     Panel4->setFixedWidth(Label1->width() + 30);
     const int m = Panel3->width() + Panel4->width();
     setMinimumWidth(m);
     if (width() < m) resize(m, height());
 
-    // 4. The list model.
+    // The list model before the driver: the worker's first completion fills it.
     FMyListBox = new TMyListBox(ListBox1);
     FMyListBox->Messages = FMessageBoxes;
     FMyListBox->DialogParent = this;
     FMyListBox->RemoveFromMedium = [this](const QString& name) { return RemoveFromMedium(name); };
 
-    // 5. Selection and drag-out state.
-    FDragOutActive = false;
-    FDragArmed = false;
-    FAnchorPoint = QPoint(-1, -1);
-
-    // 6. Files dropped anywhere on the window.
+    // Files dropped anywhere on the window.
     CreateDropTarget();
 
-    // 7. Idle.
-    FState = 2;
-    FActivity = false;
+    CreateDriver(options);
 
-    // 8. The driver and flash worker; its worker thread starts at once.
-    FDriver = new TZVT_drv(FMain.get(), FWindowTarget.get());
-    if (!options.Port.empty()) FDriver->ComPort.SetPort(options.Port);
-    if (options.ConfigureDriver) options.ConfigureDriver(*FDriver);
-    FDriver->OnReadSector = [this] { DoReadSector(); };
-    FDriver->OnWriteSector = [this] { DoWriteSector(); };
-    FDriver->OnCommand = [this](uint8_t op, uint8_t& result, void* param) {
-        return ExecuteCommand(op, result, param);
-    };
-
-    // 9.
-    FLinkUp = false;
-
-    // 10. The open dialog.
     OpenDialog1->setNameFilter(ToQtFilter(QStringLiteral("ISO программы (*.lst;*.tnc;*.iso)|*.lst;*.tnc;*.iso")));
     OpenDialog1->setFileMode(QFileDialog::ExistingFiles);
     OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
 
-    // 11. Both lamps black; the port is released until it is opened.
+    // Both lamps dark until the device answers: the port may not open at all.
     SetLamp(Image1, lampBlack);
     SetLamp(Image2, lampBlack);
 
-    // 12.
-    FNames.clear();
-
     if (options.StartTimer) Timer1->start();
 
-    // 13, 14. Open the port and run one tick at once. A port that cannot be
+    // The device is asked at once, not a tick later. A port that cannot be
     // opened is reported, and the tick is left out.
     Guarded([this] {
         OpenPort();
         Timer1Timer();
     });
+}
+
+void TForm1::CreateDriver(const TFormOptions& options) {
+    // Its worker thread starts at once, idle until the first request.
+    FDriver = new TZVT_drv(FMain.get(), FWindowTarget.get());
+    if (!options.Port.empty()) FDriver->ComPort.SetPort(options.Port);
+    if (options.ConfigureDriver) options.ConfigureDriver(*FDriver);
+    TTransferRows& rows = *this;
+    FRunner = std::make_unique<TTransferRunner>(*FDriver, rows, FReports);
+    FRunner->OnGui = [this](const std::function<void()>& fn) { return FMain->Call(fn); };
+    FRunner->OnReports = [this] { PostToWindow([this] { TakeReports(); }); };
+    FDriver->OnReadSector = [this] { DoReadSector(); };
+    FDriver->OnWriteSector = [this] { DoWriteSector(); };
+    FDriver->OnCommand = [this](uint8_t op, uint8_t& result, void* param) {
+        result = FRunner->Execute(op, static_cast<TTransferJob*>(param));
+        // Back to idle soon after the last sector transfer.
+        if (FLinkUp) PostToWindow([this] { Timer1->setInterval(AfterOperationInterval); });
+        return result;
+    };
 }
 
 void TForm1::FormDestroy() {
@@ -437,6 +454,7 @@ void TForm1::FormDestroy() {
     // once against the closed port, so their arguments go only after it.
     delete FDriver;
     FDriver = nullptr;
+    FRunner.reset();  // only now: the worker has stopped
     FJobs.clear();
     FNames.clear();
     FMain.reset();
@@ -466,11 +484,11 @@ void TForm1::PostToWindow(std::function<void()> fn) {
     QMetaObject::invokeMethod(this, [fn = std::move(fn)] { fn(); }, Qt::QueuedConnection);
 }
 
-void TForm1::SetLamp(QLabel* lamp, int index) {
-    int& shown = lamp == Image1 ? FLinkLamp : FAccessLamp;
-    if (shown == index && !lamp->pixmap().isNull()) return;  // no repaint for the same colour
-    lamp->setPixmap(LampPixmap(index));
-    shown = index;
+void TForm1::SetLamp(QLabel* lamp, TLamp colour) {
+    TLamp& shown = lamp == Image1 ? FLinkLamp : FAccessLamp;
+    if (shown == colour && !lamp->pixmap().isNull()) return;  // no repaint for the same colour
+    lamp->setPixmap(LampPixmap(colour));
+    shown = colour;
 }
 
 QString TForm1::MessageText(int code) const {
@@ -479,28 +497,20 @@ QString TForm1::MessageText(int code) const {
     return QStringLiteral("ошибка %1").arg(code);
 }
 
-QString TForm1::CurrentFile() const {
-    std::lock_guard<std::mutex> lock(FCurrentFileMutex);
-    return FCurrentFile;
-}
-
-void TForm1::SetCurrentFile(const QString& name) {
-    std::lock_guard<std::mutex> lock(FCurrentFileMutex);
-    FCurrentFile = name;
-}
+QString TForm1::CurrentFile() const { return FRunner ? FRunner->CurrentFile() : QString(); }
 
 bool TForm1::event(QEvent* e) {
     if (e->type() == TFlashMessageEvent::EventType()) {
         const auto* m = static_cast<TFlashMessageEvent*>(e);
         if (m->Msg == WM_FLASH_DONE) {
-            const auto op = static_cast<uint8_t>(m->WParam & 0xFF);
-            const auto result = static_cast<uint8_t>((m->WParam >> 8) & 0xFF);
+            const auto [op, result] = UnpackFlashDone(m->WParam);
             TakeReports();  // what the worker reported before it ended comes first
             if (std::unique_ptr<TOperationJob> job = AdoptJob(m->LParam)) {
-                if (job->OnDone) job->OnDone(result, job->Names);
+                const std::vector<QString> undone = job->Undone();
+                if (job->OnDone) job->OnDone(result, undone);
                 // Only a write's completion asks about its undone names; a
                 // command that is still gathering its own list keeps it.
-                if (job->Op == opSaveFile) FNames = std::move(job->Names);
+                if (job->Op == opSaveFile) FNames = undone;
             }
             RunAction([&] { WMOperationDone(op, result); });
         }
@@ -530,7 +540,7 @@ void TForm1::OpenPort() {
     FDriver->ComPort.Open();
     Action8->setText(QStringLiteral("Освободить &порт"));
     Action8->setToolTip(QStringLiteral("Освободить порт"));
-    SetActionImage(Action8, 5);
+    SetActionImage(Action8, iconPortOpen);
     RunOperation(opInit);
 }
 
@@ -541,7 +551,7 @@ void TForm1::ClosePort() {
     FMyListBox->Clear();
     FDriver->Disconnect();
     Action8->setText(QStringLiteral("Открыть &порт"));
-    SetActionImage(Action8, 6);
+    SetActionImage(Action8, iconPortClosed);
     Action8->setToolTip(QStringLiteral("Открыть порт"));
     FLinkUp = false;
     SetIdle();
@@ -551,7 +561,7 @@ void TForm1::ClosePort() {
 // ---------------------------------------------------------------- busy / idle
 
 void TForm1::SetBusy() {
-    FState = 1;
+    FState = formBusy;
     for (QAction* a : ActionList1) a->setEnabled(false);
 }
 
@@ -561,7 +571,7 @@ void TForm1::SetIdle() {
     ShowIdleStatus();
     Timer1->setInterval(IdleInterval);
     FActivity = false;
-    FState = 2;
+    FState = formIdle;
 }
 
 void TForm1::ShowStatus(const QString& text) { Label3->setText(QStringLiteral("Статус: ") + text); }
@@ -569,7 +579,7 @@ void TForm1::ShowStatus(const QString& text) { Label3->setText(QStringLiteral("�
 void TForm1::ShowIdleStatus() { ShowStatus(FMediumNote.isEmpty() ? QStringLiteral("ожидание") : FMediumNote); }
 
 void TForm1::Timer1Timer() {
-    if (!FActivity && FState == 1) SetIdle();
+    if (!FActivity && FState == formBusy) SetIdle();
     FActivity = false;
     CheckLine();
     // The link check: while the device has not answered, ask again.
@@ -582,7 +592,7 @@ void TForm1::LinkLost() {
     FMediumNote.clear();
     SetLamp(Image1, lampBlack);
     FMyListBox->Clear();
-    if (FState == 2) ShowIdleStatus();
+    if (FState == formIdle) ShowIdleStatus();
 }
 
 void TForm1::CheckLine() {
@@ -604,6 +614,16 @@ void TForm1::CheckLine() {
     } catch (const EComPort&) {
         // Not back yet: the next tick tries again.
     }
+}
+
+// ---------------------------------------------------------------- sector notifications
+
+void TForm1::DoReadSector() { SectorNotification(lampYellow); }
+void TForm1::DoWriteSector() { SectorNotification(lampRed); }
+
+void TForm1::SectorNotification(TLamp lamp) {
+    FActivity = true;
+    if (FDriver->ComPort.Connected()) FRunner->Sector(lamp);
 }
 
 // ---------------------------------------------------------------- actions

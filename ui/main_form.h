@@ -2,19 +2,20 @@
 // line and the two lamps. It owns the device driver (which is the flash
 // worker too), posts requests to it and shows what it reports.
 //
-// The window's code is in four files: main_form.cpp builds the window and
+// The window's code is in three files: main_form.cpp builds the window and
 // runs the port, the lamps, the timer and the list's input;
 // main_form_transfers.cpp holds the commands (write, load, delete, re-read,
-// format), RunOperation and the completion handler; main_form_worker.cpp
-// holds what runs on the worker thread (the command hook with the per-file
-// loops of delete, write and load, and the sector notifications);
-// main_form_dnd.cpp holds drag and drop with the desktop (files dropped on
-// the window, rows dragged out of the list).
+// format), the jobs they post with their progress window, the completion
+// handler and the row changes the worker asks for; main_form_dnd.cpp holds
+// drag and drop with the desktop (files dropped on the window, rows dragged
+// out of the list). What runs on the worker thread is the transfer runner's
+// (ui/transfer_runner.h).
 //
-// Threads: everything runs on the GUI thread except ExecuteCommand (with
-// the loops it calls) and DoReadSector / DoWriteSector, which run on the
-// worker thread. The worker never touches a widget or the list model: it
-// waits for the GUI thread where the order matters (the list model, through
+// Threads: everything runs on the GUI thread except the driver's hooks that
+// FormCreate installs: the command hook (the runner's Execute) and the
+// sector notifications DoReadSector / DoWriteSector, which run on the worker
+// thread. The worker never touches a widget or the list model: it waits for
+// the GUI thread where the order matters (the row changes, through
 // TMainThread::Call) and hands everything else over in batches
 // (TWorkerReports). The fields below say which thread owns each.
 #pragma once
@@ -27,11 +28,11 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "flashfs/file_list.h"
+#include "ui/lamps.h"
+#include "ui/transfer_runner.h"
 #include "ui/worker_reports.h"
 
 class QAction;
@@ -44,6 +45,7 @@ class QPainter;
 class QStyleOptionViewItem;
 class QTimer;
 class QToolBar;
+class QVBoxLayout;
 
 namespace skarvel {
 
@@ -80,42 +82,36 @@ struct TFormOptions {
 };
 
 // One request of the window to the worker, from RunOperation until its
-// completion has been handled; the request's argument is a pointer to it.
-struct TOperationJob {
-    uint8_t Op = 0;
-    uint32_t Id = 0;
-    // The files of a delete, write or load, first file first; the loops
-    // drop each name when its file is done. GUI thread until the request is
-    // posted, then the worker's until its completion arrives.
-    std::vector<QString> Names;
-    // Where a load writes its files (ends with a path separator); set before
-    // the request is posted and only read after.
-    QString TargetFolder;
-    // Set by the GUI thread when the user cancels; read by the worker
-    // between files and at every sector.
-    std::atomic<bool> Cancel{false};
+// completion has been handled; the request's argument points to its
+// TTransferJob.
+struct TOperationJob : TTransferJob {
     // Called on the GUI thread when the completion arrives, before it is
     // handled, with the result and the names the request left undone.
     std::function<void(uint8_t result, const std::vector<QString>& undone)> OnDone;
 };
 
-// The volume's geometry as the progress totals need it; 0 while unknown.
-struct TTransferGeometry {
-    uint32_t SectorsPerCluster = 0;
-    uint32_t SectorsPerFat = 0;
-    // Sectors the progress bars count for one file of `size` bytes: the
-    // write frames of a save or a delete, the read frames of a load.
-    uint32_t WriteTransfers(uint32_t size) const;
-    uint32_t LoadTransfers(uint32_t size) const;
-    uint32_t DeleteTransfers() const;
+// Whether the window is working: busy once sector frames are reported (the
+// medium's actions disabled), idle again when a tick of Timer1 finds that
+// none moved since the tick before, or when the port is released.
+enum TFormState : uint8_t { formBusy = 1, formIdle = 2 };
+
+// The icons of the actions, as the image list holds them.
+enum TActionIcon : int {
+    iconNone = -1,
+    iconOpen = 0,
+    iconWrite,
+    iconRefresh,
+    iconLoad,
+    iconPortSettings,
+    iconPortOpen,    // the port is open (the action releases it)
+    iconPortClosed,  // the port is released (the action opens it)
+    iconDelete,
+    IconCount
 };
 
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow, private TTransferRows {
     Q_OBJECT
 public:
-    // Operation code meaning "no progress window".
-    static constexpr uint8_t NoProgressOp = 11;
-
     explicit TForm1(const TFormOptions& options = {}, QWidget* parent = nullptr);
     ~TForm1() override;
 
@@ -156,9 +152,10 @@ public:
     void SetIdle();
     void ShowStatus(const QString& text);
     void Timer1Timer();
-    // Posts the request op with the names of FNames; for a delete, write or
-    // load it shows the progress window until the operation ends or the
-    // user cancels. onDone becomes the request's OnDone.
+    // Posts the request op; a delete, write or load takes the files FNames
+    // names, each as its row is now, and shows the progress window until
+    // the operation ends or the user cancels. onDone becomes the request's
+    // OnDone.
     void RunOperation(uint8_t op, std::function<void(uint8_t, const std::vector<QString>&)> onDone = {});
     void AddFiles(const QStringList& files);
 
@@ -174,13 +171,12 @@ public:
     void Action8Execute();
     void AboutAcExecute();
 
-    // ---- worker thread
-    uint8_t ExecuteCommand(uint8_t op, uint8_t& result, void* param);
+    // ---- worker thread: the driver's sector notifications
     void DoReadSector();
     void DoWriteSector();
 
-    // ---- completion of a request (GUI thread); FNames holds the names the
-    // request left undone
+    // ---- completion of a request (GUI thread); after a write FNames holds
+    // the names it left undone
     void WMOperationDone(uint8_t op, uint8_t result);
 
     // ---- list events (viewport coordinates)
@@ -215,14 +211,15 @@ public:
     TMyListBox* MyListBox() const { return FMyListBox; }
     TMessageBoxes& Messages() const { return *FMessageBoxes; }
     bool LinkUp() const { return FLinkUp.load(); }
-    uint8_t State() const { return FState; }
-    int LinkLamp() const { return FLinkLamp; }
-    int AccessLamp() const { return FAccessLamp; }
-    // The text of a result code: the worker's texts for its codes, the
-    // window's own for the PC side (12 to 14).
+    TFormState State() const { return FState; }
+    TLamp LinkLamp() const { return FLinkLamp; }
+    TLamp AccessLamp() const { return FAccessLamp; }
+    // The text of a result code: the worker's own texts, but for the codes
+    // the window numbers its failures on the PC side with (TPcResult),
+    // whose texts are the window's; pcMissing has a prompt instead.
     QString MessageText(int code) const;
+    // The file the worker is at, or was at when its last request ended.
     QString CurrentFile() const;
-    void SetCurrentFile(const QString& name);
     const std::vector<QString>& Names() const { return FNames; }
     // The progress window of the running operation, if one is shown.
     TprogressForm* Progress() const { return FProgress; }
@@ -248,11 +245,24 @@ private:
     // ---- creation and helpers (main_form.cpp)
     void FormCreate(const TFormOptions& options);
     void FormDestroy();
+    // The window's parts, region by region from the top; each adds its
+    // widgets to the window's column.
     void CreateComponents();
+    void CreateActions();
+    void ConnectActions();
+    void CreateMenus();
+    void CreateLamps(QVBoxLayout* column);
+    void CreateIconToolBar(QVBoxLayout* column);
+    void CreateList(QVBoxLayout* column);
+    void CreateTextToolBar(QVBoxLayout* column);
+    void CreateStatusLine(QVBoxLayout* column);
+    void CreateTimers();
+    // The driver and flash worker with the hooks that run on its thread.
+    void CreateDriver(const TFormOptions& options);
     void FillMessages();
-    QAction* MakeAction(const QString& caption, const QString& hint, const QStringList& shortcuts, int image);
-    void SetActionImage(QAction* action, int image);
-    void SetLamp(QLabel* lamp, int index);
+    QAction* MakeAction(const QString& caption, const QString& hint, const QStringList& shortcuts, TActionIcon icon);
+    void SetActionImage(QAction* action, TActionIcon icon);
+    void SetLamp(QLabel* lamp, TLamp colour);
     void PostToWindow(std::function<void()> fn);
     void Guarded(const std::function<void()>& fn);
     // An action handler: errors shown, the list keeps the keyboard after it.
@@ -267,11 +277,14 @@ private:
     // The link check's care of the port: a line that hung up is closed and
     // opened again, quietly, until the device is back.
     void CheckLine();
+    // A sector frame was built (worker thread).
+    void SectorNotification(TLamp lamp);
 
     // ---- commands and completions (main_form_transfers.cpp)
     TOperationJob* NewJob(uint8_t op);
+    // How the job of op treats the file name, as its row shows it now.
+    TTransferFile FileOfJob(uint8_t op, const QString& name) const;
     std::unique_ptr<TOperationJob> AdoptJob(intptr_t lParam);
-    uint32_t ProgressTotal(const TOperationJob& job) const;
     void ShowProgress(TOperationJob& job);
     void CancelOperations();
     void TakeReports();
@@ -281,32 +294,21 @@ private:
     bool CopyPendingForLoad(int row, uint8_t& code);
     bool RemoveFromMedium(const QString& name);
     bool ExecFolderChoice(QString& folder);
+    // The rows the runner changes in step with the medium (GUI thread).
+    void RemoveRow(const QString& name) override;
+    void MediumRow(const QString& name, uint32_t size) override;
 
     // ---- drag and drop (main_form_dnd.cpp)
     void CreateDropTarget();
     // The drag-out of the selected rows, with FDragOutActive set.
     void DragOut();
 
-    // ---- worker thread (main_form_worker.cpp)
-    void SectorNotification(int lamp);
-    // Runs fn on the GUI thread and waits for it; false when the window is
-    // going away (fn then never runs).
-    bool OnGui(const std::function<void()>& fn);
-    void ReportFileStart(const TOperationJob& job, uint32_t total, const QString& text);
-    TTransferGeometry Geometry() const;
-    uint8_t DeleteFiles(TOperationJob& job);
-    uint8_t WriteFiles(TOperationJob& job);
-    uint8_t WriteOne(TOperationJob& job, const QString& name, const QString& path);
-    uint8_t LoadFiles(TOperationJob& job);
-    uint8_t LoadOne(TOperationJob& job, const QString& name);
-
     // ---- GUI thread
-    uint8_t FProgressOp = NoProgressOp;
     TZVT_drv* FDriver = nullptr;
     TprogressForm* FProgress = nullptr;  // while RunOperation shows it
     uint32_t FProgressJob = 0;           // the request it shows
     std::vector<QString> FMessages;
-    uint8_t FState = 2;
+    TFormState FState = formIdle;
     std::vector<QString> FNames;
     QPoint FPressPoint{-1, -1};
     QPoint FAnchorPoint{-1, -1};
@@ -327,27 +329,20 @@ private:
     QString FMediumNote;
     bool FPortLost = false;      // the line hung up; the link check reopens the port
     bool FClosePending = false;  // close once the running transfer has ended
-    int FLinkLamp = 3;
-    int FAccessLamp = 3;
+    TLamp FLinkLamp = lampBlack;
+    TLamp FAccessLamp = lampBlack;
     QTimer* FReportTimer = nullptr;  // takes the worker's reports while they come
     std::unique_ptr<TQtMainThread> FMain;
     std::unique_ptr<TWindowTarget> FWindowTarget;
     TMessageBoxes* FMessageBoxes = nullptr;
 
-    // ---- worker thread
-    TOperationJob* FWorkerJob = nullptr;  // the request the hook runs
+    // ---- worker side: the runner runs the requests on the worker thread;
+    // created with the driver and gone only after the worker has stopped
+    std::unique_ptr<TTransferRunner> FRunner;
 
     // ---- shared
     std::atomic<bool> FActivity{false};  // a sector moved since the last tick
     std::atomic<bool> FLinkUp{false};
-    mutable std::mutex FCurrentFileMutex;
-    QString FCurrentFile;
-    // The medium's list as the last list request read it (copied on the
-    // worker thread, so that a later request cannot change it under the
-    // completion handler), and the geometry of the last mount or format.
-    mutable std::mutex FListMutex;
-    TFileList FListFiles;
-    TTransferGeometry FGeometry;
     TWorkerReports FReports;
 };
 

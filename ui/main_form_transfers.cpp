@@ -1,6 +1,7 @@
 // The main window's commands that move files (write, load, delete, re-read,
-// format), the requests they post with their progress window, and the
-// handling of the worker's completions. GUI thread.
+// format), the jobs they post with their progress window, the handling of
+// the worker's completions, and the row changes the transfer runner asks
+// for while a job runs. GUI thread.
 #include <QFileInfo>
 #include <QListWidget>
 #include <QMenuBar>
@@ -39,7 +40,7 @@ TOperationJob* TForm1::NewJob(uint8_t op) {
     job->Op = op;
     job->Id = ++FLastJobId;
     if (MovesFiles(op)) {
-        job->Names = std::move(FNames);
+        for (const QString& name : FNames) job->Files.push_back(FileOfJob(op, name));
         FNames.clear();
         job->TargetFolder = FTargetFolder;
     }
@@ -47,10 +48,27 @@ TOperationJob* TForm1::NewJob(uint8_t op) {
     return FJobs.back().get();
 }
 
+// Everything the worker needs of the file's row is taken now: the list
+// takes no input while the job runs, and the worker never asks for it.
+TTransferFile TForm1::FileOfJob(uint8_t op, const QString& name) const {
+    TTransferFile file;
+    file.Action = op == opDeleteFile ? TFileAction::Delete : op == opSaveFile ? TFileAction::Write : TFileAction::Load;
+    file.Name = name;
+    std::string medium;
+    if (Utf8ToCp1251(name.toStdString(), medium)) file.MediumName = std::move(medium);
+    const int row = FMyListBox->IndexOfName(name);
+    if (row >= 0) {
+        file.Listed = true;
+        file.ListedSize = static_cast<uint32_t>(std::max(0, FMyListBox->Sizes(row)));
+        file.PcPath = QString::fromStdString(FMyListBox->Path(row));
+    }
+    return file;
+}
+
 std::unique_ptr<TOperationJob> TForm1::AdoptJob(intptr_t lParam) {
-    const auto* wanted = reinterpret_cast<const TOperationJob*>(lParam);
+    const auto* wanted = reinterpret_cast<const TTransferJob*>(lParam);
     for (auto it = FJobs.begin(); it != FJobs.end(); ++it) {
-        if (it->get() != wanted) continue;
+        if (static_cast<const TTransferJob*>(it->get()) != wanted) continue;
         std::unique_ptr<TOperationJob> job = std::move(*it);
         FJobs.erase(it);
         return job;
@@ -64,46 +82,27 @@ bool TForm1::TransferRunning() const {
 }
 
 void TForm1::RunOperation(uint8_t op, std::function<void(uint8_t, const std::vector<QString>&)> onDone) {
-    FProgressOp = NoProgressOp;
     TOperationJob* job = NewJob(op);
     job->OnDone = std::move(onDone);
     if (MovesFiles(op)) {
         ShowProgress(*job);
     } else {
-        FDriver->PostRequest(op, job);
+        FDriver->PostRequest(op, static_cast<TTransferJob*>(job));
     }
-    FProgressOp = NoProgressOp;
-}
-
-// The sectors the progress bars count for the whole operation, from the
-// sizes the list holds for its files.
-uint32_t TForm1::ProgressTotal(const TOperationJob& job) const {
-    const TTransferGeometry g = Geometry();
-    uint32_t total = 0;
-    for (const QString& name : job.Names) {
-        const int i = FMyListBox->IndexOfName(name);
-        if (i < 0) continue;
-        const auto size = static_cast<uint32_t>(std::max(0, FMyListBox->Sizes(i)));
-        total += job.Op == opSaveFile   ? g.WriteTransfers(size)
-                 : job.Op == opLoadFile ? g.LoadTransfers(size)
-                                        : g.DeleteTransfers();
-    }
-    return total;
 }
 
 void TForm1::ShowProgress(TOperationJob& job) {
     if (FProgress) FProgress->FinishProgress();
-    const uint32_t total = ProgressTotal(job);
+    const uint32_t total = FRunner->Geometry().JobTransfers(job);
     TprogressForm progress(this);
     progress.Follow(*this);
     progress.move(geometry().center() - progress.rect().center());
     FProgress = &progress;
     FProgressJob = job.Id;
-    FProgressOp = job.Op;
     emit ProgressStarted(static_cast<int>(total));
 
     const uint32_t id = job.Id;
-    FDriver->PostRequest(job.Op, &job);
+    FDriver->PostRequest(job.Op, static_cast<TTransferJob*>(&job));
     // While the progress window is up the window takes no input but a
     // close, which cancels (RunAction, eventFilter and closeEvent); the
     // lamps, the status line and the list stay lit.
@@ -172,7 +171,7 @@ void TForm1::WMOperationDone(uint8_t op, uint8_t result) {
         FMyListBox->ClearAll();
         if (result == 0) {
             FMediumNote.clear();
-            if (FState == 2) ShowIdleStatus();
+            if (FState == formIdle) ShowIdleStatus();
             FMessageBoxes->Show(this, QStringLiteral("ZVT успешно отформатировано"), TMsgDlgType::Custom);
         }
     } else if (op == opReadDir) {
@@ -201,18 +200,14 @@ void TForm1::InitDone(uint8_t result) {
     FLinkUp = true;
     SetLamp(Image1, lampGreen);
     FMediumNote = NeedsFormat(result) ? MessageText(result) : QString();
-    if (FState == 2) ShowIdleStatus();
+    if (FState == formIdle) ShowIdleStatus();
     if (!NeedsFormat(result)) RunOperation(opReadDir);
 }
 
 void TForm1::ListDone(uint8_t& result) {
     FMyListBox->Clear();
     if (result == 0) {
-        TFileList files;
-        {
-            std::lock_guard<std::mutex> lock(FListMutex);
-            files = FListFiles;
-        }
+        const TFileList files = FRunner->ListedFiles();
         for (int i = 0; i < files.Count(); ++i)
             FMyListBox->AddEntry(QString::fromStdString(Cp1251ToUtf8(files.Strings(i))), files.Sizes(i),
                                  std::string(), true);
@@ -301,13 +296,8 @@ bool TForm1::CopyPendingForLoad(int row, uint8_t& code) {
         if (answer != mrNo) code = feAborted;
         return true;
     }
-    std::vector<uint8_t> data;
-    QString failed = path;
-    code = ReadPcFile(path, data);
-    if (code == 0) {
-        failed = FTargetFolder + name;
-        code = WritePcFile(FTargetFolder, name, data);
-    }
+    QString failed;
+    code = CopyPcFile(path, FTargetFolder, name, failed);
     if (code != 0) FMessageBoxes->Show(this, MessageText(code) + failed, TMsgDlgType::Error);
     return true;
 }
@@ -367,6 +357,18 @@ bool TForm1::RemoveFromMedium(const QString& name) {
     FNames = {row >= 0 ? FMyListBox->DisplayName(row) : name};
     RunOperation(opDeleteFile);
     return FMyListBox->IndexOfName(name) < 0;
+}
+
+// ---------------------------------------------------------------- rows the runner changes
+
+void TForm1::RemoveRow(const QString& name) {
+    const int i = FMyListBox->IndexOfName(name);
+    if (i >= 0) FMyListBox->Delete(i);
+}
+
+void TForm1::MediumRow(const QString& name, uint32_t size) {
+    const int i = FMyListBox->AddEntry(name, static_cast<int32_t>(size), std::string(), true);
+    FMyListBox->SetSize(i, static_cast<int32_t>(size));
 }
 
 }  // namespace skarvel

@@ -10,7 +10,7 @@ bool TWorkerReports::Added() {
     return true;
 }
 
-bool TWorkerReports::Sector(int lamp, uint8_t op) {
+bool TWorkerReports::Sector(TLamp lamp, uint8_t op) {
     std::lock_guard<std::mutex> lock(mutex_);
     pending_.Sector = true;
     pending_.Lamp = lamp;

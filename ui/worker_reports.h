@@ -19,6 +19,8 @@
 #include <mutex>
 #include <vector>
 
+#include "ui/lamps.h"
+
 namespace skarvel {
 
 struct TProgressReport {
@@ -31,7 +33,7 @@ struct TProgressReport {
 
 struct TReportBatch {
     bool Sector = false;  // at least one sector frame since the last batch
-    int Lamp = 0;         // of the latest sector frame
+    TLamp Lamp = lampBlack;  // of the latest sector frame
     uint8_t Op = 0;       // the worker's operation at the latest sector frame
     std::vector<TProgressReport> Progress;
     bool Empty() const { return !Sector && Progress.empty(); }
@@ -41,7 +43,7 @@ class TWorkerReports {
 public:
     // Worker thread. Each returns true when the caller has to hand a call
     // to the GUI thread that takes the batch.
-    bool Sector(int lamp, uint8_t op);
+    bool Sector(TLamp lamp, uint8_t op);
     bool Step(uint32_t job);
     bool StartFile(uint32_t job, int total, const QString& text);
     bool Finish(uint32_t job);

@@ -49,7 +49,7 @@ TEST(MainWindow, NoDeviceOnThePortShowsThePortErrorAndStaysIdle) {
     EXPECT_EQ(w.boxes.Boxes[0].Type, TMsgDlgType::Error);
     ExpectReleased(f);
     EXPECT_EQ(f.AccessLamp(), lampBlack);
-    EXPECT_EQ(f.State(), 2);
+    EXPECT_EQ(f.State(), formIdle);
     EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ожидание"));
     EXPECT_EQ(f.Action8->toolTip(), QStringLiteral("Открыть порт"));
     EXPECT_EQ(f.Timer1->interval(), 8000);
@@ -60,7 +60,7 @@ TEST(MainWindow, NoDeviceOnThePortShowsThePortErrorAndStaysIdle) {
     ProcessPending();
     EXPECT_EQ(f.Driver()->FramesSent.load(), 0u);
     EXPECT_TRUE(w.log->Done.empty());
-    EXPECT_EQ(f.State(), 2);
+    EXPECT_EQ(f.State(), formIdle);
     EXPECT_EQ(f.Timer1->interval(), 8000);
     EXPECT_EQ(w.boxes.Boxes.size(), 1u);
 
@@ -89,7 +89,7 @@ TEST(MainWindow, SilentDeviceIsAskedAgainAtEveryTick) {
     EXPECT_EQ(w.log->Count(opInit, 8), 4);
 
     // Identification moves no sector: the window never became busy and shows no error.
-    EXPECT_EQ(f.State(), 2);
+    EXPECT_EQ(f.State(), formIdle);
     EXPECT_EQ(f.Timer1->interval(), 8000);
     EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ожидание"));
     EXPECT_TRUE(w.boxes.Boxes.empty());
@@ -138,7 +138,7 @@ TEST(MainWindow, FormattedMediumIsListedAndTheWindowReturnsToIdle) {
 
     // Busy since the sector reads: the status names the list read, the
     // access lamp is yellow, the actions of the medium are disabled.
-    EXPECT_EQ(f.State(), 1);
+    EXPECT_EQ(f.State(), formBusy);
     EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: чтение списка файлов"));
     EXPECT_EQ(f.AccessLamp(), lampYellow);
     for (QAction* a : f.ActionList1) EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
@@ -152,9 +152,9 @@ TEST(MainWindow, FormattedMediumIsListedAndTheWindowReturnsToIdle) {
     EXPECT_EQ(f.Timer1->interval(), 200);
 
     f.Timer1Timer();  // activity since the last tick: still busy
-    EXPECT_EQ(f.State(), 1);
+    EXPECT_EQ(f.State(), formBusy);
     f.Timer1Timer();  // quiet: idle
-    EXPECT_EQ(f.State(), 2);
+    EXPECT_EQ(f.State(), formIdle);
     EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ожидание"));
     EXPECT_EQ(f.AccessLamp(), lampBlack);
     EXPECT_EQ(f.Timer1->interval(), 10000);
@@ -174,7 +174,7 @@ TEST(MainWindow, ReleasingKeepsPendingRowsAndReopeningListsTheMediumAnew) {
 
     f.Action8->trigger();  // release
     ExpectReleased(f);
-    EXPECT_EQ(f.State(), 2);
+    EXPECT_EQ(f.State(), formIdle);
     EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ожидание"));
     EXPECT_EQ(rig.Rows(), (TRows{{"new.lst", false}}));
 
@@ -261,7 +261,7 @@ TEST(MainWindow, ClosingWhileTheWorkerWaitsForTheDevice) {
     WriteFormattedImage(dir.File("medium.img"), kDemo);
     SimProcess sim2({"--image", dir.File("medium.img")});
     auto g = std::make_unique<TForm1>(FastOptions(sim2.PtyPath(), &boxes));
-    ASSERT_TRUE(ProcessUntil([&] { return g->State() == 1; }));
+    ASSERT_TRUE(ProcessUntil([&] { return g->State() == formBusy; }));
     g.reset();
     ProcessPending(50);
     EXPECT_TRUE(boxes.Boxes.empty());

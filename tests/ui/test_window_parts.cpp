@@ -10,7 +10,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include "flashfs/fs_flash.h"
 #include "tests/sim_process.h"
+#include "ui/lamps.h"
 #include "ui/message_boxes.h"
 #include "ui/pc_files.h"
 #include "ui/progress_form.h"
@@ -121,18 +123,18 @@ TEST(PcFiles, NamesThatCanStandInTheTargetFolder) {
 TEST(WorkerReports, OneHandOverWhileReportsComeAndProgressInOrder) {
     TWorkerReports r;
     EXPECT_TRUE(r.StartFile(1, 9, QStringLiteral("Удаление A")));
-    EXPECT_FALSE(r.Sector(1, 8));
+    EXPECT_FALSE(r.Sector(lampRed, opSaveFile));
     EXPECT_FALSE(r.Step(1));
     EXPECT_FALSE(r.Step(1));
-    EXPECT_FALSE(r.Sector(2, 9));
+    EXPECT_FALSE(r.Sector(lampYellow, opLoadFile));
     EXPECT_FALSE(r.StartFile(1, 9, QStringLiteral("Удаление B")));
     EXPECT_FALSE(r.Step(1));
     EXPECT_FALSE(r.Step(2));  // another request's step is not merged
     EXPECT_FALSE(r.Finish(1));
     TReportBatch b = r.Take();
     EXPECT_TRUE(b.Sector);
-    EXPECT_EQ(b.Lamp, 2);
-    EXPECT_EQ(b.Op, 9);
+    EXPECT_EQ(b.Lamp, lampYellow);
+    EXPECT_EQ(b.Op, opLoadFile);
     std::vector<std::tuple<int, uint32_t, int>> got;
     for (const auto& p : b.Progress) got.emplace_back(p.What, p.Job, p.Count);
     EXPECT_EQ(got, (std::vector<std::tuple<int, uint32_t, int>>{{TProgressReport::FileStart, 1, 9},

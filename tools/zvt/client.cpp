@@ -70,7 +70,7 @@ void TZvtClient::PostMsg(uint32_t msg, uintptr_t wParam, intptr_t) {
     if (msg != WM_FLASH_DONE) return;
     // Runs on the worker thread; the waiting loop picks the result up.
     loop_.Post([this, wParam] {
-        result_.store(static_cast<uint8_t>((wParam >> 8) & 0xFF));
+        result_.store(UnpackFlashDone(wParam).Result);
         done_.store(true);
     });
 }

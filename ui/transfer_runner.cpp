@@ -1,0 +1,235 @@
+#include "ui/transfer_runner.h"
+
+#include <QFileInfo>
+#include <new>
+
+#include "flashfs/fs_flash.h"
+#include "ui/pc_files.h"
+
+namespace skarvel {
+
+namespace {
+
+bool MovesFiles(uint8_t op) { return op == opDeleteFile || op == opSaveFile || op == opLoadFile; }
+
+}  // namespace
+
+// ---------------------------------------------------------------- jobs
+
+std::vector<QString> TTransferJob::Undone() const {
+    std::vector<QString> names;
+    for (const TTransferFile& file : Files)
+        if (file.State != TFileState::Done) names.push_back(file.Name);
+    return names;
+}
+
+// ---------------------------------------------------------------- transfer counts
+
+// A save writes the new entry's directory block twice (the slot reserved,
+// then the entry made live with its size), size div cluster bytes + 1
+// clusters (the last one may hold nothing of the file) and the whole FAT.
+uint32_t TTransferGeometry::WriteTransfers(uint32_t size) const {
+    if (SectorsPerCluster == 0) return 0;
+    return SectorsPerCluster * (size / (SectorsPerCluster * SectorSize) + 1) + 2 * SectorsPerCluster + SectorsPerFat;
+}
+
+// A load reads the directory (one block while it holds no more than a
+// block's entries), then the clusters that hold the file's bytes.
+uint32_t TTransferGeometry::LoadTransfers(uint32_t size) const {
+    if (SectorsPerCluster == 0) return 0;
+    const uint64_t clusterBytes = SectorsPerCluster * SectorSize;
+    const auto clusters = static_cast<uint32_t>((size + clusterBytes - 1) / clusterBytes);
+    return SectorsPerCluster * (clusters + 1);
+}
+
+// A delete writes the directory block without the entry, then the FAT.
+uint32_t TTransferGeometry::DeleteTransfers() const { return SectorsPerCluster + SectorsPerFat; }
+
+uint32_t TTransferGeometry::JobTransfers(const TTransferJob& job) const {
+    uint32_t total = 0;
+    for (const TTransferFile& file : job.Files) {
+        if (!file.Listed) continue;
+        switch (file.Action) {
+            case TFileAction::Delete: total += DeleteTransfers(); break;
+            case TFileAction::Write: total += WriteTransfers(file.ListedSize); break;
+            case TFileAction::Load: total += LoadTransfers(file.ListedSize); break;
+        }
+    }
+    return total;
+}
+
+uint8_t CopyPcFile(const QString& path, const QString& folder, const QString& name, QString& failed) {
+    std::vector<uint8_t> data;
+    failed = path;
+    uint8_t result = ReadPcFile(path, data);
+    if (result != 0) return result;
+    failed = folder + name;
+    result = WritePcFile(folder, name, data);
+    if (result == 0) failed.clear();
+    return result;
+}
+
+// ---------------------------------------------------------------- the hook
+
+TTransferRunner::TTransferRunner(TFlash& flash, TTransferRows& rows, TWorkerReports& reports)
+    : FFlash(flash), FRows(rows), FReports(reports) {}
+
+uint8_t TTransferRunner::Execute(uint8_t op, TTransferJob* job) {
+    FJob = job;
+    uint8_t result = 0;
+    try {
+        result = Dispatch(op, job);
+    } catch (const std::bad_alloc&) {
+        result = pcNoMemory;
+    } catch (...) {
+        // Whatever went wrong, the progress window must hear of the end.
+        result = feLinkError;
+    }
+    KeepVolumeFacts(op, result);
+    const bool movesFiles = MovesFiles(op) && job;
+    if (movesFiles && job->Cancel) result = feAborted;
+    if (movesFiles && FReports.Finish(job->Id)) HandOver();
+    FJob = nullptr;
+    return result;
+}
+
+uint8_t TTransferRunner::Dispatch(uint8_t op, TTransferJob* job) {
+    switch (op) {
+        case opInit: return FFlash.InitFlash();
+        case opFormat: return FFlash.FormatFlash(FFlash.FMediumKind);
+        case opReadDir: return FFlash.ReadDir(FFlash.FMediumKind, nullptr);
+        case opDeleteFile:
+        case opSaveFile:
+        case opLoadFile: return job && !job->Files.empty() ? RunFiles(*job) : 0;
+        default: return feUnknownCommand;
+    }
+}
+
+// The list and the geometry outlive the request that read them: the
+// completion handler and the next progress totals use them.
+void TTransferRunner::KeepVolumeFacts(uint8_t op, uint8_t result) {
+    if (op != opInit && op != opFormat && op != opReadDir) return;
+    std::lock_guard<std::mutex> lock(FMutex);
+    if (op == opReadDir) FListedFiles = FFlash.FFiles;
+    else if (result == 0) FGeometry = {FFlash.FSectorsPerCluster, FFlash.FSectorsPerFAT};
+}
+
+// One file after the other, until one fails or the user cancels; the first
+// file is tried even when the cancel came before it.
+uint8_t TTransferRunner::RunFiles(TTransferJob& job) {
+    uint8_t result = 0;
+    for (TTransferFile& file : job.Files) {
+        switch (file.Action) {
+            case TFileAction::Delete: result = DeleteOne(job, file); break;
+            case TFileAction::Write: result = WriteOne(job, file); break;
+            case TFileAction::Load: result = LoadOne(job, file); break;
+        }
+        file.State = result == 0 ? TFileState::Done : TFileState::Failed;
+        file.Result = result;
+        if (result != 0 || job.Cancel) break;
+    }
+    return result;
+}
+
+void TTransferRunner::ChangeRows(TTransferJob& job, const std::function<void()>& change) {
+    // The window is going away: nothing more is done for it.
+    if (!OnGui || !OnGui(change)) job.Cancel = true;
+}
+
+void TTransferRunner::ReportFileStart(const TTransferJob& job, uint32_t total, const QString& text) {
+    if (FReports.StartFile(job.Id, static_cast<int>(total), text)) HandOver();
+}
+
+void TTransferRunner::HandOver() {
+    if (OnReports) OnReports();
+}
+
+// ---------------------------------------------------------------- the loops' steps
+
+uint8_t TTransferRunner::DeleteOne(TTransferJob& job, const TTransferFile& file) {
+    SetCurrentFile(file.Name);
+    ReportFileStart(job, Geometry().DeleteTransfers(), QStringLiteral("Удаление ") + file.Name);
+    const uint8_t result =
+        file.MediumName ? FFlash.DeleteFile(file.MediumName->c_str(), FFlash.FMediumKind) : uint8_t{feBadName};
+    ChangeRows(job, [&] { FRows.RemoveRow(file.Name); });
+    return result;
+}
+
+uint8_t TTransferRunner::WriteOne(TTransferJob& job, const TTransferFile& file) {
+    // The PC file may have gone since it was chosen: the window asks whether
+    // to go on without it, and the file stays undone.
+    if (file.PcPath.isEmpty() || !QFileInfo::exists(file.PcPath)) {
+        SetCurrentFile(file.PcPath.isEmpty() ? file.Name : file.PcPath);
+        return pcMissing;
+    }
+    SetCurrentFile(file.PcPath);
+    std::vector<uint8_t> data;
+    uint8_t result = ReadPcFile(file.PcPath, data);
+    if (result != 0) return result;
+    SetCurrentFile(file.Name);
+    // The bytes as read now count, whatever size the list showed.
+    const auto size = static_cast<uint32_t>(data.size());
+    ReportFileStart(job, Geometry().WriteTransfers(size), QStringLiteral("Запись ") + file.Name);
+    if (!file.MediumName) return feBadName;
+    result = FFlash.SaveFile(file.MediumName->c_str(), data.data(), FFlash.FMediumKind, size);
+    if (result != 0) return result;
+    ChangeRows(job, [&] { FRows.MediumRow(file.Name, size); });
+    return 0;
+}
+
+uint8_t TTransferRunner::LoadOne(TTransferJob& job, const TTransferFile& file) {
+    SetCurrentFile(file.Name);
+    // The names were checked when the load was asked for; a name that could
+    // reach outside the target folder is never written.
+    if (!IsLocalFileName(file.Name) || !file.MediumName) return feBadName;
+    // The bar counts with the listed size, as the operation's total does.
+    ReportFileStart(job, Geometry().LoadTransfers(file.ListedSize), QStringLiteral("Чтение ") + file.Name);
+    // The bytes written are those of the entry the load reads, whatever the
+    // listing said: two entries may list alike, and the medium may have
+    // changed since it was listed.
+    std::vector<uint8_t> data;
+    const uint8_t result = FFlash.LoadFile(file.MediumName->c_str(), data, FFlash.FMediumKind);
+    if (result != 0) return result;
+    SetCurrentFile(job.TargetFolder + file.Name);
+    return WritePcFile(job.TargetFolder, file.Name, data);
+}
+
+// ---------------------------------------------------------------- sectors
+
+void TTransferRunner::Sector(TLamp lamp) {
+    const TTransferJob* job = FJob;
+    // A cancel that came after the worker last cleared its abort flag.
+    if (job && job->Cancel) FFlash.FAbort = true;
+    // This runs on the exchange's path: the status text is made by the GUI
+    // thread when it takes the report.
+    bool handOver = FReports.Sector(lamp, FFlash.FCommand.load());
+    // A load counts the sectors it reads, a write or delete those it writes.
+    const bool counts = job && (lamp == lampYellow ? job->Op == opLoadFile
+                                                   : job->Op == opSaveFile || job->Op == opDeleteFile);
+    if (counts) handOver = FReports.Step(job->Id) || handOver;
+    if (handOver) HandOver();
+}
+
+// ---------------------------------------------------------------- shared state
+
+QString TTransferRunner::CurrentFile() const {
+    std::lock_guard<std::mutex> lock(FMutex);
+    return FCurrentFile;
+}
+
+void TTransferRunner::SetCurrentFile(const QString& name) {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FCurrentFile = name;
+}
+
+TTransferGeometry TTransferRunner::Geometry() const {
+    std::lock_guard<std::mutex> lock(FMutex);
+    return FGeometry;
+}
+
+TFileList TTransferRunner::ListedFiles() const {
+    std::lock_guard<std::mutex> lock(FMutex);
+    return FListedFiles;
+}
+
+}  // namespace skarvel

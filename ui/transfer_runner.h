@@ -1,0 +1,181 @@
+// The worker side of the main window: the command hook that runs each of the
+// window's requests on the flash worker's thread, with the per-file loops of
+// delete, write and load, and what each sector frame reports.
+//
+// A request comes as a complete TTransferJob: every file with its name on
+// the medium, its PC path, the size the list showed and what to do with it,
+// and the folder a load writes into. So the loops never ask the window for
+// anything. They report progress through the window's TWorkerReports, note
+// each file's outcome in the job (the window reads it with the completion),
+// and make the few row changes that must happen in step with the medium
+// through TTransferRows, on the GUI thread while the worker waits.
+//
+// Threads: Execute and Sector run on the worker thread, which owns the
+// running job from the post until its completion is sent. CurrentFile,
+// Geometry and ListedFiles may be called on any thread (they copy under a
+// lock). TTransferRows is called on the GUI thread only, through OnGui.
+#pragma once
+
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "flashfs/file_list.h"
+#include "ui/lamps.h"
+#include "ui/worker_reports.h"
+
+namespace skarvel {
+
+class TFlash;
+
+// What the runner does with one file of a job.
+enum class TFileAction : uint8_t {
+    Delete,  // delete it on the medium
+    Write,   // save the PC file PcPath on the medium
+    Load,    // load it from the medium into the job's target folder
+};
+
+// Where one file of a job stands.
+enum class TFileState : uint8_t {
+    Waiting,  // not reached: the job stopped before it
+    Done,
+    Failed,  // Result says why
+};
+
+struct TTransferFile {
+    TFileAction Action = TFileAction::Load;
+    // The name as the list shows it.
+    QString Name;
+    // The name on the medium (code page 1251); none when the shown name has
+    // no spelling there, and then no file on the medium can be meant.
+    std::optional<std::string> MediumName;
+    // Write: the PC file whose bytes go to the medium; empty when the file
+    // has no row with a PC file. A load writes TargetFolder + Name.
+    QString PcPath;
+    // Whether the list had a row of this name when the job was made, and the
+    // size that row showed; the progress bars count with it.
+    bool Listed = false;
+    uint32_t ListedSize = 0;
+
+    // ---- outcome, set by the runner
+    TFileState State = TFileState::Waiting;
+    uint8_t Result = 0;  // a failed file's result code
+};
+
+// One request of the window to the worker. The GUI thread makes it; from
+// the post until the completion arrives the worker alone writes to it (the
+// files' outcomes), while the GUI thread only sets Cancel; after the
+// completion it is the GUI thread's again.
+struct TTransferJob {
+    uint8_t Op = 0;
+    uint32_t Id = 0;
+    // The files of a delete, write or load, in the order they are done.
+    std::vector<TTransferFile> Files;
+    // Where a load writes its files; ends with a path separator.
+    QString TargetFolder;
+    // Set by the GUI thread when the user cancels; read by the worker
+    // between files and at every sector.
+    std::atomic<bool> Cancel{false};
+
+    // The names of the files that are not done, in job order.
+    std::vector<QString> Undone() const;
+};
+
+// The volume's geometry as the progress totals need it; 0 while unknown.
+struct TTransferGeometry {
+    uint32_t SectorsPerCluster = 0;
+    uint32_t SectorsPerFat = 0;
+    // Sectors the progress bars count for one file of `size` bytes: the
+    // write frames of a save or a delete, the read frames of a load.
+    uint32_t WriteTransfers(uint32_t size) const;
+    uint32_t LoadTransfers(uint32_t size) const;
+    uint32_t DeleteTransfers() const;
+    // The whole job, from the sizes its rows showed (files without a row
+    // count nothing).
+    uint32_t JobTransfers(const TTransferJob& job) const;
+};
+
+// Copies the PC file at path into folder under name, as a load writes its
+// files: whole, through a temporary file. Returns 0 or the PC side's result
+// code; failed then names the file that could not be read or written. Any
+// thread.
+uint8_t CopyPcFile(const QString& path, const QString& folder, const QString& name, QString& failed);
+
+// The list's rows as the loops change them. Called on the GUI thread only.
+class TTransferRows {
+public:
+    virtual ~TTransferRows() = default;
+    // The file's row goes: after its delete on the medium, whatever the
+    // result (a re-read of the list shows a file that stayed).
+    virtual void RemoveRow(const QString& name) = 0;
+    // The file has been written: its row becomes the medium's with size
+    // bytes, and is added as such if it has left the list meanwhile.
+    virtual void MediumRow(const QString& name, uint32_t size) = 0;
+};
+
+class TTransferRunner {
+public:
+    // flash is the worker whose routines the loops call; rows and reports
+    // belong to the window. All three must outlive the runner's last call.
+    TTransferRunner(TFlash& flash, TTransferRows& rows, TWorkerReports& reports);
+
+    // Runs fn on the GUI thread and waits for it; false when the GUI thread
+    // takes no more calls (fn then never runs, and the job stops as if
+    // cancelled). Every row change goes through it, and so does anything
+    // else that must ask the GUI thread in the middle of a job.
+    std::function<bool(const std::function<void()>& fn)> OnGui;
+    // Worker thread: the window's reports want taking (one call per hand-over
+    // of TWorkerReports).
+    std::function<void()> OnReports;
+
+    // Worker thread: runs request op with its job (null for none) and
+    // returns the request's result code.
+    uint8_t Execute(uint8_t op, TTransferJob* job);
+    // Worker thread: a sector frame has been built, a read one (lampYellow)
+    // or a write one (lampRed).
+    void Sector(TLamp lamp);
+
+    // Any thread. The file the worker is at: a medium name, or a PC path
+    // while the PC side is read or written. Completion messages name it.
+    QString CurrentFile() const;
+    // Any thread. The geometry of the last mount or format.
+    TTransferGeometry Geometry() const;
+    // Any thread. The medium's files as the last list request read them
+    // (copied on the worker thread, so that a later request cannot change
+    // them under the completion handler).
+    TFileList ListedFiles() const;
+
+private:
+    uint8_t Dispatch(uint8_t op, TTransferJob* job);
+    void KeepVolumeFacts(uint8_t op, uint8_t result);
+    uint8_t RunFiles(TTransferJob& job);
+    uint8_t DeleteOne(TTransferJob& job, const TTransferFile& file);
+    uint8_t WriteOne(TTransferJob& job, const TTransferFile& file);
+    uint8_t LoadOne(TTransferJob& job, const TTransferFile& file);
+    // Changes the rows on the GUI thread; a GUI that takes no more calls
+    // ends the job as a cancel would.
+    void ChangeRows(TTransferJob& job, const std::function<void()>& change);
+    void ReportFileStart(const TTransferJob& job, uint32_t total, const QString& text);
+    void HandOver();
+    void SetCurrentFile(const QString& name);
+
+    TFlash& FFlash;
+    TTransferRows& FRows;
+    TWorkerReports& FReports;
+
+    // ---- worker thread
+    const TTransferJob* FJob = nullptr;  // the request Execute runs
+
+    // ---- shared, under FMutex
+    mutable std::mutex FMutex;
+    QString FCurrentFile;
+    TFileList FListedFiles;
+    TTransferGeometry FGeometry;
+};
+
+}  // namespace skarvel
