@@ -135,7 +135,16 @@ SimProcess::SimProcess(const std::vector<std::string>& args, int startTimeoutMs)
     child_->running = true;
 }
 
-SimProcess::~SimProcess() = default;  // closing the connection ends the simulator
+// Closing the connection alone would end the simulator too, but only some
+// time later on the broker's side: the next simulator on the same image
+// could then find it still locked. Killed and reaped first, as on Linux.
+SimProcess::~SimProcess() {
+    try {
+        Kill();
+    } catch (const std::exception&) {
+        // The broker is gone, and the simulator with it.
+    }
+}
 
 bool SimProcess::Running() const { return child_->running; }
 
