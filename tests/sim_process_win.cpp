@@ -29,7 +29,9 @@ std::string UnixPath(const std::string& windowsPath) {
     std::wstring wide(static_cast<size_t>(n > 0 ? n : 1), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, windowsPath.c_str(), -1, wide.data(), n);
     char* name = unixName(wide.c_str());
-    if (!name) throw std::runtime_error("wine has no Linux path for " + windowsPath);
+    if (!name)
+        throw std::runtime_error("wine has no Linux path for " + windowsPath + " (error " +
+                                 std::to_string(GetLastError()) + ")");
     std::string out = name;
     HeapFree(GetProcessHeap(), 0, name);
     return out;
