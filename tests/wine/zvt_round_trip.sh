@@ -3,7 +3,9 @@
 # with programs holding CR LF, lone CR and LF, Ctrl-Z (0x1A) and NUL bytes,
 # a long name and a Cyrillic one; every loaded file must equal its original
 # byte for byte, a second get must replace the first, and nothing else may
-# be left in the target folder.
+# be left in the target folder. Then the same from cmd, typed as a user
+# types it: put with wildcards, which zvt.exe expands itself, and get into
+# a quoted folder that ends in a backslash.
 # Usage: zvt_round_trip.sh WINE_RUN ZVT_EXE ZVT_SIM LINK COMn WORK_DIR
 set -euo pipefail
 RUN=$1 ZVT=$2 SIM=$3 LINK=$4 PORT=$5 WORK=$6
@@ -60,3 +62,24 @@ done
 zvt rm "${names[@]}"
 [ -z "$(zvt ls)" ] || fail "files left on the medium after rm"
 echo "round trip: ${#files[@]} files byte for byte: ${names[*]}"
+
+# cmd passes the line as typed: a batch file holds it, in the code page of
+# the console (the lines here are ASCII). Z: is wine's drive for /.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+cmd_line() {
+    printf '@echo off\r\ncd /d "%s"\r\n"%s" --port %s %s\r\nexit /b %%errorlevel%%\r\n' \
+        "$(winpath "$WORK/pc")" "$(winpath "$ZVT")" "$PORT" "$1" >line.bat
+    "$RUN" cmd /c "$(winpath "$WORK/line.bat")"
+}
+cmd_line 'put *.tnc *.i?o' >/dev/null
+now=$(zvt ls | awk 'NF {print $1}' | sort | tr '\n' ' ')
+want=$(printf '%s\n' "${medium[part1.tnc]}" "${medium[long program name.tnc]}" "${medium[ctrlz.iso]}" | sort | tr '\n' ' ')
+[ "$now" = "$want" ] || fail "put *.tnc *.i?o from cmd put '$now', not '$want'"
+mkdir "loaded dir"
+cmd_line "get PART1.TNC ${medium[ctrlz.iso]} -C \"$(winpath "$WORK/loaded dir")\\\"" >/dev/null
+cmp pc/part1.tnc "loaded dir/PART1.TNC" || fail "get -C \"...\\\" from cmd: PART1.TNC differs"
+cmp pc/ctrlz.iso "loaded dir/${medium[ctrlz.iso]}" || fail "get -C \"...\\\" from cmd: ${medium[ctrlz.iso]} differs"
+if cmd_line 'put *.none' 2>nomatch.err; then fail "put *.none from cmd succeeded"; fi
+grep -q '^zvt: \*\.none: нет файлов по этому образцу$' nomatch.err || fail "put *.none from cmd said: $(cat nomatch.err)"
+zvt rm PART1.TNC "${medium[long program name.tnc]}" "${medium[ctrlz.iso]}"
+echo "from cmd: wildcards expanded, folder with a trailing backslash taken"
