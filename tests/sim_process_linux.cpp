@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <climits>
 #include <cstdint>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -38,8 +40,9 @@ int Decode(int status) {
     return -1;
 }
 
-// Starts zvt-sim with stdout (and, when withStderr, stderr) on a pipe.
-pid_t Spawn(const std::vector<std::string>& args, bool withStderr, int& readEnd) {
+// Starts zvt-sim with stdout on a pipe, and stderr on stderrFd (or on the
+// same pipe when stderrFd < 0).
+pid_t Spawn(const std::vector<std::string>& args, int stderrFd, int& readEnd) {
     const std::string bin = ZVT_SIM_PATH;
     std::vector<std::string> all{bin};
     all.insert(all.end(), args.begin(), args.end());
@@ -62,7 +65,7 @@ pid_t Spawn(const std::vector<std::string>& args, bool withStderr, int& readEnd)
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
         dup2(fds[1], STDOUT_FILENO);
-        if (withStderr) dup2(fds[1], STDERR_FILENO);
+        dup2(stderrFd < 0 ? fds[1] : stderrFd, STDERR_FILENO);
         execv(argv[0], argv.data());
         _exit(127);
     }
@@ -89,15 +92,52 @@ bool ReadPipe(int fd, std::string& into, int waitMs) {
     }
 }
 
+// Everything in a file, from its start (at most 64 KiB).
+std::string ReadAllOf(int fd) {
+    std::string text;
+    char buf[4096];
+    for (off_t at = 0; text.size() < 65536;) {
+        const ssize_t n = pread(fd, buf, sizeof buf, at);
+        if (n <= 0) break;
+        text.append(buf, static_cast<size_t>(n));
+        at += n;
+    }
+    return text;
+}
+
 }  // namespace
 
+// The simulator's stderr goes to a file in memory rather than a pipe, which
+// nobody would read while it runs: a simulator that does not start says why
+// there (an image in use, a bad option), and the reason goes into the
+// exception. Once it has ended, what it wrote is passed on to our stderr.
 struct SimProcess::TChild {
     pid_t pid = -1;
     int out = -1;
+    int err = -1;
     int status = 0;
+    std::string errText;
 
+    TChild() {
+        errno = 0;
+        err = memfd_create("zvt-sim-stderr", MFD_CLOEXEC);
+        if (err < 0) throw Failure("memfd for the stderr of zvt-sim");
+    }
     ~TChild() {
         if (out >= 0) close(out);
+        if (err >= 0) close(err);
+    }
+    // Takes what the ended simulator wrote to stderr into errText and
+    // passes it on.
+    void CollectStderr() {
+        if (err < 0) return;
+        errText = ReadAllOf(err);
+        close(err);
+        err = -1;
+        if (!errText.empty()) {
+            std::fwrite(errText.data(), 1, errText.size(), stderr);
+            std::fflush(stderr);
+        }
     }
     // Reads what stdout holds into output; closes it at its end.
     void Drain(int waitMs, std::string& output) {
@@ -120,6 +160,7 @@ struct SimProcess::TChild {
                 pid = -1;
                 // The child is gone: read its stdout to the end.
                 while (out >= 0) Drain(100, output);
+                CollectStderr();
                 return Decode(status);
             }
             if (timeoutMs >= 0 && MsLeft(deadline) == 0) return INT32_MIN;
@@ -145,7 +186,7 @@ struct SimProcess::TChild {
 
 SimProcess::SimProcess(const std::vector<std::string>& args, int startTimeoutMs) : child_(std::make_unique<TChild>()) {
     TChild& c = *child_;
-    c.pid = Spawn(args, false, c.out);
+    c.pid = Spawn(args, c.err, c.out);
     const auto deadline = Clock::now() + std::chrono::milliseconds(startTimeoutMs);
     std::string got;
     for (bool open = true; open && got.find('\n') == std::string::npos && MsLeft(deadline) > 0;)
@@ -156,7 +197,8 @@ SimProcess::SimProcess(const std::vector<std::string>& args, int startTimeoutMs)
         // its own keeps its exit code, one still running is killed (-9).
         const int code = c.End(SIGKILL, 5000, output_);
         throw std::runtime_error("zvt-sim gave no \"PTY <path>\" line within " + std::to_string(startTimeoutMs) +
-                                 " ms (exit code " + std::to_string(code) + "); its stdout: '" + got + "'");
+                                 " ms (exit code " + std::to_string(code) + "); its stdout: '" + got +
+                                 "', its stderr: '" + c.errText + "'");
     }
     output_ = got.substr(line.size() + 1);
     ptyPath_ = line.substr(4);
@@ -180,7 +222,7 @@ int SimProcess::Stop(int timeoutMs) { return child_->End(SIGTERM, timeoutMs, out
 
 SimRun RunSimToExit(const std::vector<std::string>& args, int timeoutMs) {
     int out = -1;
-    const pid_t pid = Spawn(args, true, out);
+    const pid_t pid = Spawn(args, -1, out);
     SimRun run;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     bool open = true;

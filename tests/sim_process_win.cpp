@@ -29,7 +29,9 @@ std::string UnixPath(const std::string& windowsPath) {
     std::wstring wide(static_cast<size_t>(n > 0 ? n : 1), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, windowsPath.c_str(), -1, wide.data(), n);
     char* name = unixName(wide.c_str());
-    if (!name) throw std::runtime_error("wine has no Linux path for " + windowsPath);
+    if (!name)
+        throw std::runtime_error("wine has no Linux path for " + windowsPath + " (error " +
+                                 std::to_string(GetLastError()) + ")");
     std::string out = name;
     HeapFree(GetProcessHeap(), 0, name);
     return out;
@@ -135,7 +137,16 @@ SimProcess::SimProcess(const std::vector<std::string>& args, int startTimeoutMs)
     child_->running = true;
 }
 
-SimProcess::~SimProcess() = default;  // closing the connection ends the simulator
+// Closing the connection alone would end the simulator too, but only some
+// time later on the broker's side: the next simulator on the same image
+// could then find it still locked. Killed and reaped first, as on Linux.
+SimProcess::~SimProcess() {
+    try {
+        Kill();
+    } catch (const std::exception&) {
+        // The broker is gone, and the simulator with it.
+    }
+}
 
 bool SimProcess::Running() const { return child_->running; }
 

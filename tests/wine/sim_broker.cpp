@@ -6,7 +6,9 @@
 // are lines of tab-separated fields:
 //   START <timeout ms> <arg>...  -> "PORT COMn" once zvt-sim serves its pty,
 //                                   linked at <ports>/comn, which wine's
-//                                   registry maps to COMn; or "ERR <why>"
+//                                   registry maps to COMn; or "ERR <why>",
+//                                   with what the simulator wrote to stderr
+//                                   (an image in use, a bad option)
 //   FREEZE, THAW, SIGNAL <n>     -> "OK" (SIGSTOP, SIGCONT, signal n)
 //   KILL, STOP <timeout ms>      -> "EXIT <code> <bytes>" and that many bytes
 //                                   of the simulator's output

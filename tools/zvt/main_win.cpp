@@ -1,13 +1,17 @@
-// zvt on Windows. The arguments arrive as UTF-16 and are handed on as
-// UTF-8, the client's own encoding; the console is switched to UTF-8 for
-// the run so that its messages (Russian ones included) print as they are,
-// and the progress bar's terminal sequences are switched on.
+// zvt on Windows. The program splits its command line itself and expands
+// the wildcards of put's file arguments, as cmd leaves both to the program
+// (command_line_win.h); the arguments are handed on as UTF-8, the client's
+// own encoding. The console is switched to UTF-8 for the run so that its
+// messages (Russian ones included) print as they are, and the progress
+// bar's terminal sequences are switched on.
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
 #include "core/utf16_win.h"
+#include "tools/zvt/command_line_win.h"
+#include "tools/zvt/commands.h"
 #include "tools/zvt/zvt_main.h"
 
 namespace {
@@ -38,12 +42,21 @@ private:
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+// The C runtime's own split of the line (argv) is not used: it takes the
+// backslash before a closing quote for an escaped quote.
+int wmain(int, wchar_t**) {
+    using namespace skarvel;
     TConsoleUtf8 console;
+    std::vector<std::wstring> wide = zvtcmd::SplitCommandLine(GetCommandLineW());
+    const std::string error = zvtcmd::ExpandFileWildcards(wide);
+    if (!error.empty()) {
+        zvtcmd::Fail(error);
+        return 1;
+    }
     std::vector<std::string> args;
-    for (int i = 0; i < argc; ++i) args.push_back(skarvel::WideToUtf8(argv[i]));
+    for (const std::wstring& a : wide) args.push_back(WideToUtf8(a));
     std::vector<char*> pointers;
     for (std::string& a : args) pointers.push_back(a.data());
     pointers.push_back(nullptr);
-    return skarvel::ZvtMain(argc, pointers.data());
+    return ZvtMain(static_cast<int>(args.size()), pointers.data());
 }
