@@ -23,6 +23,13 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp:print_suppressions=0
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+# Compiler results are cached between runs (and between clones: paths are
+# taken relative to the clone), so a run after a small change rebuilds little.
+LAUNCHER=()
+if command -v ccache >/dev/null; then
+    export CCACHE_BASEDIR=$ROOT CCACHE_NOHASHDIR=1
+    LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 
 stages=("$@")
 [ ${#stages[@]} -eq 0 ] && stages=(main asan tsan fuzz windows)
@@ -38,7 +45,7 @@ run_stage() {
     [ "${1:-}" = "--" ] && shift
     echo "=== $name: configure and build in $dir"
     mkdir -p "$dir"
-    if cmake -S "$ROOT" -B "$dir" -G Ninja -DSKARVEL_WERROR=$WERROR "$@" >"$dir/configure.log" 2>&1 \
+    if cmake -S "$ROOT" -B "$dir" -G Ninja -DSKARVEL_WERROR=$WERROR "${LAUNCHER[@]}" "$@" >"$dir/configure.log" 2>&1 \
         && cmake --build "$dir" -j "$JOBS"; then
         echo "=== $name: tests"
         if (cd "$dir" && ctest --output-on-failure -j "$JOBS" "${ctest_args[@]}"); then
