@@ -25,7 +25,15 @@ uint8_t TFlash::WriteSectors(uint16_t first, uint16_t count, const void* buffer)
     // only reads from it.
     auto* p = static_cast<uint8_t*>(const_cast<void*>(buffer));
     for (uint32_t i = 0; i < count; ++i) {
-        const uint8_t r = CallExchange(cmdWriteSector, static_cast<uint16_t>(first + i), p + i * SectorSize);
+        const auto sector = static_cast<uint16_t>(first + i);
+        // Recorded before the exchange: a write whose answer never came may
+        // have been stored all the same.
+        if (FRecordSave && sector < FFirstDataSector) {
+            std::vector<uint8_t>& last = FLastSave.Sectors[sector];
+            if (!last.empty() && FLastSave.Earlier.count(sector) == 0) FLastSave.Earlier[sector] = last;
+            last.assign(p + i * SectorSize, p + (i + 1) * SectorSize);
+        }
+        const uint8_t r = CallExchange(cmdWriteSector, sector, p + i * SectorSize);
         if (r != xrOk) return r;
     }
     return xrOk;

@@ -18,9 +18,18 @@ enum TPcResult : uint8_t {
     pcMissing = 15,      // a PC file to be written does not exist
 };
 
-// Reads the whole regular file at path, opened for reading only.
-// Returns 0, pcNoMemory or pcReadFailed.
-uint8_t ReadPcFile(const QString& path, std::vector<uint8_t>& data);
+// No file of the medium comes near this size.
+constexpr uint64_t PcFileNoLimit = 0x7FFFFFFF;
+
+// Reads the regular file at path, opened for reading only, to its end
+// whatever size it records (a file in /proc records none). What is no
+// regular file (a folder, a named pipe whose open would wait for a writer,
+// a device) is refused before any open; so is a file that changes while it
+// is read. At most limit bytes are taken: a file with more (by its recorded
+// size, before a byte is read, or by what the read finds) gives feNoRoom
+// and no bytes; the write passes the medium's free space.
+// Returns 0, pcNoMemory, pcReadFailed or feNoRoom.
+uint8_t ReadPcFile(const QString& path, std::vector<uint8_t>& data, uint64_t limit = PcFileNoLimit);
 
 // Writes folder + name through a temporary file in that folder, renamed over
 // the target only once every byte is on the disk: a failed write leaves any

@@ -27,6 +27,7 @@ bool IsLinkFailure(uint8_t code) {
     case feFileEmpty:
     case feNotFound:
     case feNoRoom:
+    case feRootFull:
     case feDiskEmpty:
     case feDamagedFile:  // only the file read back for a verify can be damaged
         return false;
@@ -38,7 +39,22 @@ bool IsLinkFailure(uint8_t code) {
 }
 
 std::string SafeLocalName(const std::string& cp1251Name) {
-    std::string utf8 = Cp1251ToUtf8(cp1251Name);
+    // A byte that is shown escaped (another code page's letter, a control
+    // byte, a backslash) becomes %HH in the PC's name: no PC name can hold
+    // it as it stands, and the backslash of the shown form separates paths
+    // on Windows.
+    static const char hex[] = "0123456789ABCDEF";
+    std::string utf8;
+    for (char c : cp1251Name) {
+        const auto b = static_cast<unsigned char>(c);
+        if (IsEscapedNameByte(b)) {
+            utf8 += '%';
+            utf8 += hex[b >> 4];
+            utf8 += hex[b & 0x0F];
+        } else {
+            utf8 += Cp1251ToUtf8(std::string(1, c));
+        }
+    }
     return IsLocalFileName(utf8) ? utf8 : std::string();
 }
 
@@ -93,15 +109,34 @@ bool TZvtClient::Open(const std::string& port, uint32_t baud) {
     }
 }
 
-void TZvtClient::Close() { driver_->Disconnect(); }
+void TZvtClient::Close() {
+    if (driver_->ComPort.Connected() && driver_->LineUnsettled()) {
+        // The settle runs where exchanges run, while this loop hands the
+        // port's bytes to the driver; an interrupt does not cut it short.
+        static const TWorkerRoutine settle = [](TZVT_drv& d) {
+            d.SettleLine();
+            return uint8_t{feOk};
+        };
+        RunRequest(opClientRoutine, const_cast<TWorkerRoutine*>(&settle));
+    }
+    driver_->Disconnect();
+}
 
 uint8_t TZvtClient::Run(uint8_t op, void* param) {
+    if (StopRequested && StopRequested()) return feAborted;
+    return RunRequest(op, param);
+}
+
+uint8_t TZvtClient::RunRequest(uint8_t op, void* param) {
     done_.store(false);
     SectorFrames.store(0);
     driver_->PostRequest(op, param);
     uint64_t nextTick = SteadyMs();
     while (!done_.load()) {
         loop_.RunOnce(20);
+        // The operations clear the flag as they start: it is set again
+        // until the request has ended.
+        if (StopRequested && StopRequested()) driver_->FAbort.store(true);
         if (OnTick && SteadyMs() >= nextTick) {
             OnTick();
             nextTick = SteadyMs() + 100;
