@@ -104,6 +104,7 @@ uint8_t TFlash::SaveEntry(const char* name, const void* data, uint32_t size) {
     if (!FMounted) return NotMounted();
     char entryName[12];
     if (!MakeEntryName(name, entryName)) return feBadName;
+    FLastSave.Shown = DisplayName(entryName);
     if (data == nullptr && size > 0) return feFileEmpty;
     if (FAbort) return feAborted;
 

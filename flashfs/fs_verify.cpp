@@ -126,8 +126,7 @@ uint8_t TFlash::VerifySave(const TSaveRecord& save, const void* data, uint32_t s
     if (!same) {
         TSaveFault fault;
         fault.Area = TSaveArea::Data;
-        char entry[12];
-        AddName(fault.Files, MakeEntryName(save.Name.c_str(), entry) ? DisplayName(entry) : save.Name);
+        AddName(fault.Files, save.Shown.empty() ? save.Name : save.Shown);
         check.Faults.push_back(std::move(fault));
     }
     return feOk;

@@ -17,7 +17,8 @@
 namespace skarvel {
 
 struct TSaveRecord {
-    std::string Name;  // as given to SaveFile (code page 1251)
+    std::string Name;   // as given to SaveFile (code page 1251)
+    std::string Shown;  // the entry's displayed name (TSaveFault::Files names it so)
     uint32_t Size = 0;
     bool Finished = false;  // the save ended with its entry written
     // Sector number -> its 512 bytes as last written; FAT and directory

@@ -80,8 +80,9 @@ TEST_F(SaveCheck, SectorStoredWronglyIsNamedWithTheFilesItTouches) {
         {"FAT entry of another file's chain", fat, 1, 2 * 2 + 1, TSaveArea::Fat, {"A.TNC"}},
         // The saved file's own chain (cluster 7, its first).
         {"FAT entry of the saved file's chain", fat, 1, 7 * 2 + 1, TSaveArea::Fat, {"C.TNC"}},
-        // The entry of a free cluster far behind every chain.
-        {"FAT entry of a free cluster", fat, 1, 400 * 2 + 1, TSaveArea::Fat, {}},
+        // The entry of a free cluster far behind every chain, in the FAT's
+        // second sector.
+        {"FAT entry of a free cluster", static_cast<uint16_t>(fat + 1), 1, 400 * 2 + 1 - 512, TSaveArea::Fat, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -100,7 +100,7 @@ TPutOutcome VerifyOne(TPutRun& run, const std::string& path, const std::string& 
     if (check.Clean()) return TPutOutcome::Written;
     std::string report;
     for (const TSaveFault& f : check.Faults) report += (report.empty() ? "" : "; ") + AreaText(f) + FilesText(f);
-    if (!check.Touches(name)) return FileFailed(prefix + report, feOk);
+    if (!check.Touches(d.FLastSave.Shown)) return FileFailed(prefix + report, feOk);
     const uint8_t del = run.Client.Delete(name);
     if (del != feOk) return FileFailed(prefix + report + ", удалить его не удалось: " + ErrorText(del), del);
     return FileFailed(prefix + report + ", файл удалён с флэш", feOk);
