@@ -119,8 +119,6 @@ std::string UsageText() {
            "  --late-answer N    answer number N (from 1, every answer counts) goes out late;\n"
            "                     may be given more than once\n"
            "  --late-ms MS       how late those answers go out (default 600)\n"
-           "  --flip-write N,B   the N-th sector write (from 1) is stored with bit 7 of byte B flipped\n"
-           "                     (a device that stores a sector wrongly; its answer says done)\n"
            "  --silent           never answer (writes are still stored)\n"
            "  -v, --verbose      log every frame to stderr\n"
            "  -h, --help         show this text\n"
@@ -232,15 +230,6 @@ TParse ParseOptions(int argc, char** argv, TSimOptions& out, std::string& error)
         } else if (arg == "--late-ms") {
             ok = number(60'000, n);
             out.LateMs = static_cast<uint32_t>(n);
-        } else if (arg == "--flip-write") {
-            std::string s;
-            const size_t comma = need(s) ? s.find(',') : std::string::npos;
-            uint64_t offset = 0;
-            ok = comma != std::string::npos && ParseUnsigned(s.substr(0, comma), UINT64_MAX, n) && n > 0 &&
-                 ParseUnsigned(s.substr(comma + 1), SectorBytes - 1, offset);
-            if (!ok && error.empty()) error = "bad value for --flip-write: N,B with N from 1 and B from 0 to 511";
-            out.FlipWrite = n;
-            out.FlipOffset = static_cast<uint32_t>(offset);
         } else {
             error = "unknown option '" + std::string(argv[i]) + "'";
             ok = false;
@@ -474,7 +463,7 @@ void TSimDevice::Handle(uint8_t cmd, uint16_t sector, const uint8_t* payload, ui
         } else if (sector >= medium_.Sectors()) {
             Log(us, "sector %u is beyond the medium (%u sectors)", sector, medium_.Sectors());
             Answer(StatusOutOfRange, 0, nullptr, us);
-        } else if (!medium_.Write(sector, Stored(sector, payload, us).data(), error)) {
+        } else if (!medium_.Write(sector, payload, error)) {
             std::fprintf(stderr, "zvt-sim: sector %u: %s\n", sector, error.c_str());
             Answer(StatusMediumError, 0, nullptr, us);
         } else if (options_.BusyMs > 0) {
@@ -534,15 +523,6 @@ uint64_t TSimDevice::Answer(uint8_t status, uint8_t value, const uint8_t* payloa
         payload528 ? " + data block" : "", notes.c_str());
     pending_.push(TPending{due, seq_++, std::move(bytes)});
     return due;
-}
-
-std::vector<uint8_t> TSimDevice::Stored(uint16_t sector, const uint8_t* payload, uint64_t us) {
-    std::vector<uint8_t> bytes(payload, payload + SectorBytes);
-    if (++writes_ == options_.FlipWrite) {
-        bytes[options_.FlipOffset] = static_cast<uint8_t>(bytes[options_.FlipOffset] ^ 0x80);
-        Log(us, "sector %u stored with byte %u changed [fault: flip]", sector, options_.FlipOffset);
-    }
-    return bytes;
 }
 
 std::string TSimDevice::TakeDue(uint64_t nowUs) {

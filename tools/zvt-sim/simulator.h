@@ -33,13 +33,10 @@ struct TSimOptions {
     uint32_t BusyMs = 0;
     uint64_t Seed = 1;
     double PDrop = 0, PCorrupt = 0, PStatus = 0, PLate = 0;
-    // Faults at a known place: these answers (counted from 1 over every
-    // answer sent) go out LateMs late; the sector of write number FlipWrite
-    // (from 1) is stored with bit 7 of byte FlipOffset flipped.
+    // A fault at a known place: these answers (counted from 1 over every
+    // answer sent) go out LateMs late.
     std::vector<uint64_t> LateAnswers;
     uint32_t LateMs = 600;
-    uint64_t FlipWrite = 0;
-    uint32_t FlipOffset = 0;
     bool Silent = false;
     bool Verbose = false;
 };
@@ -121,8 +118,6 @@ private:
     // Sends an answer (and a data block) through the fault dice; returns the
     // time it goes out (or would have).
     uint64_t Answer(uint8_t status, uint8_t value, const uint8_t* payload528, uint64_t us);
-    // The bytes a write stores (a flip fault may change one).
-    std::vector<uint8_t> Stored(uint16_t sector, const uint8_t* payload, uint64_t us);
     void Log(uint64_t us, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 
     const TSimOptions& options_;
@@ -136,7 +131,6 @@ private:
     bool started_ = false;
     uint64_t seq_ = 0;
     uint64_t answers_ = 0;
-    uint64_t writes_ = 0;
     std::priority_queue<TPending, std::vector<TPending>, std::greater<TPending>> pending_;
 };
 
