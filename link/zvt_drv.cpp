@@ -75,6 +75,7 @@ void TZVT_drv::LineOpened() {
     lastRxMs_.store(NowMs());
     resetRx_.store(true);
     needQuiet_.store(true);
+    sentSinceOpen_.store(false);
 }
 
 // Answers carry neither the command nor the sector they belong to. After an
@@ -205,6 +206,7 @@ uint8_t TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void
                 if (ComPort.Connected()) {
                     const std::string bytes = BuildFrame(cmd, sectorHi, sectorLo, buffer, dataLen);
                     lastTxMs_.store(NowMs());
+                    sentSinceOpen_.store(true);
                     ComPort.WriteString(bytes);
                     lastTxMs_.store(NowMs());
                     FramesSent.fetch_add(1);

@@ -77,6 +77,10 @@ public:
     // next program on the line.
     bool SettleLine();
     bool LineUnsettled() const { return needQuiet_.load(); }
+    // True when a command this driver sent since the port opened may still
+    // be answered (the line is unsettled after one of its exchanges): what
+    // a program that closes the port waits for.
+    bool OwesAnswer() const { return needQuiet_.load() && sentSinceOpen_.load(); }
     // When a byte last came in (NowMs's clock; the open counts as one).
     uint64_t LastRxMs() const { return lastRxMs_.load(); }
 
@@ -98,6 +102,7 @@ private:
     std::atomic<uint64_t> lastRxMs_{0};
     std::atomic<uint64_t> lastTxMs_{0};
     std::atomic<bool> needQuiet_{false};
+    std::atomic<bool> sentSinceOpen_{false};
     std::atomic<bool> resetRx_{false};
     std::atomic<bool> shuttingDown_{false};
 };

@@ -114,6 +114,7 @@ TEST(Driver, OpenSettlesForTheQuietTimeOfTheLine) {
         drv.ComPort.SetPort(ptsname(line.master));
         drv.ComPort.Open();
         EXPECT_TRUE(drv.LineUnsettled());
+        EXPECT_FALSE(drv.OwesAnswer());  // nothing sent yet: a close need not wait
         auto settle = std::async(std::launch::async, [&] { return drv.SettleLine(); });
         while (settle.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) loop.RunOnce(5);
         EXPECT_TRUE(settle.get());

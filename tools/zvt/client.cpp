@@ -110,7 +110,7 @@ bool TZvtClient::Open(const std::string& port, uint32_t baud) {
 }
 
 void TZvtClient::Close() {
-    if (driver_->ComPort.Connected() && driver_->LineUnsettled()) {
+    if (driver_->ComPort.Connected() && driver_->OwesAnswer()) {
         // The settle runs where exchanges run, while this loop hands the
         // port's bytes to the driver; an interrupt does not cut it short.
         static const TWorkerRoutine settle = [](TZVT_drv& d) {
