@@ -1,7 +1,7 @@
 // skarvel-bench: how close the transfer path comes to the line, and what
 // the link's pieces cost.
 //
-//   skarvel-bench [--baud N] [--kib N] [--rounds N]
+//   skarvel-bench [--baud N] [--kib N] [--rounds N] [--zvt PATH] [--startup-only]
 //
 // 1. put, get and verified put (put --verify) of a file (256 KiB) through
 //    the command-line client's engine against zvt-sim pacing its line at N
@@ -13,7 +13,9 @@
 // 2. the round trip of one read exchange on an unpaced pty, through the
 //    driver and bare;
 // 3. CRC and receive machine throughput;
-// 4. the peak memory of the zvt binary while it puts 1 MiB.
+// 4. the start-up of the zvt binary: zvt info from start to end (--zvt
+//    measures another build's binary; --startup-only runs this part alone);
+// 5. the peak memory of the zvt binary while it puts 1 MiB.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -196,6 +198,24 @@ void CpuBench() {
                 static_cast<double>(stream.size()) / (1 << 20));
 }
 
+// The time from starting zvt to its end for the shortest command (info:
+// identify, boot sector, FAT) on an unpaced simulator: what a run costs
+// before any file moves, the line's settling after the open included.
+void StartupBench(const std::string& zvt, int runs) {
+    TSimChild sim({});
+    const TChildRun format = RunChild(zvt, {"--port", sim.Pty(), "format", "--yes"});
+    if (format.ExitCode != 0) Die("zvt format failed: " + format.Output);
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        const TChildRun info = RunChild(zvt, {"--port", sim.Pty(), "info"});
+        if (info.ExitCode != 0) Die("zvt info failed: " + info.Output);
+        ms.push_back(info.Seconds * 1000);
+    }
+    std::printf("\nStart-up of the zvt binary (%s), unpaced simulator, %d runs:\n", zvt.c_str(), runs);
+    std::printf("  %-44s median %8.0f ms   p90 %8.0f ms\n", "zvt info, start to end", Percentile(ms, 0.5),
+                Percentile(ms, 0.9));
+}
+
 void MemoryBench() {
     TSimChild sim({});
     char dir[] = "/tmp/skarvel-bench-XXXXXX";
@@ -225,16 +245,22 @@ int main(int argc, char** argv) {
     uint32_t baud = 115200;
     size_t kib = 256;
     int rounds = 1;
+    std::string zvt = ZVT_CLI_PATH;
+    bool startupOnly = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--baud" && i + 1 < argc) {
+        if (a == "--zvt" && i + 1 < argc) {
+            zvt = argv[++i];
+        } else if (a == "--startup-only") {
+            startupOnly = true;
+        } else if (a == "--baud" && i + 1 < argc) {
             baud = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
         } else if (a == "--kib" && i + 1 < argc) {
             kib = std::strtoul(argv[++i], nullptr, 10);
         } else if (a == "--rounds" && i + 1 < argc) {
             rounds = std::atoi(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: skarvel-bench [--baud N] [--kib N] [--rounds N]\n");
+            std::fprintf(stderr, "usage: skarvel-bench [--baud N] [--kib N] [--rounds N] [--zvt PATH] [--startup-only]\n");
             return 2;
         }
     }
@@ -245,9 +271,14 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::printf("skarvel-bench: zvt-sim %s\n", ZVT_SIM_PATH);
     try {
+        if (startupOnly) {
+            StartupBench(zvt, 20);
+            return 0;
+        }
         LineBench(baud, kib, rounds);
         RoundTripBench(200);
         CpuBench();
+        StartupBench(zvt, 20);
         MemoryBench();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "skarvel-bench: %s\n", e.what());

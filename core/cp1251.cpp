@@ -112,4 +112,57 @@ std::string ToCp1251(std::string_view utf8) {
     return result;
 }
 
+bool IsEscapedNameByte(unsigned char b) { return b < 0x20 || b == 0x7F || b == 0x98 || b == '\\'; }
+
+std::string MediumNameToUtf8(std::string_view in) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(in.size() * 2);
+    for (char c : in) {
+        const auto b = static_cast<unsigned char>(c);
+        if (IsEscapedNameByte(b)) {
+            out += "\\x";
+            out += hex[b >> 4];
+            out += hex[b & 0x0F];
+        } else {
+            AppendUtf8(out, CodePoint(b));
+        }
+    }
+    return out;
+}
+
+namespace {
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+}  // namespace
+
+bool Utf8ToMediumName(std::string_view in, std::string& out) {
+    out.clear();
+    size_t from = 0;
+    for (;;) {
+        const size_t slash = in.find('\\', from);
+        std::string part;
+        if (!Utf8ToCp1251(in.substr(from, slash == std::string_view::npos ? std::string_view::npos : slash - from),
+                          part))
+            return false;
+        out += part;
+        if (slash == std::string_view::npos) return true;
+        if (in.size() < slash + 4 || (in[slash + 1] != 'x' && in[slash + 1] != 'X')) return false;
+        const int hi = HexDigit(in[slash + 2]), lo = HexDigit(in[slash + 3]);
+        if (hi < 0 || lo < 0) return false;
+        out += static_cast<char>(hi * 16 + lo);
+        from = slash + 4;
+    }
+}
+
+bool HasEscapedNameBytes(std::string_view cp1251) {
+    for (char c : cp1251)
+        if (IsEscapedNameByte(static_cast<unsigned char>(c))) return true;
+    return false;
+}
+
 }  // namespace skarvel

@@ -15,6 +15,13 @@ namespace skarvel {
 // without an extension).
 bool IsLocalFileName(const std::string& utf8);
 
+// A file name from the medium (code page 1251) as the name of its file on
+// the PC (UTF-8), or "" when it cannot be one (the rule above). Bytes the
+// shown name escapes as \xHH (core/cp1251.h) are written %HH: no PC name
+// can hold them as they stand, and the escape's backslash separates paths
+// on Windows.
+std::string SafeLocalName(const std::string& cp1251Name);
+
 namespace detail {
 // The platform's own refusals, beyond the common ones.
 bool PlatformRefusesName(const std::string& utf8);

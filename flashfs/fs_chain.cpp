@@ -25,7 +25,15 @@ uint8_t TFlash::WriteSectors(uint16_t first, uint16_t count, const void* buffer)
     // only reads from it.
     auto* p = static_cast<uint8_t*>(const_cast<void*>(buffer));
     for (uint32_t i = 0; i < count; ++i) {
-        const uint8_t r = CallExchange(cmdWriteSector, static_cast<uint16_t>(first + i), p + i * SectorSize);
+        const auto sector = static_cast<uint16_t>(first + i);
+        // Recorded before the exchange: a write whose answer never came may
+        // have been stored all the same.
+        if (FRecordSave && sector < FFirstDataSector) {
+            std::vector<uint8_t>& last = FLastSave.Sectors[sector];
+            if (!last.empty() && FLastSave.Earlier.count(sector) == 0) FLastSave.Earlier[sector] = last;
+            last.assign(p + i * SectorSize, p + (i + 1) * SectorSize);
+        }
+        const uint8_t r = CallExchange(cmdWriteSector, sector, p + i * SectorSize);
         if (r != xrOk) return r;
     }
     return xrOk;
@@ -105,6 +113,18 @@ uint16_t TFlash::NextCluster(uint16_t n) const {
 uint32_t TFlash::DataChainLength(uint32_t size) const {
     const uint32_t cb = ClusterBytes();
     return std::max<uint32_t>(1, static_cast<uint32_t>((static_cast<uint64_t>(size) + cb - 1) / cb));
+}
+
+uint32_t TFlash::DataClusterCount() const {
+    return FMounted.load() && FLastCluster >= 2 ? FLastCluster - 1u : 0;
+}
+
+uint32_t TFlash::FreeClusterCount() const {
+    uint32_t n = 0;
+    const uint32_t last = DataClusterCount() + 1;
+    for (uint32_t c = 2; c <= last && c < FFat.size(); ++c)
+        if (FFat[c] == FatFree) ++n;
+    return n;
 }
 
 bool TFlash::ReadChain(uint16_t start, uint8_t& error) {

@@ -153,7 +153,9 @@ uint8_t TFlash::CreateEntry(const char* entryName, bool directory, uint16_t& clu
     if (freeSlot == none && dir.HasEnd) freeSlot = dir.Slots;
     FReachedClusters = ReachedClusters(dir, -1);
     const uint16_t c = FindFreeCluster();
-    if (c == 0 || freeSlot == none) return feNoRoom;
+    // A full root is its own fault: the clusters may well be free.
+    if (freeSlot == none) return feRootFull;
+    if (c == 0) return feNoRoom;
 
     // Reserve the slot: a deleted entry that names the cluster, size 0. What
     // the slot held before (a deleted file's size above all) is gone, and

@@ -22,6 +22,7 @@
 #include "core/sync.h"
 #include "flashfs/fat_layout.h"
 #include "flashfs/file_list.h"
+#include "flashfs/save_check.h"
 #include "flashfs/transport.h"
 #include "flashfs/volume_check.h"
 
@@ -84,6 +85,9 @@ enum TFlashError : uint8_t {
     // The medium holds a volume this system must not write: a 12-bit FAT,
     // more sectors than the device has, or an oversized FAT (TVolumeFault).
     feForeignVolume = 17,
+    // The root directory has no free slot (it holds 512 entries) while
+    // clusters are free.
+    feRootFull = 18,
 };
 
 // Texts are code page 1251 bytes, as the system shows them.
@@ -153,6 +157,13 @@ public:
     // own is needed to learn the size first. out is empty on any result but 0.
     uint8_t LoadFile(const char* name, std::vector<uint8_t>& out, uint8_t kind);
     uint8_t GetFileAttr(const char* name, uint32_t& size, uint8_t kind);
+    // Reads back what the save recorded in save wrote: each FAT and
+    // directory sector, compared with its bytes as written, and the file
+    // itself, loaded and compared with data. check lists every difference
+    // with the files it touches. Returns feOk when everything could be
+    // read (check tells the outcome), else the error of the read that
+    // failed.
+    uint8_t VerifySave(const TSaveRecord& save, const void* data, uint32_t size, TSaveCheck& check);
 
     // Routines of the volume check (worker thread).
     // The mounted volume's boot sector and FAT image, and its root
@@ -163,6 +174,13 @@ public:
     uint8_t FreeClusters(const std::vector<uint16_t>& clusters, uint32_t& freed);
     // The FAT image as the bytes of its sectors.
     std::vector<uint8_t> FatBytes() const;
+    // Data clusters of the mounted volume, and those of them the FAT image
+    // calls free (both 0 while nothing is mounted). Any thread once the
+    // worker is idle.
+    uint32_t DataClusterCount() const;
+    uint32_t FreeClusterCount() const;
+    // Bytes a new file may take at most: the free clusters' bytes.
+    uint64_t FreeBytes() const { return static_cast<uint64_t>(FreeClusterCount()) * FGeometry.ClusterBytes(); }
 
     // The error code of a failed sector transfer: feNotReady for a device
     // that stayed busy, feDamagedFile for a refused out-of-range run,
@@ -202,6 +220,9 @@ public:
     std::atomic<TVolumeFault> FVolumeFault{TVolumeFault::None};
     TMessageTarget* FWindow = nullptr;
     TFileList FFiles;
+    // What the last SaveFile wrote besides the file's clusters (VerifySave
+    // reads it back). Read it between requests.
+    TSaveRecord FLastSave;
 
     // ---- directory and cluster routines (worker thread)
     // Transfers return 0 or the first nonzero transport result (xrOutOfRange
@@ -230,7 +251,8 @@ public:
     // cluster and makes it the pending entry. The slot is written as a
     // deleted entry naming the cluster: nothing loads from it until
     // FinishEntry. Returns 0 (cluster set), 3 an entry of this name and type
-    // exists, 6 no room, or a transfer error.
+    // exists, 6 no free cluster, 18 no free slot in the root, or a transfer
+    // error.
     uint8_t CreateEntry(const char* entryName, bool directory, uint16_t& cluster);
     // Commits the pending entry: writes the FAT image, then the entry's block
     // with its name, first cluster and size, the write that makes it live.
@@ -302,6 +324,8 @@ private:
     // name means in it (index -1: not found). A name two files answer alike
     // is feDamagedFile; only a whole read can tell.
     uint8_t LocateFile(const char* name, TDirCopy& dir, int64_t& index, bool whole);
+    // SaveFile's work, while the sectors it writes are recorded.
+    uint8_t SaveEntry(const char* name, const void* data, uint32_t size);
     // Loads the file name into the buffer that place gives for the size its
     // entry records (place's result: feOk, or why there is none).
     uint8_t LoadEntry(const char* name, const std::function<uint8_t(uint32_t stored, uint8_t*& out)>& place);
@@ -323,7 +347,17 @@ private:
     // port, an exception escaping it as no answer.
     uint8_t CallExchange(uint8_t cmd, uint16_t sector, void* buffer);
 
+    // The directory as written and, for each data cluster, the displayed
+    // name of the live file whose chain (in the FAT image) holds it.
+    std::vector<std::string> ClusterOwners(TDirCopy& dir) const;
+    // Adds to fault what differs between the sector as expected and as
+    // found (a directory's slot skip is left out; -1: none), with the files
+    // it touches: owners names the file of each cluster, for a FAT sector.
+    void CompareSector(uint16_t sector, const uint8_t* expected, const uint8_t* found, int skipSlot,
+                       const std::vector<std::string>* owners, TSaveFault& fault) const;
+
     TVolumeGeometry FGeometry;
+    bool FRecordSave = false;  // WriteSectors records FAT and directory sectors in FLastSave
     char FPendingName[12] = {};  // the pending entry's name and type
     bool FPendingDir = false;
     TMessageQueue FQueue;

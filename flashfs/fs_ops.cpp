@@ -89,16 +89,31 @@ uint8_t TFlash::ReadDir(uint8_t /*kind*/, const char* mask) {
 }
 
 uint8_t TFlash::SaveFile(const char* name, const void* data, uint8_t /*kind*/, uint32_t size) {
+    FLastSave = TSaveRecord{};
+    FLastSave.Name = name ? name : "";
+    FLastSave.Size = size;
+    FRecordSave = true;
+    const uint8_t e = SaveEntry(name, data, size);
+    FRecordSave = false;
+    FLastSave.Finished = e == feOk;
+    return e;
+}
+
+uint8_t TFlash::SaveEntry(const char* name, const void* data, uint32_t size) {
     FAbort = false;
     if (!FMounted) return NotMounted();
     char entryName[12];
     if (!MakeEntryName(name, entryName)) return feBadName;
+    FLastSave.Shown = DisplayName(entryName);
     if (data == nullptr && size > 0) return feFileEmpty;
     if (FAbort) return feAborted;
 
     uint16_t first = 0;
     const uint8_t e = CreateEntry(entryName, false, first);
     if (e != feOk) return e;
+    const uint32_t slotOffset = FPendingEntry & 0xFFFF;
+    FLastSave.EntrySector = static_cast<uint16_t>((FPendingEntry >> 16) + slotOffset / SectorSize);
+    FLastSave.EntryOffset = static_cast<uint16_t>(slotOffset % SectorSize);
 
     // The clusters go out while nothing on the medium refers to them: a
     // failure or an abort here only sets the FAT image back.

@@ -253,6 +253,15 @@ void TComPort::Open() {
         backend->Close();
         throw;
     }
+    // Bytes that reached the line before this open belong to no command of
+    // this program (a device still answering a program that ran before). A
+    // port that refuses the purge still opens: the driver's quiet rule drops
+    // such bytes too.
+    try {
+        backend->Purge();
+    } catch (const EComPort&) {
+    }
+    if (OnAfterOpen) OnAfterOpen(this);
     if (events_ != 0 && main_) {
         thread_ = std::make_unique<TComThread>(this, backend, main_, events_);
         thread_->Resume();

@@ -306,6 +306,10 @@ public:
     TComFlowControl FlowControl{this};
 
     TRxCharEvent OnRxChar;
+    // Runs on the main thread at the end of every Open, once the line is set
+    // up and what was waiting on it has been discarded, before the event
+    // thread hands on the first byte.
+    std::function<void(TComPort* sender)> OnAfterOpen;
 
     // Settings dialog; installed by the GUI (the core has no windows).
     static std::function<void(TComPort*)> SettingsDialogHook;

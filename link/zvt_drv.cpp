@@ -19,6 +19,7 @@ TZVT_drv::TZVT_drv(TMainThread* main, TMessageTarget* window) : TFlash(), ComPor
     };
     Resume();
     ComPort.OnRxChar = [this](TComPort* sender, int count) { RxChar(sender, count); };
+    ComPort.OnAfterOpen = [this](TComPort*) { LineOpened(); };
     FWindow = window;
 }
 
@@ -59,9 +60,22 @@ void TZVT_drv::RxChar(TComPort* sender, int count) {
     std::vector<uint8_t> bytes(static_cast<size_t>(count));
     const int got = sender->Read(bytes.data(), count);
     if (got <= 0) return;
-    lastRxMs_.store(SteadyMs());
+    lastRxMs_.store(NowMs());
     if (resetRx_.exchange(false)) Rx.Reset();
     for (int i = 0; i < got; ++i) Rx.Feed(bytes[static_cast<size_t>(i)]);
+}
+
+// A program that used the line before this open may have sent a command
+// whose answer is still on its way: the answer of its last exchange when that
+// one resent, of the command it was killed in, of a command sent just before
+// the port was closed and opened again. Nothing tells when that command went
+// out, so the open itself counts as the last byte seen: the first command
+// waits until the line has been quiet QuietMs since the open.
+void TZVT_drv::LineOpened() {
+    lastRxMs_.store(NowMs());
+    resetRx_.store(true);
+    needQuiet_.store(true);
+    sentSinceOpen_.store(false);
 }
 
 // Answers carry neither the command nor the sector they belong to. After an
@@ -70,22 +84,24 @@ void TZVT_drv::RxChar(TComPort* sender, int count) {
 // command it would hand a sector's data to the wrong read. So before the
 // next command goes out the line must have been quiet for QuietMs since the
 // last byte received and the last frame sent; the receive machine then starts
-// afresh and the event is cleared.
-void TZVT_drv::SettleLine() {
-    if (!needQuiet_.load()) return;
+// afresh and the event is cleared. On a line that is quiet already the wait
+// is QuietMs from the last byte, never the limit.
+bool TZVT_drv::SettleLine() {
+    if (!needQuiet_.load()) return false;
     QuietWaits.fetch_add(1);
-    const uint64_t start = SteadyMs();
+    const uint64_t start = NowMs();
     for (;;) {
-        const uint64_t now = SteadyMs();
+        const uint64_t now = NowMs();
         const uint64_t last = std::max(lastRxMs_.load(), lastTxMs_.load());
         const uint64_t quiet = now > last ? now - last : 0;
         if (quiet >= static_cast<uint64_t>(QuietMs)) break;
         if (now - start >= static_cast<uint64_t>(QuietLimitMs) || shuttingDown_.load()) break;
-        SleepMs(static_cast<unsigned>(std::min<uint64_t>(QuietMs - quiet, 20)));
+        PauseMs(static_cast<unsigned>(std::min<uint64_t>(QuietMs - quiet, 20)));
     }
     resetRx_.store(true);
     AnswerEvent.Reset();
     needQuiet_.store(false);
+    return true;
 }
 
 // The device answers a write busy (Value non-zero) until it has stored the
@@ -189,9 +205,10 @@ uint8_t TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void
             for (;;) {
                 if (ComPort.Connected()) {
                     const std::string bytes = BuildFrame(cmd, sectorHi, sectorLo, buffer, dataLen);
-                    lastTxMs_.store(SteadyMs());
+                    lastTxMs_.store(NowMs());
+                    sentSinceOpen_.store(true);
                     ComPort.WriteString(bytes);
-                    lastTxMs_.store(SteadyMs());
+                    lastTxMs_.store(NowMs());
                     FramesSent.fetch_add(1);
                 }
                 signaled = WaitAnswer(cmd == cmdReadSector, buffer, readLen);

@@ -57,8 +57,32 @@ public:
     // After an exchange that needed a resend or ended without its answer, a
     // late answer may still be on its way; the next command waits until the
     // line has been quiet this long (at most QuietLimitMs) and drops what came.
+    // The same holds after every open of the port: a program that used the
+    // line before (or this one, before a reopen) may have left a command
+    // whose answer is still to come.
     int QuietMs = 1000;
     int QuietLimitMs = 6000;
+
+    // The clock of the quiet rule and the pause it waits with; tests drive
+    // them. Set before the port opens.
+    std::function<uint64_t()> NowMs = [] { return SteadyMs(); };
+    std::function<void(unsigned)> PauseMs = [](unsigned ms) { SleepMs(ms); };
+
+    // When a late answer may still come (after an open, or an exchange that
+    // resent or gave up): waits until the line has been quiet QuietMs, drops
+    // what came meanwhile and returns true; else returns false at once. Runs
+    // on the thread that exchanges, while the main thread handles the
+    // port's events. Every exchange does this first; a program that closes
+    // the port calls it before, so that no answer of its own reaches the
+    // next program on the line.
+    bool SettleLine();
+    bool LineUnsettled() const { return needQuiet_.load(); }
+    // True when a command this driver sent since the port opened may still
+    // be answered (the line is unsettled after one of its exchanges): what
+    // a program that closes the port waits for.
+    bool OwesAnswer() const { return needQuiet_.load() && sentSinceOpen_.load(); }
+    // When a byte last came in (NowMs's clock; the open counts as one).
+    uint64_t LastRxMs() const { return lastRxMs_.load(); }
 
     // Counters for tests and benchmarks.
     std::atomic<uint32_t> FramesSent{0};
@@ -66,7 +90,7 @@ public:
 
 private:
     void OnAnswer(const TRxMachine& rx);  // main thread
-    void SettleLine();                    // worker thread
+    void LineOpened();                    // main thread
     uint8_t AwaitWriteDone();             // worker thread
     bool WaitAnswer(bool needBlock, void* dest, size_t copyLen);  // worker thread
 
@@ -78,6 +102,7 @@ private:
     std::atomic<uint64_t> lastRxMs_{0};
     std::atomic<uint64_t> lastTxMs_{0};
     std::atomic<bool> needQuiet_{false};
+    std::atomic<bool> sentSinceOpen_{false};
     std::atomic<bool> resetRx_{false};
     std::atomic<bool> shuttingDown_{false};
 };

@@ -50,6 +50,7 @@ uint8_t TMemMedium::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, vo
         case cmdWriteSector:
             if (sector >= sectors_) return 1;
             std::memcpy(Sector(sector), buf, SectorBytes);
+            if (OnStored) OnStored(sector, Sector(sector));
             return 0;
         default:
             return 0;

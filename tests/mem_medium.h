@@ -65,6 +65,10 @@ public:
     // Called for every exchange before it is carried out (on the caller's
     // thread, outside the lock): tests set FAbort or change faults here.
     std::function<void(uint8_t cmd, uint16_t sector)> OnExchange;
+    // Called with each sector a write has just stored (on the caller's
+    // thread): tests change the stored bytes here, as a device that stores
+    // a sector wrongly and answers that all is well.
+    std::function<void(uint16_t sector, uint8_t* stored)> OnStored;
 
 private:
     struct Fault {

@@ -67,3 +67,102 @@ TEST(Driver, ReadAnsweredWithoutADataBlockIsNotTakenForData) {
     device.join();
     close(master);
 }
+
+namespace {
+
+// A pty whose far end the test writes: the device of a program that ran
+// before, whose answers may still be in the line.
+struct StaleLine {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    StaleLine() {
+        EXPECT_GE(master, 0);
+        EXPECT_EQ(grantpt(master), 0);
+        EXPECT_EQ(unlockpt(master), 0);
+    }
+    ~StaleLine() { close(master); }
+    void Send(const std::string& bytes) { EXPECT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+};
+
+std::string ReadAnswer(uint8_t fill) {
+    const std::vector<uint8_t> payload(RecvPayloadLen, fill);
+    return BuildAnswerBytes(0, 0, 0, 1) + BuildDataBlockBytes(payload.data());
+}
+
+}  // namespace
+
+// On a quiet line the first command after an open waits the quiet time, on
+// the driver's clock, and not the limit; the next one does not wait at all.
+// A byte that arrives during the wait starts the quiet time again.
+TEST(Driver, OpenSettlesForTheQuietTimeOfTheLine) {
+    for (const bool byteArrives : {false, true}) {
+        SCOPED_TRACE(byteArrives ? "a late answer comes 400 ms after the open" : "quiet line");
+        StaleLine line;
+        TMainLoop loop;
+        Completions window;
+        TZVT_drv drv(&loop, &window);
+        std::atomic<uint64_t> now{10'000};
+        drv.NowMs = [&] { return now.load(); };
+        bool sent = false;
+        drv.PauseMs = [&](unsigned ms) {
+            now += ms;
+            if (!byteArrives || sent || now < 10'400) return;
+            sent = true;
+            line.Send(ReadAnswer(0xAA));
+            // The receive side runs on the loop; the pause lasts until it has the bytes.
+            while (drv.LastRxMs() < 10'400) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        };
+        drv.ComPort.SetPort(ptsname(line.master));
+        drv.ComPort.Open();
+        EXPECT_TRUE(drv.LineUnsettled());
+        EXPECT_FALSE(drv.OwesAnswer());  // nothing sent yet: a close need not wait
+        auto settle = std::async(std::launch::async, [&] { return drv.SettleLine(); });
+        while (settle.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) loop.RunOnce(5);
+        EXPECT_TRUE(settle.get());
+        EXPECT_EQ(now.load() - 10'000, byteArrives ? 1400u : 1000u);
+        EXPECT_FALSE(drv.LineUnsettled());
+        const uint64_t after = now.load();
+        EXPECT_FALSE(drv.SettleLine());
+        EXPECT_EQ(now.load(), after);
+        loop.Shutdown();
+    }
+}
+
+// Answers a program before this one was owed: one already waiting in the
+// line when the port opens, one that arrives just after. Neither is taken
+// for the answer to the first read.
+TEST(Driver, AnswersWaitingOrArrivingAtTheOpenAreNeverTaken) {
+    StaleLine line;
+    line.Send(ReadAnswer(0xAA));  // queued before the open (the slave is not open yet)
+    std::atomic<bool> stop{false}, opened{false};
+    std::thread device([&] {
+        while (!opened) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        line.Send(ReadAnswer(0xBB));  // late, right after the open
+        size_t got = 0;
+        while (!stop) {
+            pollfd p{line.master, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0) continue;
+            uint8_t buf[600];
+            const ssize_t n = read(line.master, buf, sizeof buf);
+            if (n <= 0) continue;
+            for (got += static_cast<size_t>(n); got >= 8; got -= 8) line.Send(ReadAnswer(0x5A));
+        }
+    });
+    TMainLoop loop;
+    Completions window;
+    {
+        TZVT_drv drv(&loop, &window);
+        drv.QuietMs = 200;
+        drv.FBytesPerSector = 512;
+        drv.ComPort.SetPort(ptsname(line.master));
+        drv.ComPort.Open();
+        opened = true;
+        std::vector<uint8_t> buf(512, 0xEE);
+        auto f = std::async(std::launch::async, [&] { return drv.Exchange(cmdReadSector, 9, 0, buf.data()); });
+        while (f.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) loop.RunOnce(10);
+        EXPECT_EQ(f.get(), xrOk);
+        EXPECT_EQ(buf, std::vector<uint8_t>(512, 0x5A));
+        loop.Shutdown();
+    }
+    stop = true;
+    device.join();
+}

@@ -590,7 +590,8 @@ TEST_F(Dir, DirectoryOfTheSameNameDoesNotBlockAFile) {
 TEST_F(Dir, FullRootDirectory) {
     test::PutEmptyFiles(medium.Sector(6), 512);
     medium.ClearLog();
-    EXPECT_EQ(Save("new", 1), feNoRoom);
+    // Its own code: the clusters are all free.
+    EXPECT_EQ(Save("new", 1), feRootFull);
     EXPECT_TRUE(medium.WrittenSectors().empty());
     EXPECT_EQ(flash.FFat[2], 0);  // the cluster meant for it is not lost
     ASSERT_EQ(flash.ReadDir(0, nullptr), feOk);
@@ -599,7 +600,7 @@ TEST_F(Dir, FullRootDirectory) {
     Slot(37, 15)[0] = 0xE5;  // the very last slot is free
     ASSERT_EQ(Save("new", 1), feOk);
     EXPECT_EQ(std::memcmp(Slot(37, 15), "NEW        ", 11), 0);
-    EXPECT_EQ(Save("more", 1), feNoRoom);  // full again
+    EXPECT_EQ(Save("more", 1), feRootFull);  // full again
 }
 
 TEST(DirGeometry, RootNotAWholeNumberOfBlocks) {
@@ -617,7 +618,7 @@ TEST(DirGeometry, RootNotAWholeNumberOfBlocks) {
     ASSERT_EQ(flash.SaveFile("last", &d, 0, 1), feOk);
     EXPECT_EQ(std::memcmp(medium.Sector(6) + 15 * 32, "LAST       ", 11), 0);
     EXPECT_EQ(medium.Log().front(), (TExchangeRecord{R, 2}));
-    EXPECT_EQ(flash.SaveFile("more", &d, 0, 1), feNoRoom);
+    EXPECT_EQ(flash.SaveFile("more", &d, 0, 1), feRootFull);
     EXPECT_EQ(flash.FFat[3], 0);
     // Sector 7 is the first of cluster 2, which holds "last": it is read with
     // the second block but never taken for directory slots.

@@ -34,3 +34,16 @@ TEST(LocalNames, ALinkUnderTheTemporaryNameIsNotWrittenThrough) {
     EXPECT_EQ(ReadFileBytes(victim), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
     EXPECT_EQ(ReadFileBytes(dir.File("PROG.TNC")), (std::vector<uint8_t>{'n', 'e', 'w'}));
 }
+
+TEST(LocalNames, NamesFromTheMediumNeverEscapeTheTargetFolder) {
+    // Bytes that are shown escaped (\xHH) are written %HH on the PC: no
+    // separator and no control character reaches a PC name.
+    const std::pair<const char*, const char*> cases[] = {
+        {"PROG.TNC", "PROG.TNC"},        {"\xCF\xD0\xCE\xC3.TNC", "ПРОГ.TNC"},
+        {"N23\x98.NC", "N23%98.NC"},     {"A\\B.TNC", "A%5CB.TNC"},
+        {"A\x01.TNC", "A%01.TNC"},       {"A\x7F.TNC", "A%7F.TNC"},
+        {"..", ""},                      {".", ""},
+        {"", ""},                        {"A/B.TNC", ""},
+    };
+    for (const auto& [medium, pc] : cases) EXPECT_EQ(SafeLocalName(medium), pc) << medium;
+}

@@ -79,4 +79,30 @@ TEST_F(PcFiles, ReadRefusesWhatIsNoFileAndIsFolderTellsThemApart) {
     EXPECT_FALSE(IsFolder(dir.File("missing")));
 }
 
+TEST_F(PcFiles, ReadGoesToTheEndAndStopsPastTheLimit) {
+    WriteFileBytes(dir.File("four.tnc"), Bytes("1234"));
+    WriteFileBytes(dir.File("big.tnc"), std::vector<uint8_t>(3 * PcReadChunk + 5, 0x41));
+    const struct {
+        const char* what;
+        std::string path;
+        uint64_t limit;
+        TPcRead result;
+        size_t bytes;
+    } cases[] = {
+        {"exactly the limit", dir.File("four.tnc"), 4, TPcRead::Ok, 4},
+        {"one byte over, by its recorded size", dir.File("four.tnc"), 3, TPcRead::TooBig, 0},
+        {"several pieces", dir.File("big.tnc"), 1 << 20, TPcRead::Ok, 3 * PcReadChunk + 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> data{0xEE};
+        EXPECT_EQ(ReadPcFile(c.path, c.limit, data, error), c.result) << error;
+        EXPECT_EQ(data.size(), c.bytes);
+    }
+    // A folder is named as one, not as a file that cannot be opened.
+    uint64_t size = 0;
+    EXPECT_EQ(LookAtPcFile(dir.Path(), size, error), TPcKind::Folder);
+    EXPECT_NE(error.find("это папка, а не файл"), std::string::npos) << error;
+}
+
 }  // namespace

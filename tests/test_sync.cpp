@@ -84,3 +84,30 @@ TEST(Cp1251, RoundTripsEveryByte) {
     EXPECT_FALSE(Utf8ToCp1251("日本", out));
     EXPECT_EQ(ToCp1251("ошибка 日"), "\xEE\xF8\xE8\xE1\xEA\xE0 ?");
 }
+
+// Names on the medium: every byte, 0x98 and the control bytes included,
+// comes back from its shown form; only the bytes that are no characters
+// (and the backslash that marks them) are shown as \xHH.
+TEST(Cp1251, MediumNamesShowEveryByteReversibly) {
+    std::string all;
+    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    std::string back;
+    ASSERT_TRUE(Utf8ToMediumName(MediumNameToUtf8(all), back));
+    EXPECT_EQ(back, all);
+    const std::pair<std::string, std::string> shown[] = {
+        {"N23\x98.NC", "N23\\x98.NC"},  // a DOS letter that code page 1251 lacks
+        {"A\\B", "A\\x5CB"},
+        {std::string("T\x01\x1F\x7F", 4), "T\\x01\\x1F\\x7F"},
+        {"\xCF\xD0\xCE\xC3.TNC", "ПРОГ.TNC"},
+        {"\xE0\xA8", "аЁ"},
+    };
+    for (const auto& [bytes, text] : shown) {
+        EXPECT_EQ(MediumNameToUtf8(bytes), text);
+        EXPECT_TRUE(Utf8ToMediumName(text, back)) << text;
+        EXPECT_EQ(back, bytes) << text;
+        EXPECT_EQ(HasEscapedNameBytes(bytes), text.find('\\') != std::string::npos) << text;
+    }
+    EXPECT_TRUE(Utf8ToMediumName("n23\\x98.nc", back));  // small hex digits too
+    EXPECT_EQ(back, "n23\x98.nc");
+    for (const char* bad : {"A\\", "A\\x9", "A\\x9G", "A\\98", "日"}) EXPECT_FALSE(Utf8ToMediumName(bad, back)) << bad;
+}

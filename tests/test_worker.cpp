@@ -212,7 +212,8 @@ TEST(Worker, TextsAreTheSystemsOwn) {
 
     // One routine for every code the worker returns; 13 to 15 are the window's.
     for (int i = 0; i < 13; ++i) EXPECT_EQ(WorkerErrorText(static_cast<uint8_t>(i)), ErrorTexts[i]) << i;
-    for (int i : {13, 14, 15, 18, 255}) EXPECT_EQ(WorkerErrorText(static_cast<uint8_t>(i)), nullptr) << i;
+    for (int i : {13, 14, 15, 19, 255}) EXPECT_EQ(WorkerErrorText(static_cast<uint8_t>(i)), nullptr) << i;
+    EXPECT_EQ(Cp1251ToUtf8(WorkerErrorText(feRootFull)), "корневой каталог заполнен (512 записей); удалите ненужные файлы");
     EXPECT_EQ(Cp1251ToUtf8(WorkerErrorText(feDamagedFile)), "файл на флэш повреждён");
     EXPECT_EQ(Cp1251ToUtf8(WorkerErrorText(feForeignVolume)),
               "носитель другого формата; форматирование сделает его пригодным (файлы на нём будут потеряны)");

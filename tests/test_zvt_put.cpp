@@ -222,7 +222,9 @@ TEST(ZvtPut, VerifyCatchesWhatTheLineChangedSilently) {
              }
              return r;
          },
-         differs, true},
+         "сектор каталога 6 читается не так, как записан; затронуты файлы: B.TNC; файл на флэш не совпадает с "
+         "файлом ПК, файл удалён с флэш",
+         true},
         {"b cannot be read back",
          [](TMemMedium&, uint8_t cmd, uint16_t, uint8_t* buffer, uint8_t r) {
              return cmd == cmdReadSector && StartsWith(buffer, 0xBB) ? uint8_t{1} : r;
@@ -247,10 +249,55 @@ TEST(ZvtPut, VerifyCatchesWhatTheLineChangedSilently) {
         EXPECT_NE(run.Err.find("Ошибка проверки файла " + paths[1] + ": " + c.verdictOfB), std::string::npos)
             << run.Err;
         EXPECT_EQ(run.Out.find("b.tnc"), std::string::npos) << run.Out;
-        if (c.verdictOfB == differs) {
+        if (c.cWritten) {
             EXPECT_EQ(rig.Read("B.TNC"), std::nullopt);
         }
         EXPECT_EQ(rig.Read("C.TNC") == bytes[2], c.cWritten);
         EXPECT_EQ(run.Err.find("не записаны: " + paths[2]) != std::string::npos, !c.cWritten) << run.Err;
+    }
+}
+
+// --verify also reads back the FAT and directory sectors each save wrote: a
+// byte the device stored wrongly there is named with the files it touches,
+// even when it belongs to a file written (and verified) before. The file
+// just written stays when the fault is not its own.
+TEST(ZvtPut, VerifyReadsBackTheSectorsOfTheWholeSave) {
+    TempDir dir;
+    const std::vector<std::string> paths = {dir.File("a.tnc"), dir.File("b.tnc")};
+    const std::vector<std::vector<uint8_t>> bytes = {Filled(3000, 0xAA), Filled(700, 0xBB)};
+    for (size_t i = 0; i < paths.size(); ++i) WriteFileBytes(paths[i], bytes[i]);
+    struct Case {
+        const char* what;
+        bool fat;       // the FAT's first sector, else the root's first
+        size_t offset;  // the byte stored with bit 7 flipped on b's save
+        const char* report;
+    };
+    const Case cases[] = {
+        // "A" becomes "Б": the earlier file is renamed.
+        {"a's name in the directory", false, 0, "затронуты файлы: A.TNC, Б.TNC"},
+        {"a's chain in the FAT", true, 2 * 2 + 1, "затронуты файлы: A.TNC"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TPutRig rig;
+        ASSERT_EQ(rig.Put({paths[0]}, true).Exit, 0);
+        TZVT_drv& d = rig.Client.Driver();
+        const uint16_t target = c.fat ? d.FReservedSectors : d.FFirstRootSector;
+        int writes = 0;
+        rig.Fault = [&](uint8_t cmd, uint16_t s, uint8_t*, uint8_t r) {
+            // The FAT is written once a save; the entry's block twice, the
+            // second time with the entry live.
+            if (cmd == cmdWriteSector && s == target && ++writes == (c.fat ? 1 : 2)) rig.Medium.Sector(s)[c.offset] ^= 0x80;
+            return r;
+        };
+        const auto run = rig.Put({paths[1]}, true);
+        EXPECT_EQ(run.Exit, 1);
+        const std::string area = c.fat ? "сектор FAT " : "сектор каталога ";
+        EXPECT_NE(run.Err.find("Ошибка проверки файла " + paths[1] + ": " + area + std::to_string(target) +
+                               " читается не так, как записан; " + c.report),
+                  std::string::npos)
+            << run.Err;
+        EXPECT_EQ(run.Err.find("удалён"), std::string::npos) << run.Err;
+        EXPECT_EQ(rig.Read("B.TNC"), bytes[1]);
     }
 }

@@ -98,8 +98,8 @@ void TForm1::CollectDragPaths(QStringList& paths, QStringList& unfit) const {
         const QString name = FMyListBox->DisplayName(i);
         if (!FMyListBox->Flags(i)) {
             paths << QString::fromStdString(FMyListBox->Path(i));
-        } else if (IsLocalFileName(name)) {
-            paths << folder + name;
+        } else if (const QString local = LocalNameOf(name); !local.isEmpty()) {
+            paths << folder + local;
         } else {
             // It would name a file outside the staging folder, or none.
             unfit << name;
@@ -109,19 +109,23 @@ void TForm1::CollectDragPaths(QStringList& paths, QStringList& unfit) const {
 
 void TForm1::StageDragFiles(QStringList& paths) {
     // An entry is staged when it is the staging folder's file of a medium
-    // row, named exactly as the row is: a pending PC file elsewhere that
-    // merely shares a medium file's name is offered as it is.
+    // row, named exactly as the row's file is named on the PC: a pending PC
+    // file elsewhere that merely shares a medium file's name is offered as
+    // it is.
     const QString folder = StagingFolder();
-    std::vector<bool> staged(static_cast<size_t>(paths.size()), false);
+    // The shown name of the medium row each staged path copies; empty for
+    // paths that are offered as they are.
+    std::vector<QString> staged(static_cast<size_t>(paths.size()));
     FNames.clear();
     for (qsizetype k = 0; k < paths.size(); ++k) {
         if (!paths[k].startsWith(folder)) continue;
-        const QString name = paths[k].mid(folder.size());
-        const int row = FMyListBox->IndexOfName(name);
-        if (row < 0 || !FMyListBox->Flags(row) || FMyListBox->DisplayName(row) != name || !IsLocalFileName(name))
-            continue;
-        staged[static_cast<size_t>(k)] = true;
-        FNames.push_back(name);
+        const QString local = paths[k].mid(folder.size());
+        for (int row = 0; row < FMyListBox->Count(); ++row) {
+            if (!FMyListBox->Flags(row) || LocalNameOf(FMyListBox->DisplayName(row)) != local) continue;
+            staged[static_cast<size_t>(k)] = FMyListBox->DisplayName(row);
+            FNames.push_back(FMyListBox->DisplayName(row));
+            break;
+        }
     }
     if (FNames.empty()) return;
 
@@ -148,9 +152,10 @@ void TForm1::StageDragFiles(QStringList& paths) {
     for (qsizetype k = 0; k < paths.size(); ++k) {
         // A wait ended without the completion (the program is quitting)
         // knows of no file this staging wrote.
-        const bool undone = staged[static_cast<size_t>(k)] &&
-                            (!outcome->Done || std::find(outcome->Undone.begin(), outcome->Undone.end(),
-                                      paths[k].mid(folder.size())) != outcome->Undone.end());
+        const QString& shown = staged[static_cast<size_t>(k)];
+        const bool undone = !shown.isEmpty() &&
+                            (!outcome->Done || std::find(outcome->Undone.begin(), outcome->Undone.end(), shown) !=
+                                                   outcome->Undone.end());
         if (!undone) offered << paths[k];
     }
     paths = offered;

@@ -55,7 +55,7 @@ TTransferFile TForm1::FileOfJob(uint8_t op, const QString& name) const {
     file.Action = op == opDeleteFile ? TFileAction::Delete : op == opSaveFile ? TFileAction::Write : TFileAction::Load;
     file.Name = name;
     std::string medium;
-    if (Utf8ToCp1251(name.toStdString(), medium)) file.MediumName = std::move(medium);
+    if (Utf8ToMediumName(name.toStdString(), medium)) file.MediumName = std::move(medium);
     const int row = FMyListBox->IndexOfName(name);
     if (row >= 0) {
         file.Listed = true;
@@ -209,7 +209,7 @@ void TForm1::ListDone(uint8_t& result) {
     if (result == 0) {
         const TFileList files = FRunner->ListedFiles();
         for (int i = 0; i < files.Count(); ++i)
-            FMyListBox->AddEntry(QString::fromStdString(Cp1251ToUtf8(files.Strings(i))), files.Sizes(i),
+            FMyListBox->AddEntry(QString::fromStdString(MediumNameToUtf8(files.Strings(i))), files.Sizes(i),
                                  std::string(), true);
     }
     if (result == feDiskEmpty) result = 0;
@@ -260,7 +260,7 @@ void TForm1::Action5Execute() {
     for (int i = 0; i < FMyListBox->Count() && code == 0;) {
         if (!ListBox1->item(i)->isSelected()) {
             ++i;
-        } else if (!IsLocalFileName(FMyListBox->DisplayName(i))) {
+        } else if (FMyListBox->Flags(i) && LocalNameOf(FMyListBox->DisplayName(i)).isEmpty()) {
             FMessageBoxes->Show(this,
                                 QStringLiteral("Имя файла ") + FMyListBox->DisplayName(i) +
                                     QStringLiteral(" непригодно для файла на ПК, файл не загружен"),

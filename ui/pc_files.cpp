@@ -3,28 +3,52 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <algorithm>
 #include <new>
 
+#include "flashfs/fs_flash.h"
+
+#include "core/cp1251.h"
 #include "core/local_name.h"
 
 namespace skarvel {
 
-uint8_t ReadPcFile(const QString& path, std::vector<uint8_t>& data) {
+uint8_t ReadPcFile(const QString& path, std::vector<uint8_t>& data, uint64_t limit) {
     data.clear();
+    limit = std::min<uint64_t>(limit, PcFileNoLimit);
+    // Looked at before the open: opening a named pipe waits for a writer.
+    const QFileInfo before(path);
+    if (!before.isFile()) return pcReadFailed;
+    if (static_cast<uint64_t>(std::max<qint64>(before.size(), 0)) > limit) return feNoRoom;
     QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) return pcReadFailed;
-    const qint64 size = file.size();
-    if (size < 0 || size > INT32_MAX) return pcReadFailed;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return pcReadFailed;
+    constexpr qint64 chunk = 64 * 1024;
     try {
-        data.resize(static_cast<size_t>(size));
+        for (;;) {
+            const size_t got = data.size();
+            const auto want = static_cast<size_t>(std::min<uint64_t>(chunk, limit + 1 - got));
+            data.resize(got + want);
+            const qint64 n = file.read(reinterpret_cast<char*>(data.data()) + got, static_cast<qint64>(want));
+            if (n < 0) {
+                data.clear();
+                return pcReadFailed;
+            }
+            data.resize(got + static_cast<size_t>(n));
+            if (n == 0) break;
+            if (data.size() > limit) {
+                data.clear();
+                return feNoRoom;
+            }
+        }
     } catch (const std::bad_alloc&) {
+        data.clear();
         return pcNoMemory;
     }
-    qint64 got = 0;
-    while (got < size) {
-        const qint64 n = file.read(reinterpret_cast<char*>(data.data()) + got, size - got);
-        if (n <= 0) return pcReadFailed;  // an error, or the file got shorter
-        got += n;
+    // A file that changed meanwhile may have given a mix of old and new bytes.
+    const QFileInfo after(path);
+    if (after.size() != before.size() || after.lastModified() != before.lastModified()) {
+        data.clear();
+        return pcReadFailed;
     }
     return 0;
 }
@@ -45,6 +69,10 @@ uint8_t WritePcFile(const QString& folder, const QString& name, const std::vecto
     return file.commit() ? 0 : pcWriteFailed;
 }
 
-bool IsLocalFileName(const QString& name) { return IsLocalFileName(name.toStdString()); }
+QString LocalNameOf(const QString& shownName) {
+    std::string medium;
+    if (!Utf8ToMediumName(shownName.toStdString(), medium)) return QString();
+    return QString::fromStdString(SafeLocalName(medium));
+}
 
 }  // namespace skarvel

@@ -18,9 +18,18 @@ enum TPcResult : uint8_t {
     pcMissing = 15,      // a PC file to be written does not exist
 };
 
-// Reads the whole regular file at path, opened for reading only.
-// Returns 0, pcNoMemory or pcReadFailed.
-uint8_t ReadPcFile(const QString& path, std::vector<uint8_t>& data);
+// No file of the medium comes near this size.
+constexpr uint64_t PcFileNoLimit = 0x7FFFFFFF;
+
+// Reads the regular file at path, opened for reading only, to its end
+// whatever size it records (a file in /proc records none). What is no
+// regular file (a folder, a named pipe whose open would wait for a writer,
+// a device) is refused before any open; so is a file that changes while it
+// is read. At most limit bytes are taken: a file with more (by its recorded
+// size, before a byte is read, or by what the read finds) gives feNoRoom
+// and no bytes; the write passes the medium's free space.
+// Returns 0, pcNoMemory, pcReadFailed or feNoRoom.
+uint8_t ReadPcFile(const QString& path, std::vector<uint8_t>& data, uint64_t limit = PcFileNoLimit);
 
 // Writes folder + name through a temporary file in that folder, renamed over
 // the target only once every byte is on the disk: a failed write leaves any
@@ -28,8 +37,10 @@ uint8_t ReadPcFile(const QString& path, std::vector<uint8_t>& data);
 // folder ends with a path separator. Returns 0 or pcWriteFailed.
 uint8_t WritePcFile(const QString& folder, const QString& name, const std::vector<uint8_t>& data);
 
-// True when a name from the medium can stand as a file name inside the
-// target folder (the rule of core/local_name.h).
-bool IsLocalFileName(const QString& name);
+// The name of a medium file's copy inside a PC folder, for the medium's name
+// as the list shows it (bytes of another code page escaped as \xHH, which
+// become %HH); empty when the name cannot stand as a file name there (the
+// rule of core/local_name.h).
+QString LocalNameOf(const QString& shownName);
 
 }  // namespace skarvel

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "flashfs/fs_flash.h"
+#include "core/local_name.h"
 #include "ui/pc_files.h"
 
 namespace skarvel {
@@ -164,7 +165,11 @@ uint8_t TTransferRunner::WriteOne(TTransferJob& job, const TTransferFile& file) 
     }
     SetCurrentFile(file.PcPath);
     std::vector<uint8_t> data;
-    uint8_t result = ReadPcFile(file.PcPath, data);
+    // More than the medium can take is never read: the file is refused
+    // before its bytes fill the PC's memory.
+    uint8_t result = ReadPcFile(file.PcPath, data, FFlash.FreeBytes());
+    // No room is the medium's answer about the file it would hold.
+    if (result == feNoRoom) SetCurrentFile(file.Name);
     if (result != 0) return result;
     SetCurrentFile(file.Name);
     // The bytes as read now count, whatever size the list showed.
@@ -181,7 +186,9 @@ uint8_t TTransferRunner::LoadOne(TTransferJob& job, const TTransferFile& file) {
     SetCurrentFile(file.Name);
     // The names were checked when the load was asked for; a name that could
     // reach outside the target folder is never written.
-    if (!IsLocalFileName(file.Name) || !file.MediumName) return feBadName;
+    if (!file.MediumName) return feBadName;
+    const QString local = QString::fromStdString(SafeLocalName(*file.MediumName));
+    if (local.isEmpty()) return feBadName;
     // The bar counts with the listed size, as the operation's total does.
     ReportFileStart(job, Geometry().LoadTransfers(file.ListedSize), QStringLiteral("Чтение ") + file.Name);
     // The bytes written are those of the entry the load reads, whatever the
@@ -190,8 +197,8 @@ uint8_t TTransferRunner::LoadOne(TTransferJob& job, const TTransferFile& file) {
     std::vector<uint8_t> data;
     const uint8_t result = FFlash.LoadFile(file.MediumName->c_str(), data, FFlash.FMediumKind);
     if (result != 0) return result;
-    SetCurrentFile(job.TargetFolder + file.Name);
-    return WritePcFile(job.TargetFolder, file.Name, data);
+    SetCurrentFile(job.TargetFolder + local);
+    return WritePcFile(job.TargetFolder, local, data);
 }
 
 // ---------------------------------------------------------------- sectors

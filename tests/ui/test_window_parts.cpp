@@ -115,9 +115,14 @@ TEST(PcFiles, WrittenWholeOrNotAtAll) {
 }
 
 TEST(PcFiles, NamesThatCanStandInTheTargetFolder) {
-    for (const char* good : {"A.TNC", "ДЕТАЛЬ.LST", "A B.ISO", "..A"}) EXPECT_TRUE(IsLocalFileName(QString::fromUtf8(good))) << good;
-    for (const char* bad : {"", ".", "..", "A/B", "A\\B", "A\tB", "\x7f"})
-        EXPECT_FALSE(IsLocalFileName(QString::fromUtf8(bad))) << bad;
+    // The list's name of a medium file, and its file's name in a PC folder.
+    const std::pair<const char*, const char*> cases[] = {
+        {"A.TNC", "A.TNC"}, {"ДЕТАЛЬ.LST", "ДЕТАЛЬ.LST"}, {"A B.ISO", "A B.ISO"}, {"..A", "..A"},
+        {"N23\\x98.NC", "N23%98.NC"}, {"A\\x5CB", "A%5CB"},
+        {"", ""}, {".", ""}, {"..", ""}, {"A/B", ""}, {"A\\B", ""},
+    };
+    for (const auto& [shown, local] : cases)
+        EXPECT_EQ(LocalNameOf(QString::fromUtf8(shown)), QString::fromUtf8(local)) << shown;
 }
 
 TEST(WorkerReports, OneHandOverWhileReportsComeAndProgressInOrder) {

@@ -2,6 +2,7 @@
 // commands carried out on the medium, answers sent through the fault dice.
 #include "tools/zvt-sim/device.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdarg>
 
@@ -195,8 +196,12 @@ uint64_t TSimDevice::Answer(uint8_t status, uint8_t value, const uint8_t* payloa
     }
     std::string bytes = BuildAnswerBytes(status, value, 0, payload528 ? 1 : 0);
     if (payload528) bytes += BuildDataBlockBytes(payload528);
-    const uint64_t due = us + (late ? uint64_t{lateMs} * 1000 : 0);
+    ++answers_;
+    const bool lateHere = std::find(options_.LateAnswers.begin(), options_.LateAnswers.end(), answers_) !=
+                          options_.LateAnswers.end();
+    const uint64_t due = us + (lateHere ? uint64_t{options_.LateMs} * 1000 : late ? uint64_t{lateMs} * 1000 : 0);
     std::string notes;
+    if (lateHere) notes += " [fault: answer " + std::to_string(answers_) + " late]";
     if (badStatus) notes += " [fault: status]";
     if (late) notes += " [fault: late " + std::to_string(lateMs) + " ms]";
     if (corrupt) {

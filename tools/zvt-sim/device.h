@@ -87,6 +87,7 @@ private:
     uint64_t startUs_ = 0;
     bool started_ = false;
     uint64_t seq_ = 0;
+    uint64_t answers_ = 0;  // answers sent or dropped so far
     std::priority_queue<TPending, std::vector<TPending>, std::greater<TPending>> pending_;
 };
 

@@ -48,6 +48,13 @@ TOption Number(const char* name, const char* help) {
     return {nullptr, name, TArg::Number, set, Min, Max, help};
 }
 
+// A number that may be given more than once; each adds to the list.
+template <std::vector<uint64_t> TSimOptions::*Field, uint64_t Min>
+TOption NumberList(const char* name, const char* help) {
+    const TSetNumber add = [](TSimOptions& out, uint64_t n) { (out.*Field).push_back(n); };
+    return {nullptr, name, TArg::Number, add, Min, UINT64_MAX, help};
+}
+
 TOption Probability(const char* name, double TSimOptions::*field, const char* help) {
     return {nullptr, name, TArg::Probability, field, 0, 0, help};
 }
@@ -75,6 +82,10 @@ const TOption Options[] = {
     Probability("--p-late", &TSimOptions::PLate,
                 "probability that an answer goes out late, after 460 to 900 ms\n"
                 "(the PC side relies on late answers arriving within 1 s)"),
+    NumberList<&TSimOptions::LateAnswers, 1>("--late-answer",
+                                             "answer number N (from 1, every answer counts) goes out late;\n"
+                                             "may be given more than once"),
+    Number<&TSimOptions::LateMs, 0, 60'000>("--late-ms", "how late those answers go out (default 600)"),
     Flag(nullptr, "--silent", &TSimOptions::Silent, "never answer (writes are still stored)"),
     Flag("-v", "--verbose", &TSimOptions::Verbose, "log every frame to stderr"),
     {"-h", "--help", TArg::None, std::monostate{}, 0, 0, "show this text"},

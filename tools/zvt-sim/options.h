@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "link/zvt_drv.h"
 
@@ -23,6 +24,10 @@ struct TSimOptions {
     uint32_t BusyMs = 0;
     uint64_t Seed = 1;
     double PDrop = 0, PCorrupt = 0, PStatus = 0, PLate = 0;
+    // A fault at a known place: these answers (counted from 1 over every
+    // answer sent) go out LateMs late.
+    std::vector<uint64_t> LateAnswers;
+    uint32_t LateMs = 600;
     bool Silent = false;
     bool Verbose = false;
 };

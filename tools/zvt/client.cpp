@@ -27,6 +27,7 @@ bool IsLinkFailure(uint8_t code) {
     case feFileEmpty:
     case feNotFound:
     case feNoRoom:
+    case feRootFull:
     case feDiskEmpty:
     case feDamagedFile:  // only the file read back for a verify can be damaged
         return false;
@@ -35,11 +36,6 @@ bool IsLinkFailure(uint8_t code) {
         // and any code not known here: nothing more is sent.
         return code != feOk;
     }
-}
-
-std::string SafeLocalName(const std::string& cp1251Name) {
-    std::string utf8 = Cp1251ToUtf8(cp1251Name);
-    return IsLocalFileName(utf8) ? utf8 : std::string();
 }
 
 // ------------------------------------------------------------------ client
@@ -93,15 +89,34 @@ bool TZvtClient::Open(const std::string& port, uint32_t baud) {
     }
 }
 
-void TZvtClient::Close() { driver_->Disconnect(); }
+void TZvtClient::Close() {
+    if (driver_->ComPort.Connected() && driver_->OwesAnswer()) {
+        // The settle runs where exchanges run, while this loop hands the
+        // port's bytes to the driver; an interrupt does not cut it short.
+        static const TWorkerRoutine settle = [](TZVT_drv& d) {
+            d.SettleLine();
+            return uint8_t{feOk};
+        };
+        RunRequest(opClientRoutine, const_cast<TWorkerRoutine*>(&settle));
+    }
+    driver_->Disconnect();
+}
 
 uint8_t TZvtClient::Run(uint8_t op, void* param) {
+    if (StopRequested && StopRequested()) return feAborted;
+    return RunRequest(op, param);
+}
+
+uint8_t TZvtClient::RunRequest(uint8_t op, void* param) {
     done_.store(false);
     SectorFrames.store(0);
     driver_->PostRequest(op, param);
     uint64_t nextTick = SteadyMs();
     while (!done_.load()) {
         loop_.RunOnce(20);
+        // The operations clear the flag as they start: it is set again
+        // until the request has ended.
+        if (StopRequested && StopRequested()) driver_->FAbort.store(true);
         if (OnTick && SteadyMs() >= nextTick) {
             OnTick();
             nextTick = SteadyMs() + 100;
@@ -175,18 +190,8 @@ uint8_t TZvtClient::Delete(const std::string& name) {
     return Run(opDeleteFile, copy.data());
 }
 
-uint32_t TZvtClient::DataClusters() const {
-    const TFlash& f = *driver_;
-    return f.FMounted.load() && f.FLastCluster >= 2 ? f.FLastCluster - 1u : 0;
-}
+uint32_t TZvtClient::DataClusters() const { return driver_->DataClusterCount(); }
 
-uint32_t TZvtClient::FreeClusters() const {
-    const TFlash& f = *driver_;
-    uint32_t n = 0;
-    const uint32_t last = DataClusters() + 1;
-    for (uint32_t c = 2; c <= last && c < f.FFat.size(); ++c)
-        if (f.FFat[c] == FatFree) ++n;
-    return n;
-}
+uint32_t TZvtClient::FreeClusters() const { return driver_->FreeClusterCount(); }
 
 }  // namespace skarvel

@@ -17,7 +17,7 @@
 namespace skarvel {
 
 struct TZvtFile {
-    std::string Name;  // displayed name, code page 1251
+    std::string Name;  // displayed name, code page 1251 (MediumNameToUtf8 shows it)
     uint32_t Size = 0;
 };
 
@@ -26,8 +26,14 @@ public:
     TZvtClient();
     ~TZvtClient() override;
 
-    // Opens the port; false with a message in Error() when it cannot.
+    // Opens the port; false with a message in Error() when it cannot. The
+    // first request waits until the line has been quiet (the driver's quiet
+    // rule), so that an answer meant for a program that used the line
+    // before is never taken.
     bool Open(const std::string& port, uint32_t baud);
+    // Closes the port, after the line has settled when the last exchange
+    // resent or gave up: its answer may still come, and must not reach the
+    // program that opens the port next.
     void Close();
 
     // Each returns the worker's error code (0 success).
@@ -62,6 +68,11 @@ public:
 
     // Called on the main loop about ten times a second while a request runs.
     std::function<void()> OnTick;
+    // Asked on the main loop while a request runs and before each one: true
+    // once the run is to stop (an interrupt). The request under way is then
+    // aborted at its next cluster, and further requests end at once with
+    // feAborted.
+    std::function<bool()> StopRequested;
     // Sector frames sent since the current request started (resends included).
     std::atomic<uint32_t> SectorFrames{0};
 
@@ -69,6 +80,8 @@ public:
     void PostMsg(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
 
 private:
+    uint8_t RunRequest(uint8_t op, void* param);
+
     TMainLoop loop_;
     std::unique_ptr<TZVT_drv> driver_;
     std::atomic<bool> done_{false};
@@ -80,9 +93,6 @@ private:
 // the rate is not one of the list).
 TBaudRate BaudRateFor(uint32_t rate);
 
-// A file name from the medium as a safe local name (UTF-8), or "" when it
-// cannot be used as one (the rule of core/local_name.h).
-std::string SafeLocalName(const std::string& cp1251Name);
 
 // Text of a worker error code (UTF-8).
 std::string ErrorText(uint8_t code);

@@ -11,7 +11,7 @@ namespace skarvel::zvtcmd {
 
 namespace {
 
-std::string U(const std::string& cp1251) { return Cp1251ToUtf8(cp1251); }
+std::string U(const std::string& cp1251) { return MediumNameToUtf8(cp1251); }
 std::string N(uint32_t n) { return std::to_string(n); }
 
 std::string Describe(const TCheckProblem& p) {
@@ -80,7 +80,13 @@ void Print(const TCheckReport& r) {
                     "which this program does not read, may hold them\n",
                     r.Unexplained);
     uint32_t files = 0;
-    for (const TCheckedEntry& e : r.Entries) files += !e.Directory;
+    for (const TCheckedEntry& e : r.Entries) {
+        files += !e.Directory;
+        if (HasEscapedNameBytes(e.Name))
+            std::printf("note: %s: the name holds bytes that are no letters of code page 1251 (another "
+                        "system's code page?); zvt shows them as \\xHH and takes the name so\n",
+                        U(e.Name).c_str());
+    }
     const auto problems = static_cast<uint32_t>(r.Problems.size());
     if (problems == 0) std::printf("%u files, no problems found\n", files);
     else std::printf("%u files, %u problems found\n", files, problems);

@@ -6,6 +6,7 @@
 // the next file follows; a failure of the link or the medium ends the run.
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <optional>
 
 #include "core/cp1251.h"
@@ -53,46 +54,80 @@ std::string MediumShortName(TPutRun& run, const std::string& path) {
     return run.ListError != feOk ? std::string() : name;
 }
 
-// Clusters the save of size bytes takes.
-uint32_t ClustersFor(TZvtClient& client, size_t size) {
-    const uint32_t clusterBytes = client.Driver().FSectorsPerCluster * SectorSize;
-    const auto bytes = static_cast<uint32_t>(std::min<size_t>(size, UINT32_MAX));
-    return clusterBytes == 0 ? 0 : ChainLength(bytes, clusterBytes);
+// The most bytes a file may have to fit into the free clusters (a file
+// takes one cluster more than its whole clusters); -1 when none fits.
+int64_t LargestFit(TZvtClient& client) {
+    const uint64_t clusterBytes = uint64_t{client.Driver().FSectorsPerCluster} * SectorSize;
+    const uint64_t free = client.FreeClusters();
+    return clusterBytes == 0 || free == 0 ? -1 : static_cast<int64_t>(free * clusterBytes - 1);
 }
 
-// Reads the file back; a copy that differs is deleted, so that no wrong
-// program stays on the medium under the file's name.
+std::string AreaText(const TSaveFault& f) {
+    switch (f.Area) {
+        case TSaveArea::Fat: return "сектор FAT " + std::to_string(f.Sector) + " читается не так, как записан";
+        case TSaveArea::Directory:
+            return "сектор каталога " + std::to_string(f.Sector) + " читается не так, как записан";
+        case TSaveArea::Data: break;
+    }
+    return "файл на флэш не совпадает с файлом ПК";
+}
+
+std::string FilesText(const TSaveFault& f) {
+    if (f.Area == TSaveArea::Data) return "";
+    if (f.Files.empty()) return " (файлов не затрагивает)";
+    std::string names;
+    for (const std::string& n : f.Files) names += (names.empty() ? "" : ", ") + MediumNameToUtf8(n);
+    return "; затронуты файлы: " + names;
+}
+
+// Reads back everything the save wrote: the FAT and directory sectors and
+// the file. A difference is named with the files it touches; a saved file
+// that is among them is deleted, so that no wrong program stays on the
+// medium under its name. Other files are left as they are: the report
+// names them (zvt check tells more).
 TPutOutcome VerifyOne(TPutRun& run, const std::string& path, const std::string& name, const std::vector<uint8_t>& data) {
     TZVT_drv& d = run.Client.Driver();
     const std::string prefix = "Ошибка проверки файла " + path + ": ";
-    run.Progress.Begin("проверка " + Cp1251ToUtf8(name),
-                       d.SectorsForFile(name.c_str(), static_cast<uint32_t>(data.size())) + 2u * d.FSectorsPerCluster);
-    bool same = false;
-    const uint8_t r = run.Client.Verify(name, data, same);
+    run.Progress.Begin("проверка " + MediumNameToUtf8(name),
+                       d.SectorsForFile(name.c_str(), static_cast<uint32_t>(data.size())) + 2u * d.FSectorsPerCluster +
+                           d.FSectorsPerFAT);
+    TSaveCheck check;
+    const uint8_t r = run.Client.RunOnWorker([&](TZVT_drv& drv) {
+        return drv.VerifySave(drv.FLastSave, data.data(), static_cast<uint32_t>(data.size()), check);
+    });
     run.Progress.End();
     if (r != feOk) return FileFailed(prefix + ErrorText(r), r);
-    if (same) return TPutOutcome::Written;
-    const std::string differs = prefix + "файл на флэш не совпадает с файлом ПК";
+    if (check.Clean()) return TPutOutcome::Written;
+    std::string report;
+    for (const TSaveFault& f : check.Faults) report += (report.empty() ? "" : "; ") + AreaText(f) + FilesText(f);
+    if (!check.Touches(d.FLastSave.Shown)) return FileFailed(prefix + report, feOk);
     const uint8_t del = run.Client.Delete(name);
-    if (del != feOk) return FileFailed(differs + ", удалить его не удалось: " + ErrorText(del), del);
-    return FileFailed(differs + ", файл удалён с флэш", feOk);
+    if (del != feOk) return FileFailed(prefix + report + ", удалить его не удалось: " + ErrorText(del), del);
+    return FileFailed(prefix + report + ", файл удалён с флэш", feOk);
 }
 
 TPutOutcome PutOne(TPutRun& run, const std::string& path) {
+    const std::string writeError = "Ошибка записи файла " + path + ": ";
+    // The size the file records decides before a byte is read; the read
+    // stops one piece past what fits (a file that records no size, one that
+    // grows meanwhile).
+    const int64_t fit = LargestFit(run.Client);
+    const std::string noRoom = writeError + ErrorText(feNoRoom) + " (свободно " +
+                               std::to_string(fit < 0 ? 0 : fit + 1) + " байт)";
     std::vector<uint8_t> data;
     std::string error;
-    if (!ReadPcFile(path, data, error)) return FileFailed(error, feOk);
-    const std::string writeError = "Ошибка записи файла " + path + ": ";
+    switch (fit < 0 ? TPcRead::TooBig : ReadPcFile(path, static_cast<uint64_t>(fit), data, error)) {
+        case TPcRead::Ok: break;
+        case TPcRead::TooBig: return FileFailed(noRoom, feNoRoom);
+        case TPcRead::Failed: return FileFailed(error, feOk);
+    }
     const std::string name = MediumShortName(run, path);
     if (name.empty()) return FileFailed(writeError + ErrorText(run.ListError), run.ListError);
-    // A file the medium cannot hold is refused before anything is written.
-    if (ClustersFor(run.Client, data.size()) > run.Client.FreeClusters())
-        return FileFailed(writeError + ErrorText(feNoRoom), feNoRoom);
 
     TZVT_drv& d = run.Client.Driver();
     const uint32_t expected = d.SectorsForFile(name.c_str(), static_cast<uint32_t>(data.size()))
                               + 3u * d.FSectorsPerCluster + d.FSectorsPerFAT;
-    run.Progress.Begin(Cp1251ToUtf8(name), expected);
+    run.Progress.Begin(MediumNameToUtf8(name), expected);
     const uint8_t r = run.Client.Save(name, data);
     run.Progress.End();
     if (r != feOk) return FileFailed(writeError + ErrorText(r), r);
@@ -101,12 +136,28 @@ TPutOutcome PutOne(TPutRun& run, const std::string& path) {
         const TPutOutcome checked = VerifyOne(run, path, name, data);
         if (checked != TPutOutcome::Written) return checked;
     }
-    std::printf("%s -> %s (%zu bytes%s)\n", path.c_str(), Cp1251ToUtf8(name).c_str(), data.size(),
+    std::printf("%s -> %s (%zu bytes%s)\n", path.c_str(), MediumNameToUtf8(name).c_str(), data.size(),
                 run.Verify ? ", verified" : "");
     return TPutOutcome::Written;
 }
 
 }  // namespace
+
+bool SelectPcFiles(const std::vector<std::string>& paths, std::vector<std::string>& files) {
+    files.clear();
+    bool all = true;
+    for (const std::string& path : paths) {
+        uint64_t size = 0;
+        std::string error;
+        if (LookAtPcFile(path, size, error) == TPcKind::Regular) {
+            files.push_back(path);
+        } else {
+            Fail(error);
+            all = false;
+        }
+    }
+    return all;
+}
 
 int CmdPut(TZvtClient& client, const std::vector<std::string>& paths, bool verify) {
     if (paths.empty()) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "core/cp1251.h"
+#include "core/local_name.h"
 #include "tools/zvt/console.h"
 #include "tools/zvt/pc_files.h"
 
@@ -13,8 +14,14 @@ TProgress::TProgress(TZvtClient& client) : client_(client), tty_(StderrIsTermina
 
 void Fail(const std::string& what) { std::fprintf(stderr, "zvt: %s\n", what.c_str()); }
 
+size_t Utf8Length(const std::string& utf8) {
+    size_t n = 0;
+    for (char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+
 bool ToMediumName(const std::string& utf8, std::string& cp1251) {
-    if (!Utf8ToCp1251(utf8, cp1251)) {
+    if (!Utf8ToMediumName(utf8, cp1251)) {
         Fail(utf8 + ": " + ErrorText(feBadName));
         return false;
     }
@@ -69,7 +76,13 @@ int CmdLs(TZvtClient& client) {
         Fail(ErrorText(r));
         return 1;
     }
-    for (const TZvtFile& f : files) std::printf("%-12s %10u\n", Cp1251ToUtf8(f.Name).c_str(), f.Size);
+    // Columns by characters: a Cyrillic letter takes two bytes of UTF-8.
+    for (const TZvtFile& f : files) {
+        std::string name = MediumNameToUtf8(f.Name);
+        const size_t shown = Utf8Length(name);
+        if (shown < 12) name.append(12 - shown, ' ');
+        std::printf("%s %10u\n", name.c_str(), f.Size);
+    }
     return 0;
 }
 
@@ -99,7 +112,7 @@ int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std:
         }
         const std::string local = SafeLocalName(file->Name);
         if (local.empty()) {
-            Fail(utf8 + ": имя файла на носителе непригодно для файла ПК, файл не загружен");
+            Fail(MediumNameToUtf8(file->Name) + ": имя файла на носителе непригодно для файла ПК, файл не загружен");
             return 1;
         }
         // Two entries may list alike (one in small letters): the bytes are

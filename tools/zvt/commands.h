@@ -13,6 +13,8 @@ namespace skarvel::zvtcmd {
 
 // Prints "zvt: what" on stderr.
 void Fail(const std::string& what);
+// Characters (code points) in a UTF-8 string.
+size_t Utf8Length(const std::string& utf8);
 
 // A progress bar on stderr while a request runs, when stderr is a terminal.
 class TProgress {
@@ -47,6 +49,8 @@ private:
     uint32_t expected_ = 0;
 };
 
+// A name as the user gives it (the shown form, \xHH for bytes that are no
+// characters) in the medium's bytes; false after a message.
 bool ToMediumName(const std::string& utf8, std::string& cp1251);
 const TZvtFile* FindFile(const std::vector<TZvtFile>& files, const std::string& cp1251Name);
 // Identifies the device and mounts the medium; 0, or 1 after a message.
@@ -54,8 +58,13 @@ int Mount(TZvtClient& client);
 
 int CmdInfo(TZvtClient& client);
 int CmdLs(TZvtClient& client);
-// Writes the PC files one by one; see cmd_put.cpp. verify: each file is read
-// back and compared after it has been written.
+// The paths of put that name regular files, looked at without opening them
+// (a named pipe would block the open); each other one is named on stderr.
+// Runs before the port is taken. False when any was refused.
+bool SelectPcFiles(const std::vector<std::string>& paths, std::vector<std::string>& files);
+// Writes the PC files one by one; see cmd_put.cpp. verify: after each file
+// has been written, the FAT and directory sectors the save wrote and the
+// file are read back and compared.
 int CmdPut(TZvtClient& client, const std::vector<std::string>& paths, bool verify);
 int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std::string& dir);
 int CmdRm(TZvtClient& client, const std::vector<std::string>& names);

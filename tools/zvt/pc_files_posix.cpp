@@ -1,6 +1,7 @@
 // PC files on Linux: plain POSIX calls, which know no text mode.
 #include "tools/zvt/pc_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,38 +11,98 @@
 
 namespace skarvel {
 
-bool ReadPcFile(const std::string& path, std::vector<uint8_t>& data, std::string& error) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = path + ": " + std::strerror(errno);
-        return false;
+namespace {
+
+TPcKind KindOf(mode_t mode) {
+    if (S_ISREG(mode)) return TPcKind::Regular;
+    if (S_ISDIR(mode)) return TPcKind::Folder;
+    if (S_ISFIFO(mode)) return TPcKind::Pipe;
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return TPcKind::Device;
+    return TPcKind::Other;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// Closes a descriptor when it goes out of scope.
+struct TFd {
+    int fd;
+    ~TFd() {
+        if (fd >= 0) close(fd);
     }
+};
+
+}  // namespace
+
+TPcKind LookAtPcFile(const std::string& path, uint64_t& size, std::string& error) {
+    size = 0;
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = path + ": не обычный файл";
-        close(fd);
-        return false;
+    if (stat(path.c_str(), &st) != 0) {
+        error = path + ": " + std::strerror(errno);
+        return TPcKind::Missing;
     }
-    if (st.st_size > 0x7FFFFFFF) {
-        error = path + ": файл слишком велик";
-        close(fd);
-        return false;
+    const TPcKind kind = KindOf(st.st_mode);
+    if (kind != TPcKind::Regular) {
+        error = detail::NotAFileText(path, kind);
+        return kind;
     }
-    data.resize(static_cast<size_t>(st.st_size));
-    size_t got = 0;
-    while (got < data.size()) {
-        const ssize_t n = read(fd, data.data() + got, data.size() - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = "Ошибка при чтения файла " + path + ": " +
-                    (n < 0 ? std::strerror(errno) : "файл стал короче");
-            close(fd);
-            return false;
+    size = static_cast<uint64_t>(st.st_size);
+    return kind;
+}
+
+TPcRead ReadPcFile(const std::string& path, uint64_t limit, std::vector<uint8_t>& data, std::string& error,
+                   const std::function<void(uint64_t)>& onChunk) {
+    data.clear();
+    // No file of the medium comes near; the bound keeps the count in range.
+    limit = std::min<uint64_t>(limit, 0x7FFFFFFF);
+    uint64_t recorded = 0;
+    if (LookAtPcFile(path, recorded, error) != TPcKind::Regular) return TPcRead::Failed;
+    if (recorded > limit) return TPcRead::TooBig;
+    // Without blocking: should a pipe have taken the file's place since the
+    // look, the open returns at once and the check below refuses it.
+    TFd file{open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
+    if (file.fd < 0) {
+        error = path + ": " + std::strerror(errno);
+        return TPcRead::Failed;
+    }
+    struct stat before {};
+    if (fstat(file.fd, &before) != 0 || !S_ISREG(before.st_mode)) {
+        error = detail::NotAFileText(path, KindOf(before.st_mode));
+        return TPcRead::Failed;
+    }
+    if (static_cast<uint64_t>(before.st_size) > limit) return TPcRead::TooBig;
+    // To its end, whatever size it records; one piece beyond the limit
+    // tells a file that is too big.
+    for (;;) {
+        const size_t got = data.size();
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(PcReadChunk, limit + 1 - got));
+        data.resize(got + want);
+        const ssize_t n = read(file.fd, data.data() + got, want);
+        if (n < 0 && errno == EINTR) {
+            data.resize(got);
+            continue;
         }
-        got += static_cast<size_t>(n);
+        if (n < 0) {
+            error = "Ошибка при чтения файла " + path + ": " + std::strerror(errno);
+            data.clear();
+            return TPcRead::Failed;
+        }
+        data.resize(got + static_cast<size_t>(n));
+        if (n == 0) break;
+        if (data.size() > limit) {
+            data.clear();
+            return TPcRead::TooBig;
+        }
+        if (onChunk) onChunk(data.size());
     }
-    close(fd);
-    return true;
+    struct stat after {};
+    if (fstat(file.fd, &after) != 0 || !SameFile(before, after)) {
+        error = detail::ChangedWhileReadText(path);
+        data.clear();
+        return TPcRead::Failed;
+    }
+    return TPcRead::Ok;
 }
 
 bool WritePcFile(const std::string& dir, const std::string& name, const std::vector<uint8_t>& data,

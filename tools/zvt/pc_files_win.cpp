@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "core/utf16_win.h"
 
 namespace skarvel {
@@ -45,35 +47,92 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 
 }  // namespace
 
-bool ReadPcFile(const std::string& path, std::vector<uint8_t>& data, std::string& error) {
-    THandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+namespace {
+
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.nFileSizeHigh == b.nFileSizeHigh && a.nFileSizeLow == b.nFileSizeLow &&
+           a.ftLastWriteTime.dwLowDateTime == b.ftLastWriteTime.dwLowDateTime &&
+           a.ftLastWriteTime.dwHighDateTime == b.ftLastWriteTime.dwHighDateTime;
+}
+
+uint64_t SizeOf(const BY_HANDLE_FILE_INFORMATION& info) {
+    return (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+}
+
+}  // namespace
+
+TPcKind LookAtPcFile(const std::string& path, uint64_t& size, std::string& error) {
+    size = 0;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(Utf8ToWide(path).c_str(), GetFileExInfoStandard, &data)) {
+        error = path + ": " + LastErrorText();
+        return TPcKind::Missing;
+    }
+    // A folder cannot be opened as a file at all ("access denied" would not
+    // say why).
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        error = detail::NotAFileText(path, TPcKind::Folder);
+        return TPcKind::Folder;
+    }
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) {
+        error = detail::NotAFileText(path, TPcKind::Device);
+        return TPcKind::Device;
+    }
+    size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return TPcKind::Regular;
+}
+
+TPcRead ReadPcFile(const std::string& path, uint64_t limit, std::vector<uint8_t>& data, std::string& error,
+                   const std::function<void(uint64_t)>& onChunk) {
+    data.clear();
+    // No file of the medium comes near; the bound keeps the count in range.
+    limit = std::min<uint64_t>(limit, 0x7FFFFFFF);
+    uint64_t recorded = 0;
+    if (LookAtPcFile(path, recorded, error) != TPcKind::Regular) return TPcRead::Failed;
+    if (recorded > limit) return TPcRead::TooBig;
+    THandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.Valid()) {
         error = path + ": " + LastErrorText();
-        return false;
+        return TPcRead::Failed;
     }
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileType(file.Get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.Get(), &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        error = path + ": не обычный файл";
-        return false;
+    BY_HANDLE_FILE_INFORMATION before{};
+    const DWORD type = GetFileType(file.Get());
+    if (type != FILE_TYPE_DISK || !GetFileInformationByHandle(file.Get(), &before) ||
+        (before.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        error = detail::NotAFileText(path, type == FILE_TYPE_PIPE   ? TPcKind::Pipe
+                                           : type == FILE_TYPE_CHAR ? TPcKind::Device
+                                                                    : TPcKind::Other);
+        return TPcRead::Failed;
     }
-    if (info.nFileSizeHigh != 0 || info.nFileSizeLow > 0x7FFFFFFF) {
-        error = path + ": файл слишком велик";
-        return false;
-    }
-    data.resize(info.nFileSizeLow);
-    size_t got = 0;
-    while (got < data.size()) {
+    if (SizeOf(before) > limit) return TPcRead::TooBig;
+    // To its end, whatever size it records; one piece beyond the limit
+    // tells a file that is too big.
+    for (;;) {
+        const size_t got = data.size();
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(PcReadChunk, limit + 1 - got));
+        data.resize(got + want);
         DWORD n = 0;
-        const BOOL ok = ReadFile(file.Get(), data.data() + got, static_cast<DWORD>(data.size() - got), &n, nullptr);
-        if (!ok || n == 0) {
-            error = "Ошибка при чтения файла " + path + ": " + (ok ? std::string("файл стал короче") : LastErrorText());
-            return false;
+        if (!ReadFile(file.Get(), data.data() + got, static_cast<DWORD>(want), &n, nullptr)) {
+            error = "Ошибка при чтения файла " + path + ": " + LastErrorText();
+            data.clear();
+            return TPcRead::Failed;
         }
-        got += n;
+        data.resize(got + n);
+        if (n == 0) break;
+        if (data.size() > limit) {
+            data.clear();
+            return TPcRead::TooBig;
+        }
+        if (onChunk) onChunk(data.size());
     }
-    return true;
+    BY_HANDLE_FILE_INFORMATION after{};
+    if (!GetFileInformationByHandle(file.Get(), &after) || !SameFile(before, after)) {
+        error = detail::ChangedWhileReadText(path);
+        data.clear();
+        return TPcRead::Failed;
+    }
+    return TPcRead::Ok;
 }
 
 bool WritePcFile(const std::string& dir, const std::string& name, const std::vector<uint8_t>& data,

@@ -7,6 +7,7 @@
 #include "tools/zvt/client.h"
 #include "tools/zvt/commands.h"
 #include "tools/zvt/console.h"
+#include "tools/zvt/interrupt.h"
 #include "tools/zvt/zvt_main.h"
 
 namespace skarvel {
@@ -99,7 +100,19 @@ int ZvtMain(int argc, char** argv) {
         return 2;
     }
 
+    // What put cannot read is refused before the port is taken: a named
+    // pipe would hold the run (and the port) until someone writes to it.
+    int refused = 0;
+    if (cmd == "put" && !operands.empty()) {
+        std::vector<std::string> files;
+        if (!SelectPcFiles(operands, files)) refused = 1;
+        if (files.empty()) return 1;
+        operands = std::move(files);
+    }
+
+    CatchInterrupts();
     TZvtClient client;
+    client.StopRequested = [] { return InterruptSignal() != 0; };
     if (!client.Open(port, baud)) {
         Fail(client.Error());
         return 1;
@@ -107,12 +120,18 @@ int ZvtMain(int argc, char** argv) {
     int rc = 2;
     if (cmd == "info") rc = CmdInfo(client);
     else if (cmd == "ls") rc = CmdLs(client);
-    else if (cmd == "put") rc = CmdPut(client, operands, verify);
+    else if (cmd == "put") rc = std::max(CmdPut(client, operands, verify), refused);
     else if (cmd == "get") rc = CmdGet(client, operands, dir);
     else if (cmd == "rm") rc = CmdRm(client, operands);
     else if (cmd == "format") rc = CmdFormat(client, yes);
     else if (cmd == "check") rc = CmdCheck(client, repair);
+    // After the line has settled: an answer still on its way goes nowhere.
     client.Close();
+    InterruptsDone();
+    if (const int sig = InterruptSignal()) {
+        Fail("прервано (сигнал " + std::to_string(sig) + ")");
+        return 128 + sig;
+    }
     return rc;
 }
 
