@@ -172,8 +172,6 @@ int RunProgram(int argc, char** argv, const TProgramHooks& hooks) {
         if (hooks.OpenRequested) hooks.OpenRequested(static_cast<int>(files.size()));
         opener.Open(files, true);
     });
-    // Once the window is closed for good, the next start opens its own.
-    QObject::connect(&app, &QGuiApplication::lastWindowClosed, &instance, &TSingleInstance::Stop);
 
     TFormOptions options;
     options.Port = line.Port;
@@ -198,6 +196,9 @@ int RunProgram(int argc, char** argv, const TProgramHooks& hooks) {
     splash.reset();
 
     form->show();
+    // Once the window is closed for good, the next start opens its own
+    // (connected only now: boxes closed during the start-up count as well).
+    QObject::connect(&app, &QGuiApplication::lastWindowClosed, &instance, &TSingleInstance::Stop);
     opener.SetWindow(form.get());
     // As if dropped on the window, once it is on the screen.
     opener.Open(line.Files, false);
