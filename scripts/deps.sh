@@ -10,6 +10,7 @@ PACKAGES=(
     clang libclang-rt-14-dev
     xvfb xauth fonts-dejavu-core
     librsvg2-bin desktop-file-utils man-db dpkg-dev file
+    shared-mime-info libxml2-utils libglib2.0-bin
     dosfstools
     g++-mingw-w64-x86-64-posix wine wine64 nsis groff-base
     openbox xdotool x11-utils

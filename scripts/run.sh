@@ -217,4 +217,6 @@ if [ -n "$CLI" ] || [ -z "${DISPLAY:-}" ] || [ ! -x "$APP" ]; then
 fi
 
 echo "--- starting Skarvel on $LINK"
-"$APP" --port "$LINK" || die "Skarvel ended with exit code $?"
+# A window of its own on the simulator's port, also when the user has one
+# open on a real port (a plain start would only bring that one up).
+"$APP" --new-instance --port "$LINK" || die "Skarvel ended with exit code $?"

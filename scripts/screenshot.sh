@@ -84,7 +84,7 @@ if command -v openbox >/dev/null; then openbox >/dev/null 2>&1 & sleep 1; fi
 EOS
 chmod +x "$WORK/session.sh"
 SKARVEL_SCREENSHOT=$WORK/shot.png SKARVEL_SCREENSHOT_WAIT=60000 SKARVEL_SCREENSHOT_WRITE=$WORK/pc/VAL-02.TNC \
-    xvfb-run -a -s "-screen 0 800x600x24" "$WORK/session.sh" "$SKARVEL" --port "$PTY"
+    xvfb-run -a -s "-screen 0 800x600x24" "$WORK/session.sh" "$SKARVEL" --new-instance --port "$PTY"
 [ -s "$WORK/shot.png" ] || { echo "screenshot: no picture was taken" >&2; exit 1; }
 cp "$WORK/shot.png" "$OUT"
 echo "screenshot: wrote $OUT"

@@ -202,6 +202,11 @@ public:
     // Whether files dragged onto the window are taken now: not while a
     // drag-out of the list runs, nor while a transfer's progress window is up.
     bool AcceptsDrop() const;
+    // Files dropped on the window, or handed to it from the desktop (the
+    // command line, a later start of the program): they become pending rows
+    // as AddFiles makes them, when the window takes drops now (AcceptsDrop);
+    // false, and nothing added, when it does not.
+    bool DropFiles(const QStringList& files);
     // Colour of a row's text: window text for the medium's rows, highlight
     // text when such a row is selected, gray text for pending rows.
     QColor RowTextColor(int index, bool selected) const;

@@ -51,7 +51,7 @@ void TForm1::CreateDropTarget() {
         [this](TFileDropAcceptor*, const QStringList& files) {
             // The files come a turn after the drop was answered; a transfer
             // that has started since keeps the window to itself.
-            if (AcceptsDrop()) RunAction([&] { AddFiles(files); });
+            DropFiles(files);
         },
         [this](TFileDropAcceptor*, const QStringList&, bool& accept) { accept = AcceptsDrop(); });
     // On the window itself: none of its parts takes drops of its own, so a
@@ -63,6 +63,12 @@ bool TForm1::AcceptsDrop() const {
     // The list's own rows must not come back onto it; and while the progress
     // window is up the window takes no other command either.
     return !FDragOutActive && !FProgress;
+}
+
+bool TForm1::DropFiles(const QStringList& files) {
+    if (!AcceptsDrop()) return false;
+    RunAction([&] { AddFiles(files); });
+    return true;
 }
 
 // ---------------------------------------------------------------- drag-out

@@ -8,5 +8,5 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFI
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "cmake --install failed (${rc}):\n${out}")
 endif()
-skarvel_check_tree(${PREFIX} ${GUI})
+skarvel_check_tree(${PREFIX} ${GUI} TRUE)
 file(REMOVE_RECURSE ${PREFIX})

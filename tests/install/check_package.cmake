@@ -38,5 +38,11 @@ execute_process(COMMAND dpkg-deb --extract ${debs} ${OUT}/root RESULT_VARIABLE r
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "dpkg-deb --extract failed (${rc})")
 endif()
-skarvel_check_tree(${OUT}/root/usr ${GUI})
+skarvel_check_tree(${OUT}/root/usr ${GUI} FALSE)
+# The triggers of shared-mime-info and desktop-file-utils take care of the
+# caches: the package has no maintainer scripts.
+execute_process(COMMAND dpkg-deb --ctrl-tarfile ${debs} COMMAND tar -t OUTPUT_VARIABLE control)
+if(control MATCHES "(preinst|postinst|prerm|postrm)")
+    message(FATAL_ERROR "the package has maintainer scripts:\n${control}")
+endif()
 file(REMOVE_RECURSE ${OUT})

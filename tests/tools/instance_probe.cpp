@@ -1,0 +1,57 @@
+// Skarvel itself (the program's entry, RunProgram) with a window that
+// reports on standard output what the process tests and the desktop check
+// wait for, one line each:
+//   shown WINID          the main window is up (and listens for later starts)
+//   open N               a later start's request with N files arrived
+//   rows PATH<TAB>...    the pending rows' PC paths, after every change
+//   box TEXT             a message box (printed, not shown; lines joined by " | ")
+#include <QAbstractItemModel>
+#include <QListWidget>
+
+#include "app/program.h"
+#include "tests/tools/dnd_say.h"
+#include "ui/main_form.h"
+#include "ui/message_boxes.h"
+#include "ui/my_list_box.h"
+
+using namespace skarvel;
+using skarvel::dnd::Say;
+
+namespace {
+
+class TPrintedBoxes final : public TMessageBoxes {
+public:
+    int Ask(QWidget*, const QString& text, TMsgDlgType, unsigned) override {
+        Print(text);
+        return mrCancel;
+    }
+    void Show(QWidget*, const QString& text, TMsgDlgType) override { Print(text); }
+
+private:
+    static void Print(QString text) { Say(QStringLiteral("box ") + text.replace(QLatin1Char('\n'), QStringLiteral(" | "))); }
+};
+
+void SayRows(TForm1& form) {
+    QStringList paths;
+    for (int i = 0; i < form.MyListBox()->Count(); ++i)
+        if (!form.MyListBox()->Flags(i)) paths << QString::fromStdString(form.MyListBox()->Path(i));
+    Say(QStringLiteral("rows ") + paths.join(QLatin1Char('\t')));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    TPrintedBoxes boxes;
+    TProgramHooks hooks;
+    hooks.Boxes = &boxes;
+    hooks.WindowShown = [](TForm1& form) {
+        // Said a turn later, once the list and its model agree again.
+        QAbstractItemModel* model = form.ListBox1->model();
+        const auto later = [&form] { QMetaObject::invokeMethod(&form, [&form] { SayRows(form); }, Qt::QueuedConnection); };
+        QObject::connect(model, &QAbstractItemModel::rowsInserted, &form, later);
+        QObject::connect(model, &QAbstractItemModel::rowsRemoved, &form, later);
+        Say(QStringLiteral("shown %1").arg(form.winId()));
+    };
+    hooks.OpenRequested = [](int files) { Say(QStringLiteral("open %1").arg(files)); };
+    return RunProgram(argc, argv, hooks);
+}
