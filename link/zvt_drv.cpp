@@ -106,7 +106,7 @@ bool TZVT_drv::SettleLine() {
 
 // The device answers a write busy (Value non-zero) until it has stored the
 // sector, then reports again on its own.
-uint8_t TZVT_drv::AwaitWriteDone() {
+TTransportResult TZVT_drv::AwaitWriteDone() {
     int attempts = 0;
     AnswerEvent.Reset();
     uint8_t value;
@@ -168,7 +168,7 @@ bool TZVT_drv::WaitAnswer(bool needBlock, void* dest, size_t copyLen) {
     }
 }
 
-uint8_t TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer) {
+TTransportResult TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer) {
     if (!ComPort.Connected() || shuttingDown_.load()) return xrPortClosed;
 
     // Enter the gate: one exchange at a time in the whole process.
@@ -188,7 +188,7 @@ uint8_t TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void
         }
     } gateExit;
 
-    uint8_t result = xrOk;
+    TTransportResult result = xrOk;
     try {
         const uint32_t dataLen = cmd == cmdWriteSector ? static_cast<uint32_t>(SendDataBlockLen) : 0;
         // A read copies the sector (all 528 payload bytes while the sector

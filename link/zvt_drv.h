@@ -34,7 +34,7 @@ public:
     TEvent AnswerEvent{false, false};  // auto-reset
     TComPort ComPort;
 
-    uint8_t Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer);
+    TTransportResult Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer);
     std::string BuildFrame(uint8_t cmd, uint8_t sectorHi, uint8_t sectorLo, const void* buffer,
                            uint32_t dataLen);
     void RxChar(TComPort* sender, int count);  // main thread
@@ -91,7 +91,7 @@ public:
 private:
     void OnAnswer(const TRxMachine& rx);  // main thread
     void LineOpened();                    // main thread
-    uint8_t AwaitWriteDone();             // worker thread
+    TTransportResult AwaitWriteDone();    // worker thread
     bool WaitAnswer(bool needBlock, void* dest, size_t copyLen);  // worker thread
 
     std::mutex answerMutex_;

@@ -398,14 +398,14 @@ TEST_F(FileOps, EmptyFileWithoutACluster) {
 
 TEST_F(FileOps, FailedMountReadsLeaveTheWorkerUnmounted) {
     medium.FailSector(R, 0, 1);
-    EXPECT_EQ(flash.InitFlash(), feUnknownDevice);
+    EXPECT_EQ(flash.InitFlash(), feNoAnswer);
     EXPECT_FALSE(flash.FMounted);
     EXPECT_EQ(medium.Log(), (Seq{{cmdIdentify, 0}, {R, 0}}));
 
     medium.ClearFaults();
     medium.ClearLog();
     medium.FailSector(R, 3, 5);
-    EXPECT_EQ(flash.InitFlash(), feUnknownDevice);
+    EXPECT_EQ(flash.InitFlash(), feNoAnswer);
     EXPECT_FALSE(flash.FMounted);
     EXPECT_EQ(medium.Log(), (Seq{{cmdIdentify, 0}} + Span(R, 0, 3)));
     EXPECT_EQ(Save("a", 10), feUnformatted);  // no cluster is taken from a partial FAT
@@ -419,14 +419,14 @@ TEST_F(FileOps, FailedDirectoryReadsAreNeverWrittenBack) {
     for (int i = 0; i < 64; ++i) ASSERT_EQ(Save(("F" + std::to_string(i)).c_str(), 1), feOk);
     medium.FailSector(R, 10, 1);
     medium.ClearLog();
-    EXPECT_EQ(Save("new", 1), feLinkError);
-    EXPECT_EQ(flash.DeleteFile("none", 0), feLinkError);
+    EXPECT_EQ(Save("new", 1), feLinkLost);
+    EXPECT_EQ(flash.DeleteFile("none", 0), feLinkLost);
     uint32_t size = 0;
-    EXPECT_EQ(flash.GetFileAttr("none", size, 0), feLinkError);
+    EXPECT_EQ(flash.GetFileAttr("none", size, 0), feLinkLost);
     EXPECT_TRUE(medium.WrittenSectors().empty());
     EXPECT_EQ(flash.FPendingEntry, 0u);
     flash.FFiles.AddFile("stale", 1, false);
-    EXPECT_EQ(flash.ReadDir(0, nullptr), feLinkError);
+    EXPECT_EQ(flash.ReadDir(0, nullptr), feLinkLost);
     EXPECT_EQ(flash.FFiles.Count(), 0);  // no partial list
     EXPECT_EQ(flash.FFat[66], 0);
 
@@ -449,7 +449,7 @@ TEST_F(FileOps, FailedFinishKeepsTheChainOnlyWhenTheEntryMayBeLive) {
         SCOPED_TRACE(c.failing);
         ASSERT_EQ(flash.FormatFlash(0), feOk);
         medium.FailNth(c.failing, 1);
-        EXPECT_EQ(Save("a", 10), feLinkError);
+        EXPECT_EQ(Save("a", 10), feLinkLost);
         EXPECT_EQ(flash.FPendingEntry, 0u);  // later operations are not blocked
         EXPECT_EQ(flash.FFat[2], c.keptInImage ? 0xFFFF : 0);
         uint32_t size = 0;
@@ -471,7 +471,7 @@ TEST_F(FileOps, FailedClusterWriteDiscardsTheEntry) {
     medium.ClearFaults();
     medium.FailSector(W, 6, 5);  // the new entry cannot be written
     medium.ClearLog();
-    EXPECT_EQ(Save("a", 3000), feLinkError);
+    EXPECT_EQ(Save("a", 3000), feLinkLost);
     EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(W, 6, 6));
     EXPECT_EQ(flash.FFat[2], 0);
     EXPECT_EQ(flash.FPendingEntry, 0u);
@@ -483,7 +483,7 @@ TEST_F(FileOps, FailedTransfersEndTheOperation) {
     medium.FailSector(R, Sec(3) + 1, 1);
     medium.ClearLog();
     std::vector<uint8_t> out;
-    EXPECT_EQ(Load("a", out, 5000), feLinkError);
+    EXPECT_EQ(Load("a", out, 5000), feLinkLost);
     EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(R, Sec(2), Sec(3) + 1));
 
     medium.FailSector(W, 1, 3);
@@ -499,13 +499,13 @@ TEST_F(FileOps, FailedTransfersEndTheOperation) {
     medium.ClearFaults();
     medium.ClearLog();
     medium.FailSector(W, 0, 1);
-    EXPECT_EQ(flash.FormatFlash(0), feLinkError);
+    EXPECT_EQ(flash.FormatFlash(0), feLinkLost);
     EXPECT_FALSE(flash.FMounted);
     EXPECT_EQ(medium.Log(), Span(W, 6, 37) + Span(W, 0, 0));
 
     medium.ClearFaults();
     medium.FailSector(W, 2, 5);
-    EXPECT_EQ(flash.FormatFlash(0), feLinkError);
+    EXPECT_EQ(flash.FormatFlash(0), feLinkLost);
     EXPECT_FALSE(flash.FMounted);
 }
 

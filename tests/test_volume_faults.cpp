@@ -205,7 +205,7 @@ TEST(CutSave, AFailedExchangeLeavesTheFatImageFitToWriteOut) {
                 ASSERT_EQ(f.DeleteFile("GONE.TNC", 0), feOk);
                 files.erase("GONE.TNC");
                 size_t count = 0;
-                f.FExchange = [&](uint8_t cmd, uint8_t lo, uint8_t hi, void* buffer) -> uint8_t {
+                f.FExchange = [&](uint8_t cmd, uint8_t lo, uint8_t hi, void* buffer) -> TTransportResult {
                     if (++count != n) return m.Exchange(cmd, lo, hi, buffer);
                     if (stored) m.Exchange(cmd, lo, hi, buffer);
                     return xrNoAnswer;
