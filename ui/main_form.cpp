@@ -427,7 +427,7 @@ void TForm1::CreateDriver(const TFormOptions& options) {
     FDriver->OnReadSector = [this] { DoReadSector(); };
     FDriver->OnWriteSector = [this] { DoWriteSector(); };
     FDriver->OnCommand = [this](uint8_t op, uint8_t& result, void* param) {
-        result = FRunner->Execute(op, static_cast<TTransferJob*>(param));
+        result = FRunner->Execute(op, static_cast<TTransferJob*>(param)).Code();
         // Back to idle soon after the last sector transfer.
         if (FLinkUp) PostToWindow([this] { Timer1->setInterval(AfterOperationInterval); });
         return result;
