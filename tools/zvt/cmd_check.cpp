@@ -109,13 +109,13 @@ int CmdCheck(TZvtClient& client, bool repair) {
     uint32_t freed = 0;
     bool repaired = false;
     progress.Begin("check", client.Driver().FRootDirSectors);
-    const uint8_t r = client.RunOnWorker([&](TZVT_drv& d) -> uint8_t {
+    const uint8_t r = client.RunOnWorker([&](TZVT_drv& d) -> TFlashError {
         TVolumeTables tables;
-        if (const uint8_t e = d.ReadVolumeTables(tables); e != feOk) return e;
+        if (const TFlashError e = d.ReadVolumeTables(tables); e != feOk) return e;
         report = CheckVolume(tables);
         after = report;
         if (!repair || report.Lost.empty() || !report.Repairable()) return feOk;
-        if (const uint8_t e = d.FreeClusters(report.Lost, freed); e != feOk) return e;
+        if (const TFlashError e = d.FreeClusters(report.Lost, freed); e != feOk) return e;
         repaired = true;
         tables.Fat = d.FatBytes();
         after = CheckVolume(tables);
