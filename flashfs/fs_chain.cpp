@@ -84,7 +84,7 @@ TFlashError TFlash::WriteFat() {
     return WriteSectors(FReservedSectors, FSectorsPerFAT, bytes.data());
 }
 
-TFlashError TFlash::FreeClusters(const std::vector<uint16_t>& clusters, uint32_t& freed) {
+TFlashError TFlash::FreeClustersOnMedium(const std::vector<uint16_t>& clusters, uint32_t& freed) {
     freed = 0;
     if (!FMounted) return NotMounted();
     std::vector<bool> changed(FSectorsPerFAT, false);
@@ -108,11 +108,6 @@ TFlashError TFlash::FreeClusters(const std::vector<uint16_t>& clusters, uint32_t
 uint16_t TFlash::NextCluster(uint16_t n) const {
     const uint16_t v = FatAt(n);
     return v >= FatFirstEnd ? 0 : v;
-}
-
-uint32_t TFlash::DataChainLength(uint32_t size) const {
-    const uint32_t cb = ClusterBytes();
-    return std::max<uint32_t>(1, static_cast<uint32_t>((static_cast<uint64_t>(size) + cb - 1) / cb));
 }
 
 uint32_t TFlash::DataClusterCount() const {
@@ -155,7 +150,7 @@ bool TFlash::ReadChain(uint16_t start, TFlashError& error) {
 TFlashError TFlash::CheckChain(uint16_t first, uint32_t size, const std::vector<bool>* others) const {
     // An empty file as other systems write it has no cluster at all.
     if (first == 0) return size == 0 ? feOk : feDamagedFile;
-    const uint32_t needed = DataChainLength(size);
+    const uint32_t needed = ShortestChain(size, ClusterBytes());
     if (needed > FLastCluster) return feDamagedFile;  // more than the volume holds
     std::vector<bool> seen(static_cast<size_t>(FLastCluster) + 1, false);
     uint32_t c = first;

@@ -137,8 +137,7 @@ uint32_t TFlash::SectorsForFile(const char* name, uint32_t size) {
         const int i = FFiles.IndexOf(name);
         if (i >= 0) size = static_cast<uint32_t>(FFiles.Sizes(i));
     }
-    const uint64_t clusters = (static_cast<uint64_t>(size) + clusterBytes - 1) / clusterBytes;
-    return static_cast<uint32_t>(clusters * FSectorsPerCluster);
+    return FilledClusters(size, clusterBytes) * FSectorsPerCluster;
 }
 
 TFlashError TFlash::LinkError(TTransportResult r) {

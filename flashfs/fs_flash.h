@@ -179,9 +179,6 @@ public:
     // The mounted volume's boot sector and FAT image, and its root
     // directory read up to the block holding the end mark.
     TFlashError ReadVolumeTables(TVolumeTables& tables);
-    // Frees those of the clusters that are taken in the FAT image and writes
-    // the FAT sectors that changed (nothing else). freed: how many.
-    TFlashError FreeClusters(const std::vector<uint16_t>& clusters, uint32_t& freed);
     // The FAT image as the bytes of its sectors.
     std::vector<uint8_t> FatBytes() const;
     // Data clusters of the mounted volume, and those of them the FAT image
@@ -189,8 +186,31 @@ public:
     // worker is idle.
     uint32_t DataClusterCount() const;
     uint32_t FreeClusterCount() const;
+    // Frees those of the clusters that are taken in the FAT image and writes
+    // the FAT sectors that changed (nothing else): zvt check --repair's
+    // release of lost clusters. freed: how many. Worker thread.
+    TFlashError FreeClustersOnMedium(const std::vector<uint16_t>& clusters, uint32_t& freed);
     // Bytes a new file may take at most: the free clusters' bytes.
     uint64_t FreeBytes() const { return static_cast<uint64_t>(FreeClusterCount()) * FGeometry.ClusterBytes(); }
+
+    // ---- what the window, the clients and the driver read of the worker
+    // (any thread once the worker is idle, unless said otherwise)
+    // The geometry of the last mount or format (all 0 before the first).
+    TVolumeGeometry Geometry() const { return FGeometry; }
+    uint32_t MediumSize() const { return FMediumSize.load(); }        // any thread
+    uint32_t BytesPerSector() const { return FBytesPerSector.load(); }  // any thread
+    bool Mounted() const { return FMounted.load(); }                   // any thread
+    TVolumeFault VolumeFault() const { return FVolumeFault.load(); }
+    uint8_t MediumKind() const { return FMediumKind; }
+    // The boot sector as the last mount read it, or as the last format wrote it.
+    const std::vector<uint8_t>& BootSector() const { return FBootSector; }
+    // The files the last directory read listed.
+    const TFileList& Files() const { return FFiles; }
+    const TSaveRecord& LastSave() const { return FLastSave; }
+    // The operation running or run last. Any thread.
+    uint8_t CurrentOp() const { return FCommand.load(); }
+    // Asks the running save or load to stop at its next cluster. Any thread.
+    void RequestAbort() { FAbort = true; }
 
     // The error code of a failed sector transfer: feNotReady for a device
     // that stayed busy, feDamagedFile for a refused out-of-range run,
@@ -306,9 +326,6 @@ private:
     void SetFat(uint32_t n, uint16_t value);
     bool IsDataCluster(uint32_t n) const { return FGeometry.IsDataCluster(n); }
     uint32_t ClusterBytes() const { return FGeometry.ClusterBytes(); }
-    // Clusters a file's bytes occupy: at least one, since every file this
-    // system writes has a first cluster.
-    uint32_t DataChainLength(uint32_t size) const;
 
     // Marks the clusters the chain from first reaches, its first cluster
     // included even when the FAT calls it free.

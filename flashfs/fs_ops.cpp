@@ -119,9 +119,9 @@ TFlashError TFlash::SaveEntry(const char* name, const void* data, uint32_t size)
     // failure or an abort here only sets the FAT image back.
     const auto* src = static_cast<const uint8_t*>(data);
     const uint32_t clusterBytes = ClusterBytes();
-    const uint32_t whole = size / clusterBytes;
+    const uint32_t chain = ChainLength(size, clusterBytes);
     uint16_t cl = first;
-    for (uint32_t k = 0; k <= whole; ++k) {
+    for (uint32_t k = 0; k < chain; ++k) {
         const uint32_t offset = k * clusterBytes;
         const uint32_t n = std::min(clusterBytes, size - offset);
         if (n > 0) std::memcpy(FClusterBuf.data(), src + offset, n);
@@ -134,7 +134,7 @@ TFlashError TFlash::SaveEntry(const char* name, const void* data, uint32_t size)
             DiscardEntry(first);
             return feAborted;
         }
-        if (k < whole) {
+        if (k + 1 < chain) {
             const uint16_t next = AllocCluster(cl);
             if (next == 0) {
                 DiscardEntry(first);
@@ -191,7 +191,7 @@ TFlashError TFlash::LoadEntry(const char* name, const std::function<TFlashError(
     // Only the clusters that hold the file's bytes are read (an exact
     // multiple of the cluster size has one more, which holds nothing).
     const uint32_t clusterBytes = ClusterBytes();
-    const uint32_t passes = static_cast<uint32_t>((static_cast<uint64_t>(stored) + clusterBytes - 1) / clusterBytes);
+    const uint32_t passes = FilledClusters(stored, clusterBytes);
     TFlashError error = feOk;
     ReadChain(0, error);
     for (uint32_t k = 0; k < passes; ++k) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "flashfs/frame_cost.h"
 #include "flashfs/fs_flash.h"
 #include "tests/mem_medium.h"
 
@@ -185,6 +186,34 @@ TEST_F(FileOps, ChainLengthsOnTheMedium) {
     ASSERT_EQ(Load("exact", out, 2048), feOk);
     EXPECT_EQ(out, RandomBytes(2048, 1));
     EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(R, Sec(3), Sec(4) - 1));
+}
+
+// The progress bars' counts are the frames each operation exchanges, at
+// the sizes where the chain rules part: empty, within a cluster, an exact
+// multiple, one byte past it.
+TEST_F(FileOps, FrameCountsAreWhatTheOperationsExchange) {
+    auto counted = [this] {
+        TFrameCount n;
+        for (const TExchangeRecord& r : medium.Log()) (r.Cmd == W ? n.Writes : n.Reads)++;
+        medium.ClearLog();
+        return n;
+    };
+    auto same = [](const TFrameCount& a, const TFrameCount& b) { return a.Reads == b.Reads && a.Writes == b.Writes; };
+    const TVolumeGeometry g = flash.Geometry();
+    for (const uint32_t size : {0u, 1u, 2047u, 2048u, 2049u, 10000u}) {
+        const auto data = RandomBytes(size, size);
+        ASSERT_EQ(flash.SaveFile("F.BIN", data.data(), 0, size), feOk);
+        EXPECT_TRUE(same(counted(), SaveFrames(g, size))) << "save " << size;
+        TSaveCheck check;
+        ASSERT_EQ(flash.VerifySave(flash.LastSave(), data.data(), size, check), feOk);
+        EXPECT_TRUE(same(counted(), VerifyFrames(g, size))) << "verify " << size;
+        std::vector<uint8_t> out;
+        ASSERT_EQ(flash.LoadFile("F.BIN", out, 0), feOk);
+        EXPECT_TRUE(same(counted(), LoadFrames(g, size))) << "load " << size;
+        ASSERT_EQ(flash.DeleteFile("F.BIN", 0), feOk);
+        EXPECT_TRUE(same(counted(), DeleteFrames(g))) << "delete " << size;
+    }
+    EXPECT_EQ(SaveFrames(TVolumeGeometry{}, 100).All(), 0u);  // no geometry yet
 }
 
 TEST_F(FileOps, RoundTripsSurviveARemount) {

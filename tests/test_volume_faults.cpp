@@ -171,7 +171,7 @@ TEST(CutSave, NoCutLeavesAnEntryThatLoadsWrongBytes) {
             ASSERT_TRUE(report.Repairable());
             m.ClearLog();
             uint32_t freed = 0;
-            ASSERT_EQ(f.FreeClusters(report.Lost, freed), feOk);
+            ASSERT_EQ(f.FreeClustersOnMedium(report.Lost, freed), feOk);
             EXPECT_EQ(freed, report.Lost.size());
             for (uint16_t s : m.WrittenSectors()) EXPECT_TRUE(s >= 1 && s <= 5) << s;
             ExpectClean(m.Bytes());
@@ -261,7 +261,7 @@ TEST(CutFormat, EntriesItLeftBehindTheEndMarkNeverComeBack) {
         ASSERT_EQ(Mount(m, f), feOk);
         const TCheckReport lost = ExpectOnlyLost(m.Bytes());
         uint32_t freed = 0;
-        ASSERT_EQ(f.FreeClusters(lost.Lost, freed), feOk);
+        ASSERT_EQ(f.FreeClustersOnMedium(lost.Lost, freed), feOk);
         Files now;
         for (int i = 0; i < 65; ++i) {
             if (i == c.CutSave) m.CutAfterWrites(1);
