@@ -34,7 +34,7 @@ TZVT_drv::~TZVT_drv() {
 
 std::string TZVT_drv::BuildFrame(uint8_t cmd, uint8_t sectorHi, uint8_t sectorLo, const void* buffer,
                                  uint32_t dataLen) {
-    std::string bytes = BuildFrameBytes(cmd, sectorHi, sectorLo, buffer, dataLen, FBytesPerSector.load());
+    std::string bytes = BuildFrameBytes(cmd, sectorHi, sectorLo, buffer, dataLen, BytesPerSector());
     if (cmd == cmdReadSector && OnReadSector) OnReadSector();
     if (cmd == cmdWriteSector && OnWriteSector) OnWriteSector();
     return bytes;
@@ -193,7 +193,7 @@ TTransportResult TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t secto
         const uint32_t dataLen = cmd == cmdWriteSector ? static_cast<uint32_t>(SendDataBlockLen) : 0;
         // A read copies the sector (all 528 payload bytes while the sector
         // size is not known yet) as soon as its block has been judged.
-        const uint32_t bps = FBytesPerSector.load();
+        const uint32_t bps = BytesPerSector();
         const size_t readLen = bps == 0 ? RecvPayloadLen : std::min<size_t>(bps, RecvPayloadLen);
         int sends = 0;  // the whole exchange's budget of sends
         int busyRetries = 0;
@@ -270,8 +270,8 @@ void TZVT_drv::Disconnect() {
 }
 
 bool TZVT_drv::IsReady() {
-    if (FMounted.load()) FMounted.store(ComPort.Connected());
-    return FMounted.load();
+    if (Mounted()) FMounted.store(ComPort.Connected());
+    return Mounted();
 }
 
 }  // namespace skarvel

@@ -115,7 +115,7 @@ void TForm1::ShowProgress(TOperationJob& job) {
     if (shown != QDialog::Accepted) {
         for (auto& j : FJobs)
             if (j->Id == id) j->Cancel = true;
-        FDriver->FAbort = true;
+        FDriver->RequestAbort();
     }
     FProgress = nullptr;
     FProgressJob = 0;
@@ -123,7 +123,7 @@ void TForm1::ShowProgress(TOperationJob& job) {
 
 void TForm1::CancelOperations() {
     for (auto& job : FJobs) job->Cancel = true;
-    FDriver->FAbort = true;
+    FDriver->RequestAbort();
     if (FProgress) FProgress->reject();
 }
 

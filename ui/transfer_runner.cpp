@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <new>
 
+#include "flashfs/frame_cost.h"
 #include "flashfs/fs_flash.h"
 #include "core/local_name.h"
 #include "ui/pc_files.h"
@@ -26,25 +27,11 @@ std::vector<QString> TTransferJob::Undone() const {
 
 // ---------------------------------------------------------------- transfer counts
 
-// A save writes the new entry's directory block twice (the slot reserved,
-// then the entry made live with its size), size div cluster bytes + 1
-// clusters (the last one may hold nothing of the file) and the whole FAT.
-uint32_t TTransferGeometry::WriteTransfers(uint32_t size) const {
-    if (SectorsPerCluster == 0) return 0;
-    return SectorsPerCluster * (size / (SectorsPerCluster * SectorSize) + 1) + 2 * SectorsPerCluster + SectorsPerFat;
-}
+uint32_t TTransferGeometry::WriteTransfers(uint32_t size) const { return SaveFrames(Volume, size).Writes; }
 
-// A load reads the directory (one block while it holds no more than a
-// block's entries), then the clusters that hold the file's bytes.
-uint32_t TTransferGeometry::LoadTransfers(uint32_t size) const {
-    if (SectorsPerCluster == 0) return 0;
-    const uint64_t clusterBytes = SectorsPerCluster * SectorSize;
-    const auto clusters = static_cast<uint32_t>((size + clusterBytes - 1) / clusterBytes);
-    return SectorsPerCluster * (clusters + 1);
-}
+uint32_t TTransferGeometry::LoadTransfers(uint32_t size) const { return LoadFrames(Volume, size).Reads; }
 
-// A delete writes the directory block without the entry, then the FAT.
-uint32_t TTransferGeometry::DeleteTransfers() const { return SectorsPerCluster + SectorsPerFat; }
+uint32_t TTransferGeometry::DeleteTransfers() const { return DeleteFrames(Volume).Writes; }
 
 uint32_t TTransferGeometry::JobTransfers(const TTransferJob& job) const {
     uint32_t total = 0;
@@ -97,8 +84,8 @@ TWindowResult TTransferRunner::Execute(uint8_t op, TTransferJob* job) {
 TWindowResult TTransferRunner::Dispatch(uint8_t op, TTransferJob* job) {
     switch (op) {
         case opInit: return FFlash.InitFlash();
-        case opFormat: return FFlash.FormatFlash(FFlash.FMediumKind);
-        case opReadDir: return FFlash.ReadDir(FFlash.FMediumKind, nullptr);
+        case opFormat: return FFlash.FormatFlash(FFlash.MediumKind());
+        case opReadDir: return FFlash.ReadDir(FFlash.MediumKind(), nullptr);
         case opDeleteFile:
         case opSaveFile:
         case opLoadFile: return job && !job->Files.empty() ? RunFiles(*job) : feOk;
@@ -111,8 +98,8 @@ TWindowResult TTransferRunner::Dispatch(uint8_t op, TTransferJob* job) {
 void TTransferRunner::KeepVolumeFacts(uint8_t op, TWindowResult result) {
     if (op != opInit && op != opFormat && op != opReadDir) return;
     std::lock_guard<std::mutex> lock(FMutex);
-    if (op == opReadDir) FListedFiles = FFlash.FFiles;
-    else if (result.Ok()) FGeometry = {FFlash.FSectorsPerCluster, FFlash.FSectorsPerFAT};
+    if (op == opReadDir) FListedFiles = FFlash.Files();
+    else if (result.Ok()) FGeometry = {FFlash.Geometry()};
 }
 
 // One file after the other, until one fails or the user cancels; the first
@@ -151,7 +138,7 @@ TWindowResult TTransferRunner::DeleteOne(TTransferJob& job, const TTransferFile&
     SetCurrentFile(file.Name);
     ReportFileStart(job, Geometry().DeleteTransfers(), QStringLiteral("Удаление ") + file.Name);
     const TFlashError result =
-        file.MediumName ? FFlash.DeleteFile(file.MediumName->c_str(), FFlash.FMediumKind) : feBadName;
+        file.MediumName ? FFlash.DeleteFile(file.MediumName->c_str(), FFlash.MediumKind()) : feBadName;
     ChangeRows(job, [&] { FRows.RemoveRow(file.Name); });
     return result;
 }
@@ -176,7 +163,7 @@ TWindowResult TTransferRunner::WriteOne(TTransferJob& job, const TTransferFile& 
     const auto size = static_cast<uint32_t>(data.size());
     ReportFileStart(job, Geometry().WriteTransfers(size), QStringLiteral("Запись ") + file.Name);
     if (!file.MediumName) return feBadName;
-    const TFlashError result = FFlash.SaveFile(file.MediumName->c_str(), data.data(), FFlash.FMediumKind, size);
+    const TFlashError result = FFlash.SaveFile(file.MediumName->c_str(), data.data(), FFlash.MediumKind(), size);
     if (result != feOk) return result;
     ChangeRows(job, [&] { FRows.MediumRow(file.Name, size); });
     return feOk;
@@ -195,7 +182,7 @@ TWindowResult TTransferRunner::LoadOne(TTransferJob& job, const TTransferFile& f
     // listing said: two entries may list alike, and the medium may have
     // changed since it was listed.
     std::vector<uint8_t> data;
-    const TFlashError result = FFlash.LoadFile(file.MediumName->c_str(), data, FFlash.FMediumKind);
+    const TFlashError result = FFlash.LoadFile(file.MediumName->c_str(), data, FFlash.MediumKind());
     if (result != feOk) return result;
     SetCurrentFile(job.TargetFolder + local);
     return WritePcFile(job.TargetFolder, local, data);
@@ -206,10 +193,10 @@ TWindowResult TTransferRunner::LoadOne(TTransferJob& job, const TTransferFile& f
 void TTransferRunner::Sector(TLamp lamp) {
     const TTransferJob* job = FJob;
     // A cancel that came after the worker last cleared its abort flag.
-    if (job && job->Cancel) FFlash.FAbort = true;
+    if (job && job->Cancel) FFlash.RequestAbort();
     // This runs on the exchange's path: the status text is made by the GUI
     // thread when it takes the report.
-    bool handOver = FReports.Sector(lamp, FFlash.FCommand.load());
+    bool handOver = FReports.Sector(lamp, FFlash.CurrentOp());
     // A load counts the sectors it reads, a write or delete those it writes.
     const bool counts = job && (lamp == lampYellow ? job->Op == opLoadFile
                                                    : job->Op == opSaveFile || job->Op == opDeleteFile);

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "flashfs/fat_layout.h"
 #include "flashfs/file_list.h"
 #include "ui/lamps.h"
 #include "ui/window_result.h"
@@ -89,10 +90,10 @@ struct TTransferJob {
 
 // The volume's geometry as the progress totals need it; 0 while unknown.
 struct TTransferGeometry {
-    uint32_t SectorsPerCluster = 0;
-    uint32_t SectorsPerFat = 0;
+    TVolumeGeometry Volume;
     // Sectors the progress bars count for one file of `size` bytes: the
-    // write frames of a save or a delete, the read frames of a load.
+    // write frames of a save or a delete, the read frames of a load
+    // (flashfs/frame_cost.h).
     uint32_t WriteTransfers(uint32_t size) const;
     uint32_t LoadTransfers(uint32_t size) const;
     uint32_t DeleteTransfers() const;

@@ -370,8 +370,8 @@ TEST_F(RunnerFixture, ProgressCountsTheSectorsEachJobMoves) {
 
 TEST_F(RunnerFixture, TheListAndTheGeometryOutliveTheirRequests) {
     const TTransferGeometry formatted = runner.Geometry();
-    EXPECT_GT(formatted.SectorsPerCluster, 0u);
-    EXPECT_GT(formatted.SectorsPerFat, 0u);
+    EXPECT_GT(formatted.Volume.SectorsPerCluster, 0u);
+    EXPECT_GT(formatted.Volume.SectorsPerFAT, 0u);
     Put({{"A.TNC", "abc"}, {"B.LST", ""}});
     ASSERT_EQ(runner.Execute(opReadDir, nullptr), feOk);
     flash.FFiles.Clear();  // the next request's work
@@ -384,8 +384,8 @@ TEST_F(RunnerFixture, TheListAndTheGeometryOutliveTheirRequests) {
     // A failed initialisation keeps the geometry the bars count with.
     medium.IdentifyResult = 1;
     EXPECT_EQ(runner.Execute(opInit, nullptr), feNoAnswer);
-    EXPECT_EQ(runner.Geometry().SectorsPerCluster, formatted.SectorsPerCluster);
-    EXPECT_EQ(runner.Geometry().SectorsPerFat, formatted.SectorsPerFat);
+    EXPECT_EQ(runner.Geometry().Volume.SectorsPerCluster, formatted.Volume.SectorsPerCluster);
+    EXPECT_EQ(runner.Geometry().Volume.SectorsPerFAT, formatted.Volume.SectorsPerFAT);
     EXPECT_EQ(runner.Execute(opRenameFile, nullptr), feUnknownCommand);
 }
 

@@ -116,7 +116,7 @@ TFlashError TZvtClient::RunRequest(uint8_t op, void* param) {
         loop_.RunOnce(20);
         // The operations clear the flag as they start: it is set again
         // until the request has ended.
-        if (StopRequested && StopRequested()) driver_->FAbort.store(true);
+        if (StopRequested && StopRequested()) driver_->RequestAbort();
         if (OnTick && SteadyMs() >= nextTick) {
             OnTick();
             nextTick = SteadyMs() + 100;
@@ -140,7 +140,7 @@ TFlashError TZvtClient::List(std::vector<TZvtFile>& files) {
     const TFlashError r = Run(opReadDir, nullptr);
     if (r != feOk && r != feDiskEmpty) return r;
     // The worker is idle now; its list is ours to read.
-    const TFileList& list = driver_->FFiles;
+    const TFileList& list = driver_->Files();
     for (int i = 0; i < list.Count(); ++i)
         files.push_back(TZvtFile{list.Strings(i), static_cast<uint32_t>(list.Sizes(i))});
     return feOk;
@@ -175,7 +175,7 @@ TFlashError TZvtClient::Attr(const std::string& name, uint32_t& size) {
 }
 
 TFlashError TZvtClient::LoadWhole(const std::string& name, std::vector<uint8_t>& data) {
-    return RunOnWorker([&](TZVT_drv& d) { return d.LoadFile(name.c_str(), data, d.FMediumKind); });
+    return RunOnWorker([&](TZVT_drv& d) { return d.LoadFile(name.c_str(), data, d.MediumKind()); });
 }
 
 TFlashError TZvtClient::Verify(const std::string& name, const std::vector<uint8_t>& data, bool& same) {

@@ -65,9 +65,9 @@ int ReportRefusal(TZvtClient& client, uint8_t init) {
         return 1;
     }
     TVolumeGeometry g;
-    DecodeBootSector(d.FBootSector.data(), g);
-    const uint32_t mediumSectors = d.FMediumSize.load() / SectorSize;
-    std::printf("%s\n", DescribeForeign(d.FVolumeFault.load(), g, mediumSectors).c_str());
+    DecodeBootSector(d.BootSector().data(), g);
+    const uint32_t mediumSectors = d.MediumSize() / SectorSize;
+    std::printf("%s\n", DescribeForeign(d.VolumeFault(), g, mediumSectors).c_str());
     std::printf("nothing was checked or written; formatting (zvt format --yes) makes the medium usable "
                 "and loses its files\n");
     return 1;
@@ -108,14 +108,14 @@ int CmdCheck(TZvtClient& client, bool repair) {
     TCheckReport report, after;
     uint32_t freed = 0;
     bool repaired = false;
-    progress.Begin("check", client.Driver().FRootDirSectors);
+    progress.Begin("check", client.Driver().Geometry().RootDirSectors);
     const uint8_t r = client.RunOnWorker([&](TZVT_drv& d) -> TFlashError {
         TVolumeTables tables;
         if (const TFlashError e = d.ReadVolumeTables(tables); e != feOk) return e;
         report = CheckVolume(tables);
         after = report;
         if (!repair || report.Lost.empty() || !report.Repairable()) return feOk;
-        if (const TFlashError e = d.FreeClusters(report.Lost, freed); e != feOk) return e;
+        if (const TFlashError e = d.FreeClustersOnMedium(report.Lost, freed); e != feOk) return e;
         repaired = true;
         tables.Fat = d.FatBytes();
         after = CheckVolume(tables);

@@ -5,6 +5,7 @@
 
 #include "core/cp1251.h"
 #include "core/local_name.h"
+#include "flashfs/frame_cost.h"
 #include "tools/zvt/console.h"
 #include "tools/zvt/pc_files.h"
 
@@ -50,20 +51,21 @@ int CmdInfo(TZvtClient& client) {
     }
     TZVT_drv& d = client.Driver();
     std::printf("device code: 0x%02X\n", ZvtDeviceCode);
-    std::printf("medium size: %u bytes\n", d.FMediumSize.load());
+    std::printf("medium size: %u bytes\n", d.MediumSize());
     if (r != feOk) {
         Fail(ErrorText(r));
         return 1;
     }
-    std::printf("bytes per sector: %u\n", d.FBytesPerSector.load());
-    std::printf("sectors per cluster: %u\n", d.FSectorsPerCluster);
-    std::printf("reserved sectors: %u\n", d.FReservedSectors);
-    std::printf("FATs: %u\n", d.FNumFATs);
-    std::printf("sectors per FAT: %u\n", d.FSectorsPerFAT);
-    std::printf("root entries: %u\n", d.FRootEntries);
-    std::printf("total sectors: %u\n", d.FTotalSectors);
-    std::printf("first root sector: %u\n", d.FFirstRootSector);
-    std::printf("first data sector: %u\n", d.FFirstDataSector);
+    const TVolumeGeometry g = d.Geometry();
+    std::printf("bytes per sector: %u\n", d.BytesPerSector());
+    std::printf("sectors per cluster: %u\n", g.SectorsPerCluster);
+    std::printf("reserved sectors: %u\n", g.ReservedSectors);
+    std::printf("FATs: %u\n", g.NumFATs);
+    std::printf("sectors per FAT: %u\n", g.SectorsPerFAT);
+    std::printf("root entries: %u\n", g.RootEntries);
+    std::printf("total sectors: %u\n", g.TotalSectors);
+    std::printf("first root sector: %u\n", g.FirstRootSector);
+    std::printf("first data sector: %u\n", g.FirstDataSector);
     std::printf("free clusters: %u of %u\n", client.FreeClusters(), client.DataClusters());
     return 0;
 }
@@ -117,8 +119,7 @@ int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std:
         }
         // Two entries may list alike (one in small letters): the bytes are
         // those of the entry the load reads, with the size it records.
-        TZVT_drv& d = client.Driver();
-        progress.Begin(local, d.SectorsForFile(file->Name.c_str(), file->Size) + d.FSectorsPerCluster);
+        progress.Begin(local, LoadFrames(client.Driver().Geometry(), file->Size).All());
         std::vector<uint8_t> data;
         const uint8_t r = client.LoadWhole(file->Name, data);
         progress.End();
