@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/cp1251.h"
+#include "core/deadline.h"
 #include "core/local_name.h"
 
 namespace skarvel {
@@ -111,15 +112,15 @@ TFlashError TZvtClient::RunRequest(uint8_t op, void* param) {
     done_.store(false);
     SectorFrames.store(0);
     driver_->PostRequest(op, param);
-    uint64_t nextTick = SteadyMs();
+    TDeadline nextTick(0);
     while (!done_.load()) {
         loop_.RunOnce(20);
         // The operations clear the flag as they start: it is set again
         // until the request has ended.
         if (StopRequested && StopRequested()) driver_->RequestAbort();
-        if (OnTick && SteadyMs() >= nextTick) {
+        if (OnTick && nextTick.Expired()) {
             OnTick();
-            nextTick = SteadyMs() + 100;
+            nextTick = TDeadline(100);
         }
     }
     if (OnTick) OnTick();
