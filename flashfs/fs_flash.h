@@ -9,8 +9,9 @@
 // driver fills in.
 //
 // Threads: everything below runs on the worker thread unless its comment
-// says otherwise. The window writes FAbort while an operation runs and
-// reads the geometry fields, FFiles and FVolumeFault after a completion.
+// says otherwise. The window asks for an abort (RequestAbort) while an
+// operation runs and reads the geometry, the file list and the volume fault
+// through the accessors after a completion.
 #pragma once
 
 #include <atomic>
@@ -106,11 +107,11 @@ extern const char* const ErrorTexts[ErrorTextCount];  // the fixed texts of code
 // returns (13..15 belong to the window, which has its own texts for them).
 const char* WorkerErrorText(uint8_t code);
 
-// Argument block of operations 8, 9 and 10 (lParam points to it).
+// Argument block of opSaveFile, opLoadFile and opGetFileAttr (lParam points to it).
 struct TFlashArgs {
     const char* Name = nullptr;  // zero-terminated, code page 1251
-    void* Data = nullptr;        // 8: bytes to write; 9: destination
-    uintptr_t Size = 0;          // 8: bytes to write; 9: capacity; 10: receives the size
+    void* Data = nullptr;        // save: bytes to write; load: destination
+    uintptr_t Size = 0;          // save: bytes to write; load: capacity; attributes: receives the size
 };
 
 // Command hook: (operation, result byte, argument) -> error code of the
@@ -267,28 +268,28 @@ public:
     // outside the data clusters). The value may lie outside the data clusters.
     uint16_t NextCluster(uint16_t n) const;
     // Reads the next cluster of the chain from start into FClusterBuf (start 0
-    // resets). True when one was read; false at the chain's end (error 0) or
-    // on a failure (error = an error code).
+    // resets). True when one was read; false at the chain's end (error feOk)
+    // or on a failure (error says which).
     bool ReadChain(uint16_t start, TFlashError& error);
     // Reads the next block of directory dir (1 = root, 0 = reset) into
-    // FClusterBuf; returns its first sector, or 0 at the end (error 0) or on a
-    // failed read (error = an error code).
+    // FClusterBuf; returns its first sector, or 0 at the end (error feOk) or
+    // on a failed read (error says which).
     uint16_t ReadDirBlock(uint16_t dir, TFlashError& error);
     // Looks a file up in the current directory (long-name pieces, labels and
-    // directories are not files). Returns 0 (found: cluster and size set),
-    // 2 rejected name, 5 not found, 16 a name two files answer, or a
+    // directories are not files). Returns feOk (found: cluster and size set),
+    // feBadName, feNotFound, feDamagedFile (a name two files answer), or a
     // transfer error.
     TFlashError FindEntry(const char* name, uint32_t& size, uint16_t& cluster);
     // Reserves a slot for the entry entryName (11 bytes + zero) with a first
     // cluster and makes it the pending entry. The slot is written as a
     // deleted entry naming the cluster: nothing loads from it until
-    // FinishEntry. Returns 0 (cluster set), 3 an entry of this name and type
-    // exists, 6 no free cluster, 18 no free slot in the root, or a transfer
-    // error.
+    // FinishEntry. Returns feOk (cluster set), feExists (an entry of this
+    // name and type exists), feNoRoom (no free cluster), feRootFull (no free
+    // slot in the root), or a transfer error.
     TFlashError CreateEntry(const char* entryName, bool directory, uint16_t& cluster);
     // Commits the pending entry: writes the FAT image, then the entry's block
     // with its name, first cluster and size, the write that makes it live.
-    // Returns 0 or a transfer error; the pending entry is cleared on every
+    // Returns feOk or a transfer error; the pending entry is cleared on every
     // path, and the chain from first is released in the image unless the
     // entry may have reached the medium.
     TFlashError FinishEntry(uint16_t first, uint32_t size);
@@ -344,7 +345,7 @@ private:
     // chain, so only the image is set back.
     void DiscardEntry(uint16_t first);
     void ReleaseChain(uint16_t first);
-    // 0 when the chain from first holds, cluster by cluster, what size needs:
+    // feOk when the chain from first holds, cluster by cluster, what size needs:
     // each in use, none twice, within the data clusters, none that others
     // marks (when given), and the last one ending the chain or linking to a
     // data cluster; feDamagedFile otherwise.

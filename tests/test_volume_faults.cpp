@@ -283,9 +283,9 @@ namespace {
 // and B.TNC (100 bytes, cluster 4) in slot 1.
 Image BaseImage(Files& files) {
     return Build(
-        [](TFlash& f, Files& files) {
-            EXPECT_EQ(Save(f, files, "A.TNC", 3000, 1), feOk);
-            EXPECT_EQ(Save(f, files, "B.TNC", 100, 2), feOk);
+        [](TFlash& f, Files& saved) {
+            EXPECT_EQ(Save(f, saved, "A.TNC", 3000, 1), feOk);
+            EXPECT_EQ(Save(f, saved, "B.TNC", 100, 2), feOk);
         },
         files);
 }

@@ -152,7 +152,7 @@ TForm1::TForm1(const TFormOptions& options, QWidget* parent) : QMainWindow(paren
         return chosen ? dlg.selectedFiles() : QStringList();
     };
     ExecFolderDialog = [this](QString& folder) { return ExecFolderChoice(folder); };
-    ExecDragDrop = [this](TDataObject* data) { return TFileSource(ListBox1).DoDragDrop(data); };
+    ExecDragDrop = [this](TDataObject* object) { return TFileSource(ListBox1).DoDragDrop(object); };
     CreateComponents();
     FormCreate(options);
 }
