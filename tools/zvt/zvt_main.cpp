@@ -1,6 +1,5 @@
 // The command line of zvt: options, the command and its operands.
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
@@ -8,6 +7,7 @@
 #include "tools/zvt/commands.h"
 #include "tools/zvt/console.h"
 #include "tools/zvt/interrupt.h"
+#include "tools/zvt/pc_files.h"
 #include "tools/zvt/zvt_main.h"
 
 namespace skarvel {
@@ -16,26 +16,24 @@ using namespace zvtcmd;
 
 namespace {
 
+// Lines of at most 79 characters: an 80-column console breaks longer ones.
 const char* const kUsage =
-    "usage: zvt [--port NAME] [--baud N] COMMAND [ARGS]\n"
+    "использование: zvt [--port ИМЯ] [--baud N] КОМАНДА [АРГУМЕНТЫ]\n"
     "\n"
-    "  info                 identify the device and mount the medium; show its geometry\n"
-    "  ls                   list the files on the medium (name and size in bytes)\n"
-    "  put FILE...          write PC files onto the medium under their 8.3 names\n"
-    "    --verify           read each file back after writing it and compare\n"
-    "  get NAME... [-C DIR] load files from the medium into DIR (default: current folder)\n"
-    "  rm NAME...           delete files on the medium\n"
-    "  format --yes         format the medium (destroys every file on it)\n"
-    "  check [--repair]     check the boot sector, FAT and root directory (writes nothing);\n"
-    "                       --repair frees lost clusters, writing only the FAT\n"
+    "  info                  опознать устройство и показать геометрию носителя\n"
+    "  ls                    список файлов на носителе (имя и размер в байтах)\n"
+    "  put ФАЙЛ...           записать файлы ПК на носитель под их именами 8.3\n"
+    "    --verify            прочитать каждый файл после записи и сравнить\n"
+    "  get ИМЯ... [-C ПАПКА] загрузить файлы в ПАПКУ (по умолчанию в текущую)\n"
+    "  rm ИМЯ...             удалить файлы на носителе\n"
+    "  format --yes          отформатировать носитель (стирает все файлы на нём)\n"
+    "  check [--repair]      проверить загрузочный сектор, FAT и корневой каталог;\n"
+    "                        без --repair ничего не записывает, с ним освобождает\n"
+    "                        потерянные кластеры, записывая только FAT\n"
     "\n";
-const char* const kBaudHelp = "  --baud N      line rate in bits per second (default 115200)\n";
+const char* const kBaudHelp = "  --baud N      скорость линии, бит/с (по умолчанию 115200)\n";
 
-void PrintUsage(std::FILE* to) {
-    std::fputs(kUsage, to);
-    std::fputs(PortOptionHelp(), to);
-    std::fputs(kBaudHelp, to);
-}
+std::string Usage() { return std::string(kUsage) + PortOptionHelp() + kBaudHelp; }
 
 // The command line as parsed: the port options, the command and what
 // follows it.
@@ -64,20 +62,20 @@ int ParseGlobalOptions(int argc, char** argv, TCommandLine& line, std::vector<st
                 char* end = nullptr;
                 const unsigned long v = std::strtoul(argv[++i], &end, 10);
                 if (!end || *end || v == 0 || v > 4000000) {
-                    Fail(std::string("bad baud rate: ") + argv[i]);
+                    Fail(std::string("неверная скорость линии: ") + argv[i]);
                     return 2;
                 }
                 line.Baud = static_cast<uint32_t>(v);
             }
         } else if (a == "-h" || a == "--help") {
-            PrintUsage(stdout);
+            PrintOut(Usage());
             return 0;
         } else {
             args.emplace_back(a);
         }
     }
     if (args.empty()) {
-        PrintUsage(stderr);
+        PrintErr(Usage());
         return 2;
     }
     return GoOn;
@@ -90,7 +88,7 @@ int ParseCommand(std::vector<std::string> args, TCommandLine& line) {
     const std::string& cmd = line.Cmd;
     for (size_t i = 0; i < args.size(); ++i) {
         if (cmd == "get" && args[i] == "-C" && i + 1 < args.size()) {
-            line.Dir = args[++i];
+            line.Dir = NativePath(args[++i]);
         } else if (cmd == "format" && args[i] == "--yes") {
             line.Yes = true;
         } else if (cmd == "put" && args[i] == "--verify") {
@@ -98,17 +96,17 @@ int ParseCommand(std::vector<std::string> args, TCommandLine& line) {
         } else if (cmd == "check" && args[i] == "--repair") {
             line.Repair = true;
         } else {
-            line.Operands.push_back(args[i]);
+            line.Operands.push_back(cmd == "put" ? NativePath(args[i]) : args[i]);
         }
     }
     static const char* const known[] = {"info", "ls", "put", "get", "rm", "format", "check"};
     if (std::find(std::begin(known), std::end(known), cmd) == std::end(known)) {
-        Fail("unknown command: " + cmd);
-        PrintUsage(stderr);
+        Fail("неизвестная команда: " + cmd);
+        PrintErr(Usage());
         return 2;
     }
     if ((cmd == "info" || cmd == "ls" || cmd == "format" || cmd == "check") && !line.Operands.empty()) {
-        Fail(cmd + ": unexpected argument " + line.Operands.front());
+        Fail(cmd + ": лишний аргумент " + line.Operands.front());
         return 2;
     }
     return GoOn;
