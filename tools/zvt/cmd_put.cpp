@@ -135,7 +135,8 @@ TPutOutcome PutOne(TPutRun& run, const std::string& path) {
         if (checked != TPutOutcome::Written) return checked;
     }
     // As ls lists it: the entry holds the name in capitals.
-    const std::string& listed = d.LastSave().Shown.empty() ? name : d.LastSave().Shown;
+    const std::string& shown = run.Client.Driver().LastSave().Shown;
+    const std::string& listed = shown.empty() ? name : shown;
     PrintOut(path + " -> " + MediumNameToUtf8(listed) + " (" + BytesText(data.size()) +
              (run.Verify ? ", проверен" : "") + ")\n");
     return TPutOutcome::Written;
