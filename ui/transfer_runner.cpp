@@ -4,6 +4,7 @@
 #include <new>
 
 #include "flashfs/fs_flash.h"
+#include "core/cp1251.h"
 #include "core/local_name.h"
 #include "ui/pc_files.h"
 
@@ -11,7 +12,18 @@ namespace skarvel {
 
 namespace {
 
-bool MovesFiles(uint8_t op) { return op == opDeleteFile || op == opSaveFile || op == opLoadFile; }
+// The requests with a job of their own that the progress window follows.
+// The name a file has on the medium as the list shows it: a written file's
+// name as its entry stores it.
+std::string JournalName(const TTransferFile& file) {
+    char entry[12];
+    if (file.MediumName && MakeEntryName(file.MediumName->c_str(), entry)) return MediumNameToUtf8(DisplayName(entry));
+    return file.Name.toStdString();
+}
+
+bool MovesFiles(uint8_t op) {
+    return op == opDeleteFile || op == opSaveFile || op == opLoadFile || op == opBackupMedium || op == opRestoreMedium;
+}
 
 }  // namespace
 
@@ -97,11 +109,17 @@ uint8_t TTransferRunner::Execute(uint8_t op, TTransferJob* job) {
 uint8_t TTransferRunner::Dispatch(uint8_t op, TTransferJob* job) {
     switch (op) {
         case opInit: return FFlash.InitFlash();
-        case opFormat: return FFlash.FormatFlash(FFlash.FMediumKind);
+        case opFormat: {
+            const uint8_t result = FFlash.FormatFlash(FFlash.FMediumKind);
+            if (job) Record(PlainEntry(TJournalOp::Format, job->Line, "", "", TextOf(result)));
+            return result;
+        }
         case opReadDir: return FFlash.ReadDir(FFlash.FMediumKind, nullptr);
         case opDeleteFile:
         case opSaveFile:
         case opLoadFile: return job && !job->Files.empty() ? RunFiles(*job) : 0;
+        case opBackupMedium: return job ? Backup(*job) : uint8_t{feUnknownCommand};
+        case opRestoreMedium: return job ? Restore(*job) : uint8_t{feUnknownCommand};
         default: return feUnknownCommand;
     }
 }
@@ -145,6 +163,15 @@ void TTransferRunner::HandOver() {
     if (OnReports) OnReports();
 }
 
+void TTransferRunner::Record(const TJournalEntry& entry) {
+    if (Journal) Journal->Append(entry);
+}
+
+std::string TTransferRunner::TextOf(uint8_t code) const {
+    if (code == 0) return JournalSuccess;
+    return ResultText ? ResultText(code) : "код " + std::to_string(code);
+}
+
 // ---------------------------------------------------------------- the loops' steps
 
 uint8_t TTransferRunner::DeleteOne(TTransferJob& job, const TTransferFile& file) {
@@ -152,6 +179,8 @@ uint8_t TTransferRunner::DeleteOne(TTransferJob& job, const TTransferFile& file)
     ReportFileStart(job, Geometry().DeleteTransfers(), QStringLiteral("Удаление ") + file.Name);
     const uint8_t result =
         file.MediumName ? FFlash.DeleteFile(file.MediumName->c_str(), FFlash.FMediumKind) : uint8_t{feBadName};
+    Record(PlainEntry(job.Replace ? TJournalOp::Replace : TJournalOp::Delete, job.Line, file.Name.toStdString(), "",
+                      TextOf(result)));
     ChangeRows(job, [&] { FRows.RemoveRow(file.Name); });
     return result;
 }
@@ -177,6 +206,9 @@ uint8_t TTransferRunner::WriteOne(TTransferJob& job, const TTransferFile& file) 
     ReportFileStart(job, Geometry().WriteTransfers(size), QStringLiteral("Запись ") + file.Name);
     if (!file.MediumName) return feBadName;
     result = FFlash.SaveFile(file.MediumName->c_str(), data.data(), FFlash.FMediumKind, size);
+    // The hash is that of the bytes handed to the medium, read once.
+    Record(MovedEntry(TJournalOp::Write, job.Line, JournalName(file), file.PcPath.toStdString(), data.data(),
+                      data.size(), TextOf(result)));
     if (result != 0) return result;
     ChangeRows(job, [&] { FRows.MediumRow(file.Name, size); });
     return 0;
@@ -195,10 +227,57 @@ uint8_t TTransferRunner::LoadOne(TTransferJob& job, const TTransferFile& file) {
     // listing said: two entries may list alike, and the medium may have
     // changed since it was listed.
     std::vector<uint8_t> data;
-    const uint8_t result = FFlash.LoadFile(file.MediumName->c_str(), data, FFlash.FMediumKind);
-    if (result != 0) return result;
-    SetCurrentFile(job.TargetFolder + local);
-    return WritePcFile(job.TargetFolder, local, data);
+    uint8_t result = FFlash.LoadFile(file.MediumName->c_str(), data, FFlash.FMediumKind);
+    const QString target = job.TargetFolder + local;
+    if (result != 0) {
+        Record(PlainEntry(TJournalOp::Load, job.Line, file.Name.toStdString(), target.toStdString(), TextOf(result)));
+        return result;
+    }
+    SetCurrentFile(target);
+    result = WritePcFile(job.TargetFolder, local, data);
+    // The hash is that of the bytes as they came from the medium.
+    Record(MovedEntry(TJournalOp::Load, job.Line, file.Name.toStdString(), target.toStdString(), data.data(),
+                      data.size(), result == 0 ? TextOf(0) : TextOf(result) + target.toStdString()));
+    return result;
+}
+
+// ---------------------------------------------------------------- whole-medium copies
+
+uint8_t TTransferRunner::Backup(TTransferJob& job) {
+    SetCurrentFile(QString::fromStdString(job.ImagePath));
+    const uint32_t sectors = FFlash.FMediumSize / SectorSize;
+    ReportFileStart(job, BackupTransfers(sectors, Geometry().SectorsPerFat), QStringLiteral("Сохранение образа"));
+    std::vector<uint8_t> image;
+    job.Copy = ReadWholeMedium(FFlash, image);
+    uint8_t result = job.Copy.Ok() ? uint8_t{feOk} : job.Copy.Error;
+    std::string text = job.Copy.Ok() ? std::string(JournalSuccess) : MediumCopyText(job.Copy);
+    if (job.Copy.Ok() && !SaveMediumImage(job.ImagePath, image, FFlash.FMediumSize, job.SaveError)) {
+        result = pcWriteFailed;
+        text = job.SaveError;
+    }
+    if (job.Copy.Ok()) Record(MovedEntry(TJournalOp::Backup, job.Line, "", job.ImagePath, image.data(), image.size(), text));
+    else Record(PlainEntry(TJournalOp::Backup, job.Line, "", job.ImagePath, text));
+    return result;
+}
+
+uint8_t TTransferRunner::Restore(TTransferJob& job) {
+    SetCurrentFile(QString::fromStdString(job.ImagePath));
+    ReportFileStart(job, RestoreTransfers(static_cast<uint32_t>(job.Image.size() / SectorSize), Geometry().SectorsPerFat),
+                    QStringLiteral("Восстановление из образа"));
+    job.Copy = WriteWholeMedium(FFlash, job.Image);
+    const std::string text = job.Copy.Ok() ? std::string(JournalSuccess) : MediumCopyText(job.Copy);
+    // The bytes sent are the image's, whole, only when the copy ended well.
+    if (job.Copy.Ok())
+        Record(MovedEntry(TJournalOp::Restore, job.Line, "", job.ImagePath, job.Image.data(), job.Image.size(), text));
+    else Record(PlainEntry(TJournalOp::Restore, job.Line, "", job.ImagePath, text));
+    switch (job.Copy.End) {
+        case TCopyEnd::Done: return feOk;
+        case TCopyEnd::Failed:
+        case TCopyEnd::Aborted: return job.Copy.Error;
+        case TCopyEnd::Mismatch: return feLinkError;
+        case TCopyEnd::Refused: return feForeignVolume;
+    }
+    return feLinkError;
 }
 
 // ---------------------------------------------------------------- sectors
@@ -210,9 +289,11 @@ void TTransferRunner::Sector(TLamp lamp) {
     // This runs on the exchange's path: the status text is made by the GUI
     // thread when it takes the report.
     bool handOver = FReports.Sector(lamp, FFlash.FCommand.load());
-    // A load counts the sectors it reads, a write or delete those it writes.
-    const bool counts = job && (lamp == lampYellow ? job->Op == opLoadFile
-                                                   : job->Op == opSaveFile || job->Op == opDeleteFile);
+    // A load or backup counts the sectors it reads, a write or delete those
+    // it writes, a restore both.
+    const bool counts = job && (job->Op == opRestoreMedium ||
+                                (lamp == lampYellow ? job->Op == opLoadFile || job->Op == opBackupMedium
+                                                    : job->Op == opSaveFile || job->Op == opDeleteFile));
     if (counts) handOver = FReports.Step(job->Id) || handOver;
     if (handOver) HandOver();
 }
