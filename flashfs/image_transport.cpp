@@ -19,14 +19,24 @@ bool TImageTransport::CheckSize(const std::string& path, std::string& error) {
 }
 
 bool TImageTransport::Open(const std::string& path, std::string& error) {
+    std::lock_guard<std::mutex> lock(mutex_);
     return file_.Open(path, error) && CheckSize(path, error);
 }
 
 bool TImageTransport::Create(const std::string& path, uint32_t size, std::string& error) {
+    std::lock_guard<std::mutex> lock(mutex_);
     return file_.Create(path, size, error) && CheckSize(path, error);
 }
 
-bool TImageTransport::Close(std::string& error) { return file_.Close(error); }
+bool TImageTransport::Close(std::string& error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return file_.Close(error);
+}
+
+bool TImageTransport::IsOpen() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return file_.IsOpen();
+}
 
 void TImageTransport::Attach(TFlash& flash) {
     flash_ = &flash;
@@ -34,6 +44,11 @@ void TImageTransport::Attach(TFlash& flash) {
 }
 
 uint8_t TImageTransport::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer) {
+    // The notifications run outside the lock: they may wait for the
+    // window's thread, which may be closing the image.
+    if (cmd == cmdReadSector && OnReadSector) OnReadSector();
+    if (cmd == cmdWriteSector && OnWriteSector) OnWriteSector();
+    std::lock_guard<std::mutex> lock(mutex_);
     if (!file_.IsOpen()) return xrPortClosed;
     const uint32_t sector = static_cast<uint32_t>(sectorLo | (sectorHi << 8));
     const uint64_t at = static_cast<uint64_t>(sector) * SectorSize;
@@ -43,7 +58,6 @@ uint8_t TImageTransport::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorH
             if (flash_ != nullptr) flash_->FMediumSize = MediumSize();
             return xrOk;
         case cmdReadSector: {
-            if (OnReadSector) OnReadSector();
             if (at + SectorSize > file_.Size()) return xrNoAnswer;
             if (!file_.ReadAt(at, buf, SectorSize, lastError_)) return xrNoAnswer;
             // Before the worker knows its sector size it takes the device's
@@ -52,7 +66,6 @@ uint8_t TImageTransport::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorH
             return xrOk;
         }
         case cmdWriteSector:
-            if (OnWriteSector) OnWriteSector();
             if (at + SectorSize > file_.Size()) return xrNoAnswer;
             return file_.WriteAt(at, buf, SectorSize, lastError_) ? xrOk : xrNoAnswer;
         default:

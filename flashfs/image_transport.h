@@ -7,12 +7,14 @@
 // TImageWorker is the worker on an image, as the device driver is the
 // worker on the serial line.
 //
-// Threads: Open, Create and Close run while no exchange can (the worker
-// idle); Exchange runs on the worker thread. The notifications fire there.
+// Threads: Exchange runs on the worker thread, and the notifications fire
+// there; Open, Create and Close may run on another thread (the window's),
+// and wait for an exchange under way to end: a lock guards the file.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "core/disk_file.h"
@@ -32,7 +34,7 @@ public:
     bool Create(const std::string& path, uint32_t size, std::string& error);
     // Flushes the image to the disk and closes it; false when the flush failed.
     bool Close(std::string& error);
-    bool IsOpen() const { return file_.IsOpen(); }
+    bool IsOpen() const;
     const std::string& Path() const { return path_; }
     uint32_t MediumSize() const { return static_cast<uint32_t>(file_.Size()); }
 
@@ -53,6 +55,7 @@ public:
 private:
     bool CheckSize(const std::string& path, std::string& error);
 
+    mutable std::mutex mutex_;
     TDiskFile file_;
     TFlash* flash_ = nullptr;
     std::string path_;
