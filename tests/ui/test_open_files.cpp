@@ -115,7 +115,9 @@ TEST(CommandLine, OptionsAndFiles) {
         QString error;
         ASSERT_EQ(ParseCommandLine(c.Args, cwd, line, error), c.Ok);
         EXPECT_EQ(error.isEmpty(), c.Ok);
-        if (c.Ok) EXPECT_EQ(line.Image, c.Image);
+        if (c.Ok) {
+            EXPECT_EQ(line.Image, c.Image);
+        }
     }
     TCommandLine line;
     QString error;
