@@ -25,6 +25,10 @@ std::string CurrentUserName();
 // t in local time, ISO 8601 with the zone's offset: 2024-05-17T14:03:09+03:00.
 std::string LocalTimestamp(std::time_t t);
 
+// path made absolute against the current folder (nothing else is done to
+// it: ".." stays, a link is not followed); path itself when that fails.
+std::string AbsolutePath(const std::string& path);
+
 // An environment variable in UTF-8; empty when it is not set.
 std::string EnvironmentValue(const char* name);
 

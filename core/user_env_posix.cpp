@@ -2,6 +2,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
@@ -25,6 +26,18 @@ std::string EnvironmentValue(const char* name) {
 }
 
 char PathSeparator() { return '/'; }
+
+std::string AbsolutePath(const std::string& path) {
+    if (path.empty() || path.front() == '/') return path;
+    std::vector<char> buffer(4096);
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE) return path;
+        buffer.resize(buffer.size() * 2);
+    }
+    std::string cwd = buffer.data();
+    if (cwd.back() != '/') cwd += '/';
+    return cwd + (path.rfind("./", 0) == 0 ? path.substr(2) : path);
+}
 
 std::string StateFolder() {
     // A relative value is to be ignored (XDG base directory rules).

@@ -20,6 +20,18 @@ std::string EnvironmentValue(const char* name) {
 
 char PathSeparator() { return '\\'; }
 
+std::string AbsolutePath(const std::string& path) {
+    if (path.empty()) return path;
+    const std::wstring wide = Utf8ToWide(path);
+    const DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (n == 0) return path;
+    std::wstring full(n, L'\0');
+    const DWORD got = GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+    if (got == 0 || got >= n) return path;
+    full.resize(got);
+    return WideToUtf8(full);
+}
+
 std::string StateFolder() {
     std::string base = EnvironmentValue("LOCALAPPDATA");
     if (base.empty()) return {};

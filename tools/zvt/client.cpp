@@ -1,8 +1,11 @@
 #include "tools/zvt/client.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "core/cp1251.h"
+#include "core/disk_file.h"
+#include "core/user_env.h"
 #include "core/local_name.h"
 
 namespace skarvel {
@@ -44,22 +47,44 @@ namespace {
 // The request that carries a routine of the client to the worker thread: a
 // code the worker's own dispatch never uses.
 constexpr uint8_t opClientRoutine = 0xC0;
-using TWorkerRoutine = std::function<uint8_t(TZVT_drv&)>;
+using TWorkerRoutine = std::function<uint8_t(TFlash&)>;
 }  // namespace
 
-TZvtClient::TZvtClient() : driver_(std::make_unique<TZVT_drv>(&loop_, this)) {
+TZvtClient::TZvtClient(TClientLine line) : journal_(std::make_unique<TJournal>()) {
     auto count = [this] { SectorFrames.fetch_add(1); };
-    driver_->OnReadSector = count;
-    driver_->OnWriteSector = count;
-    driver_->OnCommand = [this](uint8_t op, uint8_t&, void* param) -> uint8_t {
-        if (op == opClientRoutine) return (*static_cast<const TWorkerRoutine*>(param))(*driver_);
-        return driver_->Dispatch(op, param);
+    if (line == TClientLine::Image) {
+        image_ = std::make_unique<TImageWorker>(this);
+        image_->Image.OnReadSector = count;
+        image_->Image.OnWriteSector = count;
+        worker_ = image_.get();
+    } else {
+        driver_ = std::make_unique<TZVT_drv>(&loop_, this);
+        driver_->OnReadSector = count;
+        driver_->OnWriteSector = count;
+        worker_ = driver_.get();
+    }
+    worker_->OnCommand = [this](uint8_t op, uint8_t&, void* param) -> uint8_t {
+        if (op == opClientRoutine) return (*static_cast<const TWorkerRoutine*>(param))(*worker_);
+        return worker_->Dispatch(op, param);
     };
+    // Once per run, and the run goes on.
+    journal_->OnWarning = [](const std::string& text) { std::fprintf(stderr, "zvt: внимание: %s\n", text.c_str()); };
 }
 
 TZvtClient::~TZvtClient() {
     loop_.Shutdown();
     driver_.reset();
+    image_.reset();
+}
+
+std::string TZvtClient::LineName() const {
+    if (driver_) return driver_->ComPort.Port();
+    return "образ " + AbsolutePath(image_->Image.Path());
+}
+
+bool TZvtClient::OpenImage(const std::string& path, bool create) {
+    if (create && !PathExists(path)) return image_->Image.Create(path, ZvtMediumSize, error_);
+    return image_->Image.Open(path, error_);
 }
 
 void TZvtClient::PostMsg(uint32_t msg, uintptr_t wParam, intptr_t) {
@@ -90,11 +115,17 @@ bool TZvtClient::Open(const std::string& port, uint32_t baud) {
 }
 
 void TZvtClient::Close() {
+    if (image_) {
+        std::string error;
+        if (!image_->Image.Close(error)) std::fprintf(stderr, "zvt: %s: %s\n", image_->Image.Path().c_str(), error.c_str());
+        return;
+    }
     if (driver_->ComPort.Connected() && driver_->OwesAnswer()) {
         // The settle runs where exchanges run, while this loop hands the
         // port's bytes to the driver; an interrupt does not cut it short.
-        static const TWorkerRoutine settle = [](TZVT_drv& d) {
-            d.SettleLine();
+        // The worker of a port client is its driver.
+        static const TWorkerRoutine settle = [](TFlash& worker) {
+            static_cast<TZVT_drv&>(worker).SettleLine();
             return uint8_t{feOk};
         };
         RunRequest(opClientRoutine, const_cast<TWorkerRoutine*>(&settle));
@@ -110,13 +141,13 @@ uint8_t TZvtClient::Run(uint8_t op, void* param) {
 uint8_t TZvtClient::RunRequest(uint8_t op, void* param) {
     done_.store(false);
     SectorFrames.store(0);
-    driver_->PostRequest(op, param);
+    worker_->PostRequest(op, param);
     uint64_t nextTick = SteadyMs();
     while (!done_.load()) {
         loop_.RunOnce(20);
         // The operations clear the flag as they start: it is set again
         // until the request has ended.
-        if (StopRequested && StopRequested()) driver_->FAbort.store(true);
+        if (StopRequested && StopRequested()) worker_->FAbort.store(true);
         if (OnTick && SteadyMs() >= nextTick) {
             OnTick();
             nextTick = SteadyMs() + 100;
@@ -139,7 +170,7 @@ uint8_t TZvtClient::List(std::vector<TZvtFile>& files) {
     const uint8_t r = Run(opReadDir, nullptr);
     if (r != feOk && r != feDiskEmpty) return r;
     // The worker is idle now; its list is ours to read.
-    const TFileList& list = driver_->FFiles;
+    const TFileList& list = worker_->FFiles;
     for (int i = 0; i < list.Count(); ++i)
         files.push_back(TZvtFile{list.Strings(i), static_cast<uint32_t>(list.Sizes(i))});
     return 0;
@@ -174,7 +205,7 @@ uint8_t TZvtClient::Attr(const std::string& name, uint32_t& size) {
 }
 
 uint8_t TZvtClient::LoadWhole(const std::string& name, std::vector<uint8_t>& data) {
-    return RunOnWorker([&](TZVT_drv& d) { return d.LoadFile(name.c_str(), data, d.FMediumKind); });
+    return RunOnWorker([&](TFlash& d) { return d.LoadFile(name.c_str(), data, d.FMediumKind); });
 }
 
 uint8_t TZvtClient::Verify(const std::string& name, const std::vector<uint8_t>& data, bool& same) {
@@ -190,8 +221,8 @@ uint8_t TZvtClient::Delete(const std::string& name) {
     return Run(opDeleteFile, copy.data());
 }
 
-uint32_t TZvtClient::DataClusters() const { return driver_->DataClusterCount(); }
+uint32_t TZvtClient::DataClusters() const { return worker_->DataClusterCount(); }
 
-uint32_t TZvtClient::FreeClusters() const { return driver_->FreeClusterCount(); }
+uint32_t TZvtClient::FreeClusters() const { return worker_->FreeClusterCount(); }
 
 }  // namespace skarvel

@@ -59,7 +59,7 @@ std::string DescribeForeign(TVolumeFault fault, const TVolumeGeometry& g, uint32
 
 // The mount refused the medium: say why, and what helps.
 int ReportRefusal(TZvtClient& client, uint8_t init) {
-    TZVT_drv& d = client.Driver();
+    TFlash& d = client.Worker();
     if (init == feUnformatted) {
         std::printf("the medium is not formatted (no valid boot sector)\n");
         return 1;
@@ -108,8 +108,8 @@ int CmdCheck(TZvtClient& client, bool repair) {
     TCheckReport report, after;
     uint32_t freed = 0;
     bool repaired = false;
-    progress.Begin("check", client.Driver().FRootDirSectors);
-    const uint8_t r = client.RunOnWorker([&](TZVT_drv& d) -> uint8_t {
+    progress.Begin("check", client.Worker().FRootDirSectors);
+    const uint8_t r = client.RunOnWorker([&](TFlash& d) -> uint8_t {
         TVolumeTables tables;
         if (const uint8_t e = d.ReadVolumeTables(tables); e != feOk) return e;
         report = CheckVolume(tables);

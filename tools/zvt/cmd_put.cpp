@@ -57,7 +57,7 @@ std::string MediumShortName(TPutRun& run, const std::string& path) {
 // The most bytes a file may have to fit into the free clusters (a file
 // takes one cluster more than its whole clusters); -1 when none fits.
 int64_t LargestFit(TZvtClient& client) {
-    const uint64_t clusterBytes = uint64_t{client.Driver().FSectorsPerCluster} * SectorSize;
+    const uint64_t clusterBytes = uint64_t{client.Worker().FSectorsPerCluster} * SectorSize;
     const uint64_t free = client.FreeClusters();
     return clusterBytes == 0 || free == 0 ? -1 : static_cast<int64_t>(free * clusterBytes - 1);
 }
@@ -86,13 +86,13 @@ std::string FilesText(const TSaveFault& f) {
 // medium under its name. Other files are left as they are: the report
 // names them (zvt check tells more).
 TPutOutcome VerifyOne(TPutRun& run, const std::string& path, const std::string& name, const std::vector<uint8_t>& data) {
-    TZVT_drv& d = run.Client.Driver();
+    TFlash& d = run.Client.Worker();
     const std::string prefix = "Ошибка проверки файла " + path + ": ";
     run.Progress.Begin("проверка " + MediumNameToUtf8(name),
                        d.SectorsForFile(name.c_str(), static_cast<uint32_t>(data.size())) + 2u * d.FSectorsPerCluster +
                            d.FSectorsPerFAT);
     TSaveCheck check;
-    const uint8_t r = run.Client.RunOnWorker([&](TZVT_drv& drv) {
+    const uint8_t r = run.Client.RunOnWorker([&](TFlash& drv) {
         return drv.VerifySave(drv.FLastSave, data.data(), static_cast<uint32_t>(data.size()), check);
     });
     run.Progress.End();
@@ -102,6 +102,8 @@ TPutOutcome VerifyOne(TPutRun& run, const std::string& path, const std::string& 
     for (const TSaveFault& f : check.Faults) report += (report.empty() ? "" : "; ") + AreaText(f) + FilesText(f);
     if (!check.Touches(d.FLastSave.Shown)) return FileFailed(prefix + report, feOk);
     const uint8_t del = run.Client.Delete(name);
+    Record(run.Client, TJournalOp::Delete, name, path, nullptr, del,
+           del == feOk ? "удалён: копия на носителе не совпала с файлом ПК" : std::string());
     if (del != feOk) return FileFailed(prefix + report + ", удалить его не удалось: " + ErrorText(del), del);
     return FileFailed(prefix + report + ", файл удалён с флэш", feOk);
 }
@@ -124,12 +126,14 @@ TPutOutcome PutOne(TPutRun& run, const std::string& path) {
     const std::string name = MediumShortName(run, path);
     if (name.empty()) return FileFailed(writeError + ErrorText(run.ListError), run.ListError);
 
-    TZVT_drv& d = run.Client.Driver();
+    TFlash& d = run.Client.Worker();
     const uint32_t expected = d.SectorsForFile(name.c_str(), static_cast<uint32_t>(data.size()))
                               + 3u * d.FSectorsPerCluster + d.FSectorsPerFAT;
     run.Progress.Begin(MediumNameToUtf8(name), expected);
     const uint8_t r = run.Client.Save(name, data);
     run.Progress.End();
+    // The hash is that of the bytes handed to the medium, read once.
+    Record(run.Client, TJournalOp::Write, name, path, &data, r);
     if (r != feOk) return FileFailed(writeError + ErrorText(r), r);
     if (run.Taken) run.Taken->push_back(TZvtFile{name, static_cast<uint32_t>(data.size())});
     if (run.Verify) {

@@ -17,7 +17,7 @@ using namespace zvtcmd;
 namespace {
 
 const char* const kUsage =
-    "usage: zvt [--port NAME] [--baud N] COMMAND [ARGS]\n"
+    "usage: zvt [--port NAME | --image FILE.img] [--baud N] COMMAND [ARGS]\n"
     "\n"
     "  info                 identify the device and mount the medium; show its geometry\n"
     "  ls                   list the files on the medium (name and size in bytes)\n"
@@ -28,7 +28,12 @@ const char* const kUsage =
     "  format --yes         format the medium (destroys every file on it)\n"
     "  check [--repair]     check the boot sector, FAT and root directory (writes nothing);\n"
     "                       --repair frees lost clusters, writing only the FAT\n"
-    "\n";
+    "  backup FILE.img      save every sector of the medium into an image file\n"
+    "  restore FILE.img --yes  write an image back onto the medium, sector by sector\n"
+    "  log [NAME...]        the transfer journal (of the files named)\n"
+    "\n"
+    "  --image FILE.img     work on a medium image file instead of the device\n"
+    "                       (format makes a missing one)\n";
 const char* const kBaudHelp = "  --baud N      line rate in bits per second (default 115200)\n";
 
 void PrintUsage(std::FILE* to) {
@@ -41,13 +46,18 @@ void PrintUsage(std::FILE* to) {
 
 int ZvtMain(int argc, char** argv) {
     std::string port = "COM2";
+    std::string image;
+    bool portGiven = false;
     uint32_t baud = 115200;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
-        if ((a == "--port" || a == "--baud") && i + 1 < argc) {
-            if (a == "--port") {
+        if ((a == "--port" || a == "--baud" || a == "--image") && i + 1 < argc) {
+            if (a == "--image") {
+                image = argv[++i];
+            } else if (a == "--port") {
                 port = argv[++i];
+                portGiven = true;
             } else {
                 char* end = nullptr;
                 const unsigned long v = std::strtoul(argv[++i], &end, 10);
@@ -68,6 +78,10 @@ int ZvtMain(int argc, char** argv) {
         PrintUsage(stderr);
         return 2;
     }
+    if (portGiven && !image.empty()) {
+        Fail("--port and --image exclude each other");
+        return 2;
+    }
     const std::string cmd = args.front();
     args.erase(args.begin());
 
@@ -85,11 +99,14 @@ int ZvtMain(int argc, char** argv) {
             verify = true;
         } else if (cmd == "check" && args[i] == "--repair") {
             repair = true;
+        } else if (cmd == "restore" && args[i] == "--yes") {
+            yes = true;
         } else {
             operands.push_back(args[i]);
         }
     }
-    static const char* const known[] = {"info", "ls", "put", "get", "rm", "format", "check"};
+    static const char* const known[] = {"info",  "ls",     "put",     "get", "rm",
+                                        "format", "check", "backup", "restore", "log"};
     if (std::find(std::begin(known), std::end(known), cmd) == std::end(known)) {
         Fail("unknown command: " + cmd);
         PrintUsage(stderr);
@@ -99,6 +116,12 @@ int ZvtMain(int argc, char** argv) {
         Fail(cmd + ": unexpected argument " + operands.front());
         return 2;
     }
+    if ((cmd == "backup" || cmd == "restore") && operands.size() != 1) {
+        Fail(cmd + ": one image file expected");
+        return 2;
+    }
+    // The journal is a file of the PC: no line is opened for it.
+    if (cmd == "log") return CmdLog(operands);
 
     // What put cannot read is refused before the port is taken: a named
     // pipe would hold the run (and the port) until someone writes to it.
@@ -111,9 +134,12 @@ int ZvtMain(int argc, char** argv) {
     }
 
     CatchInterrupts();
-    TZvtClient client;
+    TZvtClient client(image.empty() ? TClientLine::Port : TClientLine::Image);
     client.StopRequested = [] { return InterruptSignal() != 0; };
-    if (!client.Open(port, baud)) {
+    // A medium is prepared without the device on a new image, which only
+    // format makes.
+    const bool opened = image.empty() ? client.Open(port, baud) : client.OpenImage(image, cmd == "format" && yes);
+    if (!opened) {
         Fail(client.Error());
         return 1;
     }
@@ -125,6 +151,8 @@ int ZvtMain(int argc, char** argv) {
     else if (cmd == "rm") rc = CmdRm(client, operands);
     else if (cmd == "format") rc = CmdFormat(client, yes);
     else if (cmd == "check") rc = CmdCheck(client, repair);
+    else if (cmd == "backup") rc = CmdBackup(client, operands.front());
+    else if (cmd == "restore") rc = CmdRestore(client, operands.front(), yes);
     // After the line has settled: an answer still on its way goes nowhere.
     client.Close();
     InterruptsDone();
