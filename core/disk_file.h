@@ -52,15 +52,10 @@ private:
 // reason in error (a larger file included).
 bool ReadWholeFile(const std::string& path, uint64_t limit, std::vector<uint8_t>& data, std::string& error);
 
-// Writes data to path through a temporary file in the same folder that is
-// flushed to the disk and then renamed over path, so that path holds either
-// its old bytes or all of the new ones. The temporary file's name is path
-// with ".part" appended; it is gone on every return.
-bool ReplaceFile(const std::string& path, const std::vector<uint8_t>& data, std::string& error);
-
-// The three steps of ReplaceFile. WriteNewFile writes data to a fresh file
-// at path (whatever was there goes first; a link is not followed), flushed
-// to the disk. RenameOver gives from the name to, replacing a file there.
+// A file replaced whole: WriteNewFile writes data to a fresh file at path
+// (whatever was there goes first; a link is not followed), flushed to the
+// disk; RenameOver then gives it the real name, replacing the file there,
+// so that the real name holds either its old bytes or all of the new ones.
 bool WriteNewFile(const std::string& path, const std::vector<uint8_t>& data, std::string& error);
 bool RenameOver(const std::string& from, const std::string& to, std::string& error);
 void RemoveFile(const std::string& path);

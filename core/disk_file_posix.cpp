@@ -34,16 +34,11 @@ bool WriteAll(int fd, const uint8_t* p, size_t n) {
     return true;
 }
 
-// Makes every missing folder above path, for the owner only.
-bool MakeParents(const std::string& path, std::string& error) {
-    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
-        const std::string dir = path.substr(0, slash);
-        if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-            error = ErrnoText(dir);
-            return false;
-        }
-    }
-    return true;
+// Makes the missing folders above path, for the owner only. Best effort:
+// a folder that cannot be made shows in the open that follows.
+void MakeParents(const std::string& path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+        mkdir(path.substr(0, slash).c_str(), 0700);
 }
 
 }  // namespace
@@ -221,7 +216,7 @@ bool RenameOver(const std::string& from, const std::string& to, std::string& err
 void RemoveFile(const std::string& path) { unlink(path.c_str()); }
 
 bool AppendLine(const std::string& path, const std::string& line, std::string& error) {
-    if (!MakeParents(path, error)) return false;
+    MakeParents(path);
     TFd fd{open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600)};
     if (fd.Fd < 0) {
         error = ErrnoText(path);

@@ -31,17 +31,11 @@ bool WriteAll(HANDLE h, const uint8_t* p, size_t n) {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// Makes every missing folder above path.
-bool MakeParents(const std::string& path, std::string& error) {
-    for (size_t i = 1; i < path.size(); ++i) {
-        if (!IsSeparator(path[i]) || path[i - 1] == ':' || IsSeparator(path[i - 1])) continue;
-        const std::string dir = path.substr(0, i);
-        if (!CreateDirectoryW(Utf8ToWide(dir).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-            error = LastErrorText(dir);
-            return false;
-        }
-    }
-    return true;
+// Makes the missing folders above path. Best effort: a folder that cannot
+// be made (a share's server name, a drive) shows in the open that follows.
+void MakeParents(const std::string& path) {
+    for (size_t i = 1; i < path.size(); ++i)
+        if (IsSeparator(path[i]) && !IsSeparator(path[i - 1])) CreateDirectoryW(Utf8ToWide(path.substr(0, i)).c_str(), nullptr);
 }
 
 OVERLAPPED At(uint64_t offset) {
@@ -226,7 +220,7 @@ bool RenameOver(const std::string& from, const std::string& to, std::string& err
 void RemoveFile(const std::string& path) { DeleteFileW(Utf8ToWide(path).c_str()); }
 
 bool AppendLine(const std::string& path, const std::string& line, std::string& error) {
-    if (!MakeParents(path, error)) return false;
+    MakeParents(path);
     // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end
     // of the file as a whole, whoever else appends meanwhile.
     TScopedHandle h{CreateFileW(Utf8ToWide(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
