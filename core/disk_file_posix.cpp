@@ -223,14 +223,18 @@ bool AppendLine(const std::string& path, const std::string& line, std::string& e
         return false;
     }
     // One write: O_APPEND places it at the end as a whole, whoever else
-    // appends meanwhile. A short write (a full disk) is not continued, as
-    // the rest could land after another program's line.
+    // appends meanwhile. Where the file system does not keep that promise
+    // (NFS), the lock keeps the appends apart. A short write (a full disk)
+    // is not continued, as the rest could land after another program's line.
+    const bool locked = flock(fd.Fd, LOCK_EX) == 0;
     ssize_t w;
     do {
         w = write(fd.Fd, line.data(), line.size());
     } while (w < 0 && errno == EINTR);
+    const int writeErrno = errno;
+    if (locked) flock(fd.Fd, LOCK_UN);
     if (w != static_cast<ssize_t>(line.size())) {
-        error = w < 0 ? ErrnoText(path) : path + ": " + std::strerror(ENOSPC);
+        error = path + ": " + std::strerror(w < 0 ? writeErrno : ENOSPC);
         return false;
     }
     return true;

@@ -222,20 +222,23 @@ void RemoveFile(const std::string& path) { DeleteFileW(Utf8ToWide(path).c_str())
 bool AppendLine(const std::string& path, const std::string& line, std::string& error) {
     MakeParents(path);
     // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end
-    // of the file as a whole, whoever else appends meanwhile.
-    TScopedHandle h{CreateFileW(Utf8ToWide(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+    // of the file as a whole, whoever else appends meanwhile. Where the
+    // file system does not keep that promise (a share, wine) a lock on a
+    // byte far beyond any journal's end keeps the appends apart all the same.
+    TScopedHandle h{CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | FILE_APPEND_DATA | SYNCHRONIZE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (h.H == INVALID_HANDLE_VALUE) {
         error = LastErrorText(path);
         return false;
     }
+    OVERLAPPED lockAt = At(0x7FFFFFFF00000000ull);
+    const bool locked = LockFileEx(h.H, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &lockAt) != 0;
     DWORD w = 0;
-    if (!WriteFile(h.H, line.data(), static_cast<DWORD>(line.size()), &w, nullptr) || w != line.size()) {
-        error = LastErrorText(path);
-        return false;
-    }
-    return true;
+    const bool written = WriteFile(h.H, line.data(), static_cast<DWORD>(line.size()), &w, nullptr) && w == line.size();
+    if (!written) error = LastErrorText(path);
+    if (locked) UnlockFileEx(h.H, 0, 1, 0, &lockAt);
+    return written;
 }
 
 bool PathExists(const std::string& path) {
