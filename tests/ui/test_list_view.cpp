@@ -290,7 +290,7 @@ TEST(MainWindowLayout, ActionsMenusAndToolBars) {
     EXPECT_FALSE(f.ActionList1.contains(f.Open));
     EXPECT_FALSE(f.ActionList1.contains(f.AboutAc));
     EXPECT_FALSE(f.ActionList1.contains(f.JournalAc));
-    EXPECT_EQ(f.N2->actions().size(), 9);  // five commands, a separator, the two images, a separator, the journal
+    EXPECT_EQ(f.N2->actions().size(), 10);  // five commands, a separator, the two images, a separator, the journal
     EXPECT_EQ(f.N2->actions().back(), f.JournalAc);
 
     QStringList captions;
