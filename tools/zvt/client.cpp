@@ -6,6 +6,7 @@
 #include "core/cp1251.h"
 #include "core/disk_file.h"
 #include "core/user_env.h"
+#include "tools/zvt/console.h"
 #include "core/local_name.h"
 
 namespace skarvel {
@@ -68,7 +69,7 @@ TZvtClient::TZvtClient(TClientLine line) : journal_(std::make_unique<TJournal>()
         return worker_->Dispatch(op, param);
     };
     // Once per run, and the run goes on.
-    journal_->OnWarning = [](const std::string& text) { std::fprintf(stderr, "zvt: внимание: %s\n", text.c_str()); };
+    journal_->OnWarning = [](const std::string& text) { zvtcmd::PrintErr("zvt: внимание: " + text + "\n"); };
 }
 
 TZvtClient::~TZvtClient() {
@@ -117,7 +118,7 @@ bool TZvtClient::Open(const std::string& port, uint32_t baud) {
 void TZvtClient::Close() {
     if (image_) {
         std::string error;
-        if (!image_->Image.Close(error)) std::fprintf(stderr, "zvt: %s: %s\n", image_->Image.Path().c_str(), error.c_str());
+        if (!image_->Image.Close(error)) zvtcmd::PrintErr("zvt: " + image_->Image.Path() + ": " + error + "\n");
         return;
     }
     if (driver_->ComPort.Connected() && driver_->OwesAnswer()) {

@@ -1,11 +1,10 @@
 // zvt backup, restore and log: the whole medium into an image file and
 // back, and the transfer journal.
-#include <cstdio>
-
 #include "core/cp1251.h"
 #include "core/sha256.h"
 #include "flashfs/medium_image.h"
 #include "tools/zvt/commands.h"
+#include "tools/zvt/console.h"
 
 namespace skarvel::zvtcmd {
 
@@ -21,7 +20,7 @@ TMediumCopy Settled(TMediumCopy copy, uint8_t request) {
 }
 
 std::string Summary(const std::vector<uint8_t>& image) {
-    return std::to_string(image.size()) + " байт, SHA-256 " + TSha256::Of(image.data(), image.size());
+    return BytesText(image.size()) + ", SHA-256 " + TSha256::Of(image.data(), image.size());
 }
 
 }  // namespace
@@ -54,13 +53,14 @@ int CmdBackup(TZvtClient& client, const std::string& path) {
         return 1;
     }
     Record(client, TJournalOp::Backup, "", path, &image, feOk);
-    std::printf("носитель -> %s (%s)\n", path.c_str(), Summary(image).c_str());
+    PrintOut("носитель -> " + path + " (" + Summary(image) + ")\n");
     return 0;
 }
 
 int CmdRestore(TZvtClient& client, const std::string& path, bool yes) {
     if (!yes) {
-        Fail("restore replaces everything on the medium with the image; repeat with --yes to go ahead");
+        Fail("restore заменяет всё, что есть на носителе, содержимым образа; чтобы продолжить, повторите команду с "
+             "--yes");
         return 2;
     }
     std::vector<uint8_t> image;
@@ -101,7 +101,7 @@ int CmdRestore(TZvtClient& client, const std::string& path, bool yes) {
         return 1;
     }
     Record(client, TJournalOp::Restore, "", path, &image, feOk);
-    std::printf("%s -> носитель (%s)\n", path.c_str(), Summary(image).c_str());
+    PrintOut(path + " -> носитель (" + Summary(image) + ")\n");
     return 0;
 }
 
@@ -121,7 +121,7 @@ int CmdLog(const std::vector<std::string>& names) {
     for (const TJournalEntry& e : entries) {
         bool wanted = names.empty();
         for (const std::string& n : names) wanted = wanted || JournalNameIs(e, n);
-        if (wanted) std::fputs(FormatJournalLine(e).c_str(), stdout);
+        if (wanted) PrintOut(FormatJournalLine(e));
     }
     if (damaged > 0) Fail(path + ": пропущено повреждённых строк: " + std::to_string(damaged));
     return 0;
