@@ -176,7 +176,7 @@ TEST_F(ZvtCli, FormatPutListGetRemoveRoundTrip) {
 TEST_F(ZvtCli, CommandLineMistakesAreNamedInRussian) {
     ZvtRun help = ZvtProcess({"--help"}).Wait();
     ASSERT_EQ(help.Exit, 0) << help.Err;
-    EXPECT_EQ(help.Out.rfind("использование: zvt [--port ИМЯ] [--baud N] КОМАНДА", 0), 0u) << help.Out;
+    EXPECT_EQ(help.Out.rfind("использование: zvt [--port ИМЯ | --image ОБРАЗ] [--baud N] КОМАНДА", 0), 0u) << help.Out;
     for (size_t at = 0, end; (end = help.Out.find('\n', at)) != std::string::npos; at = end + 1)
         EXPECT_LE(zvtcmd::Utf8Length(help.Out.substr(at, end - at)), 79u) << help.Out.substr(at, end - at);
 
@@ -194,6 +194,9 @@ TEST_F(ZvtCli, CommandLineMistakesAreNamedInRussian) {
         {{"format"}, 2, "zvt: format стирает все файлы на носителе; чтобы продолжить, повторите команду с --yes\n"},
         {{"get"}, 2, "zvt: get: не указаны имена файлов\n"},
         {{"rm"}, 2, "zvt: rm: не указаны имена файлов\n"},
+        {{"backup"}, 2, "zvt: backup: нужен один файл образа\n"},
+        {{"restore", "a.img", "b.img", "--yes"}, 2, "zvt: restore: нужен один файл образа\n"},
+        {{"restore", dir.File("file.tnc")}, 2, "zvt: restore заменяет всё, что есть на носителе, содержимым образа"},
         {{"put", dir.File("none.tnc")}, 1, "zvt: " + dir.File("none.tnc") + ": нет такого файла или папки\n"},
         {{"get", "X.TNC", "-C", dir.File("file.tnc")}, 1, "zvt: " + dir.File("file.tnc") + ": это не папка\n"},
         {{"get", "X.TNC", "-C", dir.File("none")}, 1, "zvt: " + dir.File("none") + ": папка не найдена\n"},
