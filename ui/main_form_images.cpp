@@ -115,7 +115,7 @@ void TForm1::SaveImageExecute() {
         FMessageBoxes->Ask(this,
                            QStringLiteral("Файл ") + path +
                                QStringLiteral(" уже существует. Заменить его образом носителя?"),
-                           TMsgDlgType::Confirmation, mbYes | mbNo) != mrYes)
+                           TMsgDlgType::Confirmation, mbYes | mbNo | mbSafeDefault) != mrYes)
         return;
     TOperationJob* job = NewJob(opBackupMedium);
     job->ImagePath = path.toStdString();
@@ -148,7 +148,7 @@ void TForm1::RestoreImageExecute() {
                            QStringLiteral("Восстановить носитель из образа ") + path +
                                QStringLiteral("? Всё, что сейчас на носителе, будет заменено содержимым образа и "
                                               "потеряно."),
-                           TMsgDlgType::Warning, mbYes | mbNo) != mrYes)
+                           TMsgDlgType::Warning, mbYes | mbNo | mbSafeDefault) != mrYes)
         return;
     TOperationJob* job = NewJob(opRestoreMedium);
     job->ImagePath = path.toStdString();

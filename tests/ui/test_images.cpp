@@ -168,7 +168,7 @@ TEST(ImageWindow, BackupThenRestoreRoundTripAndBothJournalled) {
     EXPECT_EQ(ReadFileBytes(w.image), original);
     EXPECT_EQ(w.Rows(), (TRows{{"A.TNC", true}, {"B.TNC", true}}));
     const auto& asked = w.boxes.Boxes[w.boxes.Boxes.size() - 2];
-    EXPECT_EQ(asked.Buttons, mbYes | mbNo);
+    EXPECT_EQ(asked.Buttons, mbYes | mbNo | mbSafeDefault);
     EXPECT_TRUE(asked.Text.startsWith(QStringLiteral("Восстановить носитель из образа "))) << asked.Text.toStdString();
     EXPECT_EQ(w.Texts().back(), QStringLiteral("Носитель восстановлен из образа ") + QString::fromStdString(backup));
 
@@ -182,6 +182,16 @@ TEST(ImageWindow, BackupThenRestoreRoundTripAndBothJournalled) {
     EXPECT_EQ(j[2].Operation, "восстановление из образа");
     EXPECT_EQ(j[2].Sha256, sha);
     EXPECT_EQ(j[2].Result, "успешно");
+
+    // A backup onto an image that exists asks first; Return keeps the file.
+    WriteFileBytes(backup, {1, 2, 3});
+    w.boxes.Answers.clear();
+    w.F().SaveImageAc->trigger();
+    ProcessPending();
+    EXPECT_TRUE(w.boxes.Boxes.back().Text.contains(QStringLiteral("уже существует")));
+    EXPECT_EQ(BoxKeys(w.boxes.Boxes.back().Buttons).Default, mbNo);
+    EXPECT_EQ(w.log->Count(opBackupMedium), 1);
+    EXPECT_EQ(ReadFileBytes(backup), (std::vector<uint8_t>{1, 2, 3}));
 }
 
 TEST(ImageWindow, RestoreRefusedOrDeclinedWritesNothing) {
@@ -204,8 +214,11 @@ TEST(ImageWindow, RestoreRefusedOrDeclinedWritesNothing) {
     WriteFileBytes(good, before);
     w.ImageDialog(good);
     w.boxes.Answers.clear();
+    w.boxes.Boxes.clear();
     w.F().RestoreImageAc->trigger();
     ProcessPending();
+    ASSERT_EQ(w.boxes.Boxes.size(), 1u);
+    EXPECT_EQ(BoxKeys(w.boxes.Boxes[0].Buttons).Default, mbNo) << "Return keeps the medium";
     EXPECT_EQ(w.log->Count(opRestoreMedium), 0);
     EXPECT_EQ(ReadFileBytes(w.image), before);
     EXPECT_TRUE(w.Journal().empty());
