@@ -186,6 +186,7 @@ TEST(ImageWindow, BackupThenRestoreRoundTripAndBothJournalled) {
     // A backup onto an image that exists asks first; Return keeps the file.
     WriteFileBytes(backup, {1, 2, 3});
     w.boxes.Answers.clear();
+    TickToIdle(w.F());
     w.F().SaveImageAc->trigger();
     ProcessPending();
     EXPECT_TRUE(w.boxes.Boxes.back().Text.contains(QStringLiteral("уже существует")));
