@@ -38,6 +38,13 @@ bool ParseCommandLine(const QStringList& args, const QString& cwd, TCommandLine&
                 return false;
             }
             out.Port = a.mid(7).toStdString();
+        } else if (options && (a == QLatin1String("--image") || a.startsWith(QLatin1String("--image=")))) {
+            const QString value = a.size() > 7 ? a.mid(8) : i + 1 < args.size() ? args[++i] : QString();
+            if (value.isEmpty()) {
+                error = QStringLiteral("--image needs an image file");
+                return false;
+            }
+            out.Image = Absolute(cwd, value).toStdString();
         } else if (options && a == QLatin1String("--new-instance")) {
             out.NewInstance = true;
         } else if (options && (a == QLatin1String("--help") || a == QLatin1String("-h"))) {
@@ -52,13 +59,19 @@ bool ParseCommandLine(const QStringList& args, const QString& cwd, TCommandLine&
             out.Files << Absolute(cwd, a);
         }
     }
+    if (!out.Image.empty() && !out.Port.empty()) {
+        error = QStringLiteral("--image and --port exclude each other");
+        return false;
+    }
     return true;
 }
 
 const char* UsageText() {
-    return "usage: skarvel [--port NAME] [--new-instance] [--] [FILE...]\n"
+    return "usage: skarvel [--port NAME | --image IMAGE] [--new-instance] [--] [FILE...]\n"
            "  FILE...         programs to add as pending rows (to the window already running, if any)\n"
            "  --port NAME     the serial port to start with (default COM2)\n"
+           "  --image IMAGE   work on a medium image file instead of the device (a window of its own;\n"
+           "                  a missing file becomes a blank medium to format)\n"
            "  --new-instance  open another window even when one is running (for a second port)\n"
            "  --help          this text\n";
 }

@@ -1,6 +1,6 @@
 // The program's command line (after the toolkit has taken its own options):
 //
-//   skarvel [--port NAME] [--new-instance] [--] [FILE...]
+//   skarvel [--port NAME | --image IMAGE] [--new-instance] [--] [FILE...]
 //
 // Plain data; safe on any thread.
 #pragma once
@@ -13,6 +13,9 @@ namespace skarvel {
 
 struct TCommandLine {
     std::string Port;  // empty: the window's default
+    // A medium image file to work on instead of the port (absolute, UTF-8);
+    // such a window is always a window of its own.
+    std::string Image;
     bool NewInstance = false;
     bool Help = false;
     // Absolute paths, in the order given.

@@ -153,7 +153,9 @@ int RunProgram(int argc, char** argv, const TProgramHooks& hooks) {
     }
 
     TSingleInstance instance(InstanceAddress(SessionName()));
-    switch (instance.Start(!line.NewInstance, line.Files)) {
+    // A window on an image file is the image's own: files are never handed
+    // to a window that works on the device.
+    switch (instance.Start(!line.NewInstance && line.Image.empty(), line.Files)) {
     case TSingleInstance::TStart::Handed:
         if (!line.Port.empty())
             std::fprintf(stderr, "skarvel: a window is already running; --port is left to it "
@@ -175,6 +177,7 @@ int RunProgram(int argc, char** argv, const TProgramHooks& hooks) {
 
     TFormOptions options;
     options.Port = line.Port;
+    options.Image = line.Image;
     InstallSettingsDialog();
     TForm1::ShowAboutHook = [](QWidget* owner) { ShowAbout(owner); };
 

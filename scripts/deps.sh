@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
     build-essential cmake ninja-build pkg-config ccache
     qt6-base-dev qt6-svg-dev qt6-translations-l10n
-    libjpeg62-turbo-dev libgtest-dev
+    libjpeg62-turbo-dev libgtest-dev libssl-dev
     clang libclang-rt-14-dev
     xvfb xauth fonts-dejavu-core
     librsvg2-bin desktop-file-utils man-db dpkg-dev file

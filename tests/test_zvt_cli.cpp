@@ -9,11 +9,15 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
 
+#include "core/journal.h"
+#include "core/sha256.h"
+#include "core/user_env.h"
 #include "flashfs/fat_layout.h"
 #include "link/cport.h"
 #include "tests/sim_process.h"
@@ -172,7 +176,7 @@ TEST_F(ZvtCli, FormatPutListGetRemoveRoundTrip) {
 TEST_F(ZvtCli, CommandLineMistakesAreNamedInRussian) {
     ZvtRun help = ZvtProcess({"--help"}).Wait();
     ASSERT_EQ(help.Exit, 0) << help.Err;
-    EXPECT_EQ(help.Out.rfind("использование: zvt [--port ИМЯ] [--baud N] КОМАНДА", 0), 0u) << help.Out;
+    EXPECT_EQ(help.Out.rfind("использование: zvt [--port ИМЯ | --image ОБРАЗ] [--baud N] КОМАНДА", 0), 0u) << help.Out;
     for (size_t at = 0, end; (end = help.Out.find('\n', at)) != std::string::npos; at = end + 1)
         EXPECT_LE(zvtcmd::Utf8Length(help.Out.substr(at, end - at)), 79u) << help.Out.substr(at, end - at);
 
@@ -190,6 +194,9 @@ TEST_F(ZvtCli, CommandLineMistakesAreNamedInRussian) {
         {{"format"}, 2, "zvt: format стирает все файлы на носителе; чтобы продолжить, повторите команду с --yes\n"},
         {{"get"}, 2, "zvt: get: не указаны имена файлов\n"},
         {{"rm"}, 2, "zvt: rm: не указаны имена файлов\n"},
+        {{"backup"}, 2, "zvt: backup: нужен один файл образа\n"},
+        {{"restore", "a.img", "b.img", "--yes"}, 2, "zvt: restore: нужен один файл образа\n"},
+        {{"restore", dir.File("file.tnc")}, 2, "zvt: restore заменяет всё, что есть на носителе, содержимым образа"},
         {{"put", dir.File("none.tnc")}, 1, "zvt: " + dir.File("none.tnc") + ": нет такого файла или папки\n"},
         {{"get", "X.TNC", "-C", dir.File("file.tnc")}, 1, "zvt: " + dir.File("file.tnc") + ": это не папка\n"},
         {{"get", "X.TNC", "-C", dir.File("none")}, 1, "zvt: " + dir.File("none") + ": папка не найдена\n"},
@@ -491,4 +498,258 @@ TEST_F(ZvtCli, LateAnswersOfAnEarlierRunNeverReachTheNext) {
         EXPECT_EQ(ReadFileBytes(out + "/BIG.TNC"), big);
         unlink((out + "/BIG.TNC").c_str());
     }
+}
+
+// ---------------------------------------------------------------- images and the journal
+
+namespace {
+
+// Replaces every occurrence of what in text.
+std::string Replaced(std::string text, const std::string& what, const std::string& with) {
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+        text.replace(at, what.size(), with);
+    return text;
+}
+
+// The journal's entries at path.
+std::vector<TJournalEntry> JournalAt(const std::string& path) {
+    std::vector<TJournalEntry> entries;
+    size_t damaged = 0;
+    std::string error;
+    EXPECT_TRUE(ReadJournal(path, entries, damaged, error)) << error;
+    EXPECT_EQ(damaged, 0u);
+    return entries;
+}
+
+// Points the journal of the zvt runs this test starts at path, and back.
+struct TJournalFor {
+    std::string Old = EnvironmentValue("SKARVEL_JOURNAL");
+    explicit TJournalFor(const std::string& path) { setenv("SKARVEL_JOURNAL", path.c_str(), 1); }
+    ~TJournalFor() { setenv("SKARVEL_JOURNAL", Old.c_str(), 1); }
+};
+
+}  // namespace
+
+// Every command of zvt on an image file does what it does on the device
+// holding a copy of that image: the same status, the same output, the same
+// bytes on the medium afterwards and the same journal.
+TEST_F(ZvtCli, EveryCommandOnAnImageAsOnTheDevice) {
+    MakeMedium({{"keep.tnc", RandomBytes(5000, 1)}, {"gone.tnc", RandomBytes(70000, 2)}});
+    struct TSide {
+        std::string Dir, Image, Journal;
+    };
+    TSide sides[2];
+    for (int s = 0; s < 2; ++s) {
+        sides[s].Dir = dir.File(s == 0 ? "file" : "device");
+        ASSERT_EQ(mkdir(sides[s].Dir.c_str(), 0755), 0);
+        ASSERT_EQ(mkdir((sides[s].Dir + "/out").c_str(), 0755), 0);
+        sides[s].Image = sides[s].Dir + "/medium.img";
+        sides[s].Journal = sides[s].Dir + "/journal.log";
+        WriteFileBytes(sides[s].Image, ReadFileBytes(image));
+        WriteFileBytes(sides[s].Dir + "/new.tnc", RandomBytes(30000, 3));
+    }
+    SimProcess sim({"--image", sides[1].Image});
+    // "@" stands for the side's folder.
+    const std::vector<std::vector<std::string>> commands = {
+        {"info"},
+        {"ls"},
+        {"put", "--verify", "@/new.tnc"},
+        {"put", "@/new.tnc"},  // taken: fails
+        {"get", "KEEP.TNC", "NEW.TNC", "-C", "@/out"},
+        {"get", "NOSUCH.TNC", "-C", "@/out"},
+        {"rm", "GONE.TNC"},
+        {"check"},
+        {"backup", "@/backup.img"},
+        {"format", "--yes"},
+        {"ls"},
+        {"restore", "@/backup.img", "--yes"},
+        {"restore", "@/new.tnc", "--yes"},  // no image: refused
+        {"ls"},
+        {"log", "new.tnc"},
+    };
+    for (const auto& command : commands) {
+        ZvtRun runs[2];
+        for (int s = 0; s < 2; ++s) {
+            TJournalFor journal(sides[s].Journal);
+            std::vector<std::string> args;
+            if (s == 0) args = {"--image", sides[0].Image};
+            else args = {"--port", sim.PtyPath()};
+            for (const std::string& a : command) args.push_back(Replaced(a, "@", sides[s].Dir));
+            runs[s] = ZvtProcess(args).Wait();
+            runs[s].Out = Replaced(Replaced(runs[s].Out, sides[s].Dir, "@"), sim.PtyPath(), "образ @/medium.img");
+            runs[s].Err = Replaced(runs[s].Err, sides[s].Dir, "@");
+            // The journal's lines differ in their time only.
+            if (command.front() == "log") {
+                std::string untimed;
+                for (size_t at = 0; at < runs[s].Out.size();) {
+                    const size_t end = runs[s].Out.find('\n', at);
+                    const std::string line = runs[s].Out.substr(at, end - at);
+                    untimed += line.substr(line.find('\t') + 1) + "\n";
+                    at = end == std::string::npos ? runs[s].Out.size() : end + 1;
+                }
+                runs[s].Out = untimed;
+            }
+        }
+        const std::string what = command.front() + (command.size() > 1 ? " " + command[1] : "");
+        EXPECT_EQ(runs[0].Exit, runs[1].Exit) << what << "\n" << runs[0].Err << runs[1].Err;
+        EXPECT_EQ(runs[0].Out, runs[1].Out) << what;
+        EXPECT_EQ(runs[0].Err, runs[1].Err) << what;
+        EXPECT_EQ(ReadFileBytes(sides[0].Image), ReadFileBytes(sides[1].Image)) << what;
+    }
+    EXPECT_EQ(ReadFileBytes(sides[0].Dir + "/out/NEW.TNC"), RandomBytes(30000, 3));
+    EXPECT_EQ(ReadFileBytes(sides[0].Dir + "/backup.img"), ReadFileBytes(sides[1].Dir + "/backup.img"));
+    const std::vector<TJournalEntry> file = JournalAt(sides[0].Journal), device = JournalAt(sides[1].Journal);
+    ASSERT_EQ(file.size(), device.size());
+    ASSERT_FALSE(file.empty());
+    for (size_t i = 0; i < file.size(); ++i) {
+        EXPECT_EQ(file[i].Operation, device[i].Operation) << i;
+        EXPECT_EQ(file[i].Name, device[i].Name) << i;
+        EXPECT_EQ(Replaced(file[i].PcPath, sides[0].Dir, "@"), Replaced(device[i].PcPath, sides[1].Dir, "@")) << i;
+        EXPECT_EQ(file[i].Size, device[i].Size) << i;
+        EXPECT_EQ(file[i].Sha256, device[i].Sha256) << i;
+        EXPECT_EQ(file[i].Result, device[i].Result) << i;
+        EXPECT_EQ(file[i].Port, "образ " + sides[0].Image);
+        EXPECT_EQ(device[i].Port, sim.PtyPath());
+    }
+}
+
+// What each command adds to the journal: the files moved with the hash of
+// their bytes, deletes, the format, the backup and the restore.
+TEST_F(ZvtCli, JournalLinesOfEachOperation) {
+    const std::string journal = dir.File("state/journal.log");
+    TJournalFor pointed(journal);
+    const std::vector<uint8_t> data = RandomBytes(12345, 5);
+    WriteFileBytes(dir.File("prog.tnc"), data);
+    const std::string img = dir.File("work.img");
+    const auto zvt = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--image", img});
+        return ZvtProcess(args).Wait();
+    };
+    EXPECT_EQ(zvt({"ls"}).Exit, 1) << "no image is made but by format";
+    ASSERT_EQ(zvt({"format", "--yes"}).Exit, 0);
+    ASSERT_EQ(zvt({"put", dir.File("prog.tnc")}).Exit, 0);
+    ASSERT_EQ(zvt({"get", "PROG.TNC", "-C", out}).Exit, 0);
+    ASSERT_EQ(zvt({"backup", dir.File("b.img")}).Exit, 0);
+    ASSERT_EQ(zvt({"rm", "PROG.TNC"}).Exit, 0);
+    ASSERT_EQ(zvt({"restore", dir.File("b.img"), "--yes"}).Exit, 0);
+    const std::vector<uint8_t> backup = ReadFileBytes(dir.File("b.img"));
+    const std::string dataSha = TSha256::Of(data.data(), data.size());
+    const std::string imageSha = TSha256::Of(backup.data(), backup.size());
+    const struct {
+        const char* Op;
+        std::string Name, Path;
+        uint64_t Size;
+        std::string Sha;
+    } expected[] = {
+        {"форматирование", "", "", 0, ""},
+        {"запись", "PROG.TNC", dir.File("prog.tnc"), data.size(), dataSha},
+        {"загрузка", "PROG.TNC", out + "/PROG.TNC", data.size(), dataSha},
+        {"сохранение образа", "", dir.File("b.img"), backup.size(), imageSha},
+        {"удаление", "PROG.TNC", "", 0, ""},
+        {"восстановление из образа", "", dir.File("b.img"), backup.size(), imageSha},
+    };
+    const std::vector<TJournalEntry> entries = JournalAt(journal);
+    ASSERT_EQ(entries.size(), std::size(expected));
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const TJournalEntry& e = entries[i];
+        EXPECT_EQ(e.Operation, expected[i].Op);
+        EXPECT_EQ(e.Name, expected[i].Name) << e.Operation;
+        EXPECT_EQ(e.PcPath, expected[i].Path) << e.Operation;
+        EXPECT_EQ(e.Size, expected[i].Size) << e.Operation;
+        EXPECT_EQ(e.Sha256, expected[i].Sha) << e.Operation;
+        EXPECT_EQ(e.Result, "успешно") << e.Operation;
+        EXPECT_EQ(e.Port, "образ " + img);
+        EXPECT_EQ(e.User, CurrentUserName());
+    }
+    // zvt log prints the lines, of one file when named.
+    const ZvtRun all = ZvtProcess({"log"}).Wait();
+    EXPECT_EQ(all.Exit, 0);
+    EXPECT_EQ(std::count(all.Out.begin(), all.Out.end(), '\n'), 6);
+    const ZvtRun one = ZvtProcess({"log", "prog.tnc"}).Wait();
+    EXPECT_EQ(std::count(one.Out.begin(), one.Out.end(), '\n'), 3);
+    EXPECT_HAS(one.Out, dataSha);
+
+    // A journal that cannot be written: one warning, and the work is done.
+    TJournalFor blocked(dir.File("prog.tnc") + "/journal.log");
+    const ZvtRun r = zvt({"get", "PROG.TNC", "-C", dir.File("state")});
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_HAS(r.Err, "журнал передач не записывается");
+    EXPECT_EQ(ReadFileBytes(dir.File("state/PROG.TNC")), data);
+}
+
+// Two programs journalling at once: each on an image of its own, many
+// files each; every line arrives whole.
+TEST_F(ZvtCli, TwoProgramsJournalAtOnce) {
+    const std::string journal = dir.File("journal.log");
+    TJournalFor pointed(journal);
+    std::vector<std::string> put[2];
+    for (int s = 0; s < 2; ++s) {
+        const std::string img = dir.File("m" + std::to_string(s) + ".img");
+        ASSERT_EQ(ZvtProcess({"--image", img, "format", "--yes"}).Wait().Exit, 0);
+        put[s] = {"--image", img, "put"};
+        for (int i = 0; i < 40; ++i) {
+            const std::string pc = dir.File("f" + std::to_string(s) + "_" + std::to_string(i) + ".tnc");
+            WriteFileBytes(pc, RandomBytes(100 + i, static_cast<unsigned>(s * 100 + i)));
+            put[s].push_back(pc);
+        }
+    }
+    ZvtProcess a(put[0]), b(put[1]);
+    EXPECT_EQ(a.Wait().Exit, 0);
+    EXPECT_EQ(b.Wait().Exit, 0);
+    const std::vector<TJournalEntry> entries = JournalAt(journal);
+    EXPECT_EQ(entries.size(), 2u + 80u);
+}
+
+TEST_F(ZvtCli, RestoreRefusesAForeignOrShortImageAndAsksFirst) {
+    MakeMedium({{"keep.tnc", RandomBytes(300, 1)}});
+    const std::vector<uint8_t> before = ReadFileBytes(image);
+    WriteFileBytes(dir.File("short.img"), std::vector<uint8_t>(before.begin(), before.begin() + 0x100000));
+    WriteFileBytes(dir.File("blank.img"), std::vector<uint8_t>(before.size(), 0));
+    WriteFileBytes(dir.File("good.img"), before);
+    SimProcess sim({"--image", image});
+    for (const char* name : {"short.img", "blank.img"}) {
+        const ZvtRun r = Zvt(sim.PtyPath(), {"restore", dir.File(name), "--yes"});
+        EXPECT_EQ(r.Exit, 1) << name;
+        EXPECT_HAS(r.Err, "образ не подходит к этому носителю");
+    }
+    const ZvtRun unasked = Zvt(sim.PtyPath(), {"restore", dir.File("good.img")});
+    EXPECT_EQ(unasked.Exit, 2);
+    EXPECT_HAS(unasked.Err, "--yes");
+    EXPECT_EQ(ReadFileBytes(image), before);
+}
+
+// The cable pulled in the middle of a restore (the simulator killed): a
+// clear error, a medium that no longer mounts, and the restore repeated
+// ends with the image's bytes exactly.
+TEST_F(ZvtCli, RestoreCutByAPulledCableThenRepeated) {
+    MakeMedium({{"a.tnc", RandomBytes(40000, 1)}, {"b.tnc", RandomBytes(900, 2)}});
+    const std::vector<uint8_t> backup = ReadFileBytes(image);
+    WriteFileBytes(dir.File("backup.img"), backup);
+    MakeMedium({{"other.tnc", RandomBytes(7000, 3)}});
+    {
+        SimProcess sim({"--image", image, "--baud", "115200"});
+        ZvtProcess restore({"--port", sim.PtyPath(), "restore", dir.File("backup.img"), "--yes"});
+        // Under way once the boot sector is void; the paced line makes the
+        // rest take minutes.
+        const auto bootVoid = [this] {
+            std::ifstream f(image, std::ios::binary);
+            char b[3] = {1, 1, 1};
+            f.read(b, 3);
+            return b[0] == 0 && b[1] == 0 && b[2] == 0;
+        };
+        for (int i = 0; i < 3000 && !bootVoid(); ++i) usleep(20 * 1000);
+        usleep(300 * 1000);
+        sim.Kill();
+        const ZvtRun r = restore.Wait();
+        EXPECT_EQ(r.Exit, 1);
+        EXPECT_HAS(r.Err, "неполон");
+    }
+    SimProcess sim({"--image", image});
+    ZvtRun r = Zvt(sim.PtyPath(), {"ls"});
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_HAS(r.Err, "неформатированный носитель");
+    r = Zvt(sim.PtyPath(), {"restore", dir.File("backup.img"), "--yes"});
+    ASSERT_EQ(r.Exit, 0) << r.Err;
+    sim.Stop();
+    EXPECT_EQ(ReadFileBytes(image), backup);
 }

@@ -26,8 +26,10 @@
 #include <stdexcept>
 
 #include "core/cp1251.h"
+#include "core/journal.h"
 #include "core/short_name.h"
 #include "flashfs/fs_flash.h"
+#include "flashfs/image_transport.h"
 #include "link/zvt_drv.h"
 #include "shell/data_object.h"
 #include "shell/action.h"
@@ -217,10 +219,17 @@ void TForm1::CreateActions() {
     Action1 = MakeAction(QStringLiteral("Выход"), QString(), {QStringLiteral("Alt+F4")}, iconNone);
     AboutAc = MakeAction(QStringLiteral("О программе"), QStringLiteral("О программе"),
                          {QStringLiteral("Ctrl+H"), QStringLiteral("Alt+H")}, iconNone);
+    SaveImageAc = MakeAction(QStringLiteral("Сохранить о&браз…"),
+                             QStringLiteral("Сохранить весь носитель в файл образа"), {}, iconNone);
+    RestoreImageAc = MakeAction(QStringLiteral("Восстановить из образа…"),
+                                QStringLiteral("Записать на носитель сохранённый образ"), {}, iconNone);
+    JournalAc = MakeAction(QStringLiteral("&Журнал"), QStringLiteral("Журнал передач"), {QStringLiteral("Ctrl+J")},
+                           iconNone);
     // The actions that busy disables and idle enables again; opening PC
-    // files and the About window stay available.
-    ActionList1 = {Action1, Action2, MenuSave, Action4, Action5, Action7, Action8, DelFileFlash};
-    ActionList2 = {Open, AboutAc};
+    // files, the journal and the About window stay available.
+    ActionList1 = {Action1, Action2, MenuSave, Action4, Action5, Action7, Action8, DelFileFlash, SaveImageAc,
+                   RestoreImageAc};
+    ActionList2 = {Open, AboutAc, JournalAc};
 }
 
 void TForm1::ConnectActions() {
@@ -230,6 +239,8 @@ void TForm1::ConnectActions() {
         {DelFileFlash, &TForm1::DelFileFlashExecute}, {Action2, &TForm1::Action2Execute},
         {Action1, &TForm1::Action1Execute},     {Action7, &TForm1::Action7Execute},
         {Action8, &TForm1::Action8Execute},     {AboutAc, &TForm1::AboutAcExecute},
+        {SaveImageAc, &TForm1::SaveImageExecute}, {RestoreImageAc, &TForm1::RestoreImageExecute},
+        {JournalAc, &TForm1::JournalAcExecute},
     };
     for (const auto& [action, handler] : handlers) {
         connect(action, &QAction::triggered, this, [this, action = action, handler = handler] {
@@ -246,6 +257,10 @@ void TForm1::CreateMenus() {
     N1->addAction(Action1);
     N2 = menuBar()->addMenu(QStringLiteral("&ZVT"));
     N2->addActions({MenuSave, Action4, Action5, DelFileFlash, Action2});
+    N2->addSeparator();
+    N2->addActions({SaveImageAc, RestoreImageAc});
+    N2->addSeparator();
+    N2->addAction(JournalAc);
     N3 = menuBar()->addMenu(QStringLiteral("Настройка"));
     N3->addActions({Action7, Action8});
     N4 = menuBar()->addMenu(QStringLiteral("Помощь"));
@@ -416,17 +431,28 @@ void TForm1::FormCreate(const TFormOptions& options) {
 }
 
 void TForm1::CreateDriver(const TFormOptions& options) {
-    // Its worker thread starts at once, idle until the first request.
-    FDriver = new TZVT_drv(FMain.get(), FWindowTarget.get());
-    if (!options.Port.empty()) FDriver->ComPort.SetPort(options.Port);
-    if (options.ConfigureDriver) options.ConfigureDriver(*FDriver);
+    CreateJournal(options);
+    if (!options.Image.empty()) {
+        // Its worker thread starts at once, idle until the first request.
+        FImageWorker = std::make_unique<TImageWorker>(FWindowTarget.get());
+        CreateImageWorker(options);
+    } else {
+        // Its worker thread starts at once, idle until the first request.
+        FDriver = new TZVT_drv(FMain.get(), FWindowTarget.get());
+        if (!options.Port.empty()) FDriver->ComPort.SetPort(options.Port);
+        if (options.ConfigureDriver) options.ConfigureDriver(*FDriver);
+        FDriver->OnReadSector = [this] { DoReadSector(); };
+        FDriver->OnWriteSector = [this] { DoWriteSector(); };
+        FWorker = FDriver;
+    }
     TTransferRows& rows = *this;
-    FRunner = std::make_unique<TTransferRunner>(*FDriver, rows, FReports);
+    FRunner = std::make_unique<TTransferRunner>(*FWorker, rows, FReports);
     FRunner->OnGui = [this](const std::function<void()>& fn) { return FMain->Call(fn); };
     FRunner->OnReports = [this] { PostToWindow([this] { TakeReports(); }); };
-    FDriver->OnReadSector = [this] { DoReadSector(); };
-    FDriver->OnWriteSector = [this] { DoWriteSector(); };
-    FDriver->OnCommand = [this](uint8_t op, uint8_t& result, void* param) {
+    FRunner->Journal = FJournal.get();
+    // The texts are fixed once the window is made: the worker may read them.
+    FRunner->ResultText = [this](uint8_t code) { return MessageText(code).toStdString(); };
+    FWorker->OnCommand = [this](uint8_t op, uint8_t& result, void* param) {
         result = FRunner->Execute(op, static_cast<TTransferJob*>(param)).Code();
         // Back to idle soon after the last sector transfer.
         if (FLinkUp) PostToWindow([this] { Timer1->setInterval(AfterOperationInterval); });
@@ -454,6 +480,8 @@ void TForm1::FormDestroy() {
     // once against the closed port, so their arguments go only after it.
     delete FDriver;
     FDriver = nullptr;
+    FImageWorker.reset();
+    FWorker = nullptr;
     FRunner.reset();  // only now: the worker has stopped
     FJobs.clear();
     FNames.clear();
@@ -505,7 +533,14 @@ bool TForm1::event(QEvent* e) {
         if (m->Msg == WM_FLASH_DONE) {
             const auto [op, result] = UnpackFlashDone(m->WParam);
             TakeReports();  // what the worker reported before it ended comes first
-            if (std::unique_ptr<TOperationJob> job = AdoptJob(m->LParam)) {
+            std::unique_ptr<TOperationJob> job = AdoptJob(m->LParam);
+            if (job && (job->Op == opBackupMedium || job->Op == opRestoreMedium)) {
+                // A whole-medium copy tells its own end.
+                RunAction([&] { ImageDone(*job, result); });
+                emit OperationDone(op, result);
+                return true;
+            }
+            if (job) {
                 const std::vector<QString> undone = job->Undone();
                 if (job->OnDone) job->OnDone(result, undone);
                 // Only a write's completion asks about its undone names; a
@@ -535,24 +570,26 @@ void TForm1::closeEvent(QCloseEvent* e) {
 // ---------------------------------------------------------------- port
 
 void TForm1::OpenPort() {
-    if (FDriver->ComPort.Connected()) return;
+    if (LineOpen()) return;
     FPortLost = false;
-    FDriver->ComPort.Open();
-    Action8->setText(QStringLiteral("Освободить &порт"));
-    Action8->setToolTip(QStringLiteral("Освободить порт"));
+    if (FDriver) FDriver->ComPort.Open();
+    else OpenImageFile();
+    Action8->setText(FDriver ? QStringLiteral("Освободить &порт") : QStringLiteral("Освободить &образ"));
+    Action8->setToolTip(FDriver ? QStringLiteral("Освободить порт") : QStringLiteral("Освободить файл образа"));
     SetActionImage(Action8, iconPortOpen);
     RunOperation(opInit);
 }
 
 void TForm1::ClosePort() {
-    if (!FDriver->ComPort.Connected() && !FPortLost) return;
+    if (!LineOpen() && !FPortLost) return;
     FPortLost = false;
     FMediumNote.clear();
     FMyListBox->Clear();
-    FDriver->Disconnect();
-    Action8->setText(QStringLiteral("Открыть &порт"));
+    if (FDriver) FDriver->Disconnect();
+    else CloseImageFile();
+    Action8->setText(FDriver ? QStringLiteral("Открыть &порт") : QStringLiteral("Открыть &образ"));
     SetActionImage(Action8, iconPortClosed);
-    Action8->setToolTip(QStringLiteral("Открыть порт"));
+    Action8->setToolTip(FDriver ? QStringLiteral("Открыть порт") : QStringLiteral("Открыть файл образа"));
     FLinkUp = false;
     SetIdle();
     SetLamp(Image1, lampBlack);
@@ -583,7 +620,7 @@ void TForm1::Timer1Timer() {
     FActivity = false;
     CheckLine();
     // The link check: while the device has not answered, ask again.
-    if (!FLinkUp && FDriver->ComPort.Connected()) RunOperation(opInit);
+    if (!FLinkUp && LineOpen()) RunOperation(opInit);
 }
 
 void TForm1::LinkLost() {
@@ -597,7 +634,8 @@ void TForm1::LinkLost() {
 
 void TForm1::CheckLine() {
     // Only between requests: the worker must not lose its port mid-exchange.
-    if (!FJobs.empty()) return;
+    // An image file does not hang up.
+    if (!FJobs.empty() || !FDriver) return;
     TComPort& port = FDriver->ComPort;
     if (port.Connected() && !port.EventThreadRunning()) {
         // The far end hung up (an adapter pulled, a simulator ended): the
@@ -623,7 +661,7 @@ void TForm1::DoWriteSector() { SectorNotification(lampRed); }
 
 void TForm1::SectorNotification(TLamp lamp) {
     FActivity = true;
-    if (FDriver->ComPort.Connected()) FRunner->Sector(lamp);
+    if (LineOpen()) FRunner->Sector(lamp);
 }
 
 // ---------------------------------------------------------------- actions
@@ -636,13 +674,14 @@ void TForm1::OpenExecute() {
 void TForm1::Action1Execute() { close(); }
 
 void TForm1::Action7Execute() {
+    if (!FDriver) return;  // an image file has no line settings
     ClosePort();
     FDriver->ComPort.ShowSettingsDialog();
     OpenPort();
 }
 
 void TForm1::Action8Execute() {
-    if (FDriver->ComPort.Connected() || FPortLost) ClosePort();
+    if (LineOpen() || FPortLost) ClosePort();
     else OpenPort();
 }
 

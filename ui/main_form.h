@@ -8,8 +8,16 @@
 // format), the jobs they post with their progress window, the completion
 // handler and the row changes the worker asks for; main_form_dnd.cpp holds
 // drag and drop with the desktop (files dropped on the window, rows dragged
-// out of the list). What runs on the worker thread is the transfer runner's
-// (ui/transfer_runner.h).
+// out of the list); main_form_images.cpp holds the whole-medium image
+// commands (backup, restore), the journal, and the window's work on an
+// image file instead of the port. What runs on the worker thread is the
+// transfer runner's (ui/transfer_runner.h).
+//
+// The window works either on the serial port, through the device driver,
+// or on a medium image file, through a worker whose transport is the file
+// (flashfs/image_transport.h); the requests, the runner and the lamps are
+// the same for both, and only the line's own care (open, release, the port
+// settings, the link check's reopen) differs.
 //
 // Threads: everything runs on the GUI thread except the driver's hooks that
 // FormCreate installs: the command hook (the runner's Execute) and the
@@ -51,6 +59,10 @@ namespace skarvel {
 
 class TDataObject;
 class TFileDropAcceptor;
+class TFlash;
+class TImageWorker;
+class TJournal;
+class TJournalForm;
 class TMessageBoxes;
 class TMyListBox;
 class TQtMainThread;
@@ -79,6 +91,11 @@ struct TFormOptions {
     bool StartTimer = true;
     // Runs right after the driver is created, before the port is opened.
     std::function<void(TZVT_drv&)> ConfigureDriver;
+    // A medium image file to work on instead of the port (UTF-8); the port
+    // options are then unused.
+    std::string Image;
+    // The transfer journal's file; empty: the user's own (DefaultJournalPath).
+    std::string JournalPath;
 };
 
 // One request of the window to the worker, from RunOperation until its
@@ -125,6 +142,8 @@ public:
     QFileDialog* OpenDialog1;
     QAction *Action1, *Action2, *MenuSave, *Action4, *Action5, *Action7, *Action8, *DelFileFlash;
     QAction *Open, *AboutAc;
+    // "Сохранить образ…", "Восстановить из образа…", "Журнал"
+    QAction *SaveImageAc, *RestoreImageAc, *JournalAc;
     QList<QAction*> ActionList1, ActionList2;
     QMenu* PopupMenu1;
     QFrame *Panel1, *Panel2, *Panel3, *Panel4, *Panel5, *Panel6;
@@ -144,6 +163,9 @@ public:
     // returns the action the target took; data is the callee's from here
     // on. Tests replace it.
     std::function<Qt::DropAction(TDataObject* data)> ExecDragDrop;
+    // Asks for a medium image file: one to save a backup as (save true) or
+    // one to restore from; empty when the user cancels. Tests replace it.
+    std::function<QString(bool save)> ExecImageDialog;
 
     // ---- window routines
     void OpenPort();
@@ -170,6 +192,10 @@ public:
     void Action7Execute();
     void Action8Execute();
     void AboutAcExecute();
+    // main_form_images.cpp
+    void SaveImageExecute();
+    void RestoreImageExecute();
+    void JournalAcExecute();
 
     // ---- worker thread: the driver's sector notifications
     void DoReadSector();
@@ -212,7 +238,14 @@ public:
     QColor RowTextColor(int index, bool selected) const;
 
     // ---- state, for the window's own routines and for tests
+    // The device driver; null while the window works on an image file.
     TZVT_drv* Driver() const { return FDriver; }
+    // The flash worker the requests go to: the driver, or the image's.
+    TFlash& Worker() const { return *FWorker; }
+    // The image file the window works on; empty on the port.
+    const std::string& ImagePath() const { return FImagePath; }
+    TJournal& Journal() const { return *FJournal; }
+    TJournalForm* JournalWindow() const { return FJournalForm; }
     TMyListBox* MyListBox() const { return FMyListBox; }
     TMessageBoxes& Messages() const { return *FMessageBoxes; }
     bool LinkUp() const { return FLinkUp.load(); }
@@ -303,13 +336,38 @@ private:
     void RemoveRow(const QString& name) override;
     void MediumRow(const QString& name, uint32_t size) override;
 
+    // ---- the line and the images (main_form_images.cpp)
+    // The line is open: the port, or the image file.
+    bool LineOpen() const;
+    // The image file's part of opening and releasing the line (OpenPort,
+    // ClosePort): the file is locked while the window has it open.
+    void OpenImageFile();
+    void CloseImageFile();
+    // The line as the journal names it.
+    std::string LineName() const;
+    // The worker has a mounted volume on an open line.
+    bool WorkerReady();
+    void CreateImageWorker(const TFormOptions& options);
+    void CreateJournal(const TFormOptions& options);
+    // The end of a backup or a restore: what it did, in a box.
+    void ImageDone(const TOperationJob& job, uint8_t result);
+    QString AskImageFile(bool save);
+    void ShowJournalWarning();
+
     // ---- drag and drop (main_form_dnd.cpp)
     void CreateDropTarget();
     // The drag-out of the selected rows, with FDragOutActive set.
     void DragOut();
 
     // ---- GUI thread
-    TZVT_drv* FDriver = nullptr;
+    TZVT_drv* FDriver = nullptr;         // on the port
+    std::unique_ptr<TImageWorker> FImageWorker;  // on an image file
+    TFlash* FWorker = nullptr;           // whichever of the two
+    std::string FImagePath;
+    std::unique_ptr<TJournal> FJournal;  // appended to on the worker thread
+    QString FJournalWarning;             // to show once no progress window is up
+    bool FNextDeleteReplaces = false;    // the next delete job makes room for a PC file
+    TJournalForm* FJournalForm = nullptr;
     TprogressForm* FProgress = nullptr;  // while RunOperation shows it
     uint32_t FProgressJob = 0;           // the request it shows
     std::vector<QString> FMessages;

@@ -7,6 +7,7 @@
 #include <QMenuBar>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
 
 #include "core/cp1251.h"
 #include "flashfs/fs_flash.h"
@@ -18,6 +19,7 @@
 #include "ui/my_list_box.h"
 #include "ui/pc_files.h"
 #include "ui/progress_form.h"
+#include "ui/transfer_runner.h"
 
 namespace skarvel {
 
@@ -31,6 +33,10 @@ bool NeedsFormat(uint8_t initResult) { return initResult == feUnformatted || ini
 // The operations that take their files from FNames and show progress.
 bool MovesFiles(uint8_t op) { return op == opDeleteFile || op == opSaveFile || op == opLoadFile; }
 
+// The operations that show the progress window: those that move files, and
+// the whole-medium copies.
+bool ShowsProgress(uint8_t op) { return MovesFiles(op) || op == opBackupMedium || op == opRestoreMedium; }
+
 }  // namespace
 
 // ---------------------------------------------------------------- requests
@@ -39,6 +45,8 @@ TOperationJob* TForm1::NewJob(uint8_t op) {
     auto job = std::make_unique<TOperationJob>();
     job->Op = op;
     job->Id = ++FLastJobId;
+    job->Line = LineName();
+    if (op == opDeleteFile) job->Replace = std::exchange(FNextDeleteReplaces, false);
     if (MovesFiles(op)) {
         for (const QString& name : FNames) job->Files.push_back(FileOfJob(op, name));
         FNames.clear();
@@ -84,16 +92,20 @@ bool TForm1::TransferRunning() const {
 void TForm1::RunOperation(uint8_t op, std::function<void(uint8_t, const std::vector<QString>&)> onDone) {
     TOperationJob* job = NewJob(op);
     job->OnDone = std::move(onDone);
-    if (MovesFiles(op)) {
+    if (ShowsProgress(op)) {
         ShowProgress(*job);
     } else {
-        FDriver->PostRequest(op, static_cast<TTransferJob*>(job));
+        FWorker->PostRequest(op, static_cast<TTransferJob*>(job));
     }
 }
 
 void TForm1::ShowProgress(TOperationJob& job) {
     if (FProgress) FProgress->FinishProgress();
-    const uint32_t total = FRunner->Geometry().JobTransfers(job);
+    const uint32_t sectors = FWorker->MediumSize() / SectorSize;
+    const uint32_t fatSectors = FRunner->Geometry().Volume.SectorsPerFAT;
+    const uint32_t total = job.Op == opBackupMedium    ? BackupTransfers(sectors, fatSectors)
+                           : job.Op == opRestoreMedium ? RestoreTransfers(sectors, fatSectors)
+                                                       : FRunner->Geometry().JobTransfers(job);
     TprogressForm progress(this);
     progress.Follow(*this);
     progress.move(geometry().center() - progress.rect().center());
@@ -102,7 +114,7 @@ void TForm1::ShowProgress(TOperationJob& job) {
     emit ProgressStarted(static_cast<int>(total));
 
     const uint32_t id = job.Id;
-    FDriver->PostRequest(job.Op, static_cast<TTransferJob*>(&job));
+    FWorker->PostRequest(job.Op, static_cast<TTransferJob*>(&job));
     // While the progress window is up the window takes no input but a
     // close, which cancels (RunAction, eventFilter and closeEvent); the
     // lamps, the status line and the list stay lit.
@@ -115,7 +127,7 @@ void TForm1::ShowProgress(TOperationJob& job) {
     if (shown != QDialog::Accepted) {
         for (auto& j : FJobs)
             if (j->Id == id) j->Cancel = true;
-        FDriver->RequestAbort();
+        FWorker->RequestAbort();
     }
     FProgress = nullptr;
     FProgressJob = 0;
@@ -123,7 +135,7 @@ void TForm1::ShowProgress(TOperationJob& job) {
 
 void TForm1::CancelOperations() {
     for (auto& job : FJobs) job->Cancel = true;
-    FDriver->RequestAbort();
+    FWorker->RequestAbort();
     if (FProgress) FProgress->reject();
 }
 
@@ -132,10 +144,14 @@ void TForm1::TakeReports() {
     // While reports come the GUI takes them at its own pace; a take that
     // finds nothing gives the hand-over back to the worker.
     if (!batch.Empty() || !FReports.Release()) FReportTimer->start();
-    if (batch.Sector && FDriver && FDriver->ComPort.Connected()) {
+    if (batch.Sector && FWorker && LineOpen()) {
         SetBusy();
         SetLamp(Image2, batch.Lamp);
-        QString text = batch.Op < 11 ? QString::fromStdString(Cp1251ToUtf8(OperationTexts[batch.Op])) : QString();
+        QString text = batch.Op < OperationCount ? QString::fromStdString(Cp1251ToUtf8(OperationTexts[batch.Op]))
+                       : batch.Op == opBackupMedium  ? QStringLiteral("сохранение образа ")
+                       : batch.Op == opRestoreMedium ? QStringLiteral("восстановление из образа ")
+                                                     : QString();
+        if (batch.Op == opBackupMedium || batch.Op == opRestoreMedium) text += CurrentFile();
         if (batch.Op >= opDeleteFile && batch.Op <= opGetFileAttr) text += CurrentFile();
         ShowStatus(text);
     }
@@ -186,6 +202,7 @@ void TForm1::WMOperationDone(uint8_t op, uint8_t result) {
         if (result >= pcNoMemory && result <= pcReadFailed) text += CurrentFile();
         FMessageBoxes->Show(this, text, TMsgDlgType::Error);
     }
+    ShowJournalWarning();
     emit OperationDone(op, result);
 }
 
@@ -239,7 +256,7 @@ void TForm1::WriteDone(uint8_t& result) {
 // ---------------------------------------------------------------- commands
 
 void TForm1::MenuSaveExecute() {
-    if (!FLinkUp || !FDriver->IsReady()) return;
+    if (!FLinkUp || !WorkerReady()) return;
     FNames.clear();
     for (int i = 0; i < FMyListBox->Count(); ++i)
         if (!FMyListBox->Flags(i)) FNames.push_back(FMyListBox->DisplayName(i));
@@ -247,7 +264,7 @@ void TForm1::MenuSaveExecute() {
 }
 
 void TForm1::Action4Execute() {
-    if (FLinkUp && FDriver->IsReady()) RunOperation(opReadDir);
+    if (FLinkUp && WorkerReady()) RunOperation(opReadDir);
 }
 
 void TForm1::Action5Execute() {
@@ -340,7 +357,7 @@ void TForm1::Action2Execute() {
     if (!FLinkUp) {
         // The link may only be slow to come: ask the device now; the user
         // repeats the command once the lamp is green.
-        if (FDriver->ComPort.Connected()) Timer1Timer();
+        if (LineOpen()) Timer1Timer();
         return;
     }
     if (FMessageBoxes->Ask(this,
@@ -355,6 +372,7 @@ bool TForm1::RemoveFromMedium(const QString& name) {
     // progress window); the pending row follows once its row is gone.
     const int row = FMyListBox->IndexOfName(name);
     FNames = {row >= 0 ? FMyListBox->DisplayName(row) : name};
+    FNextDeleteReplaces = true;
     RunOperation(opDeleteFile);
     return FMyListBox->IndexOfName(name) < 0;
 }

@@ -58,6 +58,7 @@ TBoxKeys BoxKeys(unsigned buttons) {
             keys.Escape = b;
             break;
         }
+    if (buttons & mbSafeDefault) keys.Default = keys.Escape;
     return keys;
 }
 

@@ -33,11 +33,14 @@ enum TMsgDlgButton : unsigned {
     mbAbort = 1u << 4,
     mbNoToAll = 1u << 5,
     mbYesToAll = 1u << 6,
+    // Not a button: Return takes the button that backs out, for a question
+    // whose "yes" destroys something.
+    mbSafeDefault = 1u << 7,
 };
 
 // The keyboard's buttons of a box: Return presses the first button of the
 // set (in the order of TMsgDlgButton), Esc the one that backs out: Cancel,
-// else Abort, else No, else OK.
+// else Abort, else No, else OK. With mbSafeDefault Return backs out as well.
 struct TBoxKeys {
     TMsgDlgButton Default;
     TMsgDlgButton Escape;

@@ -5,6 +5,7 @@
 
 #include "flashfs/frame_cost.h"
 #include "flashfs/fs_flash.h"
+#include "core/cp1251.h"
 #include "core/local_name.h"
 #include "ui/pc_files.h"
 
@@ -12,7 +13,18 @@ namespace skarvel {
 
 namespace {
 
-bool MovesFiles(uint8_t op) { return op == opDeleteFile || op == opSaveFile || op == opLoadFile; }
+// The requests with a job of their own that the progress window follows.
+// The name a file has on the medium as the list shows it: a written file's
+// name as its entry stores it.
+std::string JournalName(const TTransferFile& file) {
+    char entry[12];
+    if (file.MediumName && MakeEntryName(file.MediumName->c_str(), entry)) return MediumNameToUtf8(DisplayName(entry));
+    return file.Name.toStdString();
+}
+
+bool MovesFiles(uint8_t op) {
+    return op == opDeleteFile || op == opSaveFile || op == opLoadFile || op == opBackupMedium || op == opRestoreMedium;
+}
 
 }  // namespace
 
@@ -84,11 +96,17 @@ TWindowResult TTransferRunner::Execute(uint8_t op, TTransferJob* job) {
 TWindowResult TTransferRunner::Dispatch(uint8_t op, TTransferJob* job) {
     switch (op) {
         case opInit: return FFlash.InitFlash();
-        case opFormat: return FFlash.FormatFlash(FFlash.MediumKind());
+        case opFormat: {
+            const TFlashError result = FFlash.FormatFlash(FFlash.MediumKind());
+            if (job) Record(PlainEntry(TJournalOp::Format, job->Line, "", "", TextOf(result)));
+            return result;
+        }
         case opReadDir: return FFlash.ReadDir(FFlash.MediumKind(), nullptr);
         case opDeleteFile:
         case opSaveFile:
         case opLoadFile: return job && !job->Files.empty() ? RunFiles(*job) : feOk;
+        case opBackupMedium: return job ? Backup(*job) : feUnknownCommand;
+        case opRestoreMedium: return job ? Restore(*job) : feUnknownCommand;
         default: return feUnknownCommand;
     }
 }
@@ -132,6 +150,15 @@ void TTransferRunner::HandOver() {
     if (OnReports) OnReports();
 }
 
+void TTransferRunner::Record(const TJournalEntry& entry) {
+    if (Journal) Journal->Append(entry);
+}
+
+std::string TTransferRunner::TextOf(TWindowResult result) const {
+    if (result.Ok()) return JournalSuccess;
+    return ResultText ? ResultText(result.Code()) : "код " + std::to_string(result.Code());
+}
+
 // ---------------------------------------------------------------- the loops' steps
 
 TWindowResult TTransferRunner::DeleteOne(TTransferJob& job, const TTransferFile& file) {
@@ -139,6 +166,8 @@ TWindowResult TTransferRunner::DeleteOne(TTransferJob& job, const TTransferFile&
     ReportFileStart(job, Geometry().DeleteTransfers(), QStringLiteral("Удаление ") + file.Name);
     const TFlashError result =
         file.MediumName ? FFlash.DeleteFile(file.MediumName->c_str(), FFlash.MediumKind()) : feBadName;
+    Record(PlainEntry(job.Replace ? TJournalOp::Replace : TJournalOp::Delete, job.Line, file.Name.toStdString(), "",
+                      TextOf(result)));
     ChangeRows(job, [&] { FRows.RemoveRow(file.Name); });
     return result;
 }
@@ -164,6 +193,9 @@ TWindowResult TTransferRunner::WriteOne(TTransferJob& job, const TTransferFile& 
     ReportFileStart(job, Geometry().WriteTransfers(size), QStringLiteral("Запись ") + file.Name);
     if (!file.MediumName) return feBadName;
     const TFlashError result = FFlash.SaveFile(file.MediumName->c_str(), data.data(), FFlash.MediumKind(), size);
+    // The hash is that of the bytes handed to the medium, read once.
+    Record(MovedEntry(TJournalOp::Write, job.Line, JournalName(file), file.PcPath.toStdString(), data.data(),
+                      data.size(), TextOf(result)));
     if (result != feOk) return result;
     ChangeRows(job, [&] { FRows.MediumRow(file.Name, size); });
     return feOk;
@@ -182,10 +214,57 @@ TWindowResult TTransferRunner::LoadOne(TTransferJob& job, const TTransferFile& f
     // listing said: two entries may list alike, and the medium may have
     // changed since it was listed.
     std::vector<uint8_t> data;
-    const TFlashError result = FFlash.LoadFile(file.MediumName->c_str(), data, FFlash.MediumKind());
-    if (result != feOk) return result;
-    SetCurrentFile(job.TargetFolder + local);
-    return WritePcFile(job.TargetFolder, local, data);
+    const TFlashError loaded = FFlash.LoadFile(file.MediumName->c_str(), data, FFlash.MediumKind());
+    const QString target = job.TargetFolder + local;
+    if (loaded != feOk) {
+        Record(PlainEntry(TJournalOp::Load, job.Line, file.Name.toStdString(), target.toStdString(), TextOf(loaded)));
+        return loaded;
+    }
+    SetCurrentFile(target);
+    const TWindowResult result = WritePcFile(job.TargetFolder, local, data);
+    // The hash is that of the bytes as they came from the medium.
+    Record(MovedEntry(TJournalOp::Load, job.Line, file.Name.toStdString(), target.toStdString(), data.data(),
+                      data.size(), result.Ok() ? TextOf(feOk) : TextOf(result) + target.toStdString()));
+    return result;
+}
+
+// ---------------------------------------------------------------- whole-medium copies
+
+TWindowResult TTransferRunner::Backup(TTransferJob& job) {
+    SetCurrentFile(QString::fromStdString(job.ImagePath));
+    const uint32_t sectors = FFlash.MediumSize() / SectorSize;
+    ReportFileStart(job, BackupTransfers(sectors, Geometry().Volume.SectorsPerFAT), QStringLiteral("Сохранение образа"));
+    std::vector<uint8_t> image;
+    job.Copy = ReadWholeMedium(FFlash, image);
+    TWindowResult result = job.Copy.Ok() ? TWindowResult(feOk) : TWindowResult(job.Copy.Error);
+    std::string text = job.Copy.Ok() ? std::string(JournalSuccess) : MediumCopyText(job.Copy);
+    if (job.Copy.Ok() && !SaveMediumImage(job.ImagePath, image, FFlash.MediumSize(), job.SaveError)) {
+        result = pcWriteFailed;
+        text = job.SaveError;
+    }
+    if (job.Copy.Ok()) Record(MovedEntry(TJournalOp::Backup, job.Line, "", job.ImagePath, image.data(), image.size(), text));
+    else Record(PlainEntry(TJournalOp::Backup, job.Line, "", job.ImagePath, text));
+    return result;
+}
+
+TWindowResult TTransferRunner::Restore(TTransferJob& job) {
+    SetCurrentFile(QString::fromStdString(job.ImagePath));
+    ReportFileStart(job, RestoreTransfers(static_cast<uint32_t>(job.Image.size() / SectorSize), Geometry().Volume.SectorsPerFAT),
+                    QStringLiteral("Восстановление из образа"));
+    job.Copy = WriteWholeMedium(FFlash, job.Image);
+    const std::string text = job.Copy.Ok() ? std::string(JournalSuccess) : MediumCopyText(job.Copy);
+    // The bytes sent are the image's, whole, only when the copy ended well.
+    if (job.Copy.Ok())
+        Record(MovedEntry(TJournalOp::Restore, job.Line, "", job.ImagePath, job.Image.data(), job.Image.size(), text));
+    else Record(PlainEntry(TJournalOp::Restore, job.Line, "", job.ImagePath, text));
+    switch (job.Copy.End) {
+        case TCopyEnd::Done: return feOk;
+        case TCopyEnd::Failed:
+        case TCopyEnd::Aborted: return job.Copy.Error;
+        case TCopyEnd::Mismatch: return feWrongDevice;
+        case TCopyEnd::Refused: return feForeignVolume;
+    }
+    return feWrongDevice;
 }
 
 // ---------------------------------------------------------------- sectors
@@ -197,9 +276,11 @@ void TTransferRunner::Sector(TLamp lamp) {
     // This runs on the exchange's path: the status text is made by the GUI
     // thread when it takes the report.
     bool handOver = FReports.Sector(lamp, FFlash.CurrentOp());
-    // A load counts the sectors it reads, a write or delete those it writes.
-    const bool counts = job && (lamp == lampYellow ? job->Op == opLoadFile
-                                                   : job->Op == opSaveFile || job->Op == opDeleteFile);
+    // A load or backup counts the sectors it reads, a write or delete those
+    // it writes, a restore both.
+    const bool counts = job && (job->Op == opRestoreMedium ||
+                                (lamp == lampYellow ? job->Op == opLoadFile || job->Op == opBackupMedium
+                                                    : job->Op == opSaveFile || job->Op == opDeleteFile));
     if (counts) handOver = FReports.Step(job->Id) || handOver;
     if (handOver) HandOver();
 }

@@ -27,13 +27,21 @@
 
 #include "flashfs/fat_layout.h"
 #include "flashfs/file_list.h"
+#include "flashfs/medium_image.h"
 #include "ui/lamps.h"
 #include "ui/window_result.h"
+#include "core/journal.h"
 #include "ui/worker_reports.h"
 
 namespace skarvel {
 
 class TFlash;
+class TJournal;
+
+// The window's own requests beside the worker's operations (TFlashOp):
+// the whole medium copied into an image file, and an image written back.
+constexpr uint8_t opBackupMedium = 0x20;
+constexpr uint8_t opRestoreMedium = 0x21;
 
 // What the runner does with one file of a job.
 enum class TFileAction : uint8_t {
@@ -83,6 +91,21 @@ struct TTransferJob {
     // Set by the GUI thread when the user cancels; read by the worker
     // between files and at every sector.
     std::atomic<bool> Cancel{false};
+    // The line the job runs on as the journal names it: the port, or
+    // "образ " and the image file.
+    std::string Line;
+    // A delete that makes room for a PC file of the same name.
+    bool Replace = false;
+
+    // ---- a backup or a restore
+    // The image file on the PC (UTF-8), and a restore's image bytes, read
+    // and checked against the medium by the GUI thread before the post.
+    std::string ImagePath;
+    std::vector<uint8_t> Image;
+    // How the copy ended, and why a backup's image could not be saved
+    // (set by the runner).
+    TMediumCopy Copy;
+    std::string SaveError;
 
     // The names of the files that are not done, in job order.
     std::vector<QString> Undone() const;
@@ -134,6 +157,11 @@ public:
     // Worker thread: the window's reports want taking (one call per hand-over
     // of TWorkerReports).
     std::function<void()> OnReports;
+    // Where each file moved, each delete, format, backup and restore is
+    // recorded (null: nowhere), and the text of a result code for it. Set
+    // before the first request; both are called on the worker thread.
+    TJournal* Journal = nullptr;
+    std::function<std::string(uint8_t code)> ResultText;
 
     // Worker thread: runs request op with its job (null for none) and
     // returns the request's result.
@@ -159,6 +187,10 @@ private:
     TWindowResult DeleteOne(TTransferJob& job, const TTransferFile& file);
     TWindowResult WriteOne(TTransferJob& job, const TTransferFile& file);
     TWindowResult LoadOne(TTransferJob& job, const TTransferFile& file);
+    TWindowResult Backup(TTransferJob& job);
+    TWindowResult Restore(TTransferJob& job);
+    void Record(const TJournalEntry& entry);
+    std::string TextOf(TWindowResult result) const;
     // Changes the rows on the GUI thread; a GUI that takes no more calls
     // ends the job as a cancel would.
     void ChangeRows(TTransferJob& job, const std::function<void()>& change);

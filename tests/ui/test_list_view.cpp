@@ -270,6 +270,9 @@ TEST(MainWindowLayout, ActionsMenusAndToolBars) {
         {f.Action8, "Открыть &порт", "Открыть порт", {}},
         {f.Action1, "Выход", nullptr, {"Alt+F4"}},
         {f.AboutAc, "О программе", "О программе", {"Ctrl+H", "Alt+H"}},
+        {f.SaveImageAc, "Сохранить о&браз…", "Сохранить весь носитель в файл образа", {}},
+        {f.RestoreImageAc, "Восстановить из образа…", "Записать на носитель сохранённый образ", {}},
+        {f.JournalAc, "&Журнал", "Журнал передач", {"Ctrl+J"}},
     };
     for (const Row& r : rows) {
         EXPECT_EQ(r.Action->text(), QString::fromUtf8(r.Caption));
@@ -280,9 +283,15 @@ TEST(MainWindowLayout, ActionsMenusAndToolBars) {
         for (const QKeySequence& k : r.Action->shortcuts()) keys << k.toString(QKeySequence::PortableText);
         EXPECT_EQ(keys, r.Keys) << r.Caption;
     }
-    EXPECT_EQ(f.ActionList1.size(), 8);
+    // Busy disables the medium's commands, the image copies among them.
+    EXPECT_EQ(f.ActionList1.size(), 10);
+    EXPECT_TRUE(f.ActionList1.contains(f.SaveImageAc));
+    EXPECT_TRUE(f.ActionList1.contains(f.RestoreImageAc));
     EXPECT_FALSE(f.ActionList1.contains(f.Open));
     EXPECT_FALSE(f.ActionList1.contains(f.AboutAc));
+    EXPECT_FALSE(f.ActionList1.contains(f.JournalAc));
+    EXPECT_EQ(f.N2->actions().size(), 10);  // five commands, a separator, the two images, a separator, the journal
+    EXPECT_EQ(f.N2->actions().back(), f.JournalAc);
 
     QStringList captions;
     for (TTextButton* b : f.ToolBar2->Buttons()) captions << b->Caption();

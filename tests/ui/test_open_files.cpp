@@ -88,6 +88,7 @@ TEST(CommandLine, OptionsAndFiles) {
         TCommandLine line;
         QString error;
         ASSERT_EQ(ParseCommandLine(c.Args, cwd, line, error), c.Ok);
+        EXPECT_EQ(line.Image, "");
         if (!c.Ok) {
             EXPECT_FALSE(error.isEmpty());
             continue;
@@ -95,6 +96,28 @@ TEST(CommandLine, OptionsAndFiles) {
         EXPECT_EQ(line.Port, c.Port);
         EXPECT_EQ(line.NewInstance, c.NewInstance);
         EXPECT_EQ(line.Files, c.Files);
+    }
+    // An image file instead of the port: made absolute; never both.
+    const struct {
+        QStringList Args;
+        bool Ok;
+        std::string Image;
+    } images[] = {
+        {{"--image", "m.img"}, true, cwd.toStdString() + "/m.img"},
+        {{"--image=/srv/образ.img", "A.TNC"}, true, "/srv/образ.img"},
+        {{"--image"}, false, ""},
+        {{"--image="}, false, ""},
+        {{"--image", "m.img", "--port", "COM3"}, false, ""},
+    };
+    for (const auto& c : images) {
+        SCOPED_TRACE(c.Args.join(' ').toStdString());
+        TCommandLine line;
+        QString error;
+        ASSERT_EQ(ParseCommandLine(c.Args, cwd, line, error), c.Ok);
+        EXPECT_EQ(error.isEmpty(), c.Ok);
+        if (c.Ok) {
+            EXPECT_EQ(line.Image, c.Image);
+        }
     }
     TCommandLine line;
     QString error;

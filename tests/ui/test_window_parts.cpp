@@ -71,6 +71,8 @@ TEST(MessageBoxKeys, ReturnTakesTheFirstButtonEscTheOneThatBacksOut) {
         {mbOK | mbCancel, mbOK, mbCancel},
         {mbNoToAll, mbNoToAll, mbNoToAll},
         {0, mbOK, mbOK},
+        {mbYes | mbNo | mbSafeDefault, mbNo, mbNo},
+        {mbOK | mbCancel | mbSafeDefault, mbCancel, mbCancel},
     };
     for (const Row& r : rows) {
         const TBoxKeys k = BoxKeys(r.Buttons);

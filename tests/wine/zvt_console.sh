@@ -83,7 +83,7 @@ on_console 1 put 'pc/*.none'
 shows 'zvt: pc\*.none: нет файлов по этому образцу'
 
 on_console 0 --help
-head -1 screen.txt | grep -qx 'использование: zvt \[--port ИМЯ\] \[--baud N\] КОМАНДА \[АРГУМЕНТЫ\]' \
+head -1 screen.txt | grep -qx 'использование: zvt \[--port ИМЯ | --image ОБРАЗ\] \[--baud N\] КОМАНДА \[АРГУМЕНТЫ\]' \
     || fail "--help shows: $(cat screen.txt)"
 
 # Redirected, the same lines are UTF-8 bytes with CR LF; nothing of them

@@ -1,9 +1,13 @@
 #include "tools/zvt/client.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "core/cp1251.h"
 #include "core/deadline.h"
+#include "core/disk_file.h"
+#include "core/user_env.h"
+#include "tools/zvt/console.h"
 #include "core/local_name.h"
 
 namespace skarvel {
@@ -45,22 +49,44 @@ namespace {
 // The request that carries a routine of the client to the worker thread: a
 // code the worker's own dispatch never uses.
 constexpr uint8_t opClientRoutine = 0xC0;
-using TWorkerRoutine = std::function<TFlashError(TZVT_drv&)>;
+using TWorkerRoutine = std::function<TFlashError(TFlash&)>;
 }  // namespace
 
-TZvtClient::TZvtClient() : driver_(std::make_unique<TZVT_drv>(&loop_, this)) {
+TZvtClient::TZvtClient(TClientLine line) : journal_(std::make_unique<TJournal>()) {
     auto count = [this] { SectorFrames.fetch_add(1); };
-    driver_->OnReadSector = count;
-    driver_->OnWriteSector = count;
-    driver_->OnCommand = [this](uint8_t op, uint8_t&, void* param) -> uint8_t {
-        if (op == opClientRoutine) return (*static_cast<const TWorkerRoutine*>(param))(*driver_);
-        return driver_->Dispatch(op, param);
+    if (line == TClientLine::Image) {
+        image_ = std::make_unique<TImageWorker>(this);
+        image_->Image.OnReadSector = count;
+        image_->Image.OnWriteSector = count;
+        worker_ = image_.get();
+    } else {
+        driver_ = std::make_unique<TZVT_drv>(&loop_, this);
+        driver_->OnReadSector = count;
+        driver_->OnWriteSector = count;
+        worker_ = driver_.get();
+    }
+    worker_->OnCommand = [this](uint8_t op, uint8_t&, void* param) -> uint8_t {
+        if (op == opClientRoutine) return (*static_cast<const TWorkerRoutine*>(param))(*worker_);
+        return worker_->Dispatch(op, param);
     };
+    // Once per run, and the run goes on.
+    journal_->OnWarning = [](const std::string& text) { zvtcmd::PrintErr("zvt: внимание: " + text + "\n"); };
 }
 
 TZvtClient::~TZvtClient() {
     loop_.Shutdown();
     driver_.reset();
+    image_.reset();
+}
+
+std::string TZvtClient::LineName() const {
+    if (driver_) return driver_->ComPort.Port();
+    return "образ " + AbsolutePath(image_->Image.Path());
+}
+
+bool TZvtClient::OpenImage(const std::string& path, bool create) {
+    if (create && !PathExists(path)) return image_->Image.Create(path, ZvtMediumSize, error_);
+    return image_->Image.Open(path, error_);
 }
 
 void TZvtClient::PostMsg(uint32_t msg, uintptr_t wParam, intptr_t) {
@@ -91,11 +117,17 @@ bool TZvtClient::Open(const std::string& port, uint32_t baud) {
 }
 
 void TZvtClient::Close() {
+    if (image_) {
+        std::string error;
+        if (!image_->Image.Close(error)) zvtcmd::PrintErr("zvt: " + image_->Image.Path() + ": " + error + "\n");
+        return;
+    }
     if (driver_->ComPort.Connected() && driver_->OwesAnswer()) {
         // The settle runs where exchanges run, while this loop hands the
         // port's bytes to the driver; an interrupt does not cut it short.
-        static const TWorkerRoutine settle = [](TZVT_drv& d) {
-            d.SettleLine();
+        // The worker of a port client is its driver.
+        static const TWorkerRoutine settle = [](TFlash& worker) {
+            static_cast<TZVT_drv&>(worker).SettleLine();
             return feOk;
         };
         RunRequest(opClientRoutine, const_cast<TWorkerRoutine*>(&settle));
@@ -111,13 +143,13 @@ TFlashError TZvtClient::Run(uint8_t op, void* param) {
 TFlashError TZvtClient::RunRequest(uint8_t op, void* param) {
     done_.store(false);
     SectorFrames.store(0);
-    driver_->PostRequest(op, param);
+    worker_->PostRequest(op, param);
     TDeadline nextTick(0);
     while (!done_.load()) {
         loop_.RunOnce(20);
         // The operations clear the flag as they start: it is set again
         // until the request has ended.
-        if (StopRequested && StopRequested()) driver_->RequestAbort();
+        if (StopRequested && StopRequested()) worker_->RequestAbort();
         if (OnTick && nextTick.Expired()) {
             OnTick();
             nextTick = TDeadline(100);
@@ -141,7 +173,7 @@ TFlashError TZvtClient::List(std::vector<TZvtFile>& files) {
     const TFlashError r = Run(opReadDir, nullptr);
     if (r != feOk && r != feDiskEmpty) return r;
     // The worker is idle now; its list is ours to read.
-    const TFileList& list = driver_->Files();
+    const TFileList& list = worker_->Files();
     for (int i = 0; i < list.Count(); ++i)
         files.push_back(TZvtFile{list.Strings(i), static_cast<uint32_t>(list.Sizes(i))});
     return feOk;
@@ -176,7 +208,7 @@ TFlashError TZvtClient::Attr(const std::string& name, uint32_t& size) {
 }
 
 TFlashError TZvtClient::LoadWhole(const std::string& name, std::vector<uint8_t>& data) {
-    return RunOnWorker([&](TZVT_drv& d) { return d.LoadFile(name.c_str(), data, d.MediumKind()); });
+    return RunOnWorker([&](TFlash& d) { return d.LoadFile(name.c_str(), data, d.MediumKind()); });
 }
 
 TFlashError TZvtClient::Verify(const std::string& name, const std::vector<uint8_t>& data, bool& same) {
@@ -192,8 +224,8 @@ TFlashError TZvtClient::Delete(const std::string& name) {
     return Run(opDeleteFile, copy.data());
 }
 
-uint32_t TZvtClient::DataClusters() const { return driver_->DataClusterCount(); }
+uint32_t TZvtClient::DataClusters() const { return worker_->DataClusterCount(); }
 
-uint32_t TZvtClient::FreeClusters() const { return driver_->FreeClusterCount(); }
+uint32_t TZvtClient::FreeClusters() const { return worker_->FreeClusterCount(); }
 
 }  // namespace skarvel

@@ -1,7 +1,9 @@
-// The command-line client's engine: one driver (the flash worker and the
-// serial port), a plain main loop on the calling thread that runs the
-// receive side, and blocking calls that post a request and wait for its
-// completion while the loop runs.
+// The command-line client's engine: one flash worker, a plain main loop on
+// the calling thread that runs the receive side, and blocking calls that
+// post a request and wait for its completion while the loop runs. The
+// worker is the device driver on the serial port, or, for --image, a worker
+// whose transport is a medium image file (flashfs/image_transport.h): the
+// commands see only the worker, and work on either alike.
 #pragma once
 
 #include <atomic>
@@ -11,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "core/journal.h"
 #include "core/sync.h"
+#include "flashfs/image_transport.h"
 #include "link/zvt_drv.h"
 
 namespace skarvel {
@@ -21,9 +25,12 @@ struct TZvtFile {
     uint32_t Size = 0;
 };
 
+// Where the client's sectors go.
+enum class TClientLine : uint8_t { Port, Image };
+
 class TZvtClient : public TMessageTarget {
 public:
-    TZvtClient();
+    explicit TZvtClient(TClientLine line = TClientLine::Port);
     ~TZvtClient() override;
 
     // Opens the port; false with a message in Error() when it cannot. The
@@ -31,6 +38,10 @@ public:
     // rule), so that an answer meant for a program that used the line
     // before is never taken.
     bool Open(const std::string& port, uint32_t baud);
+    // Opens the medium image file at path (an image client); create makes a
+    // blank medium of the device's size when nothing is there. False with a
+    // message in Error() when it cannot.
+    bool OpenImage(const std::string& path, bool create);
     // Closes the port, after the line has settled when the last exchange
     // resent or gave up: its answer may still come, and must not reach the
     // program that opens the port next.
@@ -56,9 +67,17 @@ public:
     TFlashError Run(uint8_t op, void* param);
     // Runs fn on the worker thread as one request, between the others, and
     // waits for it; fn's result is the request's error code.
-    TFlashError RunOnWorker(const std::function<TFlashError(TZVT_drv&)>& fn);
+    TFlashError RunOnWorker(const std::function<TFlashError(TFlash&)>& fn);
 
+    // The worker, on the port or on the image.
+    TFlash& Worker() { return *worker_; }
+    // The device driver of a port client (tests set its time-outs).
     TZVT_drv& Driver() { return *driver_; }
+    // The line as the journal names it: the port, or "образ " and the image.
+    std::string LineName() const;
+    // The transfer journal (DefaultJournalPath); a failed append warns once
+    // on stderr.
+    TJournal& Journal() { return *journal_; }
     TMainLoop& Loop() { return loop_; }
     const std::string& Error() const { return error_; }
 
@@ -83,7 +102,10 @@ private:
     TFlashError RunRequest(uint8_t op, void* param);
 
     TMainLoop loop_;
-    std::unique_ptr<TZVT_drv> driver_;
+    std::unique_ptr<TZVT_drv> driver_;       // a port client's
+    std::unique_ptr<TImageWorker> image_;    // an image client's
+    TFlash* worker_ = nullptr;               // whichever of the two
+    std::unique_ptr<TJournal> journal_;
     std::atomic<bool> done_{false};
     std::atomic<uint8_t> result_{0};
     std::string error_;

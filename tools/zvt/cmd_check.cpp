@@ -66,7 +66,7 @@ std::string DescribeForeign(TVolumeFault fault, const TVolumeGeometry& g, uint32
 
 // The mount refused the medium: say why, and what helps.
 int ReportRefusal(TZvtClient& client, uint8_t init) {
-    TZVT_drv& d = client.Driver();
+    TFlash& d = client.Worker();
     if (init == feUnformatted) {
         PrintOut("носитель не отформатирован (нет действительного загрузочного сектора)\n");
         return 1;
@@ -114,8 +114,8 @@ int CmdCheck(TZvtClient& client, bool repair) {
     TCheckReport report, after;
     uint32_t freed = 0;
     bool repaired = false;
-    progress.Begin("проверка", client.Driver().Geometry().RootDirSectors);
-    const uint8_t r = client.RunOnWorker([&](TZVT_drv& d) -> TFlashError {
+    progress.Begin("проверка", client.Worker().Geometry().RootDirSectors);
+    const uint8_t r = client.RunOnWorker([&](TFlash& d) -> TFlashError {
         TVolumeTables tables;
         if (const TFlashError e = d.ReadVolumeTables(tables); e != feOk) return e;
         report = CheckVolume(tables);

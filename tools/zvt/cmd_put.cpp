@@ -59,7 +59,7 @@ std::string MediumShortName(TPutRun& run, const std::string& path) {
 // The most bytes a file may have to fit into the free clusters (a file
 // takes one cluster more than its whole clusters); -1 when none fits.
 int64_t LargestFit(TZvtClient& client) {
-    const uint64_t free = client.Driver().FreeBytes();
+    const uint64_t free = client.Worker().FreeBytes();
     return free == 0 ? -1 : static_cast<int64_t>(free - 1);
 }
 
@@ -87,12 +87,12 @@ std::string FilesText(const TSaveFault& f) {
 // medium under its name. Other files are left as they are: the report
 // names them (zvt check tells more).
 TPutOutcome VerifyOne(TPutRun& run, const std::string& path, const std::string& name, const std::vector<uint8_t>& data) {
-    TZVT_drv& d = run.Client.Driver();
+    TFlash& d = run.Client.Worker();
     const std::string prefix = "Ошибка проверки файла " + path + ": ";
     run.Progress.Begin("проверка " + MediumNameToUtf8(name),
                        VerifyFrames(d.Geometry(), static_cast<uint32_t>(data.size())).All());
     TSaveCheck check;
-    const uint8_t r = run.Client.RunOnWorker([&](TZVT_drv& drv) {
+    const uint8_t r = run.Client.RunOnWorker([&](TFlash& drv) {
         return drv.VerifySave(drv.LastSave(), data.data(), static_cast<uint32_t>(data.size()), check);
     });
     run.Progress.End();
@@ -102,6 +102,8 @@ TPutOutcome VerifyOne(TPutRun& run, const std::string& path, const std::string& 
     for (const TSaveFault& f : check.Faults) report += (report.empty() ? "" : "; ") + AreaText(f) + FilesText(f);
     if (!check.Touches(d.LastSave().Shown)) return FileFailed(prefix + report, feOk);
     const uint8_t del = run.Client.Delete(name);
+    Record(run.Client, TJournalOp::Delete, name, path, nullptr, del,
+           del == feOk ? "удалён: копия на носителе не совпала с файлом ПК" : std::string());
     if (del != feOk) return FileFailed(prefix + report + ", удалить его не удалось: " + ErrorText(del), del);
     return FileFailed(prefix + report + ", файл удалён с флэш", feOk);
 }
@@ -125,9 +127,11 @@ TPutOutcome PutOne(TPutRun& run, const std::string& path) {
     if (name.empty()) return FileFailed(writeError + ErrorText(run.ListError), run.ListError);
 
     run.Progress.Begin(MediumNameToUtf8(name),
-                       SaveFrames(run.Client.Driver().Geometry(), static_cast<uint32_t>(data.size())).All());
+                       SaveFrames(run.Client.Worker().Geometry(), static_cast<uint32_t>(data.size())).All());
     const uint8_t r = run.Client.Save(name, data);
     run.Progress.End();
+    // The hash is that of the bytes handed to the medium, read once.
+    Record(run.Client, TJournalOp::Write, name, path, &data, r);
     if (r != feOk) return FileFailed(writeError + ErrorText(r), r);
     if (run.Taken) run.Taken->push_back(TZvtFile{name, static_cast<uint32_t>(data.size())});
     if (run.Verify) {
@@ -135,7 +139,7 @@ TPutOutcome PutOne(TPutRun& run, const std::string& path) {
         if (checked != TPutOutcome::Written) return checked;
     }
     // As ls lists it: the entry holds the name in capitals.
-    const std::string& shown = run.Client.Driver().LastSave().Shown;
+    const std::string& shown = run.Client.Worker().LastSave().Shown;
     const std::string& listed = shown.empty() ? name : shown;
     PrintOut(path + " -> " + MediumNameToUtf8(listed) + " (" + BytesText(data.size()) +
              (run.Verify ? ", проверен" : "") + ")\n");

@@ -6,6 +6,7 @@
 #include "core/cp1251.h"
 #include "core/local_name.h"
 #include "flashfs/frame_cost.h"
+#include "core/user_env.h"
 #include "tools/zvt/console.h"
 #include "tools/zvt/pc_files.h"
 
@@ -78,13 +79,25 @@ int Mount(TZvtClient& client) {
     return 1;
 }
 
+void Record(TZvtClient& client, TJournalOp op, const std::string& mediumName, const std::string& pcPath,
+            const std::vector<uint8_t>* data, uint8_t result, const std::string& resultText) {
+    const std::string text = !resultText.empty() ? resultText : result == feOk ? JournalSuccess : ErrorText(result);
+    // A written file under the name its entry stores.
+    char entry[12];
+    const bool stored = op == TJournalOp::Write && MakeEntryName(mediumName.c_str(), entry);
+    const std::string name = MediumNameToUtf8(stored ? DisplayName(entry) : mediumName);
+    const std::string path = pcPath.empty() ? pcPath : AbsolutePath(pcPath);
+    client.Journal().Append(data ? MovedEntry(op, client.LineName(), name, path, data->data(), data->size(), text)
+                                 : PlainEntry(op, client.LineName(), name, path, text));
+}
+
 int CmdInfo(TZvtClient& client) {
     const uint8_t r = client.Init();
     if (r != feOk && r != feUnformatted && r != feForeignVolume) {
         Fail(ErrorText(r));
         return 1;
     }
-    TZVT_drv& d = client.Driver();
+    TFlash& d = client.Worker();
     char code[8];
     std::snprintf(code, sizeof code, "0x%02X", ZvtDeviceCode);
     PrintOut(std::string("код устройства: ") + code + "\n");
@@ -163,16 +176,21 @@ int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std:
         }
         // Two entries may list alike (one in small letters): the bytes are
         // those of the entry the load reads, with the size it records.
-        progress.Begin(local, LoadFrames(client.Driver().Geometry(), file->Size).All());
+        progress.Begin(local, LoadFrames(client.Worker().Geometry(), file->Size).All());
         std::vector<uint8_t> data;
         const uint8_t r = client.LoadWhole(file->Name, data);
         progress.End();
+        const std::string target = PcPath(dir, local);
         if (r != feOk) {
+            Record(client, TJournalOp::Load, file->Name, target, nullptr, r);
             Fail("Ошибка чтения файла " + local + ": " + ErrorText(r));
             return 1;
         }
         std::string error;
-        if (!WritePcFile(dir, local, data, error)) {
+        const bool written = WritePcFile(dir, local, data, error);
+        // The hash is that of the bytes as they came from the medium.
+        Record(client, TJournalOp::Load, file->Name, target, &data, feOk, written ? std::string() : error);
+        if (!written) {
             Fail(error);
             return 1;
         }
@@ -191,6 +209,7 @@ int CmdRm(TZvtClient& client, const std::vector<std::string>& names) {
         std::string name;
         if (!ToMediumName(utf8, name)) return 1;
         const uint8_t r = client.Delete(name);
+        Record(client, TJournalOp::Delete, name, "", nullptr, r);
         if (r != feOk) {
             Fail(utf8 + ": " + ErrorText(r));
             return 1;
@@ -211,6 +230,7 @@ int CmdFormat(TZvtClient& client, bool yes) {
         return 1;
     }
     const uint8_t r = client.Format();
+    Record(client, TJournalOp::Format, "", "", nullptr, r);
     if (r != feOk) {
         Fail(ErrorText(r));
         return 1;

@@ -52,6 +52,12 @@ bool ToMediumName(const std::string& utf8, std::string& cp1251);
 const TZvtFile* FindFile(const std::vector<TZvtFile>& files, const std::string& cp1251Name);
 // Identifies the device and mounts the medium; 0, or 1 after a message.
 int Mount(TZvtClient& client);
+// Appends the journal's line of one operation: medium name in code page
+// 1251, the PC file, the bytes that moved (null: none) and the result code
+// (its text, or the journal's success text for 0). resultText, when not
+// empty, is the text instead.
+void Record(TZvtClient& client, TJournalOp op, const std::string& mediumName, const std::string& pcPath,
+            const std::vector<uint8_t>* data, uint8_t result, const std::string& resultText = {});
 
 int CmdInfo(TZvtClient& client);
 int CmdLs(TZvtClient& client);
@@ -68,5 +74,11 @@ int CmdRm(TZvtClient& client, const std::vector<std::string>& names);
 int CmdFormat(TZvtClient& client, bool yes);
 // Exit 0 when the volume is (or, repaired, has become) consistent, 1 otherwise.
 int CmdCheck(TZvtClient& client, bool repair);
+// The whole medium into the image file at path, and an image file back
+// onto the medium (cmd_image.cpp).
+int CmdBackup(TZvtClient& client, const std::string& path);
+int CmdRestore(TZvtClient& client, const std::string& path, bool yes);
+// The journal's lines, of the files named only when names are given.
+int CmdLog(const std::vector<std::string>& names);
 
 }  // namespace skarvel::zvtcmd

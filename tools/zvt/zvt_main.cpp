@@ -18,7 +18,7 @@ namespace {
 
 // Lines of at most 79 characters: an 80-column console breaks longer ones.
 const char* const kUsage =
-    "использование: zvt [--port ИМЯ] [--baud N] КОМАНДА [АРГУМЕНТЫ]\n"
+    "использование: zvt [--port ИМЯ | --image ОБРАЗ] [--baud N] КОМАНДА [АРГУМЕНТЫ]\n"
     "\n"
     "  info                  опознать устройство и показать геометрию носителя\n"
     "  ls                    список файлов на носителе (имя и размер в байтах)\n"
@@ -30,7 +30,13 @@ const char* const kUsage =
     "  check [--repair]      проверить загрузочный сектор, FAT и корневой каталог;\n"
     "                        без --repair ничего не записывает, с ним освобождает\n"
     "                        потерянные кластеры, записывая только FAT\n"
-    "\n";
+    "  backup ОБРАЗ          сохранить все секторы носителя в файл образа\n"
+    "  restore ОБРАЗ --yes   записать образ обратно на носитель, сектор за\n"
+    "                        сектором, читая каждый обратно\n"
+    "  log [ИМЯ...]          журнал передач (только названных файлов)\n"
+    "\n"
+    "  --image ОБРАЗ         работать с файлом образа носителя вместо устройства\n"
+    "                        (format создаёт недостающий)\n";
 const char* const kBaudHelp = "  --baud N      скорость линии, бит/с (по умолчанию 115200)\n";
 
 std::string Usage() { return std::string(kUsage) + PortOptionHelp() + kBaudHelp; }
@@ -39,6 +45,8 @@ std::string Usage() { return std::string(kUsage) + PortOptionHelp() + kBaudHelp;
 // follows it.
 struct TCommandLine {
     std::string Port = "COM2";
+    bool PortGiven = false;
+    std::string Image;
     uint32_t Baud = 115200;
     std::string Cmd;
     std::string Dir = ".";
@@ -50,14 +58,17 @@ struct TCommandLine {
 
 constexpr int GoOn = -1;
 
-// --port, --baud and --help, wherever they stand; the rest is the command
-// and its arguments. GoOn, or the exit code.
+// --port, --image, --baud and --help, wherever they stand; the rest is the
+// command and its arguments. GoOn, or the exit code.
 int ParseGlobalOptions(int argc, char** argv, TCommandLine& line, std::vector<std::string>& args) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
-        if ((a == "--port" || a == "--baud") && i + 1 < argc) {
-            if (a == "--port") {
+        if ((a == "--port" || a == "--baud" || a == "--image") && i + 1 < argc) {
+            if (a == "--image") {
+                line.Image = NativePath(argv[++i]);
+            } else if (a == "--port") {
                 line.Port = argv[++i];
+                line.PortGiven = true;
             } else {
                 char* end = nullptr;
                 const unsigned long v = std::strtoul(argv[++i], &end, 10);
@@ -78,6 +89,10 @@ int ParseGlobalOptions(int argc, char** argv, TCommandLine& line, std::vector<st
         PrintErr(Usage());
         return 2;
     }
+    if (line.PortGiven && !line.Image.empty()) {
+        Fail("--port и --image исключают друг друга");
+        return 2;
+    }
     return GoOn;
 }
 
@@ -95,11 +110,15 @@ int ParseCommand(std::vector<std::string> args, TCommandLine& line) {
             line.Verify = true;
         } else if (cmd == "check" && args[i] == "--repair") {
             line.Repair = true;
+        } else if (cmd == "restore" && args[i] == "--yes") {
+            line.Yes = true;
         } else {
-            line.Operands.push_back(cmd == "put" ? NativePath(args[i]) : args[i]);
+            const bool pcPath = cmd == "put" || cmd == "backup" || cmd == "restore";
+            line.Operands.push_back(pcPath ? NativePath(args[i]) : args[i]);
         }
     }
-    static const char* const known[] = {"info", "ls", "put", "get", "rm", "format", "check"};
+    static const char* const known[] = {"info",  "ls",     "put",     "get", "rm",
+                                        "format", "check", "backup", "restore", "log"};
     if (std::find(std::begin(known), std::end(known), cmd) == std::end(known)) {
         Fail("неизвестная команда: " + cmd);
         PrintErr(Usage());
@@ -107,6 +126,10 @@ int ParseCommand(std::vector<std::string> args, TCommandLine& line) {
     }
     if ((cmd == "info" || cmd == "ls" || cmd == "format" || cmd == "check") && !line.Operands.empty()) {
         Fail(cmd + ": лишний аргумент " + line.Operands.front());
+        return 2;
+    }
+    if ((cmd == "backup" || cmd == "restore") && line.Operands.size() != 1) {
+        Fail(cmd + ": нужен один файл образа");
         return 2;
     }
     return GoOn;
@@ -121,6 +144,8 @@ int RunCommand(TZvtClient& client, const TCommandLine& line, int refused) {
     if (cmd == "rm") return CmdRm(client, line.Operands);
     if (cmd == "format") return CmdFormat(client, line.Yes);
     if (cmd == "check") return CmdCheck(client, line.Repair);
+    if (cmd == "backup") return CmdBackup(client, line.Operands.front());
+    if (cmd == "restore") return CmdRestore(client, line.Operands.front(), line.Yes);
     return 2;
 }
 
@@ -131,6 +156,8 @@ int ZvtMain(int argc, char** argv) {
     std::vector<std::string> args;
     if (const int rc = ParseGlobalOptions(argc, argv, line, args); rc != GoOn) return rc;
     if (const int rc = ParseCommand(std::move(args), line); rc != GoOn) return rc;
+    // The journal is a file of the PC: no line is opened for it.
+    if (line.Cmd == "log") return CmdLog(line.Operands);
 
     // What put cannot read is refused before the port is taken: a named
     // pipe would hold the run (and the port) until someone writes to it.
@@ -143,9 +170,13 @@ int ZvtMain(int argc, char** argv) {
     }
 
     CatchInterrupts();
-    TZvtClient client;
+    TZvtClient client(line.Image.empty() ? TClientLine::Port : TClientLine::Image);
     client.StopRequested = [] { return InterruptSignal() != 0; };
-    if (!client.Open(line.Port, line.Baud)) {
+    // A medium is prepared without the device on a new image, which only
+    // format makes.
+    const bool opened = line.Image.empty() ? client.Open(line.Port, line.Baud)
+                                           : client.OpenImage(line.Image, line.Cmd == "format" && line.Yes);
+    if (!opened) {
         Fail(client.Error());
         return 1;
     }
