@@ -31,7 +31,7 @@ std::string TForm1::LineName() const {
 
 bool TForm1::WorkerReady() {
     if (FDriver) return FDriver->IsReady();
-    return FWorker->FMounted.load() && LineOpen();
+    return FWorker->Mounted() && LineOpen();
 }
 
 void TForm1::CreateImageWorker(const TFormOptions& options) {
