@@ -153,6 +153,12 @@ uint8_t TZvtClient::Save(const std::string& name, const std::vector<uint8_t>& da
     return Run(opSaveFile, &args);
 }
 
+uint8_t TZvtClient::Replace(const std::string& name, const std::vector<uint8_t>& data) {
+    return RunOnWorker([&](TZVT_drv& d) {
+        return d.ReplaceFile(name.c_str(), data.data(), d.FMediumKind, static_cast<uint32_t>(data.size()));
+    });
+}
+
 uint8_t TZvtClient::Load(const std::string& name, uint32_t size, std::vector<uint8_t>& data) {
     data.assign(size, 0);
     uint8_t dummy = 0;

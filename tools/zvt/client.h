@@ -41,6 +41,9 @@ public:
     uint8_t Format();
     uint8_t List(std::vector<TZvtFile>& files);         // an empty medium counts as success
     uint8_t Save(const std::string& name, const std::vector<uint8_t>& data);
+    // Writes data as the new contents of the existing file name, the old
+    // contents whole until the new ones are (TFlash::ReplaceFile).
+    uint8_t Replace(const std::string& name, const std::vector<uint8_t>& data);
     uint8_t Load(const std::string& name, uint32_t size, std::vector<uint8_t>& data);
     // Loads the file with the size its entry records (one directory read:
     // no lookup of the size first).

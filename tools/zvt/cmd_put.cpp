@@ -26,6 +26,7 @@ struct TPutRun {
     TZvtClient& Client;
     TProgress Progress;
     bool Verify;
+    bool Replace;
     // The names on the medium and those this run has written; read only
     // once a generated name needs them.
     std::optional<std::vector<TZvtFile>> Taken;
@@ -129,8 +130,16 @@ TPutOutcome PutOne(TPutRun& run, const std::string& path) {
     const uint32_t expected = d.SectorsForFile(name.c_str(), static_cast<uint32_t>(data.size()))
                               + 3u * d.FSectorsPerCluster + d.FSectorsPerFAT;
     run.Progress.Begin(MediumNameToUtf8(name), expected);
-    const uint8_t r = run.Client.Save(name, data);
+    uint8_t r = run.Client.Save(name, data);
+    // Only a name the file has as it stands can be taken: a generated one
+    // is free on the medium.
+    const bool replaced = r == feExists && run.Replace;
+    if (replaced) r = run.Client.Replace(name, data);
     run.Progress.End();
+    if (r == feExists) return FileFailed(writeError + ErrorText(r) + " (--replace заменит его)", r);
+    if (r == feNoRoomForCopy)
+        return FileFailed(writeError + ErrorText(r) + "; старый файл на флэш не изменён (удалите его командой rm и "
+                                                      "запишите файл снова)", r);
     if (r != feOk) return FileFailed(writeError + ErrorText(r), r);
     if (run.Taken) run.Taken->push_back(TZvtFile{name, static_cast<uint32_t>(data.size())});
     if (run.Verify) {
@@ -140,7 +149,7 @@ TPutOutcome PutOne(TPutRun& run, const std::string& path) {
     // As ls lists it: the entry holds the name in capitals.
     const std::string& listed = d.FLastSave.Shown.empty() ? name : d.FLastSave.Shown;
     PrintOut(path + " -> " + MediumNameToUtf8(listed) + " (" + BytesText(data.size()) +
-             (run.Verify ? ", проверен" : "") + ")\n");
+             (replaced ? ", заменён" : "") + (run.Verify ? ", проверен" : "") + ")\n");
     return TPutOutcome::Written;
 }
 
@@ -162,13 +171,13 @@ bool SelectPcFiles(const std::vector<std::string>& paths, std::vector<std::strin
     return all;
 }
 
-int CmdPut(TZvtClient& client, const std::vector<std::string>& paths, bool verify) {
+int CmdPut(TZvtClient& client, const std::vector<std::string>& paths, bool verify, bool replace) {
     if (paths.empty()) {
         Fail("put: не указаны файлы");
         return 2;
     }
     if (int rc = Mount(client)) return rc;
-    TPutRun run{client, TProgress(client), verify, std::nullopt, 0};
+    TPutRun run{client, TProgress(client), verify, replace, std::nullopt, 0};
     int rc = 0;
     for (size_t i = 0; i < paths.size(); ++i) {
         const TPutOutcome outcome = PutOne(run, paths[i]);

@@ -128,7 +128,7 @@ int CmdLs(TZvtClient& client) {
     return 0;
 }
 
-int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std::string& dir) {
+int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std::string& dir, bool noClobber) {
     if (names.empty()) {
         Fail("get: не указаны имена файлов");
         return 2;
@@ -159,6 +159,13 @@ int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std:
             Fail(MediumNameToUtf8(file->Name) + ": имя файла на носителе непригодно для файла ПК, файл не загружен");
             return 1;
         }
+        const std::string target = PcPath(dir, local);
+        uint64_t existing = 0;
+        std::string ignored;
+        if (noClobber && LookAtPcFile(target, existing, ignored) != TPcKind::Missing) {
+            PrintOut(MediumNameToUtf8(file->Name) + ": " + target + " уже есть, не загружен\n");
+            continue;
+        }
         // Two entries may list alike (one in small letters): the bytes are
         // those of the entry the load reads, with the size it records.
         TZVT_drv& d = client.Driver();
@@ -171,7 +178,7 @@ int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std:
             return 1;
         }
         std::string error;
-        if (!WritePcFile(dir, local, data, error)) {
+        if (!WritePcFile(dir, local, data, error, !noClobber)) {
             Fail(error);
             return 1;
         }

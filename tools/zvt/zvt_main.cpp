@@ -24,7 +24,10 @@ const char* const kUsage =
     "  ls                    список файлов на носителе (имя и размер в байтах)\n"
     "  put ФАЙЛ...           записать файлы ПК на носитель под их именами 8.3\n"
     "    --verify            прочитать каждый файл после записи и сравнить\n"
+    "    --replace           файл с тем же именем на носителе заменить; старый\n"
+    "                        остаётся целым, пока новый не записан полностью\n"
     "  get ИМЯ... [-C ПАПКА] загрузить файлы в ПАПКУ (по умолчанию в текущую)\n"
+    "    -n, --no-clobber    не заменять файлы, которые уже есть в ПАПКЕ\n"
     "  rm ИМЯ...             удалить файлы на носителе\n"
     "  format --yes          отформатировать носитель (стирает все файлы на нём)\n"
     "  check [--repair]      проверить загрузочный сектор, FAT и корневой каталог;\n"
@@ -72,6 +75,8 @@ int ZvtMain(int argc, char** argv) {
     std::string dir = ".";
     bool yes = false;
     bool verify = false;
+    bool replace = false;
+    bool noClobber = false;
     bool repair = false;
     std::vector<std::string> operands;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -81,6 +86,10 @@ int ZvtMain(int argc, char** argv) {
             yes = true;
         } else if (cmd == "put" && args[i] == "--verify") {
             verify = true;
+        } else if (cmd == "put" && args[i] == "--replace") {
+            replace = true;
+        } else if (cmd == "get" && (args[i] == "-n" || args[i] == "--no-clobber")) {
+            noClobber = true;
         } else if (cmd == "check" && args[i] == "--repair") {
             repair = true;
         } else {
@@ -118,8 +127,8 @@ int ZvtMain(int argc, char** argv) {
     int rc = 2;
     if (cmd == "info") rc = CmdInfo(client);
     else if (cmd == "ls") rc = CmdLs(client);
-    else if (cmd == "put") rc = std::max(CmdPut(client, operands, verify), refused);
-    else if (cmd == "get") rc = CmdGet(client, operands, dir);
+    else if (cmd == "put") rc = std::max(CmdPut(client, operands, verify, replace), refused);
+    else if (cmd == "get") rc = CmdGet(client, operands, dir, noClobber);
     else if (cmd == "rm") rc = CmdRm(client, operands);
     else if (cmd == "format") rc = CmdFormat(client, yes);
     else if (cmd == "check") rc = CmdCheck(client, repair);
