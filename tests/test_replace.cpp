@@ -366,3 +366,61 @@ TEST_F(ReplaceFixture, TheCheckAfterItFindsASectorStoredWrongly) {
         ASSERT_EQ(Save(flash, files, "OLD.TNC", 2000, 2), feOk);
     }
 }
+
+TEST(TwoFats, EveryCopyOfTheFatFollowsSaveReplaceDeleteAndRepair) {
+    // A volume formatted elsewhere with two FATs: each write of the FAT goes
+    // to both, so that a system reading the second finds what the first says.
+    TMemMedium m;
+    TVolumeGeometry g;
+    ASSERT_TRUE(FormatGeometry(m.MediumSize, g));
+    g.NumFATs = 2;
+    ASSERT_TRUE(DeriveGeometry(g));
+    EncodeBootSector(g, m.Sector(0));
+    for (uint32_t copy = 0; copy < 2; ++copy) {
+        uint8_t* fat = m.Sector(g.ReservedSectors + copy * g.SectorsPerFAT);
+        PutU16(fat, 0, FatMedia0);
+        PutU16(fat, 2, FatEnd);
+    }
+    TFlash f;
+    ASSERT_EQ(Mount(m, f), feOk);
+    const auto sameCopies = [&] {
+        const size_t fatBytes = static_cast<size_t>(g.SectorsPerFAT) * SectorSize;
+        return std::memcmp(m.Sector(g.ReservedSectors), m.Sector(g.ReservedSectors + g.SectorsPerFAT), fatBytes) == 0;
+    };
+    Files files;
+    const struct {
+        const char* What;
+        std::function<uint8_t()> Run;
+    } steps[] = {
+        {"save", [&] { return Save(f, files, "A.TNC", 5000, 1); }},
+        {"save", [&] { return Save(f, files, "OLD.TNC", 3000, 2); }},
+        {"replace", [&] {
+             files["OLD.TNC"] = RandomBytes(9000, 3);
+             return Replace(f, "OLD.TNC", files["OLD.TNC"]);
+         }},
+        {"delete", [&] {
+             files.erase("A.TNC");
+             return f.DeleteFile("A.TNC", 0);
+         }},
+        {"cut replace and repair", [&] {
+             // The new copy's six clusters and the first FAT's sector that
+             // takes them: the copies differ until the repair writes both.
+             m.CutAfterWrites(6 * 4 + 1);
+             EXPECT_NE(Replace(f, "OLD.TNC", RandomBytes(12000, 4)), feOk);
+             m.ClearFaults();
+             TFlash again;
+             EXPECT_EQ(Mount(m, again), feOk);
+             EXPECT_FALSE(sameCopies());
+             RepairAndExpectClean(m, again);
+             return uint8_t{feOk};
+         }},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.What);
+        ASSERT_EQ(step.Run(), feOk);
+        EXPECT_TRUE(sameCopies());
+        ExpectFiles(m.Bytes(), files);
+        if (const auto fsck = FsckFindings(m.Bytes()))
+            for (const std::string& line : *fsck) ADD_FAILURE() << "fsck.fat: " << line;
+    }
+}
