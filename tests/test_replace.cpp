@@ -21,18 +21,18 @@ namespace {
 using Image = std::vector<uint8_t>;
 using Files = std::map<std::string, std::vector<uint8_t>>;  // displayed name -> bytes
 
-uint8_t Save(TFlash& f, Files& files, const std::string& name, size_t n, uint32_t seed) {
+TFlashError Save(TFlash& f, Files& files, const std::string& name, size_t n, uint32_t seed) {
     auto data = RandomBytes(n, seed);
-    const uint8_t r = f.SaveFile(name.c_str(), data.data(), 0, static_cast<uint32_t>(n));
+    const TFlashError r = f.SaveFile(name.c_str(), data.data(), 0, static_cast<uint32_t>(n));
     if (r == feOk) files[name] = std::move(data);
     return r;
 }
 
-uint8_t Replace(TFlash& f, const std::string& name, const std::vector<uint8_t>& data) {
+TFlashError Replace(TFlash& f, const std::string& name, const std::vector<uint8_t>& data) {
     return f.ReplaceFile(name.c_str(), data.data(), 0, static_cast<uint32_t>(data.size()));
 }
 
-uint8_t Mount(TMemMedium& m, TFlash& f) {
+TFlashError Mount(TMemMedium& m, TFlash& f) {
     m.Attach(f);
     return f.InitFlash();
 }
@@ -57,7 +57,7 @@ void RepairAndExpectClean(TMemMedium& m, TFlash& f) {
     const TCheckReport report = CheckVolume(TablesOf(m.Bytes()));
     ASSERT_TRUE(report.Repairable());
     uint32_t freed = 0;
-    ASSERT_EQ(f.FreeClusters(report.Lost, freed), feOk);
+    ASSERT_EQ(f.FreeClustersOnMedium(report.Lost, freed), feOk);
     const TCheckReport after = CheckVolume(TablesOf(m.Bytes()));
     EXPECT_TRUE(after.Clean());
     for (const TCheckProblem& p : after.Problems) ADD_FAILURE() << ProblemLine(p);
@@ -168,7 +168,7 @@ TEST_F(ReplaceFixture, RefusalsWriteNothing) {
         const char* Name;
         size_t Size;
         bool NoData;
-        uint8_t Result;
+        TFlashError Result;
     } cases[] = {
         {"no file of that name", "NONE.TNC", 100, false, feNotFound},
         {"a name no entry can hold", " a", 100, false, feBadName},
@@ -205,9 +205,9 @@ TEST_F(ReplaceFixture, AFailureOrAnAbortBeforeTheEntryLeavesTheOldFile) {
         const char* What;
         size_t Exchange;  // of the replace, 1 = its first
         bool Abort;       // instead of a failure
-        uint8_t Result;
+        TFlashError Result;
     } cases[] = {
-        {"a data cluster unanswered", 6, false, feLinkError},
+        {"a data cluster unanswered", 6, false, feLinkLost},
         {"the device busy after a data cluster", 10, false, feNotReady},
         {"aborted during the data", 8, true, feAborted},
     };
@@ -217,7 +217,7 @@ TEST_F(ReplaceFixture, AFailureOrAnAbortBeforeTheEntryLeavesTheOldFile) {
         medium.OnExchange = [&](uint8_t, uint16_t) {
             if (++count == c.Exchange && c.Abort) flash.FAbort = true;
         };
-        if (!c.Abort) medium.FailNth(c.Exchange, c.Result == feNotReady ? uint8_t{xrBusyTimeout} : uint8_t{xrNoAnswer});
+        if (!c.Abort) medium.FailNth(c.Exchange, c.Result == feNotReady ? xrBusyTimeout : xrNoAnswer);
         EXPECT_EQ(Replace(flash, "OLD.TNC", data), c.Result);
         medium.OnExchange = nullptr;
         medium.ClearFaults();
@@ -390,7 +390,7 @@ TEST(TwoFats, EveryCopyOfTheFatFollowsSaveReplaceDeleteAndRepair) {
     Files files;
     const struct {
         const char* What;
-        std::function<uint8_t()> Run;
+        std::function<TFlashError()> Run;
     } steps[] = {
         {"save", [&] { return Save(f, files, "A.TNC", 5000, 1); }},
         {"save", [&] { return Save(f, files, "OLD.TNC", 3000, 2); }},
@@ -412,7 +412,7 @@ TEST(TwoFats, EveryCopyOfTheFatFollowsSaveReplaceDeleteAndRepair) {
              EXPECT_EQ(Mount(m, again), feOk);
              EXPECT_FALSE(sameCopies());
              RepairAndExpectClean(m, again);
-             return uint8_t{feOk};
+             return feOk;
          }},
     };
     for (const auto& step : steps) {
