@@ -80,27 +80,27 @@ std::vector<uint8_t> TFlash::FatBytes() const {
 }
 
 TFlashError TFlash::WriteFat() {
+    // Every copy the volume keeps, the first one first: this system reads
+    // only the first, other systems may read another.
     const std::vector<uint8_t> bytes = FatBytes();
-    return WriteSectors(FReservedSectors, FSectorsPerFAT, bytes.data());
+    for (uint32_t copy = 0; copy < FNumFATs; ++copy) {
+        const auto first = static_cast<uint16_t>(FReservedSectors + copy * FSectorsPerFAT);
+        if (const TFlashError e = WriteSectors(first, FSectorsPerFAT, bytes.data()); e != feOk) return e;
+    }
+    return feOk;
 }
 
 TFlashError TFlash::FreeClustersOnMedium(const std::vector<uint16_t>& clusters, uint32_t& freed) {
     freed = 0;
     if (!FMounted) return NotMounted();
-    std::vector<bool> changed(FSectorsPerFAT, false);
+    std::vector<uint16_t> changed;
     for (uint16_t c : clusters) {
         if (FatAt(c) == FatFree || FatAt(c) == FatBad) continue;
         SetFat(c, FatFree);
-        changed[c * 2u / SectorSize] = true;
+        changed.push_back(c);
         ++freed;
     }
-    const std::vector<uint8_t> bytes = FatBytes();
-    for (uint32_t s = 0; s < changed.size(); ++s) {
-        if (!changed[s]) continue;
-        const TFlashError e = WriteSectors(static_cast<uint16_t>(FReservedSectors + s), 1, bytes.data() + s * SectorSize);
-        if (e != feOk) return e;
-    }
-    return feOk;
+    return WriteFatSectors(changed, false);
 }
 
 // ---------------------------------------------------------------- chains

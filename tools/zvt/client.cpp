@@ -187,6 +187,12 @@ TFlashError TZvtClient::Save(const std::string& name, const std::vector<uint8_t>
     return Run(opSaveFile, &args);
 }
 
+TFlashError TZvtClient::Replace(const std::string& name, const std::vector<uint8_t>& data) {
+    return RunOnWorker([&](TFlash& d) {
+        return d.ReplaceFile(name.c_str(), data.data(), d.MediumKind(), static_cast<uint32_t>(data.size()));
+    });
+}
+
 TFlashError TZvtClient::Load(const std::string& name, uint32_t size, std::vector<uint8_t>& data) {
     data.assign(size, 0);
     uint8_t dummy = 0;

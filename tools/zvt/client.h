@@ -52,6 +52,9 @@ public:
     TFlashError Format();
     TFlashError List(std::vector<TZvtFile>& files);         // an empty medium counts as success
     TFlashError Save(const std::string& name, const std::vector<uint8_t>& data);
+    // Writes data as the new contents of the existing file name, the old
+    // contents whole until the new ones are (TFlash::ReplaceFile).
+    TFlashError Replace(const std::string& name, const std::vector<uint8_t>& data);
     TFlashError Load(const std::string& name, uint32_t size, std::vector<uint8_t>& data);
     // Loads the file with the size its entry records (one directory read:
     // no lookup of the size first).

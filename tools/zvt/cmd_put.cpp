@@ -27,6 +27,7 @@ struct TPutRun {
     TZvtClient& Client;
     TProgress Progress;
     bool Verify;
+    bool Replace;
     // The names on the medium and those this run has written; read only
     // once a generated name needs them.
     std::optional<std::vector<TZvtFile>> Taken;
@@ -128,10 +129,18 @@ TPutOutcome PutOne(TPutRun& run, const std::string& path) {
 
     run.Progress.Begin(MediumNameToUtf8(name),
                        SaveFrames(run.Client.Worker().Geometry(), static_cast<uint32_t>(data.size())).All());
-    const uint8_t r = run.Client.Save(name, data);
+    TFlashError r = run.Client.Save(name, data);
+    // Only a name the file has as it stands can be taken: a generated one
+    // is free on the medium.
+    const bool replaced = r == feExists && run.Replace;
+    if (replaced) r = run.Client.Replace(name, data);
     run.Progress.End();
     // The hash is that of the bytes handed to the medium, read once.
     Record(run.Client, TJournalOp::Write, name, path, &data, r);
+    if (r == feExists) return FileFailed(writeError + ErrorText(r) + " (--replace заменит его)", r);
+    if (r == feNoRoomForCopy)
+        return FileFailed(writeError + ErrorText(r) + "; старый файл на флэш не изменён (удалите его командой rm и "
+                                                      "запишите файл снова)", r);
     if (r != feOk) return FileFailed(writeError + ErrorText(r), r);
     if (run.Taken) run.Taken->push_back(TZvtFile{name, static_cast<uint32_t>(data.size())});
     if (run.Verify) {
@@ -142,7 +151,7 @@ TPutOutcome PutOne(TPutRun& run, const std::string& path) {
     const std::string& shown = run.Client.Worker().LastSave().Shown;
     const std::string& listed = shown.empty() ? name : shown;
     PrintOut(path + " -> " + MediumNameToUtf8(listed) + " (" + BytesText(data.size()) +
-             (run.Verify ? ", проверен" : "") + ")\n");
+             (replaced ? ", заменён" : "") + (run.Verify ? ", проверен" : "") + ")\n");
     return TPutOutcome::Written;
 }
 
@@ -164,13 +173,13 @@ bool SelectPcFiles(const std::vector<std::string>& paths, std::vector<std::strin
     return all;
 }
 
-int CmdPut(TZvtClient& client, const std::vector<std::string>& paths, bool verify) {
+int CmdPut(TZvtClient& client, const std::vector<std::string>& paths, bool verify, bool replace) {
     if (paths.empty()) {
         Fail("put: не указаны файлы");
         return 2;
     }
     if (int rc = Mount(client)) return rc;
-    TPutRun run{client, TProgress(client), verify, std::nullopt, 0};
+    TPutRun run{client, TProgress(client), verify, replace, std::nullopt, 0};
     int rc = 0;
     for (size_t i = 0; i < paths.size(); ++i) {
         const TPutOutcome outcome = PutOne(run, paths[i]);

@@ -143,7 +143,7 @@ int CmdLs(TZvtClient& client) {
     return 0;
 }
 
-int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std::string& dir) {
+int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std::string& dir, bool noClobber) {
     if (names.empty()) {
         Fail("get: не указаны имена файлов");
         return 2;
@@ -174,20 +174,26 @@ int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std:
             Fail(MediumNameToUtf8(file->Name) + ": имя файла на носителе непригодно для файла ПК, файл не загружен");
             return 1;
         }
+        const std::string target = PcPath(dir, local);
+        uint64_t existing = 0;
+        std::string ignored;
+        if (noClobber && LookAtPcFile(target, existing, ignored) != TPcKind::Missing) {
+            PrintOut(MediumNameToUtf8(file->Name) + ": " + target + " уже есть, не загружен\n");
+            continue;
+        }
         // Two entries may list alike (one in small letters): the bytes are
         // those of the entry the load reads, with the size it records.
         progress.Begin(local, LoadFrames(client.Worker().Geometry(), file->Size).All());
         std::vector<uint8_t> data;
         const uint8_t r = client.LoadWhole(file->Name, data);
         progress.End();
-        const std::string target = PcPath(dir, local);
         if (r != feOk) {
             Record(client, TJournalOp::Load, file->Name, target, nullptr, r);
             Fail("Ошибка чтения файла " + local + ": " + ErrorText(r));
             return 1;
         }
         std::string error;
-        const bool written = WritePcFile(dir, local, data, error);
+        const bool written = WritePcFile(dir, local, data, error, !noClobber);
         // The hash is that of the bytes as they came from the medium.
         Record(client, TJournalOp::Load, file->Name, target, &data, feOk, written ? std::string() : error);
         if (!written) {

@@ -24,7 +24,10 @@ const char* const kUsage =
     "  ls                    список файлов на носителе (имя и размер в байтах)\n"
     "  put ФАЙЛ...           записать файлы ПК на носитель под их именами 8.3\n"
     "    --verify            прочитать каждый файл после записи и сравнить\n"
+    "    --replace           файл с тем же именем на носителе заменить; старый\n"
+    "                        остаётся целым, пока новый не записан полностью\n"
     "  get ИМЯ... [-C ПАПКА] загрузить файлы в ПАПКУ (по умолчанию в текущую)\n"
+    "    -n, --no-clobber    не заменять файлы, которые уже есть в ПАПКЕ\n"
     "  rm ИМЯ...             удалить файлы на носителе\n"
     "  format --yes          отформатировать носитель (стирает все файлы на нём)\n"
     "  check [--repair]      проверить загрузочный сектор, FAT и корневой каталог;\n"
@@ -52,6 +55,8 @@ struct TCommandLine {
     std::string Dir = ".";
     bool Yes = false;
     bool Verify = false;
+    bool Replace = false;
+    bool NoClobber = false;
     bool Repair = false;
     std::vector<std::string> Operands;
 };
@@ -108,6 +113,10 @@ int ParseCommand(std::vector<std::string> args, TCommandLine& line) {
             line.Yes = true;
         } else if (cmd == "put" && args[i] == "--verify") {
             line.Verify = true;
+        } else if (cmd == "put" && args[i] == "--replace") {
+            line.Replace = true;
+        } else if (cmd == "get" && (args[i] == "-n" || args[i] == "--no-clobber")) {
+            line.NoClobber = true;
         } else if (cmd == "check" && args[i] == "--repair") {
             line.Repair = true;
         } else if (cmd == "restore" && args[i] == "--yes") {
@@ -139,8 +148,8 @@ int RunCommand(TZvtClient& client, const TCommandLine& line, int refused) {
     const std::string& cmd = line.Cmd;
     if (cmd == "info") return CmdInfo(client);
     if (cmd == "ls") return CmdLs(client);
-    if (cmd == "put") return std::max(CmdPut(client, line.Operands, line.Verify), refused);
-    if (cmd == "get") return CmdGet(client, line.Operands, line.Dir);
+    if (cmd == "put") return std::max(CmdPut(client, line.Operands, line.Verify, line.Replace), refused);
+    if (cmd == "get") return CmdGet(client, line.Operands, line.Dir, line.NoClobber);
     if (cmd == "rm") return CmdRm(client, line.Operands);
     if (cmd == "format") return CmdFormat(client, line.Yes);
     if (cmd == "check") return CmdCheck(client, line.Repair);
