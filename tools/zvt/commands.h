@@ -72,4 +72,11 @@ int CmdFormat(TZvtClient& client, bool yes);
 // Exit 0 when the volume is (or, repaired, has become) consistent, 1 otherwise.
 int CmdCheck(TZvtClient& client, bool repair);
 
+// The port a command uses without --port: the one the window last worked
+// on (the settings store), else COM2.
+std::string DefaultPort();
+// Lists the serial ports present, marking the one named port (which need
+// not be present); opens none of them.
+int CmdPorts(const std::string& port);
+
 }  // namespace skarvel::zvtcmd

@@ -11,7 +11,7 @@ bool StderrIsTerminal() {
 
 const char* PortOptionHelp() {
     return "  --port NAME   serial port: COMn (COM10 and above too) or a \\\\.\\ device path\n"
-           "                (default COM2)\n";
+           "                (default: the port the Skarvel window last worked on, else COM2)\n";
 }
 
 }  // namespace skarvel::zvtcmd

@@ -28,6 +28,7 @@ const char* const kUsage =
     "  format --yes         format the medium (destroys every file on it)\n"
     "  check [--repair]     check the boot sector, FAT and root directory (writes nothing);\n"
     "                       --repair frees lost clusters, writing only the FAT\n"
+    "  ports                list the serial ports (* marks the one in use) and adapters' stable names\n"
     "\n";
 const char* const kBaudHelp = "  --baud N      line rate in bits per second (default 115200)\n";
 
@@ -40,7 +41,7 @@ void PrintUsage(std::FILE* to) {
 }  // namespace
 
 int ZvtMain(int argc, char** argv) {
-    std::string port = "COM2";
+    std::string port = DefaultPort();
     uint32_t baud = 115200;
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
@@ -89,16 +90,17 @@ int ZvtMain(int argc, char** argv) {
             operands.push_back(args[i]);
         }
     }
-    static const char* const known[] = {"info", "ls", "put", "get", "rm", "format", "check"};
+    static const char* const known[] = {"info", "ls", "put", "get", "rm", "format", "check", "ports"};
     if (std::find(std::begin(known), std::end(known), cmd) == std::end(known)) {
         Fail("unknown command: " + cmd);
         PrintUsage(stderr);
         return 2;
     }
-    if ((cmd == "info" || cmd == "ls" || cmd == "format" || cmd == "check") && !operands.empty()) {
+    if ((cmd == "info" || cmd == "ls" || cmd == "format" || cmd == "check" || cmd == "ports") && !operands.empty()) {
         Fail(cmd + ": unexpected argument " + operands.front());
         return 2;
     }
+    if (cmd == "ports") return CmdPorts(port);  // takes no port
 
     // What put cannot read is refused before the port is taken: a named
     // pipe would hold the run (and the port) until someone writes to it.
