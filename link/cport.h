@@ -312,9 +312,10 @@ public:
     // thread hands on the first byte.
     std::function<void(TComPort* sender)> OnAfterOpen;
 
-    // Settings dialog; installed by the GUI (the core has no windows).
-    static std::function<void(TComPort*)> SettingsDialogHook;
-    void ShowSettingsDialog();
+    // Settings dialog; installed by the GUI (the core has no windows). True
+    // when the user confirmed it (and the settings were written).
+    static std::function<bool(TComPort*)> SettingsDialogHook;
+    bool ShowSettingsDialog();
 
     TMainThread* MainThread() const { return main_; }
 

@@ -28,6 +28,7 @@
 #include "core/cp1251.h"
 #include "core/short_name.h"
 #include "flashfs/fs_flash.h"
+#include "link/port_watch.h"
 #include "link/zvt_drv.h"
 #include "shell/data_object.h"
 #include "shell/action.h"
@@ -38,6 +39,7 @@
 #include "ui/my_list_box.h"
 #include "ui/pc_files.h"
 #include "ui/qt_main_thread.h"
+#include "ui/settings.h"
 #include "ui/text_tool_bar.h"
 
 namespace skarvel {
@@ -395,7 +397,11 @@ void TForm1::FormCreate(const TFormOptions& options) {
     // Files dropped anywhere on the window.
     CreateDropTarget();
 
+    FSettings = options.Settings;
+    FRememberPort = options.RememberPort;
+    FChoiceNote = options.PortNote;
     CreateDriver(options);
+    RestoreSettings();
 
     OpenDialog1->setNameFilter(ToQtFilter(QStringLiteral("ISO программы (*.lst;*.tnc;*.iso)|*.lst;*.tnc;*.iso")));
     OpenDialog1->setFileMode(QFileDialog::ExistingFiles);
@@ -404,11 +410,14 @@ void TForm1::FormCreate(const TFormOptions& options) {
     // Both lamps dark until the device answers: the port may not open at all.
     SetLamp(Image1, lampBlack);
     SetLamp(Image2, lampBlack);
+    ShowIdleStatus();
 
     if (options.StartTimer) Timer1->start();
+    // Before the port is opened: an adapter plugged in from now on is seen.
+    if (options.WatchPorts) StartPortWatch();
 
     // The device is asked at once, not a tick later. A port that cannot be
-    // opened is reported, and the tick is left out.
+    // opened is reported, and the tick is left out; the window waits for it.
     Guarded([this] {
         OpenPort();
         Timer1Timer();
@@ -428,15 +437,14 @@ void TForm1::CreateDriver(const TFormOptions& options) {
     FDriver->OnWriteSector = [this] { DoWriteSector(); };
     FDriver->OnCommand = [this](uint8_t op, uint8_t& result, void* param) {
         result = FRunner->Execute(op, static_cast<TTransferJob*>(param));
-        // Back to idle soon after the last sector transfer.
-        if (FLinkUp) PostToWindow([this] { Timer1->setInterval(AfterOperationInterval); });
         return result;
     };
 }
 
 void TForm1::FormDestroy() {
-    // No drop may reach a window that is being taken apart.
+    // No drop and no port change may reach a window that is being taken apart.
     FDropAcceptor.reset();
+    FPortWatch.reset();
     // Nothing may wait for the GUI thread from here on: calls still waiting
     // are abandoned, so the port's event thread and the worker can end.
     if (FMain) FMain->Shutdown();
@@ -513,6 +521,7 @@ bool TForm1::event(QEvent* e) {
                 if (job->Op == opSaveFile) FNames = undone;
             }
             RunAction([&] { WMOperationDone(op, result); });
+            AfterOperation();
         }
         return true;
     }
@@ -529,33 +538,8 @@ void TForm1::closeEvent(QCloseEvent* e) {
         e->ignore();
         return;
     }
+    KeepSettings();
     QMainWindow::closeEvent(e);
-}
-
-// ---------------------------------------------------------------- port
-
-void TForm1::OpenPort() {
-    if (FDriver->ComPort.Connected()) return;
-    FPortLost = false;
-    FDriver->ComPort.Open();
-    Action8->setText(QStringLiteral("Освободить &порт"));
-    Action8->setToolTip(QStringLiteral("Освободить порт"));
-    SetActionImage(Action8, iconPortOpen);
-    RunOperation(opInit);
-}
-
-void TForm1::ClosePort() {
-    if (!FDriver->ComPort.Connected() && !FPortLost) return;
-    FPortLost = false;
-    FMediumNote.clear();
-    FMyListBox->Clear();
-    FDriver->Disconnect();
-    Action8->setText(QStringLiteral("Открыть &порт"));
-    SetActionImage(Action8, iconPortClosed);
-    Action8->setToolTip(QStringLiteral("Открыть порт"));
-    FLinkUp = false;
-    SetIdle();
-    SetLamp(Image1, lampBlack);
 }
 
 // ---------------------------------------------------------------- busy / idle
@@ -576,44 +560,29 @@ void TForm1::SetIdle() {
 
 void TForm1::ShowStatus(const QString& text) { Label3->setText(QStringLiteral("Статус: ") + text); }
 
-void TForm1::ShowIdleStatus() { ShowStatus(FMediumNote.isEmpty() ? QStringLiteral("ожидание") : FMediumNote); }
+void TForm1::ShowIdleStatus() {
+    for (const QString* note : {&FMediumNote, &FWaitNote, &FChoiceNote})
+        if (!note->isEmpty()) return ShowStatus(*note);
+    ShowStatus(QStringLiteral("ожидание"));
+}
 
 void TForm1::Timer1Timer() {
     if (!FActivity && FState == formBusy) SetIdle();
     FActivity = false;
-    CheckLine();
+    // A port opened again has just been asked.
+    if (CheckLine()) return;
     // The link check: while the device has not answered, ask again.
     if (!FLinkUp && FDriver->ComPort.Connected()) RunOperation(opInit);
 }
 
-void TForm1::LinkLost() {
-    if (!FLinkUp && FLinkLamp == lampBlack) return;
-    FLinkUp = false;
-    FMediumNote.clear();
-    SetLamp(Image1, lampBlack);
-    FMyListBox->Clear();
-    if (FState == formIdle) ShowIdleStatus();
-}
-
-void TForm1::CheckLine() {
-    // Only between requests: the worker must not lose its port mid-exchange.
-    if (!FJobs.empty()) return;
-    TComPort& port = FDriver->ComPort;
-    if (port.Connected() && !port.EventThreadRunning()) {
-        // The far end hung up (an adapter pulled, a simulator ended): the
-        // descriptor is dead, and only opening the port again finds the
-        // device when it is back.
-        LinkLost();
-        FDriver->Disconnect();
-        FPortLost = true;
-    }
-    if (!FPortLost) return;
-    try {
-        port.Open();
-        FPortLost = false;
-    } catch (const EComPort&) {
-        // Not back yet: the next tick tries again.
-    }
+void TForm1::AfterOperation() {
+    // Back to idle soon after the last sector transfer, once the link is
+    // up: decided here, after the completion has been handled, so that the
+    // initialisation that brought the link up counts too (a medium that
+    // needs formatting sends no list request after it).
+    if (FLinkUp && FState == formBusy) Timer1->setInterval(AfterOperationInterval);
+    // A port whose device went during the request is closed now.
+    CloseDroppedPort();
 }
 
 // ---------------------------------------------------------------- sector notifications
@@ -634,17 +603,6 @@ void TForm1::OpenExecute() {
 }
 
 void TForm1::Action1Execute() { close(); }
-
-void TForm1::Action7Execute() {
-    ClosePort();
-    FDriver->ComPort.ShowSettingsDialog();
-    OpenPort();
-}
-
-void TForm1::Action8Execute() {
-    if (FDriver->ComPort.Connected() || FPortLost) ClosePort();
-    else OpenPort();
-}
 
 void TForm1::AboutAcExecute() {
     if (ShowAboutHook) ShowAboutHook(this);
