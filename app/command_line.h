@@ -12,7 +12,7 @@
 namespace skarvel {
 
 struct TCommandLine {
-    std::string Port;  // empty: the window's default
+    std::string Port;  // empty: the remembered port, else the default
     bool NewInstance = false;
     bool Help = false;
     // Absolute paths, in the order given.

@@ -17,15 +17,19 @@
 #include "app/command_line.h"
 #include "app/instance_name.h"
 #include "app/open_queue.h"
+#include "app/port_choice.h"
 #include "app/program.h"
 #include "app/single_instance.h"
 #include "app/splash.h"
 #include "core/sync.h"
+#include "link/cport.h"
+#include "link/port_enum.h"
 #include "ui/com_setup.h"
 #include "ui/main_form.h"
 #include "ui/message_boxes.h"
 #include "ui/my_list_box.h"
 #include "ui/progress_form.h"
+#include "ui/settings.h"
 
 namespace skarvel {
 
@@ -173,8 +177,22 @@ int RunProgram(int argc, char** argv, const TProgramHooks& hooks) {
         opener.Open(files, true);
     });
 
+    // What the window remembers; the port it starts on.
+    TSettings settings;
+    const TPortChoice choice = ChoosePort(line.Port, settings.Port(), [] {
+        std::vector<TPortInfo> ports;
+        try {
+            ListPorts(ports);
+        } catch (const EComPort&) {
+            // No list: the default port, as without an adapter.
+        }
+        return ports;
+    });
     TFormOptions options;
-    options.Port = line.Port;
+    options.Port = choice.Port;
+    options.RememberPort = choice.Remember;
+    options.PortNote = choice.Note;
+    options.Settings = &settings;
     InstallSettingsDialog();
     TForm1::ShowAboutHook = [](QWidget* owner) { ShowAbout(owner); };
 

@@ -599,7 +599,12 @@ void TForm1::SectorNotification(TLamp lamp) {
 
 void TForm1::OpenExecute() {
     const QStringList files = ExecOpenDialog ? ExecOpenDialog(*OpenDialog1) : QStringList();
-    if (!files.isEmpty()) AddFiles(files);
+    if (files.isEmpty()) return;
+    // The next dialog, in this run or a later one, opens where these were.
+    const QString folder = QFileInfo(files.first()).absolutePath();
+    OpenDialog1->setDirectory(folder);
+    if (FSettings) FSettings->SetOpenFolder(folder);
+    AddFiles(files);
 }
 
 void TForm1::Action1Execute() { close(); }
