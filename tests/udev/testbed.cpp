@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace skarvel::test {
@@ -48,10 +50,22 @@ Testbed::Testbed() : bed_(umockdev_testbed_new()) {
 
 Testbed::~Testbed() { g_object_unref(bed_); }
 
-void Testbed::AddRecorded(const std::string& name) {
-    GError* error = nullptr;
+void Testbed::AddRecorded(const std::string& name, const std::vector<std::string>& links,
+                          const std::vector<std::pair<std::string, std::string>>& renames) {
     const std::string path = std::string(SKARVEL_TEST_DATA) + "/" + name;
-    if (!umockdev_testbed_add_from_file(bed_, path.c_str(), &error)) {
+    std::ifstream in(path);
+    ASSERT_TRUE(in) << "cannot read " << path;
+    std::string text;
+    for (std::string line; std::getline(in, line);) {
+        for (const auto& [from, to] : renames)
+            for (size_t at = line.find(from); at != std::string::npos; at = line.find(from, at + to.size()))
+                line.replace(at, from.size(), to);
+        if (line.rfind("E: DEVLINKS=", 0) == 0)
+            for (const std::string& link : links) line += " " + link;
+        text += line + "\n";
+    }
+    GError* error = nullptr;
+    if (!umockdev_testbed_add_from_string(bed_, text.c_str(), &error)) {
         ADD_FAILURE() << "cannot load " << path << ": " << (error ? error->message : "?");
         if (error) g_error_free(error);
     }
@@ -81,21 +95,35 @@ void Testbed::Event(const std::string& sysPath, const std::string& action) {
     umockdev_testbed_uevent(bed_, sysPath.c_str(), action.c_str());
 }
 
-void Testbed::Remove(const std::string& sysPath) { umockdev_testbed_remove_device(bed_, sysPath.c_str()); }
-
-std::string Testbed::DevDir() const {
+std::string Testbed::Root() const {
     gchar* root = umockdev_testbed_get_root_dir(bed_);
-    std::string dir = std::string(root) + "/dev";
+    std::string dir = root;
     g_free(root);
     return dir;
 }
 
-void Testbed::LinkDevice(const std::string& devName, const std::string& path) {
-    const std::filesystem::path node = DevDir() + "/" + devName;
+void Testbed::Remove(const std::string& sysPath) {
+    namespace fs = std::filesystem;
+    // umockdev removes a device's own links only: the devices below go
+    // first, deepest first.
+    const std::string root = Root();
+    std::vector<std::string> devices;
     std::error_code ec;
-    std::filesystem::remove(node, ec);
-    std::filesystem::create_symlink(path, node, ec);
-    EXPECT_FALSE(ec) << node << ": " << ec.message();
+    for (auto it = fs::recursive_directory_iterator(root + sysPath, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
+        if (it->is_directory() && !it->is_symlink() && fs::exists(it->path() / "uevent"))
+            devices.push_back(it->path().string().substr(root.size()));
+    std::sort(devices.begin(), devices.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
+    devices.push_back(sysPath);
+    for (const std::string& d : devices) umockdev_testbed_remove_device(bed_, d.c_str());
+    // The links udev made to them (by-id, by-path, the device number's).
+    std::vector<fs::path> dangling;
+    for (const char* dir : {"/dev/serial", "/sys/dev"})
+        for (auto it = fs::recursive_directory_iterator(root + dir, ec); !ec && it != fs::recursive_directory_iterator();
+             it.increment(ec))
+            if (it->is_symlink() && !fs::exists(it->path())) dangling.push_back(it->path());
+    for (const fs::path& link : dangling) fs::remove(link, ec);
 }
+
 
 }  // namespace skarvel::test

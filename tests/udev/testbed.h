@@ -20,7 +20,7 @@ namespace skarvel::test {
 void RunUnderUmockdev(char** argv);
 
 // The recorded USB serial adapter (FT232R, serial A50285BI) of
-// tests/data/ft232r.umockdev, as udev names it.
+// tests/data/ft232r.umockdev in USB socket 2, as udev names it.
 extern const char* const kAdapterSysPath;   // its tty device
 extern const char* const kAdapterUsbPath;   // the USB device it hangs on
 extern const char* const kAdapterById;      // /dev/serial/by-id/usb-FTDI_...
@@ -33,8 +33,11 @@ public:
     Testbed& operator=(const Testbed&) = delete;
 
     // Adds the devices of a umockdev-record file of tests/data; umockdev
-    // announces each ("add").
-    void AddRecorded(const std::string& name);
+    // announces each ("add"). links: more links udev names the devices by
+    // (as a udev rule's SYMLINK would add them); renames: texts replaced in
+    // the record first (another kernel name, another USB socket).
+    void AddRecorded(const std::string& name, const std::vector<std::string>& links = {},
+                     const std::vector<std::pair<std::string, std::string>>& renames = {});
     // Adds one device with sysfs attributes and udev properties (name,
     // value pairs); returns its sysfs path. umockdev announces it ("add").
     std::string AddDevice(const std::string& subsystem, const std::string& name, const std::string& parent,
@@ -42,15 +45,14 @@ public:
                           const std::vector<std::pair<std::string, std::string>>& properties = {});
     // Sends a udev event ("add", "remove") for the device.
     void Event(const std::string& sysPath, const std::string& action);
-    // Removes the device and those below it, with their device nodes.
+    // Removes the device and those below it, with their device nodes and
+    // links. umockdev cannot make a device node of the same name again in
+    // one bed: an adapter plugged in again gets another name, as it often
+    // does in life.
     void Remove(const std::string& sysPath);
-    // Makes the bed's device node (/dev/NAME) a link to path, for example
-    // the simulator's pty, so that opening the device reaches it.
-    void LinkDevice(const std::string& devName, const std::string& path);
-    // Where the bed's /dev lies in the real file system.
-    std::string DevDir() const;
 
 private:
+    std::string Root() const;
     UMockdevTestbed* bed_;
 };
 
