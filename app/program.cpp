@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QListWidget>
 #include <QPixmap>
+#include <QPointer>
 #include <QProgressBar>
 #include <QScreen>
 #include <QTimer>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/about.h"
 #include "app/command_line.h"
@@ -80,28 +82,54 @@ void ArmScreenshot(TForm1* form, const QString& path) {
     poll->start();
 }
 
-// Boxes that the main window shows while it is being created (a port that
-// cannot be opened) would open under the splash, which stays on top of every
-// window; the splash is hidden before such a box appears.
-class TBoxesAboveSplash final : public TMessageBoxes {
+// The boxes of the main window's start-up. A message shown while the window
+// is being created (a port that is not there) is held until the window is
+// on the screen and then shown over it, so that the window behind it goes on
+// working (it opens the port once it appears) while the box waits for its
+// OK. A question cannot wait for its answer: it is asked at once, with the
+// splash, which stays on top of every window, hidden first.
+class TStartBoxes final : public TMessageBoxes {
 public:
-    TBoxesAboveSplash(QWidget* splash, TMessageBoxes& boxes) : splash_(splash), boxes_(boxes) {}
+    TStartBoxes(QWidget* splash, TMessageBoxes& boxes) : splash_(splash), boxes_(boxes) {}
     int Ask(QWidget* parent, const QString& text, TMsgDlgType type, unsigned buttons) override {
         StepAside();
         return boxes_.Ask(parent, text, type, buttons);
     }
     void Show(QWidget* parent, const QString& text, TMsgDlgType type) override {
-        StepAside();
+        if (holding_) {
+            held_.push_back({parent, text, type});
+            return;
+        }
         boxes_.Show(parent, text, type);
     }
     void SplashGone() { splash_ = nullptr; }
+    // The window is on the screen: the messages held are shown over it, from
+    // the event loop, and later ones at once. Without a window (it could not
+    // be made) they are shown now.
+    void WindowShown(QWidget* window) {
+        holding_ = false;
+        std::vector<Held> held;
+        held.swap(held_);
+        const auto show = [this, held] {
+            for (const Held& h : held) boxes_.Show(h.Parent, h.Text, h.Type);
+        };
+        if (!window) show();
+        else if (!held.empty()) QTimer::singleShot(0, window, show);
+    }
 
 private:
+    struct Held {
+        QPointer<QWidget> Parent;
+        QString Text;
+        TMsgDlgType Type;
+    };
     void StepAside() {
         if (splash_) splash_->hide();
     }
     QWidget* splash_;
     TMessageBoxes& boxes_;
+    bool holding_ = true;
+    std::vector<Held> held_;
 };
 
 // What the window shows on, as the address of the session's window needs
@@ -197,7 +225,7 @@ int RunProgram(int argc, char** argv, const TProgramHooks& hooks) {
     TForm1::ShowAboutHook = [](QWidget* owner) { ShowAbout(owner); };
 
     auto splash = std::make_unique<TfmSplash>(nullptr, 500);
-    TBoxesAboveSplash boxes(splash.get(), realBoxes);
+    TStartBoxes boxes(splash.get(), realBoxes);
     options.Messages = &boxes;
     std::unique_ptr<TForm1> form;
     try {
@@ -206,6 +234,7 @@ int RunProgram(int argc, char** argv, const TProgramHooks& hooks) {
         splash->Release();
         boxes.SplashGone();
         splash.reset();
+        boxes.WindowShown(nullptr);
         realBoxes.Show(nullptr, QString::fromUtf8(e.what()), TMsgDlgType::Error);
         return 1;
     }
@@ -214,6 +243,7 @@ int RunProgram(int argc, char** argv, const TProgramHooks& hooks) {
     splash.reset();
 
     form->show();
+    boxes.WindowShown(form.get());
     // Once the window is closed for good, the next start opens its own
     // (connected only now: boxes closed during the start-up count as well).
     QObject::connect(&app, &QGuiApplication::lastWindowClosed, &instance, &TSingleInstance::Stop);
