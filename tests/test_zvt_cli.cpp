@@ -18,6 +18,7 @@
 #include "link/cport.h"
 #include "tests/sim_process.h"
 #include "tools/zvt/client.h"
+#include "tools/zvt/commands.h"
 
 using namespace skarvel;
 using namespace skarvel::test;
@@ -137,7 +138,7 @@ TEST_F(ZvtCli, FormatPutListGetRemoveRoundTrip) {
     }
     r = Zvt(port, putArgs);
     ASSERT_EQ(r.Exit, 0) << r.Err;
-    EXPECT_HAS(r.Out, "big.lst -> big.lst (100000 bytes, verified)");
+    EXPECT_HAS(r.Out, "big.lst -> BIG.LST (100000 байт, проверен)");
 
     r = Zvt(port, {"ls"});
     ASSERT_EQ(r.Exit, 0) << r.Err;
@@ -163,6 +164,54 @@ TEST_F(ZvtCli, FormatPutListGetRemoveRoundTrip) {
     EXPECT_HAS(r.Err, "файл не найден");
     EXPECT_NE(Zvt(port, {"put", dir.File("missing.tnc")}).Exit, 0);
     EXPECT_EQ(Zvt(port, {"format"}).Exit, 2);
+}
+
+// What zvt says about its command line, in the language of its other
+// texts: the usage fits an 80-column console, and each mistake is named
+// with its exit status (2 for usage, 1 for a failed operation).
+TEST_F(ZvtCli, CommandLineMistakesAreNamedInRussian) {
+    ZvtRun help = ZvtProcess({"--help"}).Wait();
+    ASSERT_EQ(help.Exit, 0) << help.Err;
+    EXPECT_EQ(help.Out.rfind("использование: zvt [--port ИМЯ] [--baud N] КОМАНДА", 0), 0u) << help.Out;
+    for (size_t at = 0, end; (end = help.Out.find('\n', at)) != std::string::npos; at = end + 1)
+        EXPECT_LE(zvtcmd::Utf8Length(help.Out.substr(at, end - at)), 79u) << help.Out.substr(at, end - at);
+
+    SimProcess sim({"--image", image});
+    ASSERT_EQ(Zvt(sim.PtyPath(), {"format", "--yes"}).Exit, 0);
+    WriteFileBytes(dir.File("file.tnc"), RandomBytes(10, 1));
+    const struct {
+        std::vector<std::string> args;
+        int exit;
+        std::string err;
+    } cases[] = {
+        {{"bogus"}, 2, "zvt: неизвестная команда: bogus\nиспользование: zvt"},
+        {{"--baud", "fast", "ls"}, 2, "zvt: неверная скорость линии: fast\n"},
+        {{"ls", "extra"}, 2, "zvt: ls: лишний аргумент extra\n"},
+        {{"format"}, 2, "zvt: format стирает все файлы на носителе; чтобы продолжить, повторите команду с --yes\n"},
+        {{"get"}, 2, "zvt: get: не указаны имена файлов\n"},
+        {{"rm"}, 2, "zvt: rm: не указаны имена файлов\n"},
+        {{"put", dir.File("none.tnc")}, 1, "zvt: " + dir.File("none.tnc") + ": нет такого файла или папки\n"},
+        {{"get", "X.TNC", "-C", dir.File("file.tnc")}, 1, "zvt: " + dir.File("file.tnc") + ": это не папка\n"},
+        {{"get", "X.TNC", "-C", dir.File("none")}, 1, "zvt: " + dir.File("none") + ": папка не найдена\n"},
+    };
+    for (const auto& c : cases) {
+        ZvtRun r = Zvt(sim.PtyPath(), c.args);
+        EXPECT_EQ(r.Exit, c.exit) << c.args.front();
+        EXPECT_EQ(r.Err.rfind(c.err, 0), 0u) << r.Err;
+        EXPECT_EQ(r.Out, "");
+    }
+}
+
+// Counts read as Russian puts them: the word's form follows the number.
+TEST(ZvtTexts, CountsTakeTheWordFormTheirNumberNeeds) {
+    const std::pair<uint64_t, const char*> cases[] = {
+        {0, "0 байт"},     {1, "1 байт"},     {2, "2 байта"},     {4, "4 байта"},         {5, "5 байт"},
+        {11, "11 байт"},   {12, "12 байт"},   {14, "14 байт"},    {21, "21 байт"},        {22, "22 байта"},
+        {101, "101 байт"}, {111, "111 байт"}, {112, "112 байт"},  {1024, "1024 байта"},   {2097152, "2097152 байта"},
+    };
+    for (const auto& [n, text] : cases) EXPECT_EQ(zvtcmd::BytesText(n), text);
+    EXPECT_EQ(zvtcmd::CountOf(3, "кластер", "кластера", "кластеров"), "3 кластера");
+    EXPECT_EQ(zvtcmd::CountOf(25, "кластер", "кластера", "кластеров"), "25 кластеров");
 }
 
 TEST_F(ZvtCli, TransfersOverTheRealLineAreExactlyTheOperations) {
@@ -246,7 +295,7 @@ TEST_F(ZvtCli, ForeignAndDamagedMediaAreReportedAndCheckRepairsLostClusters) {
         EXPECT_HAS(r.Err, "носитель другого формата; форматирование сделает его пригодным");
         r = Zvt(sim.PtyPath(), {"check"});
         EXPECT_EQ(r.Exit, 1);
-        EXPECT_HAS(r.Out, "12-bit FAT");
+        EXPECT_HAS(r.Out, "12-битная FAT");
         EXPECT_EQ(ReadFileBytes(image), fat12);
         ASSERT_EQ(Zvt(sim.PtyPath(), {"format", "--yes"}).Exit, 0);
         r = Zvt(sim.PtyPath(), {"check"});
@@ -264,15 +313,15 @@ TEST_F(ZvtCli, ForeignAndDamagedMediaAreReportedAndCheckRepairsLostClusters) {
     EXPECT_NE(access((out + "/B.TNC").c_str(), F_OK), 0);
     r = Zvt(sim.PtyPath(), {"check"});
     EXPECT_EQ(r.Exit, 1);
-    EXPECT_HAS(r.Out, "B.TNC: cross-linked with A.TNC at cluster 3");
-    EXPECT_HAS(r.Out, "lost clusters: 1 from cluster 4");
+    EXPECT_HAS(r.Out, "B.TNC: цепочка пересекается с A.TNC в кластере 3");
+    EXPECT_HAS(r.Out, "потерянные кластеры: 1, начиная с кластера 4");
     r = Zvt(sim.PtyPath(), {"check", "--repair"});  // not while a chain is damaged
     EXPECT_EQ(r.Exit, 1);
-    EXPECT_HAS(r.Out, "not repaired");
+    EXPECT_HAS(r.Out, "не исправлено");
     ASSERT_EQ(Zvt(sim.PtyPath(), {"rm", "B.TNC"}).Exit, 0);
     r = Zvt(sim.PtyPath(), {"check", "--repair"});
     EXPECT_EQ(r.Exit, 0) << r.Out;
-    EXPECT_HAS(r.Out, "repaired: 1 lost clusters freed");
+    EXPECT_HAS(r.Out, "исправлено: освобождено потерянных кластеров: 1");
     ASSERT_EQ(Zvt(sim.PtyPath(), {"get", "A.TNC", "-C", out}).Exit, 0);
     EXPECT_EQ(ReadFileBytes(out + "/A.TNC"), a);
     EXPECT_EQ(Zvt(sim.PtyPath(), {"check"}).Exit, 0);
@@ -324,7 +373,7 @@ TEST_F(ZvtCli, NamesOfAnotherCodePageAreShownEscapedAndTakenSo) {
     EXPECT_HAS(r.Out, "ПРОГ.TNC          12345\n");
     r = Zvt(sim.PtyPath(), {"check"});
     EXPECT_EQ(r.Exit, 0) << r.Out;
-    EXPECT_HAS(r.Out, "note: N23\\x98.NC: the name holds bytes");
+    EXPECT_HAS(r.Out, "примечание: N23\\x98.NC: в имени есть байты");
     r = Zvt(sim.PtyPath(), {"get", "N23\\x98.NC", "-C", out});
     ASSERT_EQ(r.Exit, 0) << r.Err;
     EXPECT_EQ(ReadFileBytes(out + "/N23%98.NC"), bytes);
@@ -391,7 +440,7 @@ TEST_F(ZvtCli, PcInputsAreReadForWhatTheyAre) {
     EXPECT_EQ(r.Exit, 1);
     EXPECT_HAS(r.Err, "pipe.tnc: это именованный канал");
     EXPECT_HAS(r.Err, "Ошибка записи файла " + big + ": недостаточно места на флэш (свободно ");
-    EXPECT_HAS(r.Out, "after.tnc -> after.tnc (2000 bytes)");
+    EXPECT_HAS(r.Out, "after.tnc -> AFTER.TNC (2000 байт)");
     r = Zvt(sim.PtyPath(), {"get", "VERSION", "AFTER.TNC", "-C", out});
     ASSERT_EQ(r.Exit, 0) << r.Err;
     std::ifstream v("/proc/version", std::ios::binary);
@@ -472,7 +521,7 @@ TEST_F(ZvtCli, TheWindowsRememberedPortIsTheDefault) {
     remember("/dev/zvt-gone-adapter");
     r = ZvtProcess({"ports"}).Wait();
     EXPECT_EQ(r.Exit, 0) << r.Err;
-    EXPECT_HAS(r.Out, "* /dev/zvt-gone-adapter  (not present)\n");
+    EXPECT_HAS(r.Out, "* /dev/zvt-gone-adapter  (нет в системе)\n");
     r = ZvtProcess({"ls"}).Wait();
     EXPECT_EQ(r.Exit, 1);
     EXPECT_HAS(r.Err, "Unable to open com port (win error code: 2) (/dev/zvt-gone-adapter)");

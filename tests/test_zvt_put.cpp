@@ -237,10 +237,10 @@ TEST(ZvtPut, VerifyCatchesWhatTheLineChangedSilently) {
         if (c.fault) rig.Fault = [&](uint8_t cmd, uint16_t s, uint8_t* b, uint8_t r) { return c.fault(rig.Medium, cmd, s, b, r); };
         const auto run = rig.Put(paths, true);
         EXPECT_EQ(rig.Read("A.TNC"), bytes[0]);
-        EXPECT_EQ(run.Out.find(paths[0] + " -> a.tnc (700 bytes, verified)"), 0u) << run.Out;
+        EXPECT_EQ(run.Out.find(paths[0] + " -> A.TNC (700 байт, проверен)"), 0u) << run.Out;
         if (!c.verdictOfB) {
             EXPECT_EQ(run.Exit, 0) << run.Err;
-            EXPECT_EQ(Count(run.Out, ", verified)"), 3u) << run.Out;
+            EXPECT_EQ(Count(run.Out, ", проверен)"), 3u) << run.Out;
             EXPECT_EQ(rig.Read("B.TNC"), bytes[1]);
             EXPECT_EQ(rig.Read("C.TNC"), bytes[2]);
             continue;

@@ -89,7 +89,7 @@ damaged() {
             want="the demo medium's image holds 1048576 bytes instead of 2097152: making it anew" ;;
         unformatted)
             dd if=/dev/zero of="$MY_DIR/medium.img" bs=512 count=1 conv=notrunc status=none
-            want="the demo medium does not pass zvt check (the medium is not formatted" ;;
+            want="the demo medium does not pass zvt check (носитель не отформатирован" ;;
         older-version)
             echo "skarvel-demo 1" >"$MY_DIR/medium.version"
             want="the demo medium was made by another demo version (skarvel-demo 1," ;;

@@ -1,11 +1,10 @@
 // zvt check [--repair]: what the boot sector, the FAT and the root directory
 // say about the medium, in plain words; the repair frees lost clusters and
 // writes nothing but the FAT sectors that change.
-#include <cstdio>
-
 #include "core/cp1251.h"
 #include "flashfs/volume_check.h"
 #include "tools/zvt/commands.h"
+#include "tools/zvt/console.h"
 
 namespace skarvel::zvtcmd {
 
@@ -14,31 +13,37 @@ namespace {
 std::string U(const std::string& cp1251) { return MediumNameToUtf8(cp1251); }
 std::string N(uint32_t n) { return std::to_string(n); }
 
+std::string Clusters(uint32_t n) { return CountOf(n, "кластер", "кластера", "кластеров"); }
+
 std::string Describe(const TCheckProblem& p) {
     const std::string name = U(p.Name);
     switch (p.Kind) {
         case TCheckKind::LostClusters:
-            return "lost clusters: " + N(p.Value) + " from cluster " + N(p.Cluster) +
-                   " are taken in the FAT but belong to no file" +
-                   (p.Name.empty() ? "" : " (left by a save of " + name + " that never finished)");
+            return "потерянные кластеры: " + N(p.Value) + ", начиная с кластера " + N(p.Cluster) +
+                   ", заняты в FAT, но не принадлежат ни одному файлу" +
+                   (p.Name.empty() ? "" : " (остались от незавершённой записи " + name + ")");
         case TCheckKind::CrossLink:
-            return name + ": cross-linked with " + U(p.Other) + " at cluster " + N(p.Cluster);
+            return name + ": цепочка пересекается с " + U(p.Other) + " в кластере " + N(p.Cluster);
         case TCheckKind::ShortChain:
-            return name + ": chain shorter than the file's size (" + N(p.Value) + " clusters)";
+            return name + ": цепочка короче размера файла (" + Clusters(p.Value) + ")";
         case TCheckKind::LongChain:
-            return name + ": chain longer than the file's size (" + N(p.Value) + " clusters)";
-        case TCheckKind::Loop: return name + ": chain loops back to cluster " + N(p.Cluster);
+            return name + ": цепочка длиннее размера файла (" + Clusters(p.Value) + ")";
+        case TCheckKind::Loop: return name + ": цепочка замыкается на кластер " + N(p.Cluster);
         case TCheckKind::LeavesDataArea:
-            return name + ": chain leaves the data area (cluster " + N(p.Cluster) + " links to " + N(p.Value) + ")";
+            return name + ": цепочка выходит за область данных (кластер " + N(p.Cluster) + " ссылается на " +
+                   N(p.Value) + ")";
         case TCheckKind::FreeInChain:
-            return name + ": chain runs into free cluster " + N(p.Value) + " (after cluster " + N(p.Cluster) + ")";
-        case TCheckKind::BadFirstCluster: return name + ": bad first cluster " + N(p.Cluster);
+            return name + ": цепочка приводит в свободный кластер " + N(p.Value) + " (после кластера " +
+                   N(p.Cluster) + ")";
+        case TCheckKind::BadFirstCluster: return name + ": неверный первый кластер " + N(p.Cluster);
         case TCheckKind::UnfinishedSave:
-            return name + ": first cluster " + N(p.Cluster) + " is free: the entry of a save that never finished";
+            return name + ": первый кластер " + N(p.Cluster) + " свободен: запись файла, сохранение которого " +
+                   "не было завершено";
         case TCheckKind::DuplicateName:
-            return name + " and " + U(p.Other) + " answer one name alike: neither is loaded or deleted by it";
+            return name + " и " + U(p.Other) + " отзываются на одно имя: ни один из них по нему не загружается " +
+                   "и не удаляется";
         case TCheckKind::TakenBeyondData:
-            return N(p.Value) + " FAT entries from " + N(p.Cluster) + " on, beyond the data area, are not free";
+            return "записи FAT за областью данных заняты: " + N(p.Value) + ", начиная с кластера " + N(p.Cluster);
     }
     return "";
 }
@@ -46,12 +51,14 @@ std::string Describe(const TCheckProblem& p) {
 std::string DescribeForeign(TVolumeFault fault, const TVolumeGeometry& g, uint32_t mediumSectors) {
     switch (fault) {
         case TVolumeFault::Fat12:
-            return "the medium holds a 12-bit FAT (formatted elsewhere); this program keeps 16-bit FATs only";
+            return "на носителе 12-битная FAT (он отформатирован в другой системе); эта программа работает "
+                   "только с 16-битной FAT";
         case TVolumeFault::BeyondMedium:
-            return "the boot sector claims " + N(g.TotalSectors) + " sectors, more than the device's " +
-                   N(mediumSectors);
+            return "загрузочный сектор указывает " + CountOf(g.TotalSectors, "сектор", "сектора", "секторов") +
+                   ", больше, чем есть у устройства (" + N(mediumSectors) + ")";
         case TVolumeFault::OversizedFat:
-            return "the FAT has " + N(g.SectorsPerFAT) + " sectors, far more than its clusters need";
+            return "в FAT " + CountOf(g.SectorsPerFAT, "сектор", "сектора", "секторов") +
+                   ", намного больше, чем нужно для её кластеров";
         case TVolumeFault::None: break;
     }
     return "";
@@ -61,42 +68,41 @@ std::string DescribeForeign(TVolumeFault fault, const TVolumeGeometry& g, uint32
 int ReportRefusal(TZvtClient& client, uint8_t init) {
     TZVT_drv& d = client.Driver();
     if (init == feUnformatted) {
-        std::printf("the medium is not formatted (no valid boot sector)\n");
+        PrintOut("носитель не отформатирован (нет действительного загрузочного сектора)\n");
         return 1;
     }
     TVolumeGeometry g;
     DecodeBootSector(d.FBootSector.data(), g);
     const uint32_t mediumSectors = d.FMediumSize.load() / SectorSize;
-    std::printf("%s\n", DescribeForeign(d.FVolumeFault.load(), g, mediumSectors).c_str());
-    std::printf("nothing was checked or written; formatting (zvt format --yes) makes the medium usable "
-                "and loses its files\n");
+    PrintOut(DescribeForeign(d.FVolumeFault.load(), g, mediumSectors) + "\n");
+    PrintOut("ничего не проверено и не записано; форматирование (zvt format --yes) сделает носитель пригодным, "
+             "но его файлы будут потеряны\n");
     return 1;
 }
 
 void Print(const TCheckReport& r) {
-    for (const TCheckProblem& p : r.Problems) std::printf("%s\n", Describe(p).c_str());
+    for (const TCheckProblem& p : r.Problems) PrintOut(Describe(p) + "\n");
     if (r.Unexplained > 0)
-        std::printf("note: %u clusters are taken by no entry of the root; files inside its subdirectories, "
-                    "which this program does not read, may hold them\n",
-                    r.Unexplained);
+        PrintOut("примечание: кластеров, не занятых ни одной записью корневого каталога: " + N(r.Unexplained) +
+                 "; их могут занимать файлы в его подкаталогах, которые эта программа не читает\n");
     uint32_t files = 0;
     for (const TCheckedEntry& e : r.Entries) {
         files += !e.Directory;
         if (HasEscapedNameBytes(e.Name))
-            std::printf("note: %s: the name holds bytes that are no letters of code page 1251 (another "
-                        "system's code page?); zvt shows them as \\xHH and takes the name so\n",
-                        U(e.Name).c_str());
+            PrintOut("примечание: " + U(e.Name) + ": в имени есть байты, которые не являются буквами кодовой "
+                     "страницы 1251 (кодовая страница другой системы?); zvt показывает их как \\xHH и так же "
+                     "принимает имя\n");
     }
     const auto problems = static_cast<uint32_t>(r.Problems.size());
-    if (problems == 0) std::printf("%u files, no problems found\n", files);
-    else std::printf("%u files, %u problems found\n", files, problems);
+    if (problems == 0) PrintOut("файлов: " + N(files) + ", проблем не найдено\n");
+    else PrintOut("файлов: " + N(files) + ", найдено проблем: " + N(problems) + "\n");
 }
 
 }  // namespace
 
 int CmdCheck(TZvtClient& client, bool repair) {
     TProgress progress(client);
-    progress.Begin("mount", 6);  // boot sector and FAT of the 2 MiB medium
+    progress.Begin("подключение", 6);  // boot sector and FAT of the 2 MiB medium
     const uint8_t init = client.Init();
     progress.End();
     if (init == feUnformatted || init == feForeignVolume) return ReportRefusal(client, init);
@@ -108,7 +114,7 @@ int CmdCheck(TZvtClient& client, bool repair) {
     TCheckReport report, after;
     uint32_t freed = 0;
     bool repaired = false;
-    progress.Begin("check", client.Driver().FRootDirSectors);
+    progress.Begin("проверка", client.Driver().FRootDirSectors);
     const uint8_t r = client.RunOnWorker([&](TZVT_drv& d) -> uint8_t {
         TVolumeTables tables;
         if (const uint8_t e = d.ReadVolumeTables(tables); e != feOk) return e;
@@ -130,12 +136,12 @@ int CmdCheck(TZvtClient& client, bool repair) {
     Print(report);
     if (repair) {
         if (repaired)
-            std::printf("repaired: %u lost clusters freed (only the FAT was written)\n", freed);
+            PrintOut("исправлено: освобождено потерянных кластеров: " + N(freed) + " (записана только FAT)\n");
         else if (!report.Lost.empty())
-            std::printf("not repaired: a damaged file above may own some of the lost clusters; "
-                        "nothing was written\n");
+            PrintOut("не исправлено: часть потерянных кластеров может принадлежать повреждённому файлу, "
+                     "названному выше; ничего не записано\n");
         else
-            std::printf("nothing to repair\n");
+            PrintOut("исправлять нечего\n");
     }
     return after.Clean() ? 0 : 1;
 }

@@ -1,7 +1,6 @@
 // zvt ports: the serial ports present, with what the system knows of each,
 // and the port a command of zvt would use.
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -9,6 +8,7 @@
 #include "link/cport.h"
 #include "link/port_enum.h"
 #include "tools/zvt/commands.h"
+#include "tools/zvt/console.h"
 
 namespace skarvel::zvtcmd {
 
@@ -23,7 +23,7 @@ int CmdPorts(const std::string& port) {
     try {
         ListPorts(ports);
     } catch (const EComPort& e) {
-        Fail(std::string("cannot list the serial ports: ") + e.what());
+        Fail(std::string("не удалось получить список последовательных портов: ") + e.what());
         return 1;
     }
     size_t nameWidth = 0, textWidth = 0;
@@ -46,9 +46,9 @@ int CmdPorts(const std::string& port) {
         if (textWidth > 0) line += "  " + pad(PortDescription(p), textWidth);
         if (!p.ById.empty()) line += "  " + p.ById;
         while (!line.empty() && line.back() == ' ') line.pop_back();
-        std::printf("%s\n", line.c_str());
+        PrintOut(line + "\n");
     }
-    if (!marked) std::printf("* %s  (not present)\n", port.c_str());
+    if (!marked) PrintOut("* " + port + "  (нет в системе)\n");
     return 0;
 }
 

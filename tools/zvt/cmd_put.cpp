@@ -12,6 +12,7 @@
 #include "core/cp1251.h"
 #include "core/short_name.h"
 #include "tools/zvt/commands.h"
+#include "tools/zvt/console.h"
 #include "tools/zvt/pc_files.h"
 
 namespace skarvel::zvtcmd {
@@ -112,8 +113,8 @@ TPutOutcome PutOne(TPutRun& run, const std::string& path) {
     // stops one piece past what fits (a file that records no size, one that
     // grows meanwhile).
     const int64_t fit = LargestFit(run.Client);
-    const std::string noRoom = writeError + ErrorText(feNoRoom) + " (свободно " +
-                               std::to_string(fit < 0 ? 0 : fit + 1) + " байт)";
+    const std::string noRoom =
+        writeError + ErrorText(feNoRoom) + " (свободно " + BytesText(fit < 0 ? 0 : static_cast<uint64_t>(fit) + 1) + ")";
     std::vector<uint8_t> data;
     std::string error;
     switch (fit < 0 ? TPcRead::TooBig : ReadPcFile(path, static_cast<uint64_t>(fit), data, error)) {
@@ -136,8 +137,10 @@ TPutOutcome PutOne(TPutRun& run, const std::string& path) {
         const TPutOutcome checked = VerifyOne(run, path, name, data);
         if (checked != TPutOutcome::Written) return checked;
     }
-    std::printf("%s -> %s (%zu bytes%s)\n", path.c_str(), MediumNameToUtf8(name).c_str(), data.size(),
-                run.Verify ? ", verified" : "");
+    // As ls lists it: the entry holds the name in capitals.
+    const std::string& listed = d.FLastSave.Shown.empty() ? name : d.FLastSave.Shown;
+    PrintOut(path + " -> " + MediumNameToUtf8(listed) + " (" + BytesText(data.size()) +
+             (run.Verify ? ", проверен" : "") + ")\n");
     return TPutOutcome::Written;
 }
 
@@ -161,7 +164,7 @@ bool SelectPcFiles(const std::vector<std::string>& paths, std::vector<std::strin
 
 int CmdPut(TZvtClient& client, const std::vector<std::string>& paths, bool verify) {
     if (paths.empty()) {
-        Fail("put: no files given");
+        Fail("put: не указаны файлы");
         return 2;
     }
     if (int rc = Mount(client)) return rc;

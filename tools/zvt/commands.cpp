@@ -12,13 +12,48 @@ namespace skarvel::zvtcmd {
 
 TProgress::TProgress(TZvtClient& client) : client_(client), tty_(StderrIsTerminal()) {}
 
-void Fail(const std::string& what) { std::fprintf(stderr, "zvt: %s\n", what.c_str()); }
+void TProgress::Draw() {
+    const uint32_t done = client_.SectorFrames.load();
+    const uint32_t total = expected_ ? expected_ : 1;
+    const uint32_t pct = std::min<uint32_t>(100, done * 100 / total);
+    const int width = 30;
+    const int filled = static_cast<int>(pct * width / 100);
+    std::string line = "[" + std::string(static_cast<size_t>(filled), '#') +
+                       std::string(static_cast<size_t>(width - filled), '.') + "] ";
+    const std::string number = std::to_string(pct);
+    line += std::string(3 - std::min<size_t>(3, number.size()), ' ') + number + "% " + label_;
+    // A shorter line than the last one leaves none of it behind.
+    const size_t shown = Utf8Length(line);
+    if (shown < drawn_) line.append(drawn_ - shown, ' ');
+    drawn_ = std::max(drawn_, shown);
+    PrintErr("\r" + line);
+}
+
+void TProgress::End() {
+    if (tty_ && client_.OnTick && drawn_ > 0) PrintErr("\r" + std::string(drawn_, ' ') + "\r");
+    drawn_ = 0;
+    client_.OnTick = nullptr;
+}
+
+void Fail(const std::string& what) { PrintErr("zvt: " + what + "\n"); }
 
 size_t Utf8Length(const std::string& utf8) {
     size_t n = 0;
     for (char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
     return n;
 }
+
+std::string CountOf(uint64_t n, const char* one, const char* few, const char* many) {
+    const uint64_t tens = n % 100, units = n % 10;
+    const char* word = many;
+    if (tens < 11 || tens > 14) {
+        if (units == 1) word = one;
+        else if (units >= 2 && units <= 4) word = few;
+    }
+    return std::to_string(n) + " " + word;
+}
+
+std::string BytesText(uint64_t n) { return CountOf(n, "байт", "байта", "байт"); }
 
 bool ToMediumName(const std::string& utf8, std::string& cp1251) {
     if (!Utf8ToMediumName(utf8, cp1251)) {
@@ -49,22 +84,28 @@ int CmdInfo(TZvtClient& client) {
         return 1;
     }
     TZVT_drv& d = client.Driver();
-    std::printf("device code: 0x%02X\n", ZvtDeviceCode);
-    std::printf("medium size: %u bytes\n", d.FMediumSize.load());
+    char code[8];
+    std::snprintf(code, sizeof code, "0x%02X", ZvtDeviceCode);
+    PrintOut(std::string("код устройства: ") + code + "\n");
+    PrintOut("объём носителя: " + BytesText(d.FMediumSize.load()) + "\n");
     if (r != feOk) {
         Fail(ErrorText(r));
         return 1;
     }
-    std::printf("bytes per sector: %u\n", d.FBytesPerSector.load());
-    std::printf("sectors per cluster: %u\n", d.FSectorsPerCluster);
-    std::printf("reserved sectors: %u\n", d.FReservedSectors);
-    std::printf("FATs: %u\n", d.FNumFATs);
-    std::printf("sectors per FAT: %u\n", d.FSectorsPerFAT);
-    std::printf("root entries: %u\n", d.FRootEntries);
-    std::printf("total sectors: %u\n", d.FTotalSectors);
-    std::printf("first root sector: %u\n", d.FFirstRootSector);
-    std::printf("first data sector: %u\n", d.FFirstDataSector);
-    std::printf("free clusters: %u of %u\n", client.FreeClusters(), client.DataClusters());
+    const std::pair<const char*, uint32_t> lines[] = {
+        {"байт в секторе", d.FBytesPerSector.load()},
+        {"секторов в кластере", d.FSectorsPerCluster},
+        {"зарезервированных секторов", d.FReservedSectors},
+        {"копий FAT", d.FNumFATs},
+        {"секторов в FAT", d.FSectorsPerFAT},
+        {"записей в корневом каталоге", d.FRootEntries},
+        {"всего секторов", d.FTotalSectors},
+        {"первый сектор корневого каталога", d.FFirstRootSector},
+        {"первый сектор данных", d.FFirstDataSector},
+    };
+    for (const auto& [label, value] : lines) PrintOut(std::string(label) + ": " + std::to_string(value) + "\n");
+    PrintOut("свободных кластеров: " + std::to_string(client.FreeClusters()) + " из " +
+             std::to_string(client.DataClusters()) + "\n");
     return 0;
 }
 
@@ -81,18 +122,21 @@ int CmdLs(TZvtClient& client) {
         std::string name = MediumNameToUtf8(f.Name);
         const size_t shown = Utf8Length(name);
         if (shown < 12) name.append(12 - shown, ' ');
-        std::printf("%s %10u\n", name.c_str(), f.Size);
+        const std::string size = std::to_string(f.Size);
+        PrintOut(name + " " + std::string(10 - std::min<size_t>(10, size.size()), ' ') + size + "\n");
     }
     return 0;
 }
 
 int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std::string& dir) {
     if (names.empty()) {
-        Fail("get: no names given");
+        Fail("get: не указаны имена файлов");
         return 2;
     }
     if (!IsFolder(dir)) {
-        Fail(dir + ": not a folder");
+        uint64_t size = 0;
+        std::string error;
+        Fail(dir + (LookAtPcFile(dir, size, error) == TPcKind::Missing ? ": папка не найдена" : ": это не папка"));
         return 1;
     }
     if (int rc = Mount(client)) return rc;
@@ -131,14 +175,14 @@ int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std:
             Fail(error);
             return 1;
         }
-        std::printf("%s -> %s/%s (%zu bytes)\n", local.c_str(), dir.c_str(), local.c_str(), data.size());
+        PrintOut(local + " -> " + PcPath(dir, local) + " (" + BytesText(data.size()) + ")\n");
     }
     return 0;
 }
 
 int CmdRm(TZvtClient& client, const std::vector<std::string>& names) {
     if (names.empty()) {
-        Fail("rm: no names given");
+        Fail("rm: не указаны имена файлов");
         return 2;
     }
     if (int rc = Mount(client)) return rc;
@@ -156,7 +200,7 @@ int CmdRm(TZvtClient& client, const std::vector<std::string>& names) {
 
 int CmdFormat(TZvtClient& client, bool yes) {
     if (!yes) {
-        Fail("format destroys every file on the medium; repeat with --yes to go ahead");
+        Fail("format стирает все файлы на носителе; чтобы продолжить, повторите команду с --yes");
         return 2;
     }
     // A medium of another format is what formatting is for.
@@ -170,7 +214,7 @@ int CmdFormat(TZvtClient& client, bool yes) {
         Fail(ErrorText(r));
         return 1;
     }
-    std::printf("ZVT успешно отформатировано\n");
+    PrintOut("ZVT успешно отформатировано\n");
     return 0;
 }
 

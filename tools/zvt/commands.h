@@ -15,8 +15,14 @@ namespace skarvel::zvtcmd {
 void Fail(const std::string& what);
 // Characters (code points) in a UTF-8 string.
 size_t Utf8Length(const std::string& utf8);
+// n and the word in the form Russian gives it after n: CountOf(2, "байт",
+// "байта", "байт") is "2 байта", 5 and 11 to 14 take many, 21 takes one.
+std::string CountOf(uint64_t n, const char* one, const char* few, const char* many);
+// n bytes in words ("1 байт", "100000 байт").
+std::string BytesText(uint64_t n);
 
 // A progress bar on stderr while a request runs, when stderr is a terminal.
+// Runs on the client's main thread (the client's ticks come there).
 class TProgress {
 public:
     explicit TProgress(TZvtClient& client);
@@ -25,28 +31,19 @@ public:
         expected_ = expected;
         if (tty_) client_.OnTick = [this] { Draw(); };
     }
-    void End() {
-        if (tty_ && client_.OnTick) std::fprintf(stderr, "\r\033[K");
-        client_.OnTick = nullptr;
-    }
+    // Blanks the bar's line; the next text starts at its beginning. Blanks
+    // rather than a terminal sequence: a Windows console before Windows 10
+    // shows such sequences as they are.
+    void End();
 
 private:
-    void Draw() {
-        const uint32_t done = client_.SectorFrames.load();
-        const uint32_t total = expected_ ? expected_ : 1;
-        const uint32_t pct = std::min<uint32_t>(100, done * 100 / total);
-        const int width = 30;
-        const int filled = static_cast<int>(pct * width / 100);
-        std::string bar(static_cast<size_t>(filled), '#');
-        bar.append(static_cast<size_t>(width - filled), '.');
-        std::fprintf(stderr, "\r[%s] %3u%% %s", bar.c_str(), pct, label_.c_str());
-        std::fflush(stderr);
-    }
+    void Draw();
 
     TZvtClient& client_;
     bool tty_;
     std::string label_;
     uint32_t expected_ = 0;
+    size_t drawn_ = 0;  // characters of the bar's line on the screen
 };
 
 // A name as the user gives it (the shown form, \xHH for bytes that are no

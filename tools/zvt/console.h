@@ -1,8 +1,19 @@
-// What the command-line client's terminal side differs in per platform
-// (console_posix.cpp, console_win.cpp).
+// The command-line client's terminal side, which differs per platform
+// (console_posix.cpp, console_win.cpp): where its texts go, and whether
+// stderr is a terminal.
 #pragma once
 
+#include <string_view>
+
 namespace skarvel::zvtcmd {
+
+// Texts for the user, UTF-8: results on standard output, messages and the
+// progress bar on standard error. On Windows a console gets them as
+// characters (WriteConsoleW), whatever its code page; an output redirected
+// to a file or a pipe gets UTF-8 bytes with CR LF line ends. On Linux the
+// bytes go out as they are. Nothing else in zvt writes to either stream.
+void PrintOut(std::string_view utf8);
+void PrintErr(std::string_view utf8);
 
 // True when stderr is a terminal (the progress bar is drawn only there).
 bool StderrIsTerminal();

@@ -58,4 +58,12 @@ bool WritePcFile(const std::string& dir, const std::string& name, const std::vec
 // True when path names an existing folder.
 bool IsFolder(const std::string& path);
 
+// A path as this system writes it: on Windows "/" becomes "\" (both
+// separate folders there, and what zvt prints shows the system's one);
+// elsewhere the path as it is.
+std::string NativePath(const std::string& path);
+// dir and name joined by the system's separator (none is added after one,
+// nor on Windows after a bare drive: "C:" is that drive's current folder).
+std::string PcPath(const std::string& dir, const std::string& name);
+
 }  // namespace skarvel

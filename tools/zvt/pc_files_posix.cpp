@@ -25,6 +25,28 @@ bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
+// The system's reason in zvt's language: the C library speaks English
+// unless the program switches its locale, which would also change what the
+// rest of the client takes a byte for. The reasons a PC file's read or
+// write meets in practice; any other keeps the library's text.
+std::string ErrnoText(int code) {
+    switch (code) {
+        case ENOENT: return "нет такого файла или папки";
+        case EACCES:
+        case EPERM: return "доступ запрещён";
+        case ENOTDIR: return "часть пути не является папкой";
+        case EISDIR: return "это папка";
+        case ENAMETOOLONG: return "слишком длинное имя";
+        case ELOOP: return "слишком много символических ссылок";
+        case ENOSPC: return "на диске нет места";
+        case EDQUOT: return "превышена дисковая квота";
+        case EROFS: return "файловая система только для чтения";
+        case EIO: return "ошибка ввода-вывода";
+        case EEXIST: return "файл уже существует";
+        default: return std::strerror(code);
+    }
+}
+
 // Closes a descriptor when it goes out of scope.
 struct TFd {
     int fd;
@@ -39,7 +61,7 @@ TPcKind LookAtPcFile(const std::string& path, uint64_t& size, std::string& error
     size = 0;
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
-        error = path + ": " + std::strerror(errno);
+        error = path + ": " + ErrnoText(errno);
         return TPcKind::Missing;
     }
     const TPcKind kind = KindOf(st.st_mode);
@@ -63,7 +85,7 @@ TPcRead ReadPcFile(const std::string& path, uint64_t limit, std::vector<uint8_t>
     // look, the open returns at once and the check below refuses it.
     TFd file{open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
     if (file.fd < 0) {
-        error = path + ": " + std::strerror(errno);
+        error = path + ": " + ErrnoText(errno);
         return TPcRead::Failed;
     }
     struct stat before {};
@@ -84,7 +106,7 @@ TPcRead ReadPcFile(const std::string& path, uint64_t limit, std::vector<uint8_t>
             continue;
         }
         if (n < 0) {
-            error = "Ошибка при чтения файла " + path + ": " + std::strerror(errno);
+            error = "Ошибка при чтения файла " + path + ": " + ErrnoText(errno);
             data.clear();
             return TPcRead::Failed;
         }
@@ -107,14 +129,14 @@ TPcRead ReadPcFile(const std::string& path, uint64_t limit, std::vector<uint8_t>
 
 bool WritePcFile(const std::string& dir, const std::string& name, const std::vector<uint8_t>& data,
                  std::string& error) {
-    const std::string target = dir + "/" + name;
-    const std::string temp = dir + "/." + name + ".zvt-part";
+    const std::string target = PcPath(dir, name);
+    const std::string temp = PcPath(dir, "." + name + ".zvt-part");
     // A fresh file: never through a link or a file that someone left under
     // the temporary name (it could lead outside the folder).
     unlink(temp.c_str());
     const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
-        error = "Ошибка при записи файла " + target + ": " + std::strerror(errno);
+        error = "Ошибка при записи файла " + target + ": " + ErrnoText(errno);
         return false;
     }
     size_t put = 0;
@@ -128,11 +150,18 @@ bool WritePcFile(const std::string& dir, const std::string& name, const std::vec
     const int savedErrno = errno;
     close(fd);
     if (!ok || rename(temp.c_str(), target.c_str()) != 0) {
-        error = "Ошибка при записи файла " + target + ": " + std::strerror(ok ? errno : savedErrno);
+        error = "Ошибка при записи файла " + target + ": " + ErrnoText(ok ? errno : savedErrno);
         unlink(temp.c_str());
         return false;
     }
     return true;
+}
+
+std::string NativePath(const std::string& path) { return path; }
+
+std::string PcPath(const std::string& dir, const std::string& name) {
+    if (dir.empty()) return name;
+    return dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
 bool IsFolder(const std::string& path) {

@@ -36,15 +36,6 @@ private:
 
 std::string LastErrorText() { return SystemErrorText(GetLastError()); }
 
-// dir and name joined by "\", unless dir already ends with a separator or
-// is a bare drive ("C:" means that drive's current folder).
-std::string JoinPath(const std::string& dir, const std::string& name) {
-    if (dir.empty()) return name;
-    const char last = dir.back();
-    if (last == '\\' || last == '/' || last == ':') return dir + name;
-    return dir + "\\" + name;
-}
-
 }  // namespace
 
 namespace {
@@ -137,9 +128,9 @@ TPcRead ReadPcFile(const std::string& path, uint64_t limit, std::vector<uint8_t>
 
 bool WritePcFile(const std::string& dir, const std::string& name, const std::vector<uint8_t>& data,
                  std::string& error) {
-    const std::string target = JoinPath(dir, name);
+    const std::string target = PcPath(dir, name);
     const std::wstring wideTarget = Utf8ToWide(target);
-    const std::wstring temp = Utf8ToWide(JoinPath(dir, "." + name + ".zvt-part"));
+    const std::wstring temp = Utf8ToWide(PcPath(dir, "." + name + ".zvt-part"));
     const auto fail = [&](const std::string& why) {
         error = "Ошибка при записи файла " + target + ": " + why;
         DeleteFileW(temp.c_str());
@@ -174,6 +165,19 @@ bool WritePcFile(const std::string& dir, const std::string& name, const std::vec
     if (!MoveFileExW(temp.c_str(), wideTarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return fail(LastErrorText());
     return true;
+}
+
+std::string NativePath(const std::string& path) {
+    std::string native = path;
+    std::replace(native.begin(), native.end(), '/', '\\');
+    return native;
+}
+
+std::string PcPath(const std::string& dir, const std::string& name) {
+    if (dir.empty()) return name;
+    const char last = dir.back();
+    if (last == '\\' || last == '/' || last == ':') return dir + name;
+    return dir + "\\" + name;
 }
 
 bool IsFolder(const std::string& path) {

@@ -1,6 +1,5 @@
 // The command line of zvt: options, the command and its operands.
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
@@ -8,6 +7,7 @@
 #include "tools/zvt/commands.h"
 #include "tools/zvt/console.h"
 #include "tools/zvt/interrupt.h"
+#include "tools/zvt/pc_files.h"
 #include "tools/zvt/zvt_main.h"
 
 namespace skarvel {
@@ -16,27 +16,26 @@ using namespace zvtcmd;
 
 namespace {
 
+// Lines of at most 79 characters: an 80-column console breaks longer ones.
 const char* const kUsage =
-    "usage: zvt [--port NAME] [--baud N] COMMAND [ARGS]\n"
+    "использование: zvt [--port ИМЯ] [--baud N] КОМАНДА [АРГУМЕНТЫ]\n"
     "\n"
-    "  info                 identify the device and mount the medium; show its geometry\n"
-    "  ls                   list the files on the medium (name and size in bytes)\n"
-    "  put FILE...          write PC files onto the medium under their 8.3 names\n"
-    "    --verify           read each file back after writing it and compare\n"
-    "  get NAME... [-C DIR] load files from the medium into DIR (default: current folder)\n"
-    "  rm NAME...           delete files on the medium\n"
-    "  format --yes         format the medium (destroys every file on it)\n"
-    "  check [--repair]     check the boot sector, FAT and root directory (writes nothing);\n"
-    "                       --repair frees lost clusters, writing only the FAT\n"
-    "  ports                list the serial ports (* marks the one in use) and adapters' stable names\n"
+    "  info                  опознать устройство и показать геометрию носителя\n"
+    "  ls                    список файлов на носителе (имя и размер в байтах)\n"
+    "  put ФАЙЛ...           записать файлы ПК на носитель под их именами 8.3\n"
+    "    --verify            прочитать каждый файл после записи и сравнить\n"
+    "  get ИМЯ... [-C ПАПКА] загрузить файлы в ПАПКУ (по умолчанию в текущую)\n"
+    "  rm ИМЯ...             удалить файлы на носителе\n"
+    "  format --yes          отформатировать носитель (стирает все файлы на нём)\n"
+    "  check [--repair]      проверить загрузочный сектор, FAT и корневой каталог;\n"
+    "                        без --repair ничего не записывает, с ним освобождает\n"
+    "                        потерянные кластеры, записывая только FAT\n"
+    "  ports                 последовательные порты (* — порт команд) и постоянные\n"
+    "                        имена адаптеров\n"
     "\n";
-const char* const kBaudHelp = "  --baud N      line rate in bits per second (default 115200)\n";
+const char* const kBaudHelp = "  --baud N      скорость линии, бит/с (по умолчанию 115200)\n";
 
-void PrintUsage(std::FILE* to) {
-    std::fputs(kUsage, to);
-    std::fputs(PortOptionHelp(), to);
-    std::fputs(kBaudHelp, to);
-}
+std::string Usage() { return std::string(kUsage) + PortOptionHelp() + kBaudHelp; }
 
 }  // namespace
 
@@ -53,20 +52,20 @@ int ZvtMain(int argc, char** argv) {
                 char* end = nullptr;
                 const unsigned long v = std::strtoul(argv[++i], &end, 10);
                 if (!end || *end || v == 0 || v > 4000000) {
-                    Fail(std::string("bad baud rate: ") + argv[i]);
+                    Fail(std::string("неверная скорость линии: ") + argv[i]);
                     return 2;
                 }
                 baud = static_cast<uint32_t>(v);
             }
         } else if (a == "-h" || a == "--help") {
-            PrintUsage(stdout);
+            PrintOut(Usage());
             return 0;
         } else {
             args.emplace_back(a);
         }
     }
     if (args.empty()) {
-        PrintUsage(stderr);
+        PrintErr(Usage());
         return 2;
     }
     const std::string cmd = args.front();
@@ -79,7 +78,7 @@ int ZvtMain(int argc, char** argv) {
     std::vector<std::string> operands;
     for (size_t i = 0; i < args.size(); ++i) {
         if (cmd == "get" && args[i] == "-C" && i + 1 < args.size()) {
-            dir = args[++i];
+            dir = NativePath(args[++i]);
         } else if (cmd == "format" && args[i] == "--yes") {
             yes = true;
         } else if (cmd == "put" && args[i] == "--verify") {
@@ -87,17 +86,17 @@ int ZvtMain(int argc, char** argv) {
         } else if (cmd == "check" && args[i] == "--repair") {
             repair = true;
         } else {
-            operands.push_back(args[i]);
+            operands.push_back(cmd == "put" ? NativePath(args[i]) : args[i]);
         }
     }
     static const char* const known[] = {"info", "ls", "put", "get", "rm", "format", "check", "ports"};
     if (std::find(std::begin(known), std::end(known), cmd) == std::end(known)) {
-        Fail("unknown command: " + cmd);
-        PrintUsage(stderr);
+        Fail("неизвестная команда: " + cmd);
+        PrintErr(Usage());
         return 2;
     }
     if ((cmd == "info" || cmd == "ls" || cmd == "format" || cmd == "check" || cmd == "ports") && !operands.empty()) {
-        Fail(cmd + ": unexpected argument " + operands.front());
+        Fail(cmd + ": лишний аргумент " + operands.front());
         return 2;
     }
     if (cmd == "ports") return CmdPorts(port);  // takes no port
