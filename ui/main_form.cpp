@@ -154,7 +154,7 @@ TForm1::TForm1(const TFormOptions& options, QWidget* parent) : QMainWindow(paren
         return chosen ? dlg.selectedFiles() : QStringList();
     };
     ExecFolderDialog = [this](QString& folder) { return ExecFolderChoice(folder); };
-    ExecDragDrop = [this](TDataObject* data) { return TFileSource(ListBox1).DoDragDrop(data); };
+    ExecDragDrop = [this](TDataObject* object) { return TFileSource(ListBox1).DoDragDrop(object); };
     CreateComponents();
     FormCreate(options);
 }
@@ -436,7 +436,7 @@ void TForm1::CreateDriver(const TFormOptions& options) {
     FDriver->OnReadSector = [this] { DoReadSector(); };
     FDriver->OnWriteSector = [this] { DoWriteSector(); };
     FDriver->OnCommand = [this](uint8_t op, uint8_t& result, void* param) {
-        result = FRunner->Execute(op, static_cast<TTransferJob*>(param));
+        result = FRunner->Execute(op, static_cast<TTransferJob*>(param)).Code();
         return result;
     };
 }

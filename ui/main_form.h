@@ -342,7 +342,7 @@ private:
     void InitDone(uint8_t result);
     void ListDone(uint8_t& result);
     void WriteDone(uint8_t& result);
-    bool CopyPendingForLoad(int row, uint8_t& code);
+    bool CopyPendingForLoad(int row, TWindowResult& code);
     bool RemoveFromMedium(const QString& name);
     bool ExecFolderChoice(QString& folder);
     // The rows the runner changes in step with the medium (GUI thread).
