@@ -69,7 +69,9 @@ bool ParseCommandLine(const QStringList& args, const QString& cwd, TCommandLine&
 const char* UsageText() {
     return "usage: skarvel [--port NAME | --image IMAGE] [--new-instance] [--] [FILE...]\n"
            "  FILE...         programs to add as pending rows (to the window already running, if any)\n"
-           "  --port NAME     the serial port to start with (default COM2)\n"
+           "  --port NAME     the serial port for this run, not remembered (default: the port last\n"
+           "                  chosen in the port dialog, else COM2, or the only USB adapter when\n"
+           "                  COM2 is missing); an adapter's name under /dev/serial/by-id too\n"
            "  --image IMAGE   work on a medium image file instead of the device (a window of its own;\n"
            "                  a missing file becomes a blank medium to format)\n"
            "  --new-instance  open another window even when one is running (for a second port)\n"

@@ -12,7 +12,7 @@
 namespace skarvel {
 
 struct TCommandLine {
-    std::string Port;  // empty: the window's default
+    std::string Port;  // empty: the remembered port, else the default
     // A medium image file to work on instead of the port (absolute, UTF-8);
     // such a window is always a window of its own.
     std::string Image;

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QListWidget>
 #include <QPixmap>
+#include <QPointer>
 #include <QProgressBar>
 #include <QScreen>
 #include <QTimer>
@@ -12,20 +13,25 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/about.h"
 #include "app/command_line.h"
 #include "app/instance_name.h"
 #include "app/open_queue.h"
+#include "app/port_choice.h"
 #include "app/program.h"
 #include "app/single_instance.h"
 #include "app/splash.h"
 #include "core/sync.h"
+#include "link/cport.h"
+#include "link/port_enum.h"
 #include "ui/com_setup.h"
 #include "ui/main_form.h"
 #include "ui/message_boxes.h"
 #include "ui/my_list_box.h"
 #include "ui/progress_form.h"
+#include "ui/settings.h"
 
 namespace skarvel {
 
@@ -76,28 +82,54 @@ void ArmScreenshot(TForm1* form, const QString& path) {
     poll->start();
 }
 
-// Boxes that the main window shows while it is being created (a port that
-// cannot be opened) would open under the splash, which stays on top of every
-// window; the splash is hidden before such a box appears.
-class TBoxesAboveSplash final : public TMessageBoxes {
+// The boxes of the main window's start-up. A message shown while the window
+// is being created (a port that is not there) is held until the window is
+// on the screen and then shown over it, so that the window behind it goes on
+// working (it opens the port once it appears) while the box waits for its
+// OK. A question cannot wait for its answer: it is asked at once, with the
+// splash, which stays on top of every window, hidden first.
+class TStartBoxes final : public TMessageBoxes {
 public:
-    TBoxesAboveSplash(QWidget* splash, TMessageBoxes& boxes) : splash_(splash), boxes_(boxes) {}
+    TStartBoxes(QWidget* splash, TMessageBoxes& boxes) : splash_(splash), boxes_(boxes) {}
     int Ask(QWidget* parent, const QString& text, TMsgDlgType type, unsigned buttons) override {
         StepAside();
         return boxes_.Ask(parent, text, type, buttons);
     }
     void Show(QWidget* parent, const QString& text, TMsgDlgType type) override {
-        StepAside();
+        if (holding_) {
+            held_.push_back({parent, text, type});
+            return;
+        }
         boxes_.Show(parent, text, type);
     }
     void SplashGone() { splash_ = nullptr; }
+    // The window is on the screen: the messages held are shown over it, from
+    // the event loop, and later ones at once. Without a window (it could not
+    // be made) they are shown now.
+    void WindowShown(QWidget* window) {
+        holding_ = false;
+        std::vector<Held> held;
+        held.swap(held_);
+        const auto show = [this, held] {
+            for (const Held& h : held) boxes_.Show(h.Parent, h.Text, h.Type);
+        };
+        if (!window) show();
+        else if (!held.empty()) QTimer::singleShot(0, window, show);
+    }
 
 private:
+    struct Held {
+        QPointer<QWidget> Parent;
+        QString Text;
+        TMsgDlgType Type;
+    };
     void StepAside() {
         if (splash_) splash_->hide();
     }
     QWidget* splash_;
     TMessageBoxes& boxes_;
+    bool holding_ = true;
+    std::vector<Held> held_;
 };
 
 // What the window shows on, as the address of the session's window needs
@@ -175,14 +207,28 @@ int RunProgram(int argc, char** argv, const TProgramHooks& hooks) {
         opener.Open(files, true);
     });
 
+    // What the window remembers; the port it starts on.
+    TSettings settings;
+    const TPortChoice choice = ChoosePort(line.Port, settings.Port(), [] {
+        std::vector<TPortInfo> ports;
+        try {
+            ListPorts(ports);
+        } catch (const EComPort&) {
+            // No list: the default port, as without an adapter.
+        }
+        return ports;
+    });
     TFormOptions options;
-    options.Port = line.Port;
+    options.Port = choice.Port;
+    options.RememberPort = choice.Remember;
+    options.PortNote = choice.Note;
+    options.Settings = &settings;
     options.Image = line.Image;
     InstallSettingsDialog();
     TForm1::ShowAboutHook = [](QWidget* owner) { ShowAbout(owner); };
 
     auto splash = std::make_unique<TfmSplash>(nullptr, 500);
-    TBoxesAboveSplash boxes(splash.get(), realBoxes);
+    TStartBoxes boxes(splash.get(), realBoxes);
     options.Messages = &boxes;
     std::unique_ptr<TForm1> form;
     try {
@@ -191,6 +237,7 @@ int RunProgram(int argc, char** argv, const TProgramHooks& hooks) {
         splash->Release();
         boxes.SplashGone();
         splash.reset();
+        boxes.WindowShown(nullptr);
         realBoxes.Show(nullptr, QString::fromUtf8(e.what()), TMsgDlgType::Error);
         return 1;
     }
@@ -199,6 +246,7 @@ int RunProgram(int argc, char** argv, const TProgramHooks& hooks) {
     splash.reset();
 
     form->show();
+    boxes.WindowShown(form.get());
     // Once the window is closed for good, the next start opens its own
     // (connected only now: boxes closed during the start-up count as well).
     QObject::connect(&app, &QGuiApplication::lastWindowClosed, &instance, &TSingleInstance::Stop);

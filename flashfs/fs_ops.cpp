@@ -33,8 +33,14 @@ TFlashError TFlash::InitFlash() {
     if (fault != TVolumeFault::None) return RefuseVolume(fault);
     SetGeometry(g);
     std::vector<uint8_t> bytes(FFat.size() * 2);
-    if (ReadSectors(FReservedSectors, FSectorsPerFAT, bytes.data()) != feOk) return feNoAnswer;
+    // The FAT's first sector tells a FAT12 volume: it is refused before the
+    // rest is read.
+    if (ReadSectors(FReservedSectors, 1, bytes.data()) != feOk) return feNoAnswer;
     if (Fat12Start(bytes.data())) return RefuseVolume(TVolumeFault::Fat12);
+    if (FSectorsPerFAT > 1 &&
+        ReadSectors(static_cast<uint16_t>(FReservedSectors + 1), static_cast<uint16_t>(FSectorsPerFAT - 1),
+                    bytes.data() + SectorSize) != feOk)
+        return feNoAnswer;
     LoadFat(bytes);
     FMounted = true;
     return feOk;

@@ -228,7 +228,7 @@ private:
 
 // ---------------------------------------------------------------- TComPort
 
-std::function<void(TComPort*)> TComPort::SettingsDialogHook;
+std::function<bool(TComPort*)> TComPort::SettingsDialogHook;
 
 TComPort::TComPort(TMainThread* main) : main_(main) {}
 
@@ -479,8 +479,6 @@ void TComPort::SetEventChar(uint8_t v) {
     if (Change(eventChar_, v)) ApplyLineSettings();
 }
 
-void TComPort::ShowSettingsDialog() {
-    if (SettingsDialogHook) SettingsDialogHook(this);
-}
+bool TComPort::ShowSettingsDialog() { return SettingsDialogHook && SettingsDialogHook(this); }
 
 }  // namespace skarvel

@@ -243,7 +243,8 @@ public:
 std::shared_ptr<TComBackend> OpenComBackend(const std::string& name);
 // The device path a port name stands for on this system. On Linux a name
 // beginning with "/" is a path, "COMn" (any case, n from 1) is /dev/ttyS(n-1),
-// any other name is /dev/<name>. On Windows it is "\\.\" and the name
+// a name with a '-' is an adapter's name under /dev/serial/by-id/, any other
+// name is /dev/<name>. On Windows it is "\\.\" and the name
 // (which reaches COM10 and above too), a name that already begins with "\\"
 // is a path. An empty name gives an empty path.
 std::string ComDevicePath(const std::string& name);
@@ -311,9 +312,10 @@ public:
     // thread hands on the first byte.
     std::function<void(TComPort* sender)> OnAfterOpen;
 
-    // Settings dialog; installed by the GUI (the core has no windows).
-    static std::function<void(TComPort*)> SettingsDialogHook;
-    void ShowSettingsDialog();
+    // Settings dialog; installed by the GUI (the core has no windows). True
+    // when the user confirmed it (and the settings were written).
+    static std::function<bool(TComPort*)> SettingsDialogHook;
+    bool ShowSettingsDialog();
 
     TMainThread* MainThread() const { return main_; }
 

@@ -300,6 +300,9 @@ std::string ComDevicePath(const std::string& name) {
     if (name[0] == '/') return name;
     unsigned n = 0;
     if (ParseComNumber(name, n)) return "/dev/ttyS" + std::to_string(n - 1);
+    // Kernel tty names have no '-'; udev's names of an adapter (as zvt ports
+    // lists them) always have.
+    if (name.find('-') != std::string::npos) return "/dev/serial/by-id/" + name;
     return "/dev/" + name;
 }
 

@@ -1,7 +1,8 @@
 // Port enumeration on Windows: the values of the registry key where the
 // serial drivers announce their ports, HKLM\HARDWARE\DEVICEMAP\SERIALCOMM.
 // Each value's data is one port name ("COM1"); the value names are the
-// drivers' device names and are not used.
+// drivers' device names and are not used, so a port is known by its name
+// only.
 #include "link/port_enum.h"
 
 #include <windows.h>
@@ -45,7 +46,7 @@ std::string Upper(const std::string& s) {
 
 }  // namespace
 
-void ListComPorts(std::vector<std::string>& out) {
+void ListPorts(std::vector<TPortInfo>& out) {
     HKEY key = nullptr;
     LONG r = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key);
     // The key appears only once a serial driver has announced a port since
@@ -59,8 +60,16 @@ void ListComPorts(std::vector<std::string>& out) {
     r = ReadPortNames(key, names);
     RegCloseKey(key);
     if (r != ERROR_SUCCESS) throw EComPort(CE_REGISTRY, static_cast<int>(r));
-    SortPortNames(names);
-    out.swap(names);
+    // The registry knows the names only.
+    std::vector<TPortInfo> ports;
+    for (const std::string& name : names) {
+        TPortInfo p;
+        p.Name = name;
+        p.Path = ComDevicePath(name);
+        ports.push_back(p);
+    }
+    SortPorts(ports);
+    out.swap(ports);
 }
 
 // Device names are case-blind on Windows.

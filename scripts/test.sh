@@ -22,7 +22,7 @@ export QT_QPA_PLATFORM=offscreen
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp:print_suppressions=0
-export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$ROOT/tests/tsan.supp
 # Compiler results are cached between runs (and between clones: paths are
 # taken relative to the clone), so a run after a small change rebuilds little.
 LAUNCHER=()

@@ -23,7 +23,6 @@
 #include "link/cport_linux.h"
 #include "link/cport_termios2.h"
 #include "link/port_enum.h"
-#include "link/port_enum_linux.h"
 #include "tests/com_failure.h"
 
 namespace skarvel {
@@ -135,6 +134,7 @@ TEST(ComPortNames, DevicePathMapping) {
     const std::pair<const char*, const char*> cases[] = {
         {"COM1", "/dev/ttyS0"},      {"COM2", "/dev/ttyS1"}, {"com12", "/dev/ttyS11"}, {"/dev/pts/7", "/dev/pts/7"},
         {"ttyUSB0", "/dev/ttyUSB0"}, {"COM0", "/dev/COM0"},  {"COM", "/dev/COM"},      {"COM2x", "/dev/COM2x"},
+        {"usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"},
         {"", ""}};
     for (const auto& [name, path] : cases) EXPECT_EQ(ComDevicePath(name), path) << name;
 }
@@ -147,6 +147,24 @@ TEST(PortEnum, SamePort) {
     EXPECT_FALSE(SamePort("COM2", "ttyS2"));
     EXPECT_FALSE(SamePort("ttyUSB0", "ttyusb0"));  // device names keep their case
     EXPECT_FALSE(SamePort("", ""));
+}
+
+TEST(PortEnum, ALinkAndItsDeviceAreOnePortWhileTheDeviceIsThere) {
+    TPty pty, other;
+    ASSERT_TRUE(pty.Ok() && other.Ok());
+    char tmpl[] = "/tmp/skarvel-links-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl, link = dir + "/zvt-port", chain = dir + "/chain";
+    ASSERT_EQ(symlink(pty.slave.c_str(), link.c_str()), 0);
+    ASSERT_EQ(symlink(link.c_str(), chain.c_str()), 0);
+    EXPECT_TRUE(SamePort(link, pty.slave));
+    EXPECT_TRUE(SamePort(chain, pty.slave));
+    EXPECT_FALSE(SamePort(link, other.slave));
+    // A link whose device has gone names nothing that can be compared.
+    pty.CloseMaster();
+    std::filesystem::remove(link);
+    EXPECT_FALSE(SamePort(chain, pty.slave));
+    std::filesystem::remove_all(dir);
 }
 
 // ---------------------------------------------------------------- termios mapping
@@ -473,69 +491,6 @@ TEST_F(ComPortPty, DestructorClosesOpenPort) {
     }
     EXPECT_TRUE(pty.MasterEvent(0));
     loop.RunFor(10);  // a hand-over left behind is abandoned, not run
-}
-
-// ---------------------------------------------------------------- port enumeration
-
-class PortEnumTree : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/skarvel-sysfs-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        base_ = tmpl;
-        root_ = base_ + "/class/tty";
-        std::filesystem::create_directories(root_);
-    }
-    void TearDown() override { std::filesystem::remove_all(base_); }
-
-    // A tty entry; type < 0: no type attribute; bus empty: no device link.
-    void Tty(const std::string& name, int type, const std::string& bus) {
-        const std::string dir = root_ + "/" + name;
-        std::filesystem::create_directories(dir);
-        if (type >= 0) std::ofstream(dir + "/type") << type << "\n";
-        if (!bus.empty()) {
-            const std::string dev = base_ + "/devices/" + name;
-            std::filesystem::create_directories(dev);
-            std::filesystem::create_directories(base_ + "/bus/" + bus);
-            std::filesystem::create_directory_symlink(base_ + "/bus/" + bus, dev + "/subsystem");
-            std::filesystem::create_directory_symlink(dev, dir + "/device");
-        }
-    }
-
-    std::string base_, root_;
-};
-
-TEST_F(PortEnumTree, ListsSerialDevicesSortedIgnoringCase) {
-    Tty("ttyS0", 4, "platform");
-    Tty("ttyS1", 0, "platform");  // configured, no UART behind it
-    Tty("ttyS10", 4, "platform");
-    Tty("ttyS2", 1, "platform");
-    Tty("ttyUSB0", -1, "usb-serial");
-    Tty("ttyACM0", -1, "usb");
-    Tty("ttyAMA0", 1, "amba");
-    Tty("ttymxc0", 1, "platform");
-    Tty("ttyXRUSB0", -1, "usb");
-    Tty("ttyGS0", -1, "platform");  // a device, but no serial line
-    Tty("tty0", -1, "");            // virtual terminal
-    Tty("console", -1, "");
-    Tty("ptmx", -1, "");
-
-    std::vector<std::string> ports{"stale"};
-    ListComPorts(ports, root_);
-    const std::vector<std::string> expected{"ttyACM0", "ttyAMA0", "ttymxc0", "ttyS0",
-                                            "ttyS10",  "ttyS2",   "ttyUSB0", "ttyXRUSB0"};
-    EXPECT_EQ(ports, expected);
-}
-
-TEST_F(PortEnumTree, MissingRootRaisesCode23AndKeepsList) {
-    std::vector<std::string> ports{"COM2"};
-    EXPECT_EQ(FailureOf([&] { ListComPorts(ports, base_ + "/nothing-here"); }),
-              (ComFailure{CE_REGISTRY, ENOENT, "Registry error (win error code: 2)"}));
-    EXPECT_EQ(ports, std::vector<std::string>{"COM2"});
-
-    std::vector<std::string> none{"x"};
-    ListComPorts(none, root_);  // an empty tree lists no ports
-    EXPECT_TRUE(none.empty());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // systems formatted or wrote.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -459,6 +460,41 @@ TEST(DamagedAndForeignMedia, FormattingMakesAForeignMediumUsable) {
     ASSERT_EQ(Mount(mounted.Medium, again), feOk);
     ExpectIntact(again, fresh);
     ExpectClean(mounted.Medium.Bytes());
+}
+
+// A mount that cannot take the medium says so once it has read the sectors
+// that tell, and reads nothing more: the window shows the truth at once.
+TEST(DamagedAndForeignMedia, AMountStopsAtTheSectorThatRefusesTheMedium) {
+    Files files;
+    const Image formatted = BaseImage(files);
+    const struct {
+        const char* name;
+        std::function<void(Image&)> make;
+        uint8_t result;
+        std::vector<uint16_t> reads;
+    } cases[] = {
+        {"unformatted (all zeros)", [](Image& i) { std::fill(i.begin(), i.end(), 0); }, feUnformatted, {0}},
+        {"12-bit FAT named in the boot sector", MarkFat12, feForeignVolume, {0}},
+        {"12-bit FAT by its first entries",
+         [](Image& i) {
+             const uint8_t start[] = {0xF8, 0xFF, 0xFF, 0x03, 0x40, 0x00};
+             std::memcpy(i.data() + SectorSize, start, sizeof start);
+         },
+         feForeignVolume, {0, 1}},
+        {"formatted", [](Image&) {}, feOk, {0, 1, 2, 3, 4, 5}},
+    };
+    for (const auto& c : cases) {
+        Image image = formatted;
+        c.make(image);
+        TMemMedium medium;
+        medium.Bytes() = image;
+        TFlash flash;
+        EXPECT_EQ(Mount(medium, flash), c.result) << c.name;
+        std::vector<uint16_t> reads;
+        for (const TExchangeRecord& r : medium.Log())
+            if (r.Cmd == cmdReadSector) reads.push_back(r.Sector);
+        EXPECT_EQ(reads, c.reads) << c.name;
+    }
 }
 
 TEST(DamagedAndForeignMedia, LongNamePiecesInThePreviousBlockGoWithTheirEntry) {

@@ -797,4 +797,42 @@ TEST_F(ZvtCli, RestoreCutByAPulledCableThenRepeated) {
     ASSERT_EQ(r.Exit, 0) << r.Err;
     sim.Stop();
     EXPECT_EQ(ReadFileBytes(image), backup);
+
+// zvt works where the window last worked: the port the window remembered is
+// its default, and `zvt ports` marks it, present or not.
+TEST_F(ZvtCli, TheWindowsRememberedPortIsTheDefault) {
+    MakeMedium({{"shaft.tnc", RandomBytes(700, 3)}});
+    SimProcess sim({"--image", image});
+    const std::string config = dir.File("config");
+    ASSERT_EQ(mkdir(config.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((config + "/Skarvel").c_str(), 0755), 0);
+    const auto remember = [&](const std::string& port) {
+        std::ofstream(config + "/Skarvel/Skarvel.conf") << "[General]\nverify=true\n\n[port]\nbaudRate=115200\nname="
+                                                        << port << "\n";
+    };
+    const char* old = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = old ? old : "";
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+
+    remember(sim.PtyPath());
+    ZvtRun r = ZvtProcess({"ls"}).Wait();
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_HAS(r.Out, "SHAFT.TNC");
+    // --port still wins.
+    r = ZvtProcess({"--port", "/dev/zvt-no-such-port", "ls"}).Wait();
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_HAS(r.Err, "/dev/zvt-no-such-port");
+
+    remember("/dev/zvt-gone-adapter");
+    r = ZvtProcess({"ports"}).Wait();
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_HAS(r.Out, "* /dev/zvt-gone-adapter  (нет в системе)\n");
+    r = ZvtProcess({"ls"}).Wait();
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_HAS(r.Err, "Unable to open com port (win error code: 2) (/dev/zvt-gone-adapter)");
+    r = ZvtProcess({"ports", "extra"}).Wait();
+    EXPECT_EQ(r.Exit, 2);
+
+    if (old) setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else unsetenv("XDG_CONFIG_HOME");
 }

@@ -5,7 +5,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QAbstractItemView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "link/port_enum.h"
 
@@ -66,15 +68,45 @@ TStopBits StrToStopBits(const QString& s) { return ToValue(StopBitsTexts(), s, s
 TParityBits StrToParity(const QString& s) { return ToValue(ParityTexts(), s, prNone); }
 TFlowControl StrToFlowControl(const QString& s) { return ToValue(FlowControlTexts(), s, fcCustom); }
 
+// ---------------------------------------------------------------- port list
+
+QString PortLabel(const TPortInfo& port) {
+    const std::string what = PortDescription(port);
+    QString label = QString::fromStdString(port.Name);
+    if (!what.empty()) label += QStringLiteral(" — ") + QString::fromStdString(what);
+    return label;
+}
+
+namespace {
+
+// The port lists on the screen (GUI thread only).
+std::vector<TComComboBox*>& PortLists() {
+    static std::vector<TComComboBox*> lists;
+    return lists;
+}
+
+}  // namespace
+
+void NotifyPortsChanged() {
+    // A copy: a list may go while another is refreshed (never in practice).
+    const std::vector<TComComboBox*> lists = PortLists();
+    for (TComComboBox* list : lists) list->RefreshPorts();
+}
+
 // ---------------------------------------------------------------- TComComboBox
 
-std::function<void(std::vector<std::string>&)> TComComboBox::PortLister = [](std::vector<std::string>& names) {
-    ListComPorts(names);
+std::function<void(std::vector<TPortInfo>&)> TComComboBox::PortLister = [](std::vector<TPortInfo>& ports) {
+    ListPorts(ports);
 };
 
 TComComboBox::TComComboBox(QWidget* parent) : QComboBox(parent) {
     setEditable(false);
     connect(this, &QComboBox::currentIndexChanged, this, [this] { Changed(); });
+}
+
+TComComboBox::~TComComboBox() {
+    auto& lists = PortLists();
+    lists.erase(std::remove(lists.begin(), lists.end(), this), lists.end());
 }
 
 void TComComboBox::SetComPort(TComPort* port) {
@@ -83,16 +115,23 @@ void TComComboBox::SetComPort(TComPort* port) {
 }
 
 void TComComboBox::SetComProperty(TComProperty p) {
+    auto& lists = PortLists();
+    lists.erase(std::remove(lists.begin(), lists.end(), this), lists.end());
     property_ = p;
     updating_ = true;
     clear();
+    ports_.clear();
     const std::vector<QString>* table = nullptr;
     switch (p) {
         case cpNone: break;
         case cpPort: {
-            std::vector<std::string> names;
-            if (PortLister) PortLister(names);
-            for (const auto& n : names) addItem(QString::fromStdString(n));
+            if (PortLister) PortLister(ports_);
+            FillPorts();
+            lists.push_back(this);
+            // Room for a port with its description; the list opens wider
+            // when its items need it.
+            setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+            setMinimumContentsLength(30);
             break;
         }
         case cpBaudRate: table = &BaudRateTexts(); break;
@@ -110,21 +149,57 @@ void TComComboBox::SetComProperty(TComProperty p) {
     }
 }
 
+void TComComboBox::FillPorts() {
+    for (const TPortInfo& p : ports_) addItem(PortLabel(p), QString::fromStdString(RememberedName(p)));
+    if (view()) view()->setMinimumWidth(view()->sizeHintForColumn(0) + 8);
+}
+
+int TComComboBox::FindPort(const std::string& name) const {
+    if (name.empty()) return -1;
+    for (int i = 0; i < count(); ++i) {
+        const std::string given = itemData(i).toString().toStdString();
+        if (given == name || SamePort(given, name)) return i;
+        // A port is the same however it is written (COM2, com2, ttyS1, its links).
+        if (static_cast<size_t>(i) < ports_.size() && PortNamed(ports_[static_cast<size_t>(i)], name)) return i;
+    }
+    return -1;
+}
+
+int TComComboBox::AddUnlistedPort(const std::string& name) {
+    const bool was = updating_;
+    updating_ = true;
+    addItem(QString::fromStdString(name), QString::fromStdString(name));
+    updating_ = was;
+    return count() - 1;
+}
+
+void TComComboBox::RefreshPorts() {
+    if (property_ != cpPort) return;
+    std::vector<TPortInfo> fresh;
+    try {
+        if (PortLister) PortLister(fresh);
+    } catch (const EComPort&) {
+        return;  // the next change may read it
+    }
+    const std::string chosen = currentIndex() >= 0 ? itemData(currentIndex()).toString().toStdString() : std::string();
+    updating_ = true;
+    clear();
+    ports_ = std::move(fresh);
+    FillPorts();
+    int found = FindPort(chosen);
+    if (found < 0 && !chosen.empty()) found = AddUnlistedPort(chosen);
+    setCurrentIndex(found);
+    updating_ = false;
+}
+
 void TComComboBox::UpdateFromPort() {
     if (!port_) return;
     int found = -1;
     if (property_ == cpPort) {
-        // A port is the same however it is written (COM2, com2, ttyS1).
         const std::string current = port_->Port();
-        for (int i = 0; i < count() && found < 0; ++i)
-            if (SamePort(itemText(i).toStdString(), current)) found = i;
-        if (found < 0 && !current.empty()) {
-            // A port the system does not list is kept, so that OK does not lose it.
-            updating_ = true;
-            addItem(QString::fromStdString(current));
-            updating_ = false;
-            found = count() - 1;
-        }
+        found = FindPort(current);
+        // A port the system does not list is kept, so that OK does not lose it.
+        if (found < 0 && !current.empty()) found = AddUnlistedPort(current);
     } else {
         QString text;
         switch (property_) {
@@ -149,7 +224,12 @@ void TComComboBox::Changed() {
     const QString text = currentIndex() >= 0 ? currentText() : QString();
     switch (property_) {
         case cpNone: break;
-        case cpPort: select_.Port = text.toStdString(); break;
+        case cpPort: {
+            // The name the port is given, which the item's text only shows.
+            const QVariant given = currentIndex() >= 0 ? itemData(currentIndex()) : QVariant();
+            select_.Port = given.isValid() ? given.toString().toStdString() : text.toStdString();
+            break;
+        }
         case cpBaudRate: select_.BaudRate = StrToBaudRate(text); break;
         case cpDataBits: select_.DataBits = StrToDataBits(text); break;
         case cpStopBits: select_.StopBits = StrToStopBits(text); break;
@@ -211,11 +291,11 @@ TComSetupFrm::TComSetupFrm(QWidget* parent) : QDialog(parent) {
     main->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-void RunSettingsDialog(TComPort* port, const std::function<int(TComSetupFrm&)>& exec) {
+bool RunSettingsDialog(TComPort* port, const std::function<int(TComSetupFrm&)>& exec) {
     TComSetupFrm form;
     for (auto* c : form.Combos()) c->SetComPort(port);
     for (auto* c : form.Combos()) c->UpdateFromPort();
-    if (exec(form) != QDialog::Accepted) return;
+    if (exec(form) != QDialog::Accepted) return false;
     port->BeginChange();
     try {
         for (auto* c : form.Combos()) c->ApplyToPort();
@@ -224,10 +304,11 @@ void RunSettingsDialog(TComPort* port, const std::function<int(TComSetupFrm&)>& 
         throw;
     }
     port->EndChange();
+    return true;
 }
 
-void ShowSettingsDialog(TComPort* port) {
-    RunSettingsDialog(port, [](TComSetupFrm& f) { return f.exec(); });
+bool ShowSettingsDialog(TComPort* port) {
+    return RunSettingsDialog(port, [](TComSetupFrm& f) { return f.exec(); });
 }
 
 void InstallSettingsDialog() { TComPort::SettingsDialogHook = &ShowSettingsDialog; }

@@ -1,5 +1,14 @@
 // The port settings dialog (six drop-down lists bound to one TComPort) and
-// its combo box. The chosen settings live in the port for the current run.
+// its combo box. The chosen settings go into the port; the window remembers
+// them for later runs (ui/settings.h).
+//
+// The port list shows each port with what the system knows of it
+// ("ttyUSB0 — FT232R USB UART (A50285BI)") and follows the ports that come
+// and go while it is open (NotifyPortsChanged). A USB adapter chosen there
+// is given to the port by its stable name under /dev/serial/by-id/, so that
+// it is found again in any USB socket.
+//
+// Threads: GUI thread only.
 #pragma once
 
 #include <QComboBox>
@@ -9,6 +18,7 @@
 #include <vector>
 
 #include "link/cport.h"
+#include "link/port_enum.h"
 
 class QGroupBox;
 class QLabel;
@@ -43,14 +53,23 @@ TStopBits StrToStopBits(const QString& s);
 TParityBits StrToParity(const QString& s);
 TFlowControl StrToFlowControl(const QString& s);
 
+// A port as the port list shows it: "ttyUSB0 — FT232R USB UART (A50285BI)",
+// or the name alone when nothing more is known.
+QString PortLabel(const TPortInfo& port);
+
+// Tells every port list on the screen that ports have come or gone; each
+// reads the system's list again and keeps its choice.
+void NotifyPortsChanged();
+
 class TComComboBox : public QComboBox {
     Q_OBJECT
 public:
     explicit TComComboBox(QWidget* parent = nullptr);
+    ~TComComboBox() override;
 
-    // Fills the port list (ListComPorts by default; tests replace it). It may
+    // Fills the port list (ListPorts by default; tests replace it). It may
     // throw EComPort (code 23) when the system's list cannot be read.
-    static std::function<void(std::vector<std::string>&)> PortLister;
+    static std::function<void(std::vector<TPortInfo>&)> PortLister;
 
     TComPort* ComPort() const { return port_; }
     void SetComPort(TComPort* port);  // binds and runs UpdateFromPort
@@ -62,10 +81,21 @@ public:
 
     void UpdateFromPort();
     void ApplyToPort();
+    // The port list read again (cpPort only); the port chosen stays chosen,
+    // as an item of its own when it is gone. A list that cannot be read now
+    // is left as it is.
+    void RefreshPorts();
 
 private:
     void Changed();
+    // The port items from ports_, each with the name the port is given.
+    void FillPorts();
+    // The item of the port named name, or -1.
+    int FindPort(const std::string& name) const;
+    // Adds an item for a port the system does not list.
+    int AddUnlistedPort(const std::string& name);
     TComPort* port_ = nullptr;
+    std::vector<TPortInfo> ports_;  // cpPort: what each item shows, in item order
     TComProperty property_ = cpNone;
     bool autoApply_ = false;
     bool updating_ = false;
@@ -86,10 +116,11 @@ public:
 };
 
 // Runs the dialog on port; exec shows it and returns its result (QDialog's
-// exec by default). The settings are written only when it returns Accepted.
-void RunSettingsDialog(TComPort* port, const std::function<int(TComSetupFrm&)>& exec);
+// exec by default). The settings are written only when it returns Accepted;
+// true then.
+bool RunSettingsDialog(TComPort* port, const std::function<int(TComSetupFrm&)>& exec);
 // The dialog, modal; installed as TComPort::SettingsDialogHook.
-void ShowSettingsDialog(TComPort* port);
+bool ShowSettingsDialog(TComPort* port);
 void InstallSettingsDialog();
 
 }  // namespace skarvel

@@ -30,6 +30,7 @@
 #include "core/short_name.h"
 #include "flashfs/fs_flash.h"
 #include "flashfs/image_transport.h"
+#include "link/port_watch.h"
 #include "link/zvt_drv.h"
 #include "shell/data_object.h"
 #include "shell/action.h"
@@ -40,6 +41,7 @@
 #include "ui/my_list_box.h"
 #include "ui/pc_files.h"
 #include "ui/qt_main_thread.h"
+#include "ui/settings.h"
 #include "ui/text_tool_bar.h"
 
 namespace skarvel {
@@ -410,7 +412,11 @@ void TForm1::FormCreate(const TFormOptions& options) {
     // Files dropped anywhere on the window.
     CreateDropTarget();
 
+    FSettings = options.Settings;
+    FRememberPort = options.RememberPort;
+    FChoiceNote = options.PortNote;
     CreateDriver(options);
+    RestoreSettings();
 
     OpenDialog1->setNameFilter(ToQtFilter(QStringLiteral("ISO программы (*.lst;*.tnc;*.iso)|*.lst;*.tnc;*.iso")));
     OpenDialog1->setFileMode(QFileDialog::ExistingFiles);
@@ -419,11 +425,14 @@ void TForm1::FormCreate(const TFormOptions& options) {
     // Both lamps dark until the device answers: the port may not open at all.
     SetLamp(Image1, lampBlack);
     SetLamp(Image2, lampBlack);
+    ShowIdleStatus();
 
     if (options.StartTimer) Timer1->start();
+    // Before the port is opened: an adapter plugged in from now on is seen.
+    if (options.WatchPorts) StartPortWatch();
 
     // The device is asked at once, not a tick later. A port that cannot be
-    // opened is reported, and the tick is left out.
+    // opened is reported, and the tick is left out; the window waits for it.
     Guarded([this] {
         OpenPort();
         Timer1Timer();
@@ -454,15 +463,14 @@ void TForm1::CreateDriver(const TFormOptions& options) {
     FRunner->ResultText = [this](uint8_t code) { return MessageText(code).toStdString(); };
     FWorker->OnCommand = [this](uint8_t op, uint8_t& result, void* param) {
         result = FRunner->Execute(op, static_cast<TTransferJob*>(param)).Code();
-        // Back to idle soon after the last sector transfer.
-        if (FLinkUp) PostToWindow([this] { Timer1->setInterval(AfterOperationInterval); });
         return result;
     };
 }
 
 void TForm1::FormDestroy() {
-    // No drop may reach a window that is being taken apart.
+    // No drop and no port change may reach a window that is being taken apart.
     FDropAcceptor.reset();
+    FPortWatch.reset();
     // Nothing may wait for the GUI thread from here on: calls still waiting
     // are abandoned, so the port's event thread and the worker can end.
     if (FMain) FMain->Shutdown();
@@ -548,6 +556,7 @@ bool TForm1::event(QEvent* e) {
                 if (job->Op == opSaveFile) FNames = undone;
             }
             RunAction([&] { WMOperationDone(op, result); });
+            AfterOperation();
         }
         return true;
     }
@@ -564,35 +573,8 @@ void TForm1::closeEvent(QCloseEvent* e) {
         e->ignore();
         return;
     }
+    KeepSettings();
     QMainWindow::closeEvent(e);
-}
-
-// ---------------------------------------------------------------- port
-
-void TForm1::OpenPort() {
-    if (LineOpen()) return;
-    FPortLost = false;
-    if (FDriver) FDriver->ComPort.Open();
-    else OpenImageFile();
-    Action8->setText(FDriver ? QStringLiteral("Освободить &порт") : QStringLiteral("Освободить &образ"));
-    Action8->setToolTip(FDriver ? QStringLiteral("Освободить порт") : QStringLiteral("Освободить файл образа"));
-    SetActionImage(Action8, iconPortOpen);
-    RunOperation(opInit);
-}
-
-void TForm1::ClosePort() {
-    if (!LineOpen() && !FPortLost) return;
-    FPortLost = false;
-    FMediumNote.clear();
-    FMyListBox->Clear();
-    if (FDriver) FDriver->Disconnect();
-    else CloseImageFile();
-    Action8->setText(FDriver ? QStringLiteral("Открыть &порт") : QStringLiteral("Открыть &образ"));
-    SetActionImage(Action8, iconPortClosed);
-    Action8->setToolTip(FDriver ? QStringLiteral("Открыть порт") : QStringLiteral("Открыть файл образа"));
-    FLinkUp = false;
-    SetIdle();
-    SetLamp(Image1, lampBlack);
 }
 
 // ---------------------------------------------------------------- busy / idle
@@ -613,45 +595,29 @@ void TForm1::SetIdle() {
 
 void TForm1::ShowStatus(const QString& text) { Label3->setText(QStringLiteral("Статус: ") + text); }
 
-void TForm1::ShowIdleStatus() { ShowStatus(FMediumNote.isEmpty() ? QStringLiteral("ожидание") : FMediumNote); }
+void TForm1::ShowIdleStatus() {
+    for (const QString* note : {&FMediumNote, &FWaitNote, &FChoiceNote})
+        if (!note->isEmpty()) return ShowStatus(*note);
+    ShowStatus(QStringLiteral("ожидание"));
+}
 
 void TForm1::Timer1Timer() {
     if (!FActivity && FState == formBusy) SetIdle();
     FActivity = false;
-    CheckLine();
+    // A port opened again has just been asked.
+    if (CheckLine()) return;
     // The link check: while the device has not answered, ask again.
     if (!FLinkUp && LineOpen()) RunOperation(opInit);
 }
 
-void TForm1::LinkLost() {
-    if (!FLinkUp && FLinkLamp == lampBlack) return;
-    FLinkUp = false;
-    FMediumNote.clear();
-    SetLamp(Image1, lampBlack);
-    FMyListBox->Clear();
-    if (FState == formIdle) ShowIdleStatus();
-}
-
-void TForm1::CheckLine() {
-    // Only between requests: the worker must not lose its port mid-exchange.
-    // An image file does not hang up.
-    if (!FJobs.empty() || !FDriver) return;
-    TComPort& port = FDriver->ComPort;
-    if (port.Connected() && !port.EventThreadRunning()) {
-        // The far end hung up (an adapter pulled, a simulator ended): the
-        // descriptor is dead, and only opening the port again finds the
-        // device when it is back.
-        LinkLost();
-        FDriver->Disconnect();
-        FPortLost = true;
-    }
-    if (!FPortLost) return;
-    try {
-        port.Open();
-        FPortLost = false;
-    } catch (const EComPort&) {
-        // Not back yet: the next tick tries again.
-    }
+void TForm1::AfterOperation() {
+    // Back to idle soon after the last sector transfer, once the link is
+    // up: decided here, after the completion has been handled, so that the
+    // initialisation that brought the link up counts too (a medium that
+    // needs formatting sends no list request after it).
+    if (FLinkUp && FState == formBusy) Timer1->setInterval(AfterOperationInterval);
+    // A port whose device went during the request is closed now.
+    CloseDroppedPort();
 }
 
 // ---------------------------------------------------------------- sector notifications
@@ -668,22 +634,15 @@ void TForm1::SectorNotification(TLamp lamp) {
 
 void TForm1::OpenExecute() {
     const QStringList files = ExecOpenDialog ? ExecOpenDialog(*OpenDialog1) : QStringList();
-    if (!files.isEmpty()) AddFiles(files);
+    if (files.isEmpty()) return;
+    // The next dialog, in this run or a later one, opens where these were.
+    const QString folder = QFileInfo(files.first()).absolutePath();
+    OpenDialog1->setDirectory(folder);
+    if (FSettings) FSettings->SetOpenFolder(folder);
+    AddFiles(files);
 }
 
 void TForm1::Action1Execute() { close(); }
-
-void TForm1::Action7Execute() {
-    if (!FDriver) return;  // an image file has no line settings
-    ClosePort();
-    FDriver->ComPort.ShowSettingsDialog();
-    OpenPort();
-}
-
-void TForm1::Action8Execute() {
-    if (LineOpen() || FPortLost) ClosePort();
-    else OpenPort();
-}
 
 void TForm1::AboutAcExecute() {
     if (ShowAboutHook) ShowAboutHook(this);

@@ -2,9 +2,10 @@
 // line and the two lamps. It owns the device driver (which is the flash
 // worker too), posts requests to it and shows what it reports.
 //
-// The window's code is in three files: main_form.cpp builds the window and
-// runs the port, the lamps, the timer and the list's input;
-// main_form_transfers.cpp holds the commands (write, load, delete, re-read,
+// The window's code is in four files: main_form.cpp builds the window and
+// runs the lamps, the timer and the list's input; main_form_ports.cpp
+// opens and releases the port, watches for it while it is missing and
+// follows ports plugged in and pulled; main_form_transfers.cpp holds the commands (write, load, delete, re-read,
 // format), the jobs they post with their progress window, the completion
 // handler and the row changes the worker asks for; main_form_dnd.cpp holds
 // drag and drop with the desktop (files dropped on the window, rows dragged
@@ -39,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "link/cport.h"
 #include "ui/lamps.h"
 #include "ui/transfer_runner.h"
 #include "ui/worker_reports.h"
@@ -65,8 +67,11 @@ class TJournal;
 class TJournalForm;
 class TMessageBoxes;
 class TMyListBox;
+class TPortWatch;
 class TQtMainThread;
+class TSettings;
 class TTextToolBar;
+struct TPortChange;
 class TWindowTarget;
 class TZVT_drv;
 class TprogressForm;
@@ -85,6 +90,17 @@ public:
 struct TFormOptions {
     // The port to start with; empty keeps the driver's own ("COM2").
     std::string Port;
+    // What the window remembers between runs (the window's place, the
+    // dialogs' folders, the line settings); null: nothing is read or kept.
+    TSettings* Settings = nullptr;
+    // The port dialog's OK also remembers the port and its line settings
+    // (not when the port was given for this run only).
+    bool RememberPort = true;
+    // Said in the status line while nothing else is: how the port was
+    // chosen ("the only USB adapter").
+    QString PortNote;
+    // Ports plugged in and pulled are followed (TPortWatch).
+    bool WatchPorts = true;
     // Where message boxes go; null: the real boxes.
     TMessageBoxes* Messages = nullptr;
     // False leaves Timer1 stopped (tests call Timer1Timer themselves).
@@ -168,7 +184,12 @@ public:
     std::function<QString(bool save)> ExecImageDialog;
 
     // ---- window routines
+    // Opens the port and asks the device; from now on the window wants the
+    // port open and opens it again whenever it can (when it appears, and at
+    // the link check's ticks). When it cannot be opened now, the error
+    // (naming the port) is thrown, and the window waits for it.
     void OpenPort();
+    // Releases the port; the window no longer wants it open.
     void ClosePort();
     void SetBusy();
     void SetIdle();
@@ -264,6 +285,12 @@ public:
     // Outstanding requests that change the medium or PC files (not the
     // initialisation and the list, which the port's release cuts short).
     bool TransferRunning() const;
+    // The port is wanted open but is not (missing, taken, or its line gone):
+    // it is opened as soon as it can be.
+    bool WaitingForPort() const { return FPortWanted && !PortOpen(); }
+    bool PortOpen() const;
+    // A port came or went (GUI thread; the port watch calls it).
+    void PortChanged(const TPortChange& change);
 
 signals:
     // After a completion message has been handled.
@@ -309,14 +336,33 @@ private:
     void ShowIdleStatus();
     int ItemAt(QPoint pos) const;
     void SelectRow(int row, bool select);
+    // ---- the port (main_form_ports.cpp)
     // The link is gone (a failed transfer or a hung-up line): lamp dark,
     // the medium's rows removed, the link check asks again.
     void LinkLost();
-    // The link check's care of the port: a line that hung up is closed and
-    // opened again, quietly, until the device is back.
-    void CheckLine();
+    // The link check's care of the port: a line that hung up is closed, a
+    // port that is wanted is opened again, quietly, until the device is
+    // back. True when it opened the port (and so asked the device).
+    bool CheckLine();
+    // The port's device has gone: the link drops at once and the port is
+    // closed as soon as no request uses it; the window waits for it.
+    void DropPort();
+    // Closes the port whose device has gone, once no request is out.
+    void CloseDroppedPort();
+    // Opens the wanted port without a word when it fails; true when open.
+    bool ReopenPort();
+    // The message for a port that cannot be opened: the port's error, the
+    // port's name and what the window does about it.
+    QString OpenFailureText(const EComPort& e) const;
+    void StartPortWatch();
+    // The window's place and its dialogs' folders, from and to the settings.
+    void RestoreSettings();
+    void KeepSettings();
     // A sector frame was built (worker thread).
     void SectorNotification(TLamp lamp);
+    // After a completion has been handled: the quick return to idle, and a
+    // port whose device has gone is closed.
+    void AfterOperation();
 
     // ---- commands and completions (main_form_transfers.cpp)
     TOperationJob* NewJob(uint8_t op);
@@ -339,6 +385,7 @@ private:
     // ---- the line and the images (main_form_images.cpp)
     // The line is open: the port, or the image file.
     bool LineOpen() const;
+    void OpenImageLine();
     // The image file's part of opening and releasing the line (OpenPort,
     // ClosePort): the file is locked while the window has it open.
     void OpenImageFile();
@@ -390,7 +437,17 @@ private:
     // The worker's text for a medium that needs formatting; shown in the
     // status line instead of "ожидание" until the medium is formatted.
     QString FMediumNote;
+    // Shown instead of "ожидание" (when there is no medium note): the port
+    // the window waits for, else how the port was chosen at start.
+    QString FWaitNote;
+    QString FChoiceNote;
+    bool FPortWanted = false;    // the user wants the port open (OpenPort until ClosePort)
     bool FPortLost = false;      // the line hung up; the link check reopens the port
+    bool FPortGone = false;      // the device went during a request: close the port after it
+    TSettings* FSettings = nullptr;
+    bool FRememberPort = true;
+    bool FLoadFolderRestored = false;  // the first load dialog of the run opens at the remembered folder
+    std::unique_ptr<TPortWatch> FPortWatch;  // its calls run on this thread
     bool FClosePending = false;  // close once the running transfer has ended
     TLamp FLinkLamp = lampBlack;
     TLamp FAccessLamp = lampBlack;

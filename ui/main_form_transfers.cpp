@@ -2,6 +2,7 @@
 // format), the jobs they post with their progress window, the handling of
 // the worker's completions, and the row changes the transfer runner asks
 // for while a job runs. GUI thread.
+#include <QDir>
 #include <QFileInfo>
 #include <QListWidget>
 #include <QMenuBar>
@@ -20,6 +21,7 @@
 #include "ui/pc_files.h"
 #include "ui/progress_form.h"
 #include "ui/transfer_runner.h"
+#include "ui/settings.h"
 
 namespace skarvel {
 
@@ -320,6 +322,13 @@ bool TForm1::CopyPendingForLoad(int row, TWindowResult& code) {
 }
 
 bool TForm1::ExecFolderChoice(QString& folder) {
+    // The dialog opens where the last one was confirmed: in this run the
+    // current directory, at the first of the run the folder remembered.
+    if (FSettings && !FLoadFolderRestored) {
+        FLoadFolderRestored = true;
+        const QString remembered = FSettings->LoadFolder();
+        if (!remembered.isEmpty() && QFileInfo(remembered).isDir()) QDir::setCurrent(remembered);
+    }
     TfolderChoice dialog(this);
     dialog.hide();
     dialog.setWindowTitle(QStringLiteral("Выберите каталог для сохранения"));
@@ -329,6 +338,7 @@ bool TForm1::ExecFolderChoice(QString& folder) {
     };
     if (dialog.exec() != QDialog::Accepted) return false;
     folder = dialog.SelectedPath;
+    if (FSettings) FSettings->SetLoadFolder(folder);
     return true;
 }
 

@@ -5,11 +5,19 @@
 //   open N               a later start's request with N files arrived
 //   rows PATH<TAB>...    the pending rows' PC paths, after every change
 //   box TEXT             a message box (printed, not shown; lines joined by " | ")
+//   link LAMP N          the link lamp (green, red, yellow, black) and the
+//                        number of the medium's rows, whenever either changes
+//   status TEXT          the status line, whenever it changes
 #include <QAbstractItemModel>
+#include <QLabel>
 #include <QListWidget>
+#include <QTimer>
+#include <memory>
+#include <utility>
 
 #include "app/program.h"
 #include "tests/tools/dnd_say.h"
+#include "ui/lamps.h"
 #include "ui/main_form.h"
 #include "ui/message_boxes.h"
 #include "ui/my_list_box.h"
@@ -38,6 +46,32 @@ void SayRows(TForm1& form) {
     Say(QStringLiteral("rows ") + paths.join(QLatin1Char('\t')));
 }
 
+QString LampName(TLamp lamp) {
+    switch (lamp) {
+        case lampGreen: return QStringLiteral("green");
+        case lampRed: return QStringLiteral("red");
+        case lampYellow: return QStringLiteral("yellow");
+        default: return QStringLiteral("black");
+    }
+}
+
+// The lamp, the medium's rows and the status line, said when they change:
+// looked at a few times a second, as a user would.
+void WatchLinkAndStatus(TForm1& form) {
+    auto said = std::make_shared<std::pair<QString, QString>>();
+    auto* look = new QTimer(&form);
+    QObject::connect(look, &QTimer::timeout, &form, [&form, said] {
+        int medium = 0;
+        for (int i = 0; i < form.MyListBox()->Count(); ++i)
+            if (form.MyListBox()->Flags(i)) ++medium;
+        const QString link = QStringLiteral("link %1 %2").arg(LampName(form.LinkLamp())).arg(medium);
+        if (link != said->first) Say(said->first = link);
+        const QString status = QStringLiteral("status ") + form.Label3->text();
+        if (status != said->second) Say(said->second = status);
+    });
+    look->start(50);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -51,6 +85,7 @@ int main(int argc, char** argv) {
         QObject::connect(model, &QAbstractItemModel::rowsInserted, &form, later);
         QObject::connect(model, &QAbstractItemModel::rowsRemoved, &form, later);
         Say(QStringLiteral("shown %1").arg(form.winId()));
+        WatchLinkAndStatus(form);
     };
     hooks.OpenRequested = [](int files) { Say(QStringLiteral("open %1").arg(files)); };
     return RunProgram(argc, argv, hooks);

@@ -10,14 +10,46 @@ using namespace skarvel;
 
 namespace {
 
-// Replaces the system's port list for one test.
+std::vector<TPortInfo> Named(const std::vector<std::string>& names) {
+    std::vector<TPortInfo> ports;
+    for (const std::string& n : names) {
+        TPortInfo p;
+        p.Name = n;
+        p.Path = ComDevicePath(n);
+        ports.push_back(p);
+    }
+    return ports;
+}
+
+// Replaces the system's port list for one test; Ports may change meanwhile.
 struct PortList {
-    explicit PortList(std::vector<std::string> names) : saved(TComComboBox::PortLister) {
-        TComComboBox::PortLister = [names](std::vector<std::string>& out) { out = names; };
+    PortList(std::initializer_list<const char*> names) : PortList(Named({names.begin(), names.end()})) {}
+    explicit PortList(std::vector<TPortInfo> ports) : Ports(std::move(ports)), saved(TComComboBox::PortLister) {
+        TComComboBox::PortLister = [this](std::vector<TPortInfo>& out) { out = Ports; };
     }
     ~PortList() { TComComboBox::PortLister = saved; }
-    std::function<void(std::vector<std::string>&)> saved;
+    std::vector<TPortInfo> Ports;
+    std::function<void(std::vector<TPortInfo>&)> saved;
 };
+
+// A USB adapter as udev describes it.
+TPortInfo Adapter(const std::string& name, const std::string& model, const std::string& serial) {
+    TPortInfo p = Named({name})[0];
+    p.Usb = true;
+    p.Vendor = "FTDI";
+    p.Model = model;
+    p.Serial = serial;
+    p.Driver = "ftdi_sio";
+    p.ById = "/dev/serial/by-id/usb-FTDI_" + model + "_" + serial + "-if00-port0";
+    p.Links = {p.ById};
+    return p;
+}
+
+QStringList Items(const QComboBox& c) {
+    QStringList items;
+    for (int i = 0; i < c.count(); ++i) items << c.itemText(i);
+    return items;
+}
 
 }  // namespace
 
@@ -123,7 +155,7 @@ TEST(PortDialog, UnreadablePortListIsAnError) {
     TComPort port(&loop);
     port.SetPort("COM2");
     const auto saved = TComComboBox::PortLister;
-    TComComboBox::PortLister = [](std::vector<std::string>&) { throw EComPort(CE_REGISTRY, 2); };
+    TComComboBox::PortLister = [](std::vector<TPortInfo>&) { throw EComPort(CE_REGISTRY, 2); };
     bool shown = false;
     try {
         RunSettingsDialog(&port, [&](TComSetupFrm&) {
@@ -138,4 +170,63 @@ TEST(PortDialog, UnreadablePortListIsAnError) {
     TComComboBox::PortLister = saved;
     EXPECT_FALSE(shown);
     EXPECT_EQ(port.Port(), "COM2");
+}
+
+TEST(PortDialog, PortsShowWhatTheyAreAndAnAdapterIsGivenItsStableName) {
+    TMainLoop loop;
+    TComPort port(&loop);
+    port.SetPort("COM2");
+    TPortInfo board = Named({"ttyS0"})[0];
+    board.Driver = "serial8250";
+    const TPortInfo adapter = Adapter("ttyUSB0", "FT232R USB UART", "A50285BI");
+    PortList ports({board, adapter});
+
+    EXPECT_TRUE(RunSettingsDialog(&port, [](TComSetupFrm& f) {
+        EXPECT_EQ(Items(*f.Combo1), (QStringList{"ttyS0 — serial8250", "ttyUSB0 — FT232R USB UART (A50285BI)", "COM2"}));
+        f.Combo1->setCurrentIndex(1);
+        return int(QDialog::Accepted);
+    }));
+    EXPECT_EQ(port.Port(), adapter.ById);
+
+    // The adapter's item shows however the port is named.
+    for (const std::string& name : {adapter.ById, std::string("ttyUSB0"), std::string("/dev/ttyUSB0")}) {
+        port.SetPort(name);
+        EXPECT_FALSE(RunSettingsDialog(&port, [](TComSetupFrm& f) {
+            EXPECT_EQ(f.Combo1->count(), 2);
+            EXPECT_EQ(f.Combo1->currentIndex(), 1);
+            return int(QDialog::Rejected);
+        })) << name;
+    }
+}
+
+TEST(PortDialog, TheListFollowsPortsThatComeAndGoAndKeepsTheChoice) {
+    TMainLoop loop;
+    TComPort port(&loop);
+    port.SetPort("ttyS0");
+    const TPortInfo adapter = Adapter("ttyUSB0", "FT232R USB UART", "A50285BI");
+    PortList ports({Named({"ttyS0"})[0], adapter});
+    TComSetupFrm form;
+    for (auto* c : form.Combos()) c->SetComPort(&port);
+    form.Combo1->setCurrentIndex(1);
+
+    // Pulled: gone from the list, but still the choice.
+    ports.Ports = Named({"ttyS0"});
+    NotifyPortsChanged();
+    EXPECT_EQ(Items(*form.Combo1), (QStringList{"ttyS0", QString::fromStdString(adapter.ById)}));
+    EXPECT_EQ(form.Combo1->currentIndex(), 1);
+    // Another one plugged in: listed; the choice stays.
+    ports.Ports.push_back(Adapter("ttyUSB1", "CP2102 USB to UART Bridge Controller", "0001"));
+    NotifyPortsChanged();
+    EXPECT_EQ(form.Combo1->count(), 3);
+    EXPECT_EQ(form.Combo1->itemText(1), QStringLiteral("ttyUSB1 — CP2102 USB to UART Bridge Controller (0001)"));
+    EXPECT_EQ(form.Combo1->currentText(), QString::fromStdString(adapter.ById));
+    // Back, under another name: its own item again, still chosen.
+    TPortInfo back = Adapter("ttyUSB2", "FT232R USB UART", "A50285BI");
+    ports.Ports.push_back(back);
+    NotifyPortsChanged();
+    EXPECT_EQ(form.Combo1->count(), 3);
+    EXPECT_EQ(form.Combo1->currentText(), QStringLiteral("ttyUSB2 — FT232R USB UART (A50285BI)"));
+    EXPECT_EQ(form.Combo1->Selected().Port, adapter.ById);
+    // The other boxes do not change with the ports.
+    EXPECT_EQ(form.Combo2->count(), static_cast<int>(BaudRateTexts().size()));
 }

@@ -8,11 +8,13 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <cstring>
 #include <atomic>
 #include <memory>
 #include <thread>
 
 #include "core/cp1251.h"
+#include "flashfs/fat_layout.h"
 #include "flashfs/fs_flash.h"
 #include "link/zvt_drv.h"
 #include "tests/sim_process.h"
@@ -41,20 +43,25 @@ void ExpectReleased(TForm1& f) {
 
 }  // namespace
 
-TEST(MainWindow, NoDeviceOnThePortShowsThePortErrorAndStaysIdle) {
+TEST(MainWindow, AMissingPortIsNamedAndOpenedOnceItIsThere) {
     Window w;
     TForm1& f = w.F();
+    const QString port = QString::fromStdString(w.dir.File("no-port"));
     ASSERT_EQ(w.boxes.Boxes.size(), 1u);
-    EXPECT_TRUE(w.Texts()[0].startsWith(QStringLiteral("Unable to open com port"))) << w.Texts()[0].toStdString();
+    EXPECT_TRUE(w.Texts()[0].startsWith(QStringLiteral("Unable to open com port (win error code: 2)\n")))
+        << w.Texts()[0].toStdString();
+    EXPECT_TRUE(w.Texts()[0].contains(QStringLiteral("Порт ") + port + QStringLiteral(" не найден.")))
+        << w.Texts()[0].toStdString();
     EXPECT_EQ(w.boxes.Boxes[0].Type, TMsgDlgType::Error);
     ExpectReleased(f);
+    EXPECT_TRUE(f.WaitingForPort());
     EXPECT_EQ(f.AccessLamp(), lampBlack);
     EXPECT_EQ(f.State(), formIdle);
-    EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ожидание"));
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ожидание порта ") + port);
     EXPECT_EQ(f.Action8->toolTip(), QStringLiteral("Открыть порт"));
     EXPECT_EQ(f.Timer1->interval(), 8000);
 
-    // The released port is not asked: ticks post nothing.
+    // While it is missing, ticks try it quietly and ask nothing.
     f.Timer1Timer();
     f.Timer1Timer();
     ProcessPending();
@@ -69,6 +76,29 @@ TEST(MainWindow, NoDeviceOnThePortShowsThePortErrorAndStaysIdle) {
     ASSERT_EQ(w.boxes.Boxes.size(), 2u);
     EXPECT_TRUE(w.Texts()[1].startsWith(QStringLiteral("Unable to open com port")));
     ExpectReleased(f);
+
+    // The device appears on that name: the next tick opens it and asks it,
+    // without a word.
+    SimProcess sim({"--link", w.dir.File("no-port")});
+    f.Timer1Timer();
+    EXPECT_TRUE(f.Driver()->ComPort.Connected());
+    EXPECT_EQ(f.Action8->text(), QStringLiteral("Освободить &порт"));
+    ASSERT_TRUE(w.Completed(opInit, 1));
+    EXPECT_TRUE(f.LinkUp());
+    EXPECT_EQ(f.LinkLamp(), lampGreen);
+    EXPECT_EQ(w.log->Count(opInit), 1);  // the tick asked once, not twice
+    EXPECT_EQ(w.boxes.Boxes.size(), 2u);
+    EXPECT_FALSE(f.WaitingForPort());
+    TickToIdle(f);
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: неформатированный носитель"));
+
+    // Released by the user, it is no longer wanted: ticks leave it alone.
+    f.Action8->trigger();
+    ExpectReleased(f);
+    EXPECT_FALSE(f.WaitingForPort());
+    f.Timer1Timer();
+    EXPECT_FALSE(f.Driver()->ComPort.Connected());
+    EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ожидание"));
 }
 
 TEST(MainWindow, SilentDeviceIsAskedAgainAtEveryTick) {
@@ -122,6 +152,42 @@ TEST(MainWindow, UnformattedMediumTurnsTheLampGreenWithoutAListUntilFormatted) {
     EXPECT_EQ(w.log->Done.back().second, 0);
     TickToIdle(f);
     EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ожидание"));
+}
+
+// The one initialisation that brings the link up, when the device comes
+// later than the window, finds a medium that must be formatted: the window
+// says so and is idle again at the next quiet tick, soon, as after any
+// other request (it used to wait for two ticks of ten seconds, looking busy).
+TEST(MainWindow, AMediumThatNeedsFormattingLeavesTheWindowIdleAtOnce) {
+    TempDir images;
+    const std::string fat12 = images.File("fat12.img");
+    WriteFormattedImage(fat12, {});
+    std::vector<uint8_t> bytes = ReadFileBytes(fat12);
+    bytes[boot::ExtSignature] = boot::ExtSignatureMark;
+    std::memcpy(bytes.data() + boot::FsType, "FAT12   ", 8);
+    WriteFileBytes(fat12, bytes);
+    const struct {
+        std::vector<std::string> simArgs;
+        uint8_t result;
+    } cases[] = {{{}, feUnformatted}, {{"--image", fat12}, feForeignVolume}};
+    for (const auto& c : cases) {
+        Window w;  // waiting for its port
+        TForm1& f = w.F();
+        std::vector<std::string> args = c.simArgs;
+        args.insert(args.end(), {"--link", w.dir.File("no-port")});
+        SimProcess sim(args);
+        f.Timer1Timer();
+        ASSERT_TRUE(w.Completed(opInit, 1));
+        EXPECT_EQ(w.log->Done.back().second, c.result);
+        EXPECT_TRUE(f.LinkUp());
+        EXPECT_EQ(f.LinkLamp(), lampGreen);
+        EXPECT_EQ(f.Timer1->interval(), 200);
+        TickToIdle(f);
+        EXPECT_EQ(f.State(), formIdle);
+        EXPECT_EQ(f.AccessLamp(), lampBlack);
+        EXPECT_TRUE(f.Action2->isEnabled());
+        EXPECT_EQ(f.Label3->text(), "Статус: " + f.MessageText(c.result));
+    }
 }
 
 TEST(MainWindow, FormattedMediumIsListedAndTheWindowReturnsToIdle) {
@@ -223,7 +289,8 @@ TEST(MainWindow, PortSettingsReopenThePortEvenWhenCancelled) {
     TComPort::SettingsDialogHook = [&](TComPort* port) {
         ++shown;
         openWhileShown = port->Connected();
-    };  // the user cancels: nothing changes
+        return false;  // the user cancels: nothing changes
+    };
     f.Action7->trigger();
     EXPECT_EQ(shown, 1);
     EXPECT_FALSE(openWhileShown);  // settings are changed on a released port
@@ -235,7 +302,7 @@ TEST(MainWindow, PortSettingsReopenThePortEvenWhenCancelled) {
 
     // A dialog that cannot be shown (no port list): the error is reported
     // and the port stays released.
-    TComPort::SettingsDialogHook = [](TComPort*) { throw EComPort(CE_REGISTRY, 2); };
+    TComPort::SettingsDialogHook = [](TComPort*) -> bool { throw EComPort(CE_REGISTRY, 2); };
     f.Action7->trigger();
     TComPort::SettingsDialogHook = saved;
     ASSERT_EQ(w.boxes.Boxes.size(), 1u);

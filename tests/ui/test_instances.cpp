@@ -2,7 +2,7 @@
 // window is skarvel-instance-probe (the program itself, reporting its rows on
 // standard output), later starts are the skarvel program. Each test has a
 // runtime folder of its own, so no test meets another's window, nor the
-// user's.
+// user's, and a settings folder of its own.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -15,6 +15,7 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <memory>
 
 #include "tests/ui/ui_test_support.h"
@@ -35,6 +36,7 @@ struct Session {
     QProcessEnvironment Env() const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), runtime.filePath(QStringLiteral("config")));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         return env;
     }
@@ -130,6 +132,25 @@ TEST(Instances, CommandLineFilesOfTheFirstStartBecomePendingRows) {
     ASSERT_TRUE(w.Shown());
     EXPECT_TRUE(w.Said(Rows({a, b}))) << w.Lines("rows").join('\n').toStdString();
     EXPECT_FALSE(s.Socket().isEmpty());
+}
+
+// The message of a port that is not there comes over the window, once it is
+// shown: the window behind it goes on waiting for the port while the
+// message waits for its OK.
+TEST(Instances, TheMissingPortIsToldOnceTheWindowIsShown) {
+    Session s;
+    ProbeWindow w(s, {});
+    ASSERT_TRUE(w.Shown());
+    ASSERT_TRUE(w.Said(QStringLiteral("box Unable to open com port (win error code: 2) | Порт ") +
+                           s.files.filePath("no-port") + QStringLiteral(" не найден."),
+                       true))
+        << w.Lines("box").join('\n').toStdString();
+    const QStringList said = w.Lines(QString());
+    const auto first = [&](const QString& prefix) {
+        return std::find_if(said.begin(), said.end(), [&](const QString& l) { return l.startsWith(prefix); }) - said.begin();
+    };
+    EXPECT_LT(first(QStringLiteral("shown ")), first(QStringLiteral("box "))) << said.join('\n').toStdString();
+    EXPECT_EQ(w.Lines("box").size(), 1);
 }
 
 TEST(Instances, LaterStartHandsItsFilesToTheWindowAndEnds) {

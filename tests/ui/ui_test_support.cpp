@@ -77,6 +77,9 @@ TFormOptions Options(const std::string& port, TMessageBoxes* boxes, int answerMs
     o.Port = port;
     o.Messages = boxes;
     o.StartTimer = false;
+    // Adapters plugged into the machine running the tests are no business
+    // of these windows; the hot-plug tests switch the watch on.
+    o.WatchPorts = false;
     o.ConfigureDriver = [=](TZVT_drv& d) {
         d.AnswerTimeoutMs = answerMs;
         d.Sends = sends;

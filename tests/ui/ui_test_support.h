@@ -51,8 +51,8 @@ using TFiles = std::vector<std::pair<std::string, std::string>>;
 // A formatted 2 MiB medium image holding the files given.
 void WriteFormattedImage(const std::string& path, const TFiles& files);
 
-// Options for a window on port with short time-outs, Timer1 stopped and the
-// boxes of boxes.
+// Options for a window on port with short time-outs, Timer1 stopped, no
+// port watch, nothing remembered and the boxes of boxes.
 TFormOptions FastOptions(const std::string& port, TMessageBoxes* boxes);
 
 // Two quiet ticks: the window is idle again after its last sector transfer.

@@ -87,4 +87,11 @@ int CmdRestore(TZvtClient& client, const std::string& path, bool yes);
 // The journal's lines, of the files named only when names are given.
 int CmdLog(const std::vector<std::string>& names);
 
+// The port a command uses without --port: the one the window last worked
+// on (the settings store), else COM2.
+std::string DefaultPort();
+// Lists the serial ports present, marking the one named port (which need
+// not be present); opens none of them.
+int CmdPorts(const std::string& port);
+
 }  // namespace skarvel::zvtcmd

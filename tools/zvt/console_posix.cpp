@@ -26,8 +26,10 @@ void PrintErr(std::string_view utf8) {
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 const char* PortOptionHelp() {
-    return "  --port ИМЯ    последовательный порт: путь /dev/..., COMn (= /dev/ttyS(n-1))\n"
-           "                или имя в /dev (по умолчанию COM2)\n";
+    return "  --port ИМЯ    последовательный порт: путь /dev/..., COMn (= /dev/ttyS(n-1)),\n"
+           "                имя в /dev или имя адаптера в /dev/serial/by-id (zvt ports)\n"
+           "                (по умолчанию порт, на котором последним работало окно Skarvel,\n"
+           "                иначе COM2)\n";
 }
 
 }  // namespace skarvel::zvtcmd

@@ -70,7 +70,8 @@ bool StderrIsTerminal() { return IsConsole(GetStdHandle(STD_ERROR_HANDLE)); }
 
 const char* PortOptionHelp() {
     return "  --port ИМЯ    последовательный порт: COMn (COM10 и выше тоже)\n"
-           "                или путь устройства \\\\.\\... (по умолчанию COM2)\n";
+           "                или путь устройства \\\\.\\... (по умолчанию порт, на котором\n"
+           "                последним работало окно Skarvel, иначе COM2)\n";
 }
 
 }  // namespace skarvel::zvtcmd

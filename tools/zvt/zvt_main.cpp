@@ -37,6 +37,8 @@ const char* const kUsage =
     "  restore ОБРАЗ --yes   записать образ обратно на носитель, сектор за\n"
     "                        сектором, читая каждый обратно\n"
     "  log [ИМЯ...]          журнал передач (только названных файлов)\n"
+    "  ports                 последовательные порты (* — порт команд) и постоянные\n"
+    "                        имена адаптеров\n"
     "\n"
     "  --image ОБРАЗ         работать с файлом образа носителя вместо устройства\n"
     "                        (format создаёт недостающий)\n";
@@ -47,7 +49,8 @@ std::string Usage() { return std::string(kUsage) + PortOptionHelp() + kBaudHelp;
 // The command line as parsed: the port options, the command and what
 // follows it.
 struct TCommandLine {
-    std::string Port = "COM2";
+    // Where the window last worked, else COM2.
+    std::string Port = DefaultPort();
     bool PortGiven = false;
     std::string Image;
     uint32_t Baud = 115200;
@@ -126,14 +129,15 @@ int ParseCommand(std::vector<std::string> args, TCommandLine& line) {
             line.Operands.push_back(pcPath ? NativePath(args[i]) : args[i]);
         }
     }
-    static const char* const known[] = {"info",  "ls",     "put",     "get", "rm",
-                                        "format", "check", "backup", "restore", "log"};
+    static const char* const known[] = {"info",   "ls",    "put",    "get",     "rm",  "format",
+                                        "check", "backup", "restore", "log", "ports"};
     if (std::find(std::begin(known), std::end(known), cmd) == std::end(known)) {
         Fail("неизвестная команда: " + cmd);
         PrintErr(Usage());
         return 2;
     }
-    if ((cmd == "info" || cmd == "ls" || cmd == "format" || cmd == "check") && !line.Operands.empty()) {
+    if ((cmd == "info" || cmd == "ls" || cmd == "format" || cmd == "check" || cmd == "ports") &&
+        !line.Operands.empty()) {
         Fail(cmd + ": лишний аргумент " + line.Operands.front());
         return 2;
     }
@@ -167,6 +171,7 @@ int ZvtMain(int argc, char** argv) {
     if (const int rc = ParseCommand(std::move(args), line); rc != GoOn) return rc;
     // The journal is a file of the PC: no line is opened for it.
     if (line.Cmd == "log") return CmdLog(line.Operands);
+    if (line.Cmd == "ports") return CmdPorts(line.Port);  // takes no port
 
     // What put cannot read is refused before the port is taken: a named
     // pipe would hold the run (and the port) until someone writes to it.
