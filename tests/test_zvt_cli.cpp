@@ -797,6 +797,7 @@ TEST_F(ZvtCli, RestoreCutByAPulledCableThenRepeated) {
     ASSERT_EQ(r.Exit, 0) << r.Err;
     sim.Stop();
     EXPECT_EQ(ReadFileBytes(image), backup);
+}
 
 // zvt works where the window last worked: the port the window remembered is
 // its default, and `zvt ports` marks it, present or not.

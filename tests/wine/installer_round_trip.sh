@@ -17,7 +17,11 @@ DIR="$PREFIX/drive_c/Program Files/Skarvel"
 # Everything of the installation in wine's C: drive: the folder and the
 # Start menu entries. The temporary folder is left out: the other tests
 # keep their scratch folders (skarvel-test-*) there while this one runs.
-traces() { find "$PREFIX/drive_c" -iname '*skarvel*' -not -ipath '*/temp/*' 2>/dev/null; }
+# So is the user's own data (the transfer journal under AppData\Local),
+# which an uninstaller keeps, and which the other tests write too.
+traces() {
+    find "$PREFIX/drive_c" -iname '*skarvel*' -not -ipath '*/temp/*' -not -ipath '*/AppData/Local/Skarvel*' 2>/dev/null
+}
 has_key() { "$RUN" reg query "$1" >/dev/null 2>&1; }
 
 rm -rf "$WORK"
