@@ -26,6 +26,9 @@ const char* const kUsage =
     "    --verify            прочитать каждый файл после записи и сравнить\n"
     "  get ИМЯ... [-C ПАПКА] загрузить файлы в ПАПКУ (по умолчанию в текущую)\n"
     "  rm ИМЯ...             удалить файлы на носителе\n"
+    "  cat ИМЯ...            вывести файлы носителя в стандартный вывод как есть\n"
+    "  diff ПАПКА            сравнить файлы носителя с файлами папки ПК;\n"
+    "                        код выхода 0, когда все совпадают\n"
     "  format --yes          отформатировать носитель (стирает все файлы на нём)\n"
     "  check [--repair]      проверить загрузочный сектор, FAT и корневой каталог;\n"
     "                        без --repair ничего не записывает, с ним освобождает\n"
@@ -84,10 +87,10 @@ int ZvtMain(int argc, char** argv) {
         } else if (cmd == "check" && args[i] == "--repair") {
             repair = true;
         } else {
-            operands.push_back(cmd == "put" ? NativePath(args[i]) : args[i]);
+            operands.push_back(cmd == "put" || cmd == "diff" ? NativePath(args[i]) : args[i]);
         }
     }
-    static const char* const known[] = {"info", "ls", "put", "get", "rm", "format", "check"};
+    static const char* const known[] = {"info", "ls", "put", "get", "rm", "cat", "diff", "format", "check"};
     if (std::find(std::begin(known), std::end(known), cmd) == std::end(known)) {
         Fail("неизвестная команда: " + cmd);
         PrintErr(Usage());
@@ -95,6 +98,10 @@ int ZvtMain(int argc, char** argv) {
     }
     if ((cmd == "info" || cmd == "ls" || cmd == "format" || cmd == "check") && !operands.empty()) {
         Fail(cmd + ": лишний аргумент " + operands.front());
+        return 2;
+    }
+    if (cmd == "diff" && operands.size() != 1) {
+        Fail(operands.empty() ? "diff: не указана папка" : "diff: лишний аргумент " + operands[1]);
         return 2;
     }
 
@@ -121,6 +128,8 @@ int ZvtMain(int argc, char** argv) {
     else if (cmd == "put") rc = std::max(CmdPut(client, operands, verify), refused);
     else if (cmd == "get") rc = CmdGet(client, operands, dir);
     else if (cmd == "rm") rc = CmdRm(client, operands);
+    else if (cmd == "cat") rc = CmdCat(client, operands);
+    else if (cmd == "diff") rc = CmdDiff(client, operands.front());
     else if (cmd == "format") rc = CmdFormat(client, yes);
     else if (cmd == "check") rc = CmdCheck(client, repair);
     // After the line has settled: an answer still on its way goes nowhere.
