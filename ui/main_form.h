@@ -51,6 +51,7 @@ namespace skarvel {
 
 class TDataObject;
 class TFileDropAcceptor;
+class TFileListView;
 class TMessageBoxes;
 class TMyListBox;
 class TQtMainThread;
@@ -129,6 +130,7 @@ public:
     QMenu* PopupMenu1;
     QFrame *Panel1, *Panel2, *Panel3, *Panel4, *Panel5, *Panel6;
     QLabel *Label1, *Label2, *Label3;
+    QLabel* LabelSummary;  // "Файлов: 12, свободно 1 884 160 байт" while idle
     QLabel *Image1, *Image2;  // link lamp, access lamp
     QToolBar* ToolBar1;
     TTextToolBar* ToolBar2;
@@ -210,6 +212,11 @@ public:
     // Colour of a row's text: window text for the medium's rows, highlight
     // text when such a row is selected, gray text for pending rows.
     QColor RowTextColor(int index, bool selected) const;
+    // What row index shows in a column (TListColumn).
+    QString ColumnText(int index, int column) const;
+    // The status line's right part while idle: the medium's file count and
+    // free space; empty while the medium is not listed.
+    QString SummaryText() const;
 
     // ---- state, for the window's own routines and for tests
     TZVT_drv* Driver() const { return FDriver; }
@@ -325,6 +332,7 @@ private:
     int FPressKeptSelection = -1;
     std::unique_ptr<TFileDropAcceptor> FDropAcceptor;
     TMyListBox* FMyListBox = nullptr;
+    TFileListView* FListView = nullptr;  // ListBox1 itself
     QWidget* FListViewport = nullptr;
     QString FTargetFolder;
     std::vector<std::unique_ptr<TOperationJob>> FJobs;  // posted, completion not yet handled

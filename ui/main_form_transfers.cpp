@@ -99,6 +99,7 @@ void TForm1::ShowProgress(TOperationJob& job) {
     progress.move(geometry().center() - progress.rect().center());
     FProgress = &progress;
     FProgressJob = job.Id;
+    progress.SetFileCount(static_cast<int>(job.Files.size()));
     emit ProgressStarted(static_cast<int>(total));
 
     const uint32_t id = job.Id;
@@ -241,8 +242,10 @@ void TForm1::WriteDone(uint8_t& result) {
 void TForm1::MenuSaveExecute() {
     if (!FLinkUp || !FDriver->IsReady()) return;
     FNames.clear();
+    // Pending rows only: a program the compare showed from its folder is
+    // not waiting to be written.
     for (int i = 0; i < FMyListBox->Count(); ++i)
-        if (!FMyListBox->Flags(i)) FNames.push_back(FMyListBox->DisplayName(i));
+        if (FMyListBox->Pending(i)) FNames.push_back(FMyListBox->DisplayName(i));
     if (!FNames.empty()) RunOperation(opSaveFile);
 }
 
@@ -369,6 +372,7 @@ void TForm1::RemoveRow(const QString& name) {
 void TForm1::MediumRow(const QString& name, uint32_t size) {
     const int i = FMyListBox->AddEntry(name, static_cast<int32_t>(size), std::string(), true);
     FMyListBox->SetSize(i, static_cast<int32_t>(size));
+    FMyListBox->Place(i);
 }
 
 }  // namespace skarvel
