@@ -156,6 +156,13 @@ TForm1::TForm1(const TFormOptions& options, QWidget* parent) : QMainWindow(paren
         return chosen ? dlg.selectedFiles() : QStringList();
     };
     ExecFolderDialog = [this](QString& folder) { return ExecFolderChoice(folder); };
+    ExecCompareFolderDialog = [this](QString& folder) {
+        const QString chosen =
+            QFileDialog::getExistingDirectory(this, QStringLiteral("Папка для сравнения с флэш"), folder);
+        if (chosen.isEmpty()) return false;
+        folder = chosen;
+        return true;
+    };
     ExecDragDrop = [this](TDataObject* data) { return TFileSource(ListBox1).DoDragDrop(data); };
     CreateComponents();
     FormCreate(options);
@@ -221,9 +228,16 @@ void TForm1::CreateActions() {
     Action1 = MakeAction(QStringLiteral("Выход"), QString(), {QStringLiteral("Alt+F4")}, iconNone);
     AboutAc = MakeAction(QStringLiteral("О программе"), QStringLiteral("О программе"),
                          {QStringLiteral("Ctrl+H"), QStringLiteral("Alt+H")}, iconNone);
+    ViewAc = MakeAction(QStringLiteral("Просмотр"), QStringLiteral("Показать текст выбранного файла"),
+                        {QStringLiteral("F3")}, iconNone);
+    CompareFolderAc = MakeAction(QStringLiteral("Сравнить с папкой…"),
+                                 QStringLiteral("Сравнить файлы флэш с файлами папки на ПК"), {}, iconNone);
+    CompareAc = MakeAction(QStringLiteral("Сравнить"),
+                           QStringLiteral("Показать выбранный файл рядом с его копией на ПК"), {}, iconNone);
     // The actions that busy disables and idle enables again; opening PC
     // files and the About window stay available.
-    ActionList1 = {Action1, Action2, MenuSave, Action4, Action5, Action7, Action8, DelFileFlash};
+    ActionList1 = {Action1, Action2, MenuSave, Action4, Action5, Action7, Action8, DelFileFlash,
+                   ViewAc, CompareFolderAc, CompareAc};
     ActionList2 = {Open, AboutAc};
 }
 
@@ -234,6 +248,8 @@ void TForm1::ConnectActions() {
         {DelFileFlash, &TForm1::DelFileFlashExecute}, {Action2, &TForm1::Action2Execute},
         {Action1, &TForm1::Action1Execute},     {Action7, &TForm1::Action7Execute},
         {Action8, &TForm1::Action8Execute},     {AboutAc, &TForm1::AboutAcExecute},
+        {ViewAc, &TForm1::ViewExecute},         {CompareFolderAc, &TForm1::CompareFolderExecute},
+        {CompareAc, &TForm1::CompareExecute},
     };
     for (const auto& [action, handler] : handlers) {
         connect(action, &QAction::triggered, this, [this, action = action, handler = handler] {
@@ -247,9 +263,14 @@ void TForm1::ConnectActions() {
 void TForm1::CreateMenus() {
     N1 = menuBar()->addMenu(QStringLiteral("&Файл"));
     N1->addAction(Open);
+    N1->addAction(ViewAc);
     N1->addAction(Action1);
     N2 = menuBar()->addMenu(QStringLiteral("&ZVT"));
-    N2->addActions({MenuSave, Action4, Action5, DelFileFlash, Action2});
+    N2->addActions({MenuSave, Action4, Action5, DelFileFlash});
+    N2->addSeparator();
+    N2->addActions({CompareFolderAc, CompareAc});
+    N2->addSeparator();
+    N2->addAction(Action2);
     N3 = menuBar()->addMenu(QStringLiteral("Настройка"));
     N3->addActions({Action7, Action8});
     N4 = menuBar()->addMenu(QStringLiteral("Помощь"));
@@ -522,6 +543,7 @@ bool TForm1::event(QEvent* e) {
             TakeReports();  // what the worker reported before it ended comes first
             if (std::unique_ptr<TOperationJob> job = AdoptJob(m->LParam)) {
                 const std::vector<QString> undone = job->Undone();
+                if (job->OnFiles) job->OnFiles(job->Files);
                 if (job->OnDone) job->OnDone(result, undone);
                 // Only a write's completion asks about its undone names; a
                 // command that is still gathering its own list keeps it.

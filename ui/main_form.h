@@ -24,6 +24,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QPoint>
+#include <QPointer>
 #include <QStringList>
 #include <atomic>
 #include <functional>
@@ -31,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "flashfs/folder_compare.h"
 #include "ui/lamps.h"
 #include "ui/transfer_runner.h"
 #include "ui/worker_reports.h"
@@ -50,6 +52,8 @@ class QVBoxLayout;
 namespace skarvel {
 
 class TDataObject;
+class TDiffForm;
+class TProgramViewer;
 class TFileDropAcceptor;
 class TFileListView;
 class TMessageBoxes;
@@ -89,6 +93,9 @@ struct TOperationJob : TTransferJob {
     // Called on the GUI thread when the completion arrives, before it is
     // handled, with the result and the names the request left undone.
     std::function<void(uint8_t result, const std::vector<QString>& undone)> OnDone;
+    // Called just before OnDone with the job's files as the worker left
+    // them (a read's bytes are in their Data).
+    std::function<void(std::vector<TTransferFile>& files)> OnFiles;
 };
 
 // Whether the window is working: busy once sector frames are reported (the
@@ -126,6 +133,7 @@ public:
     QFileDialog* OpenDialog1;
     QAction *Action1, *Action2, *MenuSave, *Action4, *Action5, *Action7, *Action8, *DelFileFlash;
     QAction *Open, *AboutAc;
+    QAction *ViewAc, *CompareFolderAc, *CompareAc;  // "Просмотр", "Сравнить с папкой…", "Сравнить"
     QList<QAction*> ActionList1, ActionList2;
     QMenu* PopupMenu1;
     QFrame *Panel1, *Panel2, *Panel3, *Panel4, *Panel5, *Panel6;
@@ -146,6 +154,10 @@ public:
     // returns the action the target took; data is the callee's from here
     // on. Tests replace it.
     std::function<Qt::DropAction(TDataObject* data)> ExecDragDrop;
+    // Asks for the PC folder to compare the medium with, starting at folder
+    // (the last one compared); false when the user cancels. Only reads are
+    // done there, so any folder that can be listed will do. Tests replace it.
+    std::function<bool(QString& folder)> ExecCompareFolderDialog;
 
     // ---- window routines
     void OpenPort();
@@ -172,6 +184,25 @@ public:
     void Action7Execute();
     void Action8Execute();
     void AboutAcExecute();
+
+    // ---- viewing and comparing (main_form_view.cpp)
+    // F3: the selected row's text in a viewer window: a file of the medium
+    // read from the device (the progress window appears when the read takes
+    // more than a moment), a pending or folder row's PC file read from disk.
+    // Nothing is written anywhere.
+    void ViewExecute();
+    // Compares every file of the medium with the file of its 8.3 name in a
+    // folder the user picks; the outcomes go into the list's compare column,
+    // the folder's programs missing on the medium become folder rows, until
+    // the list is read again.
+    void CompareFolderExecute();
+    // The selected row's pair of the last compare side by side.
+    void CompareExecute();
+    // The viewer and compare windows opened last (null once closed).
+    TProgramViewer* Viewer() const;
+    TDiffForm* DiffWindow() const;
+    // The folder the medium was last compared with (empty: none yet).
+    const QString& CompareFolder() const { return FCompareFolder; }
 
     // ---- worker thread: the driver's sector notifications
     void DoReadSector();
@@ -297,7 +328,9 @@ private:
     // How the job of op treats the file name, as its row shows it now.
     TTransferFile FileOfJob(uint8_t op, const QString& name) const;
     std::unique_ptr<TOperationJob> AdoptJob(intptr_t lParam);
-    void ShowProgress(TOperationJob& job);
+    // Shows the progress window for job until it ends; with showAfterMs the
+    // window appears only after that long.
+    void ShowProgress(TOperationJob& job, int showAfterMs = 0);
     void CancelOperations();
     void TakeReports();
     void InitDone(uint8_t result);
@@ -309,6 +342,19 @@ private:
     // The rows the runner changes in step with the medium (GUI thread).
     void RemoveRow(const QString& name) override;
     void MediumRow(const QString& name, uint32_t size) override;
+
+    // ---- viewing and comparing (main_form_view.cpp)
+    // Reads the medium's files names into memory with the progress window;
+    // done gets the files once the worker has finished with them (also after
+    // a cancel or a failure: each file's State says how far it came).
+    void ReadMediumFiles(const std::vector<QString>& names, std::function<void(std::vector<TTransferFile>&)> done);
+    // The row F3 and "Сравнить" act on: the current row when it is selected,
+    // else the first selected one; -1 when none is.
+    int ChosenRow() const;
+    bool ReadPcForView(const QString& path, std::vector<uint8_t>& data);
+    void OpenViewer(const QString& name, const QString& where, std::vector<uint8_t> data);
+    // The outcomes of a compare into the list.
+    void ShowCompare(const std::vector<TCompareRow>& rows, const QString& folder);
 
     // ---- drag and drop (main_form_dnd.cpp)
     void CreateDropTarget();
@@ -348,6 +394,10 @@ private:
     std::unique_ptr<TQtMainThread> FMain;
     std::unique_ptr<TWindowTarget> FWindowTarget;
     TMessageBoxes* FMessageBoxes = nullptr;
+    QPointer<TProgramViewer> FViewer;
+    QPointer<TDiffForm> FDiff;
+    QString FCompareFolder;               // the folder last compared with
+    std::vector<TCompareRow> FCompareRows;  // its pairs, until the list is read again
 
     // ---- worker side: the runner runs the requests on the worker thread;
     // created with the driver and gone only after the worker has stopped

@@ -91,7 +91,7 @@ void TForm1::RunOperation(uint8_t op, std::function<void(uint8_t, const std::vec
     }
 }
 
-void TForm1::ShowProgress(TOperationJob& job) {
+void TForm1::ShowProgress(TOperationJob& job, int showAfterMs) {
     if (FProgress) FProgress->FinishProgress();
     const uint32_t total = FRunner->Geometry().JobTransfers(job);
     TprogressForm progress(this);
@@ -109,7 +109,7 @@ void TForm1::ShowProgress(TOperationJob& job) {
     // lamps, the status line and the list stay lit.
     const QList<QWidget*> inputs = {menuBar(), Panel5, Panel6};
     for (QWidget* w : inputs) w->setEnabled(false);
-    const int shown = progress.Run();
+    const int shown = showAfterMs > 0 ? progress.Run(showAfterMs) : progress.Run();
     for (QWidget* w : inputs) w->setEnabled(true);
     // The completion may have been handled while the window was up: the job
     // is looked up again rather than touched.
@@ -207,6 +207,7 @@ void TForm1::InitDone(uint8_t result) {
 
 void TForm1::ListDone(uint8_t& result) {
     FMyListBox->Clear();
+    FCompareRows.clear();
     if (result == 0) {
         const TFileList files = FRunner->ListedFiles();
         for (int i = 0; i < files.Count(); ++i)
