@@ -236,8 +236,10 @@ void TForm1::CreateActions() {
                            QStringLiteral("Показать выбранный файл рядом с его копией на ПК"), {}, iconNone);
     // The actions that busy disables and idle enables again; opening PC
     // files and the About window stay available.
-    ActionList1 = {Action1, Action2, MenuSave, Action4, Action5, Action7, Action8, DelFileFlash,
-                   ViewAc, CompareFolderAc, CompareAc};
+    ActionList1 = {Action1, Action2, MenuSave, Action4, Action5, Action7, Action8, DelFileFlash};
+    // Viewing and comparing stay available while busy: their reads wait
+    // for the worker like any request, and the progress window locks the
+    // window while it is up.
     ActionList2 = {Open, AboutAc};
 }
 

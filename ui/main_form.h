@@ -352,6 +352,7 @@ private:
     // else the first selected one; -1 when none is.
     int ChosenRow() const;
     bool ReadPcForView(const QString& path, std::vector<uint8_t>& data);
+    void PlaceOver(QWidget* window) const;
     void OpenViewer(const QString& name, const QString& where, std::vector<uint8_t> data);
     // The outcomes of a compare into the list.
     void ShowCompare(const std::vector<TCompareRow>& rows, const QString& folder);

@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QListWidget>
+#include <QScreen>
 #include <QTimer>
 #include <algorithm>
 #include <memory>
@@ -48,6 +49,19 @@ QString PcPathOf(const QString& folder, const std::string& pcName) {
 
 }  // namespace
 
+// A window of the viewer or the compare over the main window, whole on the
+// screen where it fits.
+void TForm1::PlaceOver(QWidget* window) const {
+    QRect r(QPoint(0, 0), window->size());
+    r.moveCenter(geometry().center());
+    if (const QScreen* screen = this->screen()) {
+        const QRect avail = screen->availableGeometry();
+        r.moveLeft(std::clamp(r.left(), avail.left(), std::max(avail.left(), avail.right() - r.width())));
+        r.moveTop(std::clamp(r.top(), avail.top(), std::max(avail.top(), avail.bottom() - r.height())));
+    }
+    window->move(r.topLeft());
+}
+
 TProgramViewer* TForm1::Viewer() const { return FViewer; }
 TDiffForm* TForm1::DiffWindow() const { return FDiff; }
 
@@ -86,6 +100,7 @@ void TForm1::OpenViewer(const QString& name, const QString& where, std::vector<u
     auto* viewer = new TProgramViewer(this);
     viewer->setAttribute(Qt::WA_DeleteOnClose);
     viewer->Open(name, where, std::move(data));
+    PlaceOver(viewer);
     viewer->show();
     viewer->activateWindow();
     FViewer = viewer;
@@ -201,6 +216,7 @@ void TForm1::CompareExecute() {
             auto* diff = new TDiffForm(this);
             diff->setAttribute(Qt::WA_DeleteOnClose);
             diff->Open(name, MediumTitle(name), *medium, QStringLiteral("ПК: ") + QDir::toNativeSeparators(path), pc);
+            PlaceOver(diff);
             diff->show();
             diff->activateWindow();
             FDiff = diff;

@@ -270,6 +270,9 @@ TEST(MainWindowLayout, ActionsMenusAndToolBars) {
         {f.Action8, "Открыть &порт", "Открыть порт", {}},
         {f.Action1, "Выход", nullptr, {"Alt+F4"}},
         {f.AboutAc, "О программе", "О программе", {"Ctrl+H", "Alt+H"}},
+        {f.ViewAc, "Просмотр", "Показать текст выбранного файла", {"F3"}},
+        {f.CompareFolderAc, "Сравнить с папкой…", "Сравнить файлы флэш с файлами папки на ПК", {}},
+        {f.CompareAc, "Сравнить", "Показать выбранный файл рядом с его копией на ПК", {}},
     };
     for (const Row& r : rows) {
         EXPECT_EQ(r.Action->text(), QString::fromUtf8(r.Caption));
@@ -283,6 +286,9 @@ TEST(MainWindowLayout, ActionsMenusAndToolBars) {
     EXPECT_EQ(f.ActionList1.size(), 8);
     EXPECT_FALSE(f.ActionList1.contains(f.Open));
     EXPECT_FALSE(f.ActionList1.contains(f.AboutAc));
+    EXPECT_EQ(f.N1->actions(), (QList<QAction*>{f.Open, f.ViewAc, f.Action1}));
+    EXPECT_TRUE(f.N2->actions().contains(f.CompareFolderAc));
+    EXPECT_TRUE(f.N2->actions().contains(f.CompareAc));
 
     QStringList captions;
     for (TTextButton* b : f.ToolBar2->Buttons()) captions << b->Caption();
