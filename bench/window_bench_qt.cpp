@@ -121,7 +121,7 @@ public:
         form_->ListBox1->clearSelection();
         form_->ListBox1->item(form_->MyListBox()->IndexOfName(row))->setSelected(true);
         if (TProgramViewer* old = form_->Viewer()) delete old;
-        TLineResult r = MeasureOnLine("window F3 " + Size(data) + ", first screen", *form_->Driver(), frames_, baud_,
+        TLineResult r = MeasureOnLine("window F3 " + Size(data), *form_->Driver(), frames_, baud_,
                                       static_cast<double>(data.size()), [&] {
                                           form_->ViewAc->trigger();
                                           if (!RunUntil([&] { return form_->Viewer() != nullptr; }, 600000))

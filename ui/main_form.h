@@ -2,13 +2,15 @@
 // line and the two lamps. It owns the device driver (which is the flash
 // worker too), posts requests to it and shows what it reports.
 //
-// The window's code is in three files: main_form.cpp builds the window and
+// The window's code is in four files: main_form.cpp builds the window and
 // runs the port, the lamps, the timer and the list's input;
 // main_form_transfers.cpp holds the commands (write, load, delete, re-read,
 // format), the jobs they post with their progress window, the completion
 // handler and the row changes the worker asks for; main_form_dnd.cpp holds
 // drag and drop with the desktop (files dropped on the window, rows dragged
-// out of the list). What runs on the worker thread is the transfer runner's
+// out of the list); main_form_view.cpp holds viewing (F3) and the compare
+// with a PC folder, whose windows are ui/program_viewer.h and ui/diff_form.h.
+// What runs on the worker thread is the transfer runner's
 // (ui/transfer_runner.h).
 //
 // Threads: everything runs on the GUI thread except the driver's hooks that
