@@ -82,7 +82,7 @@ void TFlash::Execute() {
         const uint8_t op = static_cast<uint8_t>(m.WParam & 0xFF);
         FCommand = op;
         void* param = reinterpret_cast<void*>(m.LParam);
-        uint8_t error;
+        uint8_t error;  // the completion's byte: the hook may answer with codes of its own
         try {
             if (OnCommand) {
                 uint8_t result = 0;
@@ -93,13 +93,13 @@ void TFlash::Execute() {
         } catch (...) {
             // Nothing may end the worker silently: the window waits for the
             // completion of every request it posted.
-            error = feLinkError;
+            error = feLinkLost;
         }
         if (FWindow != nullptr) FWindow->PostMsg(WM_FLASH_DONE, PackFlashDone(op, error), m.LParam);
     }
 }
 
-uint8_t TFlash::Dispatch(uint8_t op, void* param) {
+TFlashError TFlash::Dispatch(uint8_t op, void* param) {
     const uint8_t kind = FMediumKind;
     auto* args = static_cast<TFlashArgs*>(param);
     switch (op) {
@@ -122,7 +122,7 @@ uint8_t TFlash::Dispatch(uint8_t op, void* param) {
         case opGetFileAttr: {
             if (args == nullptr) return feBadName;
             uint32_t size = static_cast<uint32_t>(args->Size);
-            const uint8_t r = GetFileAttr(args->Name, size, kind);
+            const TFlashError r = GetFileAttr(args->Name, size, kind);
             args->Size = size;
             return r;
         }
@@ -137,11 +137,10 @@ uint32_t TFlash::SectorsForFile(const char* name, uint32_t size) {
         const int i = FFiles.IndexOf(name);
         if (i >= 0) size = static_cast<uint32_t>(FFiles.Sizes(i));
     }
-    const uint64_t clusters = (static_cast<uint64_t>(size) + clusterBytes - 1) / clusterBytes;
-    return static_cast<uint32_t>(clusters * FSectorsPerCluster);
+    return FilledClusters(size, clusterBytes) * FSectorsPerCluster;
 }
 
-uint8_t TFlash::LinkError(uint8_t r) {
+TFlashError TFlash::LinkError(TTransportResult r) {
     switch (r) {
         case xrOk: return feOk;
         case xrBusyTimeout:
@@ -149,11 +148,11 @@ uint8_t TFlash::LinkError(uint8_t r) {
         // Refused before it reached the line: only a damaged chain or entry
         // names a cluster outside the volume.
         case xrOutOfRange: return feDamagedFile;
-        default: return feLinkError;
+        default: return feLinkLost;
     }
 }
 
-uint8_t TFlash::CallExchange(uint8_t cmd, uint16_t sector, void* buffer) {
+TTransportResult TFlash::CallExchange(uint8_t cmd, uint16_t sector, void* buffer) {
     if (!FExchange) return xrPortClosed;
     try {
         return FExchange(cmd, static_cast<uint8_t>(sector & 0xFF), static_cast<uint8_t>(sector >> 8), buffer);
@@ -162,10 +161,10 @@ uint8_t TFlash::CallExchange(uint8_t cmd, uint16_t sector, void* buffer) {
     }
 }
 
-uint8_t TFlash::Identify() {
-    const uint8_t r = CallExchange(cmdIdentify, 0, nullptr);
-    if (r == xrWrongDevice) return feLinkError;
-    if (r != xrOk) return feUnknownDevice;
+TFlashError TFlash::Identify() {
+    const TTransportResult r = CallExchange(cmdIdentify, 0, nullptr);
+    if (r == xrWrongDevice) return feWrongDevice;
+    if (r != xrOk) return feNoAnswer;
     return feOk;
 }
 

@@ -140,12 +140,12 @@ TEST_F(WorkerFixture, ArgumentBlockOperationsThroughTheQueue) {
 }
 
 TEST_F(WorkerFixture, ExceptionsFromTheTransportDoNotEndTheWorker) {
-    flash.FExchange = [](uint8_t, uint8_t, uint8_t, void*) -> uint8_t { throw std::runtime_error("port"); };
+    flash.FExchange = [](uint8_t, uint8_t, uint8_t, void*) -> TTransportResult { throw std::runtime_error("port"); };
     flash.Resume();
     flash.PostRequest(opInit, nullptr);
     flash.PostRequest(opFormat, nullptr);
     // As a device that did not answer.
-    EXPECT_EQ(Seen(window.WaitFor(2)), (std::vector<Done>{D(opInit, feUnknownDevice), D(opFormat, feUnknownDevice)}));
+    EXPECT_EQ(Seen(window.WaitFor(2)), (std::vector<Done>{D(opInit, feNoAnswer), D(opFormat, feNoAnswer)}));
 }
 
 TEST_F(WorkerFixture, NoWindowDropsResults) {
@@ -179,13 +179,13 @@ TEST(Worker, DestructorStopsARunningWorker) {
 
 TEST_F(WorkerFixture, InitialisationCodes) {
     medium.IdentifyResult = 6;  // another device
-    EXPECT_EQ(flash.InitFlash(), feLinkError);
-    EXPECT_EQ(flash.FormatFlash(0), feLinkError);
+    EXPECT_EQ(flash.InitFlash(), feWrongDevice);
+    EXPECT_EQ(flash.FormatFlash(0), feWrongDevice);
     medium.IdentifyResult = 1;  // no answer
-    EXPECT_EQ(flash.InitFlash(), feUnknownDevice);
-    EXPECT_EQ(flash.FormatFlash(0), feUnknownDevice);
+    EXPECT_EQ(flash.InitFlash(), feNoAnswer);
+    EXPECT_EQ(flash.FormatFlash(0), feNoAnswer);
     medium.IdentifyResult = 5;  // port closed
-    EXPECT_EQ(flash.InitFlash(), feUnknownDevice);
+    EXPECT_EQ(flash.InitFlash(), feNoAnswer);
     EXPECT_EQ(medium.Log(), std::vector<test::TExchangeRecord>(5, {cmdIdentify, 0}));
     EXPECT_FALSE(flash.FMounted);
 
@@ -230,8 +230,9 @@ TEST_F(WorkerFixture, SectorsForFile) {
 }
 
 TEST(Worker, LinkErrorMapping) {
-    const std::pair<uint8_t, uint8_t> map[] = {{xrOk, feOk},          {xrNoAnswer, feLinkError},   {xrPortClosed, feLinkError},
-                                               {2, feLinkError},      {xrBusyTimeout, feNotReady}, {xrStillBusy, feNotReady},
-                                               {xrOutOfRange, feDamagedFile}};
+    const std::pair<TTransportResult, TFlashError> map[] = {
+        {xrOk, feOk},           {xrNoAnswer, feLinkLost},       {xrPortClosed, feLinkLost},
+        {TTransportResult{2}, feLinkLost}, {xrBusyTimeout, feNotReady}, {xrStillBusy, feNotReady},
+        {xrOutOfRange, feDamagedFile}};
     for (const auto& [transport, error] : map) EXPECT_EQ(TFlash::LinkError(transport), error) << int(transport);
 }

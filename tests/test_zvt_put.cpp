@@ -33,9 +33,9 @@ struct TPutRig {
     TPutRig() {
         Medium.Attach(Client.Driver());
         Client.Driver().FExchange = [this](uint8_t cmd, uint8_t lo, uint8_t hi, void* buffer) {
-            const uint8_t r = Medium.Exchange(cmd, lo, hi, buffer);
+            const TTransportResult r = Medium.Exchange(cmd, lo, hi, buffer);
             if (!Fault) return r;
-            return Fault(cmd, static_cast<uint16_t>(lo | (hi << 8)), static_cast<uint8_t*>(buffer), r);
+            return static_cast<TTransportResult>(Fault(cmd, static_cast<uint16_t>(lo | (hi << 8)), static_cast<uint8_t*>(buffer), r));
         };
         EXPECT_EQ(Client.Format(), 0);
     }

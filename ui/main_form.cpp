@@ -163,7 +163,7 @@ TForm1::TForm1(const TFormOptions& options, QWidget* parent) : QMainWindow(paren
         folder = chosen;
         return true;
     };
-    ExecDragDrop = [this](TDataObject* data) { return TFileSource(ListBox1).DoDragDrop(data); };
+    ExecDragDrop = [this](TDataObject* object) { return TFileSource(ListBox1).DoDragDrop(object); };
     CreateComponents();
     FormCreate(options);
 }
@@ -334,9 +334,9 @@ void TForm1::CreateList(QVBoxLayout* column) {
     ListBox1->setItemDelegate(new TListBoxDelegate(this, FListView));
     // A click on a column's header orders the rows by it; the model moves
     // its rows and the control's together.
-    connect(FListView, &TFileListView::SortRequested, this, [this](int column, Qt::SortOrder order) {
-        FMyListBox->SortBy(column, order == Qt::DescendingOrder);
-        FListView->ShowSortIndicator(column, order);
+    connect(FListView, &TFileListView::SortRequested, this, [this](int sortColumn, Qt::SortOrder order) {
+        FMyListBox->SortBy(sortColumn, order == Qt::DescendingOrder);
+        FListView->ShowSortIndicator(sortColumn, order);
     });
     ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
     // Drags out of the list are the window's own (ListBox1MouseMove), with
@@ -465,7 +465,7 @@ void TForm1::CreateDriver(const TFormOptions& options) {
     FDriver->OnReadSector = [this] { DoReadSector(); };
     FDriver->OnWriteSector = [this] { DoWriteSector(); };
     FDriver->OnCommand = [this](uint8_t op, uint8_t& result, void* param) {
-        result = FRunner->Execute(op, static_cast<TTransferJob*>(param));
+        result = FRunner->Execute(op, static_cast<TTransferJob*>(param)).Code();
         // Back to idle soon after the last sector transfer.
         if (FLinkUp) PostToWindow([this] { Timer1->setInterval(AfterOperationInterval); });
         return result;

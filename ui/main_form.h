@@ -338,7 +338,7 @@ private:
     void InitDone(uint8_t result);
     void ListDone(uint8_t& result);
     void WriteDone(uint8_t& result);
-    bool CopyPendingForLoad(int row, uint8_t& code);
+    bool CopyPendingForLoad(int row, TWindowResult& code);
     bool RemoveFromMedium(const QString& name);
     bool ExecFolderChoice(QString& folder);
     // The rows the runner changes in step with the medium (GUI thread).
@@ -353,9 +353,9 @@ private:
     // The row F3 and "Сравнить" act on: the current row when it is selected,
     // else the first selected one; -1 when none is.
     int ChosenRow() const;
-    bool ReadPcForView(const QString& path, std::vector<uint8_t>& data);
+    bool ReadPcForView(const QString& path, std::vector<uint8_t>& bytes);
     void PlaceOver(QWidget* window) const;
-    void OpenViewer(const QString& name, const QString& where, std::vector<uint8_t> data);
+    void OpenViewer(const QString& name, const QString& where, std::vector<uint8_t> bytes);
     // The outcomes of a compare into the list.
     void ShowCompare(const std::vector<TCompareRow>& rows, const QString& folder);
 

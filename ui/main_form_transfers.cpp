@@ -116,7 +116,7 @@ void TForm1::ShowProgress(TOperationJob& job, int showAfterMs) {
     if (shown != QDialog::Accepted) {
         for (auto& j : FJobs)
             if (j->Id == id) j->Cancel = true;
-        FDriver->FAbort = true;
+        FDriver->RequestAbort();
     }
     FProgress = nullptr;
     FProgressJob = 0;
@@ -124,7 +124,7 @@ void TForm1::ShowProgress(TOperationJob& job, int showAfterMs) {
 
 void TForm1::CancelOperations() {
     for (auto& job : FJobs) job->Cancel = true;
-    FDriver->FAbort = true;
+    FDriver->RequestAbort();
     if (FProgress) FProgress->reject();
 }
 
@@ -159,7 +159,7 @@ void TForm1::WMOperationDone(uint8_t op, uint8_t result) {
         return;
     }
     // The device stopped answering, or answered "busy" for ever.
-    if (result == feLinkError || result == feNotReady) LinkLost();
+    if (result == feLinkLost || result == feNotReady) LinkLost();
     if (FClosePending) {
         // The window is closing: no prompts, no further requests.
         emit OperationDone(op, result);
@@ -191,13 +191,13 @@ void TForm1::WMOperationDone(uint8_t op, uint8_t result) {
 }
 
 void TForm1::InitDone(uint8_t result) {
-    if (result == feLinkError) {
+    if (result == feWrongDevice) {
         // Another device answered the identification.
         ClosePort();
         FMessageBoxes->Show(this, QStringLiteral("Неизвестный код устройства "), TMsgDlgType::Error);
         return;
     }
-    if (result == feUnknownDevice) return;  // no answer: the link check asks again
+    if (result == feNoAnswer) return;  // the link check asks again
     FLinkUp = true;
     SetLamp(Image1, lampGreen);
     FMediumNote = NeedsFormat(result) ? MessageText(result) : QString();
@@ -260,8 +260,8 @@ void TForm1::Action5Execute() {
     QString folder;
     if (!ExecFolderDialog || !ExecFolderDialog(folder)) return;
     FTargetFolder = folder;
-    uint8_t code = 0;
-    for (int i = 0; i < FMyListBox->Count() && code == 0;) {
+    TWindowResult code;
+    for (int i = 0; i < FMyListBox->Count() && code.Ok();) {
         if (!ListBox1->item(i)->isSelected()) {
             ++i;
         } else if (FMyListBox->Flags(i) && LocalNameOf(FMyListBox->DisplayName(i)).isEmpty()) {
@@ -277,7 +277,7 @@ void TForm1::Action5Execute() {
             ++i;
         }
     }
-    if (code != 0) {
+    if (!code.Ok()) {
         FNames.clear();
         return;
     }
@@ -286,7 +286,7 @@ void TForm1::Action5Execute() {
 
 // A pending row of a load: its PC file is copied into the target folder at
 // once. Returns false when the row has been removed from the list.
-bool TForm1::CopyPendingForLoad(int row, uint8_t& code) {
+bool TForm1::CopyPendingForLoad(int row, TWindowResult& code) {
     const QString name = FMyListBox->DisplayName(row);
     const QString path = QString::fromStdString(FMyListBox->Path(row));
     if (!QFileInfo::exists(path)) {
@@ -302,7 +302,7 @@ bool TForm1::CopyPendingForLoad(int row, uint8_t& code) {
     }
     QString failed;
     code = CopyPcFile(path, FTargetFolder, name, failed);
-    if (code != 0) FMessageBoxes->Show(this, MessageText(code) + failed, TMsgDlgType::Error);
+    if (!code.Ok()) FMessageBoxes->Show(this, MessageText(code.Code()) + failed, TMsgDlgType::Error);
     return true;
 }
 

@@ -89,17 +89,17 @@ void TForm1::ReadMediumFiles(const std::vector<QString>& names,
     ShowProgress(job, ReadShowAfterMs);
 }
 
-bool TForm1::ReadPcForView(const QString& path, std::vector<uint8_t>& data) {
-    const uint8_t code = ReadPcFile(path, data);
-    if (code == 0) return true;
-    FMessageBoxes->Show(this, MessageText(code) + QDir::toNativeSeparators(path), TMsgDlgType::Error);
+bool TForm1::ReadPcForView(const QString& path, std::vector<uint8_t>& bytes) {
+    const TWindowResult result = ReadPcFile(path, bytes);
+    if (result.Ok()) return true;
+    FMessageBoxes->Show(this, MessageText(result.Code()) + QDir::toNativeSeparators(path), TMsgDlgType::Error);
     return false;
 }
 
-void TForm1::OpenViewer(const QString& name, const QString& where, std::vector<uint8_t> data) {
+void TForm1::OpenViewer(const QString& name, const QString& where, std::vector<uint8_t> bytes) {
     auto* viewer = new TProgramViewer(this);
     viewer->setAttribute(Qt::WA_DeleteOnClose);
-    viewer->Open(name, where, std::move(data));
+    viewer->Open(name, where, std::move(bytes));
     PlaceOver(viewer);
     viewer->show();
     viewer->activateWindow();
@@ -112,8 +112,8 @@ void TForm1::ViewExecute() {
     const QString name = FMyListBox->DisplayName(row);
     if (!FMyListBox->Flags(row)) {
         const QString path = QString::fromStdString(FMyListBox->Path(row));
-        std::vector<uint8_t> data;
-        if (ReadPcForView(path, data)) OpenViewer(name, QDir::toNativeSeparators(path), std::move(data));
+        std::vector<uint8_t> bytes;
+        if (ReadPcForView(path, bytes)) OpenViewer(name, QDir::toNativeSeparators(path), std::move(bytes));
         return;
     }
     if (!FLinkUp || !FDriver->IsReady()) return;
@@ -121,8 +121,8 @@ void TForm1::ViewExecute() {
         if (files.empty() || files.front().State != TFileState::Done) return;  // the completion names the failure
         // The window opens once the completion has been handled, so that
         // the list taking the keyboard back does not take it from the viewer.
-        auto data = std::make_shared<std::vector<uint8_t>>(std::move(files.front().Data));
-        QTimer::singleShot(0, this, [this, name, data] { OpenViewer(name, QStringLiteral("ZVT"), std::move(*data)); });
+        auto bytes = std::make_shared<std::vector<uint8_t>>(std::move(files.front().Data));
+        QTimer::singleShot(0, this, [this, name, bytes] { OpenViewer(name, QStringLiteral("ZVT"), std::move(*bytes)); });
     });
 }
 
@@ -159,8 +159,8 @@ void TForm1::CompareFolderExecute() {
             // keep no outcome rather than a wrong one.
             if (file.State != TFileState::Done) continue;
             std::vector<uint8_t> pc;
-            const uint8_t code = ReadPcFile(PcPathOf(folder, row.PcName), pc);
-            if (code != 0) FailRow(row, MessageText(code).toStdString() + row.PcName);
+            const TWindowResult read = ReadPcFile(PcPathOf(folder, row.PcName), pc);
+            if (!read.Ok()) FailRow(row, MessageText(read.Code()).toStdString() + row.PcName);
             else JudgeRow(row, file.Data, pc);
         }
         ShowCompare(*rows, folder);

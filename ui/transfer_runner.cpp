@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <new>
 
+#include "flashfs/frame_cost.h"
 #include "flashfs/fs_flash.h"
 #include "core/local_name.h"
 #include "ui/pc_files.h"
@@ -26,25 +27,11 @@ std::vector<QString> TTransferJob::Undone() const {
 
 // ---------------------------------------------------------------- transfer counts
 
-// A save writes the new entry's directory block twice (the slot reserved,
-// then the entry made live with its size), size div cluster bytes + 1
-// clusters (the last one may hold nothing of the file) and the whole FAT.
-uint32_t TTransferGeometry::WriteTransfers(uint32_t size) const {
-    if (SectorsPerCluster == 0) return 0;
-    return SectorsPerCluster * (size / (SectorsPerCluster * SectorSize) + 1) + 2 * SectorsPerCluster + SectorsPerFat;
-}
+uint32_t TTransferGeometry::WriteTransfers(uint32_t size) const { return SaveFrames(Volume, size).Writes; }
 
-// A load reads the directory (one block while it holds no more than a
-// block's entries), then the clusters that hold the file's bytes.
-uint32_t TTransferGeometry::LoadTransfers(uint32_t size) const {
-    if (SectorsPerCluster == 0) return 0;
-    const uint64_t clusterBytes = SectorsPerCluster * SectorSize;
-    const auto clusters = static_cast<uint32_t>((size + clusterBytes - 1) / clusterBytes);
-    return SectorsPerCluster * (clusters + 1);
-}
+uint32_t TTransferGeometry::LoadTransfers(uint32_t size) const { return LoadFrames(Volume, size).Reads; }
 
-// A delete writes the directory block without the entry, then the FAT.
-uint32_t TTransferGeometry::DeleteTransfers() const { return SectorsPerCluster + SectorsPerFat; }
+uint32_t TTransferGeometry::DeleteTransfers() const { return DeleteFrames(Volume).Writes; }
 
 uint32_t TTransferGeometry::JobTransfers(const TTransferJob& job) const {
     uint32_t total = 0;
@@ -60,14 +47,14 @@ uint32_t TTransferGeometry::JobTransfers(const TTransferJob& job) const {
     return total;
 }
 
-uint8_t CopyPcFile(const QString& path, const QString& folder, const QString& name, QString& failed) {
+TWindowResult CopyPcFile(const QString& path, const QString& folder, const QString& name, QString& failed) {
     std::vector<uint8_t> data;
     failed = path;
-    uint8_t result = ReadPcFile(path, data);
-    if (result != 0) return result;
+    TWindowResult result = ReadPcFile(path, data);
+    if (!result.Ok()) return result;
     failed = folder + name;
     result = WritePcFile(folder, name, data);
-    if (result == 0) failed.clear();
+    if (result.Ok()) failed.clear();
     return result;
 }
 
@@ -76,16 +63,16 @@ uint8_t CopyPcFile(const QString& path, const QString& folder, const QString& na
 TTransferRunner::TTransferRunner(TFlash& flash, TTransferRows& rows, TWorkerReports& reports)
     : FFlash(flash), FRows(rows), FReports(reports) {}
 
-uint8_t TTransferRunner::Execute(uint8_t op, TTransferJob* job) {
+TWindowResult TTransferRunner::Execute(uint8_t op, TTransferJob* job) {
     FJob = job;
-    uint8_t result = 0;
+    TWindowResult result;
     try {
         result = Dispatch(op, job);
     } catch (const std::bad_alloc&) {
         result = pcNoMemory;
     } catch (...) {
         // Whatever went wrong, the progress window must hear of the end.
-        result = feLinkError;
+        result = feLinkLost;
     }
     KeepVolumeFacts(op, result);
     const bool movesFiles = MovesFiles(op) && job;
@@ -95,14 +82,14 @@ uint8_t TTransferRunner::Execute(uint8_t op, TTransferJob* job) {
     return result;
 }
 
-uint8_t TTransferRunner::Dispatch(uint8_t op, TTransferJob* job) {
+TWindowResult TTransferRunner::Dispatch(uint8_t op, TTransferJob* job) {
     switch (op) {
         case opInit: return FFlash.InitFlash();
-        case opFormat: return FFlash.FormatFlash(FFlash.FMediumKind);
-        case opReadDir: return FFlash.ReadDir(FFlash.FMediumKind, nullptr);
+        case opFormat: return FFlash.FormatFlash(FFlash.MediumKind());
+        case opReadDir: return FFlash.ReadDir(FFlash.MediumKind(), nullptr);
         case opDeleteFile:
         case opSaveFile:
-        case opLoadFile: return job && !job->Files.empty() ? RunFiles(*job) : 0;
+        case opLoadFile: return job && !job->Files.empty() ? RunFiles(*job) : feOk;
         default: return feUnknownCommand;
     }
 }
@@ -110,18 +97,18 @@ uint8_t TTransferRunner::Dispatch(uint8_t op, TTransferJob* job) {
 // The list and the geometry outlive the request that read them: the
 // completion handler and the next progress totals use them. The free space
 // is taken after every request, while the worker still owns the FAT image.
-void TTransferRunner::KeepVolumeFacts(uint8_t op, uint8_t result) {
+void TTransferRunner::KeepVolumeFacts(uint8_t op, TWindowResult result) {
     std::lock_guard<std::mutex> lock(FMutex);
-    FFreeBytes = FFlash.FMounted ? std::optional<uint64_t>(FFlash.FreeBytes()) : std::nullopt;
+    FFreeBytes = FFlash.Mounted() ? std::optional<uint64_t>(FFlash.FreeBytes()) : std::nullopt;
     if (op != opInit && op != opFormat && op != opReadDir) return;
-    if (op == opReadDir) FListedFiles = FFlash.FFiles;
-    else if (result == 0) FGeometry = {FFlash.FSectorsPerCluster, FFlash.FSectorsPerFAT};
+    if (op == opReadDir) FListedFiles = FFlash.Files();
+    else if (result.Ok()) FGeometry = {FFlash.Geometry()};
 }
 
 // One file after the other, until one fails or the user cancels; the first
 // file is tried even when the cancel came before it.
-uint8_t TTransferRunner::RunFiles(TTransferJob& job) {
-    uint8_t result = 0;
+TWindowResult TTransferRunner::RunFiles(TTransferJob& job) {
+    TWindowResult result;
     for (TTransferFile& file : job.Files) {
         switch (file.Action) {
             case TFileAction::Delete: result = DeleteOne(job, file); break;
@@ -129,9 +116,9 @@ uint8_t TTransferRunner::RunFiles(TTransferJob& job) {
             case TFileAction::Load: result = LoadOne(job, file); break;
             case TFileAction::Read: result = ReadOne(job, file); break;
         }
-        file.State = result == 0 ? TFileState::Done : TFileState::Failed;
+        file.State = result.Ok() ? TFileState::Done : TFileState::Failed;
         file.Result = result;
-        if (result != 0 || job.Cancel) break;
+        if (!result.Ok() || job.Cancel) break;
     }
     return result;
 }
@@ -151,16 +138,16 @@ void TTransferRunner::HandOver() {
 
 // ---------------------------------------------------------------- the loops' steps
 
-uint8_t TTransferRunner::DeleteOne(TTransferJob& job, const TTransferFile& file) {
+TWindowResult TTransferRunner::DeleteOne(TTransferJob& job, const TTransferFile& file) {
     SetCurrentFile(file.Name);
     ReportFileStart(job, Geometry().DeleteTransfers(), QStringLiteral("Удаление ") + file.Name);
-    const uint8_t result =
-        file.MediumName ? FFlash.DeleteFile(file.MediumName->c_str(), FFlash.FMediumKind) : uint8_t{feBadName};
+    const TFlashError result =
+        file.MediumName ? FFlash.DeleteFile(file.MediumName->c_str(), FFlash.MediumKind()) : feBadName;
     ChangeRows(job, [&] { FRows.RemoveRow(file.Name); });
     return result;
 }
 
-uint8_t TTransferRunner::WriteOne(TTransferJob& job, const TTransferFile& file) {
+TWindowResult TTransferRunner::WriteOne(TTransferJob& job, const TTransferFile& file) {
     // The PC file may have gone since it was chosen: the window asks whether
     // to go on without it, and the file stays undone.
     if (file.PcPath.isEmpty() || !QFileInfo::exists(file.PcPath)) {
@@ -171,22 +158,22 @@ uint8_t TTransferRunner::WriteOne(TTransferJob& job, const TTransferFile& file) 
     std::vector<uint8_t> data;
     // More than the medium can take is never read: the file is refused
     // before its bytes fill the PC's memory.
-    uint8_t result = ReadPcFile(file.PcPath, data, FFlash.FreeBytes());
+    const TWindowResult read = ReadPcFile(file.PcPath, data, FFlash.FreeBytes());
     // No room is the medium's answer about the file it would hold.
-    if (result == feNoRoom) SetCurrentFile(file.Name);
-    if (result != 0) return result;
+    if (read == feNoRoom) SetCurrentFile(file.Name);
+    if (!read.Ok()) return read;
     SetCurrentFile(file.Name);
     // The bytes as read now count, whatever size the list showed.
     const auto size = static_cast<uint32_t>(data.size());
     ReportFileStart(job, Geometry().WriteTransfers(size), QStringLiteral("Запись ") + file.Name);
     if (!file.MediumName) return feBadName;
-    result = FFlash.SaveFile(file.MediumName->c_str(), data.data(), FFlash.FMediumKind, size);
-    if (result != 0) return result;
+    const TFlashError result = FFlash.SaveFile(file.MediumName->c_str(), data.data(), FFlash.MediumKind(), size);
+    if (result != feOk) return result;
     ChangeRows(job, [&] { FRows.MediumRow(file.Name, size); });
-    return 0;
+    return feOk;
 }
 
-uint8_t TTransferRunner::LoadOne(TTransferJob& job, const TTransferFile& file) {
+TWindowResult TTransferRunner::LoadOne(TTransferJob& job, const TTransferFile& file) {
     SetCurrentFile(file.Name);
     // The names were checked when the load was asked for; a name that could
     // reach outside the target folder is never written.
@@ -199,17 +186,17 @@ uint8_t TTransferRunner::LoadOne(TTransferJob& job, const TTransferFile& file) {
     // listing said: two entries may list alike, and the medium may have
     // changed since it was listed.
     std::vector<uint8_t> data;
-    const uint8_t result = FFlash.LoadFile(file.MediumName->c_str(), data, FFlash.FMediumKind);
-    if (result != 0) return result;
+    const TFlashError result = FFlash.LoadFile(file.MediumName->c_str(), data, FFlash.MediumKind());
+    if (result != feOk) return result;
     SetCurrentFile(job.TargetFolder + local);
     return WritePcFile(job.TargetFolder, local, data);
 }
 
-uint8_t TTransferRunner::ReadOne(TTransferJob& job, TTransferFile& file) {
+TWindowResult TTransferRunner::ReadOne(TTransferJob& job, TTransferFile& file) {
     SetCurrentFile(file.Name);
     if (!file.MediumName) return feBadName;
     ReportFileStart(job, Geometry().LoadTransfers(file.ListedSize), QStringLiteral("Чтение ") + file.Name);
-    return FFlash.LoadFile(file.MediumName->c_str(), file.Data, FFlash.FMediumKind);
+    return FFlash.LoadFile(file.MediumName->c_str(), file.Data, FFlash.MediumKind());
 }
 
 // ---------------------------------------------------------------- sectors
@@ -217,10 +204,10 @@ uint8_t TTransferRunner::ReadOne(TTransferJob& job, TTransferFile& file) {
 void TTransferRunner::Sector(TLamp lamp) {
     const TTransferJob* job = FJob;
     // A cancel that came after the worker last cleared its abort flag.
-    if (job && job->Cancel) FFlash.FAbort = true;
+    if (job && job->Cancel) FFlash.RequestAbort();
     // This runs on the exchange's path: the status text is made by the GUI
     // thread when it takes the report.
-    bool handOver = FReports.Sector(lamp, FFlash.FCommand.load());
+    bool handOver = FReports.Sector(lamp, FFlash.CurrentOp());
     // A load counts the sectors it reads, a write or delete those it writes.
     const bool counts = job && (lamp == lampYellow ? job->Op == opLoadFile
                                                    : job->Op == opSaveFile || job->Op == opDeleteFile);

@@ -29,8 +29,10 @@
 #include <string>
 #include <vector>
 
+#include "flashfs/fat_layout.h"
 #include "flashfs/file_list.h"
 #include "ui/lamps.h"
+#include "ui/window_result.h"
 #include "ui/worker_reports.h"
 
 namespace skarvel {
@@ -69,7 +71,7 @@ struct TTransferFile {
 
     // ---- outcome, set by the runner
     TFileState State = TFileState::Waiting;
-    uint8_t Result = 0;  // a failed file's result code
+    TWindowResult Result;  // why a failed file failed
     // Read: the file's bytes, as the entry the read found records them.
     std::vector<uint8_t> Data;
 };
@@ -95,10 +97,10 @@ struct TTransferJob {
 
 // The volume's geometry as the progress totals need it; 0 while unknown.
 struct TTransferGeometry {
-    uint32_t SectorsPerCluster = 0;
-    uint32_t SectorsPerFat = 0;
+    TVolumeGeometry Volume;
     // Sectors the progress bars count for one file of `size` bytes: the
-    // write frames of a save or a delete, the read frames of a load.
+    // write frames of a save or a delete, the read frames of a load
+    // (flashfs/frame_cost.h).
     uint32_t WriteTransfers(uint32_t size) const;
     uint32_t LoadTransfers(uint32_t size) const;
     uint32_t DeleteTransfers() const;
@@ -108,10 +110,10 @@ struct TTransferGeometry {
 };
 
 // Copies the PC file at path into folder under name, as a load writes its
-// files: whole, through a temporary file. Returns 0 or the PC side's result
-// code; failed then names the file that could not be read or written. Any
+// files: whole, through a temporary file. Returns feOk or the PC side's
+// result; failed then names the file that could not be read or written. Any
 // thread.
-uint8_t CopyPcFile(const QString& path, const QString& folder, const QString& name, QString& failed);
+TWindowResult CopyPcFile(const QString& path, const QString& folder, const QString& name, QString& failed);
 
 // The list's rows as the loops change them. Called on the GUI thread only.
 class TTransferRows {
@@ -141,8 +143,8 @@ public:
     std::function<void()> OnReports;
 
     // Worker thread: runs request op with its job (null for none) and
-    // returns the request's result code.
-    uint8_t Execute(uint8_t op, TTransferJob* job);
+    // returns the request's result.
+    TWindowResult Execute(uint8_t op, TTransferJob* job);
     // Worker thread: a sector frame has been built, a read one (lampYellow)
     // or a write one (lampRed).
     void Sector(TLamp lamp);
@@ -161,13 +163,13 @@ public:
     TFileList ListedFiles() const;
 
 private:
-    uint8_t Dispatch(uint8_t op, TTransferJob* job);
-    void KeepVolumeFacts(uint8_t op, uint8_t result);
-    uint8_t RunFiles(TTransferJob& job);
-    uint8_t DeleteOne(TTransferJob& job, const TTransferFile& file);
-    uint8_t WriteOne(TTransferJob& job, const TTransferFile& file);
-    uint8_t LoadOne(TTransferJob& job, const TTransferFile& file);
-    uint8_t ReadOne(TTransferJob& job, TTransferFile& file);
+    TWindowResult Dispatch(uint8_t op, TTransferJob* job);
+    void KeepVolumeFacts(uint8_t op, TWindowResult result);
+    TWindowResult RunFiles(TTransferJob& job);
+    TWindowResult DeleteOne(TTransferJob& job, const TTransferFile& file);
+    TWindowResult WriteOne(TTransferJob& job, const TTransferFile& file);
+    TWindowResult LoadOne(TTransferJob& job, const TTransferFile& file);
+    TWindowResult ReadOne(TTransferJob& job, TTransferFile& file);
     // Changes the rows on the GUI thread; a GUI that takes no more calls
     // ends the job as a cancel would.
     void ChangeRows(TTransferJob& job, const std::function<void()>& change);

@@ -465,7 +465,7 @@ TEST(WindowDragOut, AStagingCutShortOffersOnlyWhatItLoaded) {
         // copies are as they were.
         ASSERT_GE(rig.Texts().size(), 1u);
         EXPECT_EQ(rig.Texts()[0],
-                  c.Cancel ? QStringLiteral("операция прервана пользователем") : rig.F().MessageText(feLinkError));
+                  c.Cancel ? QStringLiteral("операция прервана пользователем") : rig.F().MessageText(feLinkLost));
         EXPECT_EQ(ReadAll(rig.Stage + "BIG.TNC"), "an older copy");
         EXPECT_EQ(ReadAll(rig.Stage + "S3.TNC"), "an older copy");
         if (!c.Offered.isEmpty()) {

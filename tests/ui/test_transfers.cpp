@@ -140,8 +140,8 @@ TEST(Transfers, LoadCutByTheDeviceVanishingLeavesNoPartialFile) {
     rig.Select({"SMALL.TNC", "BIG.TNC"});
     rig.F().Action5->trigger();
     ASSERT_TRUE(rig.Completed(opLoadFile, 1));
-    EXPECT_EQ(rig.log->Done.back().second, feLinkError);
-    EXPECT_EQ(rig.Texts(), (std::vector<QString>{rig.F().MessageText(feLinkError)}));
+    EXPECT_EQ(rig.log->Done.back().second, feLinkLost);
+    EXPECT_EQ(rig.Texts(), (std::vector<QString>{rig.F().MessageText(feLinkLost)}));
     EXPECT_EQ(FolderEntries(folder), (QStringList{"BIG.TNC", "SMALL.TNC"}));
     EXPECT_EQ(ReadAll(folder + "BIG.TNC"), "the copy loaded yesterday");
     EXPECT_EQ(ReadAll(folder + "SMALL.TNC"), Bytes(100, 1));
