@@ -9,7 +9,8 @@
 //    divided by the time taken (1.0: the software adds nothing to the line);
 //    the same write and load driven through the main window (offscreen, when
 //    the program is built), in turns with the client's, set against the
-//    client's ratio;
+//    client's ratio; and F3 on that file in the window, from the key to the
+//    viewer's first screen;
 // 2. the round trip of one read exchange on an unpaced pty, through the
 //    driver and bare;
 // 3. CRC and receive machine throughput;
@@ -124,6 +125,8 @@ void LineBench(uint32_t baud, size_t kib, int rounds) {
     }
     PrintLineTable("The same driven through the main window (offscreen), in turns with the client", baud, windowRows);
     PrintWindowAgainstClient(rows, windowRows, rounds);
+    PrintLineTable("F3 in the main window: from the key to the viewer's first screen", baud,
+                   {window->View(data, "BENCH1.BIN")});
 }
 
 // The whole medium saved into an image and written back, each sector of

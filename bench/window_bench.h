@@ -25,6 +25,10 @@ public:
     // bars anywhere but exactly full.
     virtual TLineResult Put(const std::vector<uint8_t>& data, const std::string& name) = 0;
     virtual TLineResult Get(const std::vector<uint8_t>& data, const std::string& name) = 0;
+    // F3 on the medium's file name (written before): from the key until the
+    // viewer shows its first screen; throws when the text shown is not the
+    // file's beginning.
+    virtual TLineResult View(const std::vector<uint8_t>& data, const std::string& name) = 0;
 };
 
 }  // namespace skarvel::bench

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QListWidget>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <stdexcept>
 #include <string>
 
@@ -16,6 +17,9 @@
 #include "ui/main_form.h"
 #include "ui/message_boxes.h"
 #include "ui/my_list_box.h"
+#include "ui/program_text.h"
+#include "ui/program_viewer.h"
+#include "ui/code_editor.h"
 
 namespace skarvel::bench {
 
@@ -108,6 +112,30 @@ public:
         QFile back(dir_.filePath(row));
         if (!back.open(QIODevice::ReadOnly) || back.readAll() != Bytes(data))
             throw std::runtime_error("the file loaded through the window differs from the one written");
+        return r;
+    }
+
+    TLineResult View(const std::vector<uint8_t>& data, const std::string& name) override {
+        Idle();
+        const QString row = QString::fromStdString(name);
+        form_->ListBox1->clearSelection();
+        form_->ListBox1->item(form_->MyListBox()->IndexOfName(row))->setSelected(true);
+        if (TProgramViewer* old = form_->Viewer()) delete old;
+        TLineResult r = MeasureOnLine("window F3 " + Size(data), *form_->Driver(), frames_, baud_,
+                                      static_cast<double>(data.size()), [&] {
+                                          form_->ViewAc->trigger();
+                                          if (!RunUntil([&] { return form_->Viewer() != nullptr; }, 600000))
+                                              throw std::runtime_error("no viewer");
+                                          QCoreApplication::processEvents();
+                                          return uint8_t{0};
+                                      });
+        size_t at = 0;
+        const QString first = DecodeProgramLines(data, at, TProgramViewer::ChunkLines);
+        if (form_->Viewer()->Editor->document()->firstBlock().text() != first.section(QLatin1Char('\n'), 0, 0))
+            throw std::runtime_error("the viewer does not show the file's first line");
+        if (!boxes_.Texts.isEmpty())
+            throw std::runtime_error("the window asked: " + boxes_.Texts.join('/').toStdString());
+        delete form_->Viewer();
         return r;
     }
 

@@ -46,6 +46,45 @@ void SplitLong(const std::string& cp, std::string& base, std::string& ext) {
 // "~999999" leaves one character of the base; no folder or medium comes near.
 constexpr int MaxTildeNumber = 999999;
 
+// Whether a name stands as its own short name: it fits 8.3 and every
+// character has a code page 1251 form.
+bool KeepsItsName(const std::string& cp) { return FitsShortName(cp) && cp.find('?') == std::string::npos; }
+
+// The names that keep their form, in capitals: they are taken first.
+std::set<std::string> KeptNames(const std::vector<std::string>& cps) {
+    std::set<std::string> taken;
+    for (const std::string& cp : cps)
+        if (KeepsItsName(cp)) taken.insert(UpperAll(cp));
+    return taken;
+}
+
+// The rule's "~n" name of a long name: the first number whose name is not
+// taken in the folder, nor elsewhere when that is asked.
+std::string TildeName(const std::string& cp, const std::set<std::string>& taken, const TShortNameTaken& elsewhere) {
+    std::string base, ext;
+    SplitLong(cp, base, ext);
+    std::string shortName;
+    for (int i = 1; i <= MaxTildeNumber; ++i) {
+        const std::string number = std::to_string(i);
+        shortName.assign(base, 0, std::min(base.size(), 7 - number.size()));
+        shortName.push_back('~');
+        shortName.append(number);
+        if (!ext.empty()) {
+            shortName.push_back('.');
+            shortName.append(ext);
+        }
+        if (!taken.count(shortName) && !(elsewhere && elsewhere(shortName))) break;
+    }
+    return shortName;
+}
+
+std::vector<std::string> Cp1251All(const std::vector<std::string>& names) {
+    std::vector<std::string> cps;
+    cps.reserve(names.size());
+    for (const std::string& n : names) cps.push_back(Cp1251Lossy(n));
+    return cps;
+}
+
 }  // namespace
 
 bool FitsShortName(const std::string& cp) {
@@ -65,41 +104,42 @@ bool FitsShortName(const std::string& cp) {
 std::string ShortNameAmong(const std::string& name, std::vector<std::string> folder, const TShortNameTaken& elsewhere) {
     if (std::find(folder.begin(), folder.end(), name) == folder.end()) folder.push_back(name);
     std::sort(folder.begin(), folder.end());
-
-    // Names that fit keep their form and are taken first.
-    std::set<std::string> taken;
-    for (const std::string& n : folder) {
-        const std::string cp = Cp1251Lossy(n);
-        if (FitsShortName(cp) && cp.find('?') == std::string::npos) taken.insert(UpperAll(cp));
-    }
+    const std::vector<std::string> cps = Cp1251All(folder);
+    std::set<std::string> taken = KeptNames(cps);
     const std::string own = Cp1251Lossy(name);
-    if (FitsShortName(own) && own.find('?') == std::string::npos) return own;
+    if (KeepsItsName(own)) return own;
 
-    for (const std::string& n : folder) {
-        const std::string cp = Cp1251Lossy(n);
-        if (FitsShortName(cp) && cp.find('?') == std::string::npos) continue;
-        std::string base, ext;
-        SplitLong(cp, base, ext);
-        // Only the file's own number looks beyond the folder: the others keep
-        // the numbers the folder alone gives them, so a name stays the same
-        // whichever files of its folder are written with it.
-        const bool isOwn = n == name;
-        std::string shortName;
-        for (int i = 1; i <= MaxTildeNumber; ++i) {
-            const std::string number = std::to_string(i);
-            shortName.assign(base, 0, std::min(base.size(), 7 - number.size()));
-            shortName.push_back('~');
-            shortName.append(number);
-            if (!ext.empty()) {
-                shortName.push_back('.');
-                shortName.append(ext);
-            }
-            if (!taken.count(shortName) && !(isOwn && elsewhere && elsewhere(shortName))) break;
-        }
+    // The long names are numbered in sorted order, as files would have been
+    // created. Only the file's own number looks beyond the folder: the
+    // others keep the numbers the folder alone gives them, so a name stays
+    // the same whichever files of its folder are written with it.
+    for (size_t i = 0; i < folder.size(); ++i) {
+        if (KeepsItsName(cps[i])) continue;
+        const bool isOwn = folder[i] == name;
+        const std::string shortName = TildeName(cps[i], taken, isOwn ? elsewhere : nullptr);
+        if (isOwn) return shortName;
         taken.insert(shortName);
-        if (n == name) return shortName;
     }
     return own;  // not reached
+}
+
+std::vector<std::string> ShortNamesAmong(const std::vector<std::string>& folder) {
+    // Numbered in sorted order as ShortNameAmong does; results index for index.
+    std::vector<size_t> order(folder.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return folder[a] < folder[b]; });
+    const std::vector<std::string> cps = Cp1251All(folder);
+    std::set<std::string> taken = KeptNames(cps);
+    std::vector<std::string> out(folder.size());
+    for (size_t i : order) {
+        if (KeepsItsName(cps[i])) {
+            out[i] = cps[i];
+        } else {
+            out[i] = TildeName(cps[i], taken, nullptr);
+            taken.insert(out[i]);
+        }
+    }
+    return out;
 }
 
 }  // namespace skarvel

@@ -28,6 +28,17 @@ using TShortNameTaken = std::function<bool(const std::string& cp1251ShortName)>;
 std::string ShortNameAmong(const std::string& name, std::vector<std::string> folderNames,
                            const TShortNameTaken& taken = nullptr);
 
+// The short names of all the names of one folder (UTF-8), index for index:
+// the same as ShortNameAmong gives each of them among the others, made in
+// one pass (a folder of thousands of programs is named at once).
+std::vector<std::string> ShortNamesAmong(const std::vector<std::string>& folderNames);
+
+// The short names of the files `names` (UTF-8) in the folder `folder`,
+// index for index, as ShortPathName would give each: on Windows the
+// system's own where the volume keeps one, otherwise the rule's among
+// `names` (short_name_win.cpp, short_name_posix.cpp).
+std::vector<std::string> FolderShortNames(const std::string& folder, const std::vector<std::string>& names);
+
 // The short name of the file at `path` (UTF-8), looking at its folder. On
 // Windows "\" and "/" both separate folders, and the name is the system's
 // own short name when it has one (short_name_win.cpp, short_name_posix.cpp).

@@ -22,3 +22,11 @@ std::string ShortPathName(const std::string& path, const TShortNameTaken& taken)
 }
 
 }  // namespace skarvel
+
+namespace skarvel {
+
+std::vector<std::string> FolderShortNames(const std::string&, const std::vector<std::string>& names) {
+    return ShortNamesAmong(names);
+}
+
+}  // namespace skarvel

@@ -65,4 +65,24 @@ std::string ShortPathName(const std::string& path, const TShortNameTaken& taken)
     return ShortNameAmong(WideToUtf8(wide.substr(start)), FolderNames(wide.substr(0, start)), taken);
 }
 
+std::vector<std::string> FolderShortNames(const std::string& folder, const std::vector<std::string>& names) {
+    std::wstring dir = Utf8ToWide(folder);
+    if (!dir.empty() && dir.back() != L'\\' && dir.back() != L'/' && dir.back() != L':') dir.push_back(L'\\');
+    // The rule's names are made once, for the files the volume names none.
+    std::vector<std::string> byRule;
+    std::vector<std::string> out(names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::wstring shortPath = SystemShortPath(dir + Utf8ToWide(names[i]));
+        std::string cp;
+        if (!shortPath.empty() && Utf8ToCp1251(WideToUtf8(shortPath.substr(NameStart(shortPath))), cp) &&
+            FitsShortName(cp)) {
+            out[i] = cp;
+            continue;
+        }
+        if (byRule.empty()) byRule = ShortNamesAmong(names);
+        out[i] = byRule[i];
+    }
+    return out;
+}
+
 }  // namespace skarvel

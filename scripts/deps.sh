@@ -11,7 +11,7 @@ PACKAGES=(
     xvfb xauth fonts-dejavu-core
     librsvg2-bin desktop-file-utils man-db dpkg-dev file
     shared-mime-info libxml2-utils libglib2.0-bin
-    dosfstools
+    dosfstools libdtl-dev
     libudev-dev umockdev libumockdev-dev
     g++-mingw-w64-x86-64-posix wine wine64 nsis groff-base bsdutils
     openbox xdotool x11-utils

@@ -242,6 +242,11 @@ TEST_F(ZvtCli, CommandLineMistakesAreNamedInRussian) {
         {{"backup"}, 2, "zvt: backup: нужен один файл образа\n"},
         {{"restore", "a.img", "b.img", "--yes"}, 2, "zvt: restore: нужен один файл образа\n"},
         {{"restore", dir.File("file.tnc")}, 2, "zvt: restore заменяет всё, что есть на носителе, содержимым образа"},
+        {{"cat"}, 2, "zvt: cat: не указаны имена файлов\n"},
+        {{"diff"}, 2, "zvt: diff: не указана папка\n"},
+        {{"diff", "a", "b"}, 2, "zvt: diff: лишний аргумент b\n"},
+        {{"diff", dir.File("none")}, 1, "zvt: " + dir.File("none") + ": папка не найдена\n"},
+        {{"diff", dir.File("file.tnc")}, 1, "zvt: " + dir.File("file.tnc") + ": это не папка\n"},
         {{"put", dir.File("none.tnc")}, 1, "zvt: " + dir.File("none.tnc") + ": нет такого файла или папки\n"},
         {{"get", "X.TNC", "-C", dir.File("file.tnc")}, 1, "zvt: " + dir.File("file.tnc") + ": это не папка\n"},
         {{"get", "X.TNC", "-C", dir.File("none")}, 1, "zvt: " + dir.File("none") + ": папка не найдена\n"},
@@ -251,6 +256,63 @@ TEST_F(ZvtCli, CommandLineMistakesAreNamedInRussian) {
         EXPECT_EQ(r.Exit, c.exit) << c.args.front();
         EXPECT_EQ(r.Err.rfind(c.err, 0), 0u) << r.Err;
         EXPECT_EQ(r.Out, "");
+    }
+}
+
+// cat hands a file's bytes to a pipe as they are; diff prints one line per
+// file and tells by its exit status whether the folder holds the medium's
+// programs as they are.
+TEST_F(ZvtCli, CatWritesTheBytesAndDiffJudgesTheFolder) {
+    std::vector<uint8_t> binary = {'N', '1', '\r', '\n', 0, 0x1A, 0xE4, 0x98, '\n'};
+    const std::vector<uint8_t> big = RandomBytes(70000, 7);
+    MakeMedium({{"prog.tnc", binary}, {"longprogram.iso", {'L'}}, {"big.lst", big}});
+    SimProcess sim({"--image", image});
+    const std::string port = sim.PtyPath();
+
+    ZvtRun r = Zvt(port, {"cat", "PROG.TNC"});
+    ASSERT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_EQ(r.Out, std::string(binary.begin(), binary.end()));
+    r = Zvt(port, {"cat", "big.lst", "LONGPR~1.ISO"});
+    ASSERT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_EQ(r.Out, std::string(big.begin(), big.end()) + "L");
+    r = Zvt(port, {"cat", "PROG.TNC", "NONE.TNC"});
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_EQ(r.Err, "zvt: NONE.TNC: файл не найден\n");
+
+    // The folder: prog.tnc as written, the long name under its own name
+    // but changed, a program the medium lacks and a file that is no program.
+    const std::string pc = dir.File("pc");
+    ASSERT_EQ(mkdir(pc.c_str(), 0755), 0);
+    WriteFileBytes(pc + "/Prog.TNC", binary);
+    WriteFileBytes(pc + "/longprogram.iso", {'M'});
+    WriteFileBytes(pc + "/new part.lst", {'n'});
+    WriteFileBytes(pc + "/notes.txt", {'t'});
+    r = Zvt(port, {"diff", pc});
+    EXPECT_EQ(r.Exit, 1) << r.Err;
+    EXPECT_EQ(r.Out,
+              "PROG.TNC     совпадает  Prog.TNC\n"
+              "LONGPR~1.ISO отличается longprogram.iso\n"
+              "BIG.LST      нет на ПК\n"
+              "NEWPAR~1.LST нет на ZVT new part.lst\n");
+    EXPECT_EQ(r.Err, "");
+
+    // Everything in place: status 0; files of other types do not count.
+    WriteFileBytes(pc + "/longprogram.iso", {'L'});
+    WriteFileBytes(pc + "/big.lst", big);
+    ASSERT_EQ(unlink((pc + "/new part.lst").c_str()), 0);
+    r = Zvt(port, {"diff", pc});
+    EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
+    EXPECT_EQ(r.Out,
+              "PROG.TNC     совпадает  Prog.TNC\n"
+              "LONGPR~1.ISO совпадает  longprogram.iso\n"
+              "BIG.LST      совпадает  big.lst\n");
+
+    // A PC file that cannot be read is named, not taken for a difference.
+    if (geteuid() != 0) {
+        ASSERT_EQ(chmod((pc + "/big.lst").c_str(), 0), 0);
+        r = Zvt(port, {"diff", pc});
+        EXPECT_EQ(r.Exit, 1);
+        EXPECT_HAS(r.Out, "BIG.LST      ошибка     ");
     }
 }
 

@@ -36,9 +36,11 @@
 #include "shell/action.h"
 #include "shell/drag_rules.h"
 #include "shell/file_drop.h"
+#include "ui/file_list_view.h"
 #include "ui/lamps.h"
 #include "ui/message_boxes.h"
 #include "ui/my_list_box.h"
+#include "ui/progress_info.h"
 #include "ui/pc_files.h"
 #include "ui/qt_main_thread.h"
 #include "ui/settings.h"
@@ -89,20 +91,22 @@ QString UnreadablePcFile(const QString& path, qint64& size) {
 // Draws the rows through the window's own handler, all of one fixed height.
 class TListBoxDelegate : public QStyledItemDelegate {
 public:
-    explicit TListBoxDelegate(TForm1* form) : QStyledItemDelegate(form), form_(form) {}
+    TListBoxDelegate(TForm1* form, TFileListView* view) : QStyledItemDelegate(form), form_(form), view_(view) {}
     int ItemHeight = 13;
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         form_->ListBox1DrawItem(painter, option, index.row());
     }
-    // As wide as the name, so that the list scrolls sideways only when a
-    // name does not fit.
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        return QSize(option.fontMetrics.horizontalAdvance(index.data().toString()) + 2, ItemHeight);
+    // As wide as the columns, so that the list scrolls sideways only when
+    // they do not fit.
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
+        return QSize(view_->RowWidth(option.fontMetrics.horizontalAdvance(QStringLiteral("отличается")) + 4),
+                     ItemHeight);
     }
 
 private:
     TForm1* form_;
+    TFileListView* view_;
 };
 
 }  // namespace
@@ -156,6 +160,13 @@ TForm1::TForm1(const TFormOptions& options, QWidget* parent) : QMainWindow(paren
         return chosen ? dlg.selectedFiles() : QStringList();
     };
     ExecFolderDialog = [this](QString& folder) { return ExecFolderChoice(folder); };
+    ExecCompareFolderDialog = [this](QString& folder) {
+        const QString chosen =
+            QFileDialog::getExistingDirectory(this, QStringLiteral("Папка для сравнения с флэш"), folder);
+        if (chosen.isEmpty()) return false;
+        folder = chosen;
+        return true;
+    };
     ExecDragDrop = [this](TDataObject* object) { return TFileSource(ListBox1).DoDragDrop(object); };
     CreateComponents();
     FormCreate(options);
@@ -227,8 +238,17 @@ void TForm1::CreateActions() {
                                 QStringLiteral("Записать на носитель сохранённый образ"), {}, iconNone);
     JournalAc = MakeAction(QStringLiteral("&Журнал"), QStringLiteral("Журнал передач"), {QStringLiteral("Ctrl+J")},
                            iconNone);
+    ViewAc = MakeAction(QStringLiteral("Просмотр"), QStringLiteral("Показать текст выбранного файла"),
+                        {QStringLiteral("F3")}, iconNone);
+    CompareFolderAc = MakeAction(QStringLiteral("Сравнить с папкой…"),
+                                 QStringLiteral("Сравнить файлы флэш с файлами папки на ПК"), {}, iconNone);
+    CompareAc = MakeAction(QStringLiteral("Сравнить"),
+                           QStringLiteral("Показать выбранный файл рядом с его копией на ПК"), {}, iconNone);
     // The actions that busy disables and idle enables again; opening PC
-    // files, the journal and the About window stay available.
+    // files, the journal and the About window stay available. Viewing and
+    // comparing stay available while busy too: their reads wait for the
+    // worker like any request, and the progress window locks the window
+    // while it is up.
     ActionList1 = {Action1, Action2, MenuSave, Action4, Action5, Action7, Action8, DelFileFlash, SaveImageAc,
                    RestoreImageAc};
     ActionList2 = {Open, AboutAc, JournalAc};
@@ -243,6 +263,8 @@ void TForm1::ConnectActions() {
         {Action8, &TForm1::Action8Execute},     {AboutAc, &TForm1::AboutAcExecute},
         {SaveImageAc, &TForm1::SaveImageExecute}, {RestoreImageAc, &TForm1::RestoreImageExecute},
         {JournalAc, &TForm1::JournalAcExecute},
+        {ViewAc, &TForm1::ViewExecute},         {CompareFolderAc, &TForm1::CompareFolderExecute},
+        {CompareAc, &TForm1::CompareExecute},
     };
     for (const auto& [action, handler] : handlers) {
         connect(action, &QAction::triggered, this, [this, action = action, handler = handler] {
@@ -256,9 +278,12 @@ void TForm1::ConnectActions() {
 void TForm1::CreateMenus() {
     N1 = menuBar()->addMenu(QStringLiteral("&Файл"));
     N1->addAction(Open);
+    N1->addAction(ViewAc);
     N1->addAction(Action1);
     N2 = menuBar()->addMenu(QStringLiteral("&ZVT"));
     N2->addActions({MenuSave, Action4, Action5, DelFileFlash, Action2});
+    N2->addSeparator();
+    N2->addActions({CompareFolderAc, CompareAc});
     N2->addSeparator();
     N2->addActions({SaveImageAc, RestoreImageAc});
     N2->addSeparator();
@@ -317,10 +342,17 @@ void TForm1::CreateList(QVBoxLayout* column) {
     Panel2->setFrameShape(QFrame::NoFrame);
     auto* p2 = new QVBoxLayout(Panel2);
     p2->setContentsMargins(0, 0, 0, 0);
-    ListBox1 = new QListWidget(Panel2);
+    FListView = new TFileListView(Panel2);
+    ListBox1 = FListView;
     ListBox1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ListBox1->setUniformItemSizes(true);
-    ListBox1->setItemDelegate(new TListBoxDelegate(this));
+    ListBox1->setItemDelegate(new TListBoxDelegate(this, FListView));
+    // A click on a column's header orders the rows by it; the model moves
+    // its rows and the control's together.
+    connect(FListView, &TFileListView::SortRequested, this, [this](int sortColumn, Qt::SortOrder order) {
+        FMyListBox->SortBy(sortColumn, order == Qt::DescendingOrder);
+        FListView->ShowSortIndicator(sortColumn, order);
+    });
     ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
     // Drags out of the list are the window's own (ListBox1MouseMove), with
     // the medium's files staged first.
@@ -359,7 +391,11 @@ void TForm1::CreateStatusLine(QVBoxLayout* column) {
     auto* p1 = new QHBoxLayout(Panel1);
     p1->setContentsMargins(2, 1, 2, 1);
     Label3 = new QLabel(QStringLiteral("Статус: ожидание"), Panel1);
-    p1->addWidget(Label3);
+    p1->addWidget(Label3, 1);
+    // The medium's file count and free space, while the window is idle.
+    LabelSummary = new QLabel(Panel1);
+    LabelSummary->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    p1->addWidget(LabelSummary);
     column->addWidget(Panel1);
 }
 
@@ -550,6 +586,7 @@ bool TForm1::event(QEvent* e) {
             }
             if (job) {
                 const std::vector<QString> undone = job->Undone();
+                if (job->OnFiles) job->OnFiles(job->Files);
                 if (job->OnDone) job->OnDone(result, undone);
                 // Only a write's completion asks about its undone names; a
                 // command that is still gathering its own list keeps it.
@@ -582,6 +619,7 @@ void TForm1::closeEvent(QCloseEvent* e) {
 void TForm1::SetBusy() {
     FState = formBusy;
     for (QAction* a : ActionList1) a->setEnabled(false);
+    LabelSummary->clear();
 }
 
 void TForm1::SetIdle() {
@@ -596,9 +634,20 @@ void TForm1::SetIdle() {
 void TForm1::ShowStatus(const QString& text) { Label3->setText(QStringLiteral("Статус: ") + text); }
 
 void TForm1::ShowIdleStatus() {
-    for (const QString* note : {&FMediumNote, &FWaitNote, &FChoiceNote})
-        if (!note->isEmpty()) return ShowStatus(*note);
-    ShowStatus(QStringLiteral("ожидание"));
+    QString status = QStringLiteral("ожидание");
+    for (const QString* note : {&FChoiceNote, &FWaitNote, &FMediumNote})
+        if (!note->isEmpty()) status = *note;
+    ShowStatus(status);
+    LabelSummary->setText(SummaryText());
+}
+
+QString TForm1::SummaryText() const {
+    const std::optional<uint64_t> known = FRunner ? FRunner->FreeBytes() : std::nullopt;
+    if (!FLinkUp || !FMediumNote.isEmpty() || !known.has_value()) return QString();
+    const uint64_t free = known.value_or(0);
+    int files = 0;
+    for (int i = 0; i < FMyListBox->Count(); ++i) files += FMyListBox->Flags(i);
+    return QStringLiteral("Файлов: %1, свободно %2 %3").arg(files).arg(GroupedNumber(free), BytesWord(free));
 }
 
 void TForm1::Timer1Timer() {
@@ -680,16 +729,45 @@ QColor TForm1::RowTextColor(int index, bool selected) const {
                     : pal.color(QPalette::Active, QPalette::Text);
 }
 
+QString TForm1::ColumnText(int index, int column) const {
+    switch (column) {
+        case colName: return FMyListBox->DisplayName(index);
+        case colSize: return GroupedNumber(static_cast<uint64_t>(std::max(0, FMyListBox->Sizes(index))));
+        case colPlace:
+            return FMyListBox->Flags(index)       ? QStringLiteral("ZVT")
+                   : FMyListBox->FolderRow(index) ? QStringLiteral("папка ПК")
+                                                  : QStringLiteral("ПК");
+        case colCompare: return QString::fromUtf8(CompareOutcomeText(FMyListBox->Compare(index)));
+        default: return QString();
+    }
+}
+
 void TForm1::ListBox1DrawItem(QPainter* painter, const QStyleOptionViewItem& option, int index) {
     if (!FMyListBox || index < 0 || index >= FMyListBox->Count()) return;
     const bool selected = option.state & QStyle::State_Selected;
     const QPalette& pal = ListBox1->palette();
-    painter->fillRect(option.rect, selected ? pal.brush(QPalette::Active, QPalette::Highlight)
-                                            : pal.brush(QPalette::Active, QPalette::Base));
-    painter->setFont(ListBox1->font());
+    // The whole width of the row, however far the columns reach.
+    QRect row = option.rect;
+    row.setLeft(std::min(row.left(), 0));
+    row.setRight(std::max(row.right(), ListBox1->viewport()->width() - 1));
+    painter->fillRect(row, selected ? pal.brush(QPalette::Active, QPalette::Highlight)
+                                    : pal.brush(QPalette::Active, QPalette::Base));
+    QFont font = ListBox1->font();
+    // A program of the compared folder is shown in italics: it is no
+    // pending row and is not written.
+    font.setItalic(FMyListBox->FolderRow(index));
+    painter->setFont(font);
     painter->setPen(RowTextColor(index, selected));
-    painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                      FMyListBox->DisplayName(index));
+    const int pad = QFontMetrics(font).horizontalAdvance(QLatin1Char('0')) / 2;
+    for (int c = 0; c < ListColumnCount; ++c) {
+        QRect cell = FListView->ColumnRect(c, option.rect);
+        // The name starts at the row's edge; the other columns keep a
+        // little room from their neighbours.
+        if (c != colName) cell.adjust(pad, 0, -pad, 0);
+        const Qt::Alignment align = (c == colSize ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop;
+        const QString text = QFontMetrics(font).elidedText(ColumnText(index, c), Qt::ElideRight, cell.width());
+        painter->drawText(cell, align | Qt::TextSingleLine, text);
+    }
 }
 
 int TForm1::ItemAt(QPoint pos) const {

@@ -11,8 +11,10 @@
 // drag and drop with the desktop (files dropped on the window, rows dragged
 // out of the list); main_form_images.cpp holds the whole-medium image
 // commands (backup, restore), the journal, and the window's work on an
-// image file instead of the port. What runs on the worker thread is the
-// transfer runner's (ui/transfer_runner.h).
+// image file instead of the port; main_form_view.cpp holds viewing (F3) and
+// the compare with a PC folder, whose windows are ui/program_viewer.h and
+// ui/diff_form.h. What runs on the worker thread is the transfer runner's
+// (ui/transfer_runner.h).
 //
 // The window works either on the serial port, through the device driver,
 // or on a medium image file, through a worker whose transport is the file
@@ -33,6 +35,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QPoint>
+#include <QPointer>
 #include <QStringList>
 #include <atomic>
 #include <functional>
@@ -41,6 +44,7 @@
 #include <vector>
 
 #include "link/cport.h"
+#include "flashfs/folder_compare.h"
 #include "ui/lamps.h"
 #include "ui/transfer_runner.h"
 #include "ui/worker_reports.h"
@@ -60,11 +64,14 @@ class QVBoxLayout;
 namespace skarvel {
 
 class TDataObject;
+class TDiffForm;
+class TProgramViewer;
 class TFileDropAcceptor;
 class TFlash;
 class TImageWorker;
 class TJournal;
 class TJournalForm;
+class TFileListView;
 class TMessageBoxes;
 class TMyListBox;
 class TPortWatch;
@@ -121,6 +128,9 @@ struct TOperationJob : TTransferJob {
     // Called on the GUI thread when the completion arrives, before it is
     // handled, with the result and the names the request left undone.
     std::function<void(uint8_t result, const std::vector<QString>& undone)> OnDone;
+    // Called just before OnDone with the job's files as the worker left
+    // them (a read's bytes are in their Data).
+    std::function<void(std::vector<TTransferFile>& files)> OnFiles;
 };
 
 // Whether the window is working: busy once sector frames are reported (the
@@ -160,10 +170,12 @@ public:
     QAction *Open, *AboutAc;
     // "Сохранить образ…", "Восстановить из образа…", "Журнал"
     QAction *SaveImageAc, *RestoreImageAc, *JournalAc;
+    QAction *ViewAc, *CompareFolderAc, *CompareAc;  // "Просмотр", "Сравнить с папкой…", "Сравнить"
     QList<QAction*> ActionList1, ActionList2;
     QMenu* PopupMenu1;
     QFrame *Panel1, *Panel2, *Panel3, *Panel4, *Panel5, *Panel6;
     QLabel *Label1, *Label2, *Label3;
+    QLabel* LabelSummary;  // "Файлов: 12, свободно 1 884 160 байт" while idle
     QLabel *Image1, *Image2;  // link lamp, access lamp
     QToolBar* ToolBar1;
     TTextToolBar* ToolBar2;
@@ -182,6 +194,10 @@ public:
     // Asks for a medium image file: one to save a backup as (save true) or
     // one to restore from; empty when the user cancels. Tests replace it.
     std::function<QString(bool save)> ExecImageDialog;
+    // Asks for the PC folder to compare the medium with, starting at folder
+    // (the last one compared); false when the user cancels. Only reads are
+    // done there, so any folder that can be listed will do. Tests replace it.
+    std::function<bool(QString& folder)> ExecCompareFolderDialog;
 
     // ---- window routines
     // Opens the port and asks the device; from now on the window wants the
@@ -217,6 +233,25 @@ public:
     void SaveImageExecute();
     void RestoreImageExecute();
     void JournalAcExecute();
+
+    // ---- viewing and comparing (main_form_view.cpp)
+    // F3: the selected row's text in a viewer window: a file of the medium
+    // read from the device (the progress window appears when the read takes
+    // more than a moment), a pending or folder row's PC file read from disk.
+    // Nothing is written anywhere.
+    void ViewExecute();
+    // Compares every file of the medium with the file of its 8.3 name in a
+    // folder the user picks; the outcomes go into the list's compare column,
+    // the folder's programs missing on the medium become folder rows, until
+    // the list is read again.
+    void CompareFolderExecute();
+    // The selected row's pair of the last compare side by side.
+    void CompareExecute();
+    // The viewer and compare windows opened last (null once closed).
+    TProgramViewer* Viewer() const;
+    TDiffForm* DiffWindow() const;
+    // The folder the medium was last compared with (empty: none yet).
+    const QString& CompareFolder() const { return FCompareFolder; }
 
     // ---- worker thread: the driver's sector notifications
     void DoReadSector();
@@ -257,6 +292,11 @@ public:
     // Colour of a row's text: window text for the medium's rows, highlight
     // text when such a row is selected, gray text for pending rows.
     QColor RowTextColor(int index, bool selected) const;
+    // What row index shows in a column (TListColumn).
+    QString ColumnText(int index, int column) const;
+    // The status line's right part while idle: the medium's file count and
+    // free space; empty while the medium is not listed.
+    QString SummaryText() const;
 
     // ---- state, for the window's own routines and for tests
     // The device driver; null while the window works on an image file.
@@ -369,7 +409,9 @@ private:
     // How the job of op treats the file name, as its row shows it now.
     TTransferFile FileOfJob(uint8_t op, const QString& name) const;
     std::unique_ptr<TOperationJob> AdoptJob(intptr_t lParam);
-    void ShowProgress(TOperationJob& job);
+    // Shows the progress window for job until it ends; with showAfterMs the
+    // window appears only after that long.
+    void ShowProgress(TOperationJob& job, int showAfterMs = 0);
     void CancelOperations();
     void TakeReports();
     void InitDone(uint8_t result);
@@ -400,6 +442,19 @@ private:
     void ImageDone(const TOperationJob& job, uint8_t result);
     QString AskImageFile(bool save);
     void ShowJournalWarning();
+    // ---- viewing and comparing (main_form_view.cpp)
+    // Reads the medium's files names into memory with the progress window;
+    // done gets the files once the worker has finished with them (also after
+    // a cancel or a failure: each file's State says how far it came).
+    void ReadMediumFiles(const std::vector<QString>& names, std::function<void(std::vector<TTransferFile>&)> done);
+    // The row F3 and "Сравнить" act on: the current row when it is selected,
+    // else the first selected one; -1 when none is.
+    int ChosenRow() const;
+    bool ReadPcForView(const QString& path, std::vector<uint8_t>& bytes);
+    void PlaceOver(QWidget* window) const;
+    void OpenViewer(const QString& name, const QString& where, std::vector<uint8_t> bytes);
+    // The outcomes of a compare into the list.
+    void ShowCompare(const std::vector<TCompareRow>& rows, const QString& folder);
 
     // ---- drag and drop (main_form_dnd.cpp)
     void CreateDropTarget();
@@ -430,6 +485,7 @@ private:
     int FPressKeptSelection = -1;
     std::unique_ptr<TFileDropAcceptor> FDropAcceptor;
     TMyListBox* FMyListBox = nullptr;
+    TFileListView* FListView = nullptr;  // ListBox1 itself
     QWidget* FListViewport = nullptr;
     QString FTargetFolder;
     std::vector<std::unique_ptr<TOperationJob>> FJobs;  // posted, completion not yet handled
@@ -455,6 +511,10 @@ private:
     std::unique_ptr<TQtMainThread> FMain;
     std::unique_ptr<TWindowTarget> FWindowTarget;
     TMessageBoxes* FMessageBoxes = nullptr;
+    QPointer<TProgramViewer> FViewer;
+    QPointer<TDiffForm> FDiff;
+    QString FCompareFolder;               // the folder last compared with
+    std::vector<TCompareRow> FCompareRows;  // its pairs, until the list is read again
 
     // ---- worker side: the runner runs the requests on the worker thread;
     // created with the driver and gone only after the worker has stopped

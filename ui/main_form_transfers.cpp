@@ -101,7 +101,7 @@ void TForm1::RunOperation(uint8_t op, std::function<void(uint8_t, const std::vec
     }
 }
 
-void TForm1::ShowProgress(TOperationJob& job) {
+void TForm1::ShowProgress(TOperationJob& job, int showAfterMs) {
     if (FProgress) FProgress->FinishProgress();
     const uint32_t sectors = FWorker->MediumSize() / SectorSize;
     const uint32_t fatSectors = FRunner->Geometry().Volume.SectorsPerFAT;
@@ -113,6 +113,7 @@ void TForm1::ShowProgress(TOperationJob& job) {
     progress.move(geometry().center() - progress.rect().center());
     FProgress = &progress;
     FProgressJob = job.Id;
+    progress.SetFileCount(static_cast<int>(job.Files.size()));
     emit ProgressStarted(static_cast<int>(total));
 
     const uint32_t id = job.Id;
@@ -122,7 +123,7 @@ void TForm1::ShowProgress(TOperationJob& job) {
     // lamps, the status line and the list stay lit.
     const QList<QWidget*> inputs = {menuBar(), Panel5, Panel6};
     for (QWidget* w : inputs) w->setEnabled(false);
-    const int shown = progress.Run();
+    const int shown = showAfterMs > 0 ? progress.Run(showAfterMs) : progress.Run();
     for (QWidget* w : inputs) w->setEnabled(true);
     // The completion may have been handled while the window was up: the job
     // is looked up again rather than touched.
@@ -225,6 +226,7 @@ void TForm1::InitDone(uint8_t result) {
 
 void TForm1::ListDone(uint8_t& result) {
     FMyListBox->Clear();
+    FCompareRows.clear();
     if (result == 0) {
         const TFileList files = FRunner->ListedFiles();
         for (int i = 0; i < files.Count(); ++i)
@@ -260,8 +262,10 @@ void TForm1::WriteDone(uint8_t& result) {
 void TForm1::MenuSaveExecute() {
     if (!FLinkUp || !WorkerReady()) return;
     FNames.clear();
+    // Pending rows only: a program the compare showed from its folder is
+    // not waiting to be written.
     for (int i = 0; i < FMyListBox->Count(); ++i)
-        if (!FMyListBox->Flags(i)) FNames.push_back(FMyListBox->DisplayName(i));
+        if (FMyListBox->Pending(i)) FNames.push_back(FMyListBox->DisplayName(i));
     if (!FNames.empty()) RunOperation(opSaveFile);
 }
 
@@ -397,6 +401,7 @@ void TForm1::RemoveRow(const QString& name) {
 void TForm1::MediumRow(const QString& name, uint32_t size) {
     const int i = FMyListBox->AddEntry(name, static_cast<int32_t>(size), std::string(), true);
     FMyListBox->SetSize(i, static_cast<int32_t>(size));
+    FMyListBox->Place(i);
 }
 
 }  // namespace skarvel

@@ -1,11 +1,21 @@
 #include "ui/my_list_box.h"
 
 #include <QListWidget>
+#include <algorithm>
+#include <numeric>
 #include <stdexcept>
 
+#include "ui/file_list_view.h"
 #include "ui/message_boxes.h"
 
 namespace skarvel {
+
+namespace {
+
+// Where a row is, in sorting order: the medium's rows, pending rows, folder rows.
+int PlaceRank(bool ofMedium, bool folderRow) { return ofMedium ? 0 : folderRow ? 2 : 1; }
+
+}  // namespace
 
 TMyListBox::TMyListBox(QListWidget* listBox) : ListBox(listBox) {
     if (!listBox)
@@ -16,26 +26,31 @@ TMyListBox::TMyListBox(QListWidget* listBox) : ListBox(listBox) {
 TMyListBox::~TMyListBox() { delete ListBox; }
 
 void TMyListBox::CheckAligned() const {
-    if (ListBox->count() != Count()) throw std::logic_error("file list and list control out of step");
+    if (ListBox->count() != Count() || extra_.size() != static_cast<size_t>(Count()))
+        throw std::logic_error("file list and list control out of step");
 }
 
 void TMyListBox::Clear() {
     const int n = ListBox->count();
     int i = 0;
     for (int k = 0; k < n; ++k) {
-        if (Flags(i)) Delete(i);
+        if (Flags(i) || FolderRow(i)) Delete(i);
         else ++i;
     }
+    for (TRowExtra& e : extra_) e.Compare = TCompareOutcome::Pending;
+    ListBox->viewport()->update();
 }
 
 void TMyListBox::Delete(int index) {
     TFileList::Delete(index);  // throws for an index outside the list
+    extra_.erase(extra_.begin() + index);
     delete ListBox->takeItem(index);
     CheckAligned();
 }
 
 void TMyListBox::ClearAll() {
     TFileList::Clear();
+    extra_.clear();
     ListBox->clear();
 }
 
@@ -50,20 +65,33 @@ QString TMyListBox::DisplayName(int index) const {
     return item ? item->text() : QString();
 }
 
+int TMyListBox::AppendRow(const QString& name, int32_t size, const std::string& path, bool ofMedium, bool folderRow) {
+    const int added = AddFile(path, size, ofMedium);
+    extra_.push_back({TCompareOutcome::Pending, folderRow});
+    ListBox->addItem(name);
+    CheckAligned();
+    return added;
+}
+
 int TMyListBox::AddEntry(const QString& name, int32_t size, const std::string& path, bool ofMedium) {
     const int idx = IndexOfName(name);
-    if (idx < 0) {
-        const int added = AddFile(path, size, ofMedium);
-        ListBox->addItem(name);
-        CheckAligned();
-        return added;
-    }
+    if (idx < 0) return Place(AppendRow(name, size, path, ofMedium, false));
+    TRowExtra& extra = extra_[static_cast<size_t>(idx)];
     if (ofMedium) {
         // The medium holds this file: the row becomes the medium's.
         SetFlag(idx, true);
         SetString(idx, std::string());
+        extra = {};
         ListBox->viewport()->update();
-        return idx;
+        return Place(idx);
+    }
+    if (extra.FolderRow) {
+        // The compare only showed the name: the file chosen takes the row.
+        SetString(idx, path);
+        SetSize(idx, size);
+        extra = {};
+        ListBox->viewport()->update();
+        return Place(idx);
     }
     if (ReplaceAnswer != mrNoToAll && ReplaceAnswer != mrYesToAll && Messages) {
         ReplaceAnswer = Messages->Ask(DialogParent,
@@ -77,14 +105,104 @@ int TMyListBox::AddEntry(const QString& name, int32_t size, const std::string& p
         // (with its size, so that the write's progress counts the right file).
         SetString(idx, path);
         SetSize(idx, size);
-        return idx;
+        return Place(idx);
     }
     // A file of the medium: it has to go from the medium first.
     if (!RemoveFromMedium || !RemoveFromMedium(name)) return idx;
-    const int added = AddFile(path, size, false);
-    ListBox->addItem(name);
+    return Place(AppendRow(name, size, path, false, false));
+}
+
+int TMyListBox::AddFolderFile(const QString& name, int32_t size, const std::string& path) {
+    int idx = IndexOfName(name);
+    if (idx < 0) idx = AppendRow(name, size, path, false, true);
+    extra_[static_cast<size_t>(idx)].Compare = TCompareOutcome::NotOnMedium;
+    ListBox->viewport()->update();
+    return Place(idx);
+}
+
+void TMyListBox::SetCompare(int index, TCompareOutcome outcome) {
+    extra_.at(static_cast<size_t>(index)).Compare = outcome;
+    ListBox->viewport()->update();
+}
+
+// ---------------------------------------------------------------- order
+
+bool TMyListBox::Before(int a, int b) const {
+    const auto ua = static_cast<size_t>(a), ub = static_cast<size_t>(b);
+    int byColumn = 0;
+    switch (sortColumn_) {
+        case colSize: byColumn = Sizes(a) < Sizes(b) ? -1 : Sizes(a) > Sizes(b); break;
+        case colPlace:
+            byColumn = PlaceRank(Flags(a), extra_[ua].FolderRow) - PlaceRank(Flags(b), extra_[ub].FolderRow);
+            break;
+        case colCompare:
+            byColumn = QString::compare(QString::fromUtf8(CompareOutcomeText(extra_[ua].Compare)),
+                                        QString::fromUtf8(CompareOutcomeText(extra_[ub].Compare)));
+            break;
+        default: break;
+    }
+    if (byColumn == 0) byColumn = DisplayName(a).compare(DisplayName(b), Qt::CaseInsensitive);
+    return descending_ ? byColumn > 0 : byColumn < 0;
+}
+
+void TMyListBox::SortBy(int column, bool descending) {
+    sortColumn_ = column;
+    descending_ = descending;
+    Resort();
+}
+
+void TMyListBox::Resort() {
+    if (sortColumn_ < 0) return;
+    std::vector<int> order(static_cast<size_t>(Count()));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [this](int a, int b) { return Before(a, b); });
+    if (std::is_sorted(order.begin(), order.end())) return;
+    // The control's items are taken out and put back in the new order, each
+    // keeping its selection.
+    QListWidgetItem* const current = ListBox->currentItem();
+    std::vector<std::pair<QListWidgetItem*, bool>> items;
+    for (int i = 0; i < ListBox->count(); ++i) items.emplace_back(ListBox->item(i), ListBox->item(i)->isSelected());
+    while (ListBox->count() > 0) ListBox->takeItem(ListBox->count() - 1);
+    RebuildModel(order);
+    for (int i : order) ListBox->addItem(items[static_cast<size_t>(i)].first);
+    for (const auto& [item, selected] : items) item->setSelected(selected);
+    if (current) ListBox->setCurrentItem(current, QItemSelectionModel::NoUpdate);
     CheckAligned();
-    return added;
+}
+
+int TMyListBox::Place(int index) {
+    if (sortColumn_ < 0) return index;
+    // The other rows are in order already: the row goes before the first
+    // of them it sorts before.
+    int to = 0;
+    for (int i = 0; i < Count(); ++i)
+        if (i != index && !Before(index, i)) to = i < index ? i + 1 : i;
+    if (to == index) return index;
+    std::vector<int> order(static_cast<size_t>(Count()));
+    std::iota(order.begin(), order.end(), 0);
+    order.erase(order.begin() + index);
+    order.insert(order.begin() + to, index);
+    RebuildModel(order);
+    QListWidgetItem* const current = ListBox->currentItem();
+    QListWidgetItem* item = ListBox->item(index);
+    const bool selected = item->isSelected();
+    ListBox->takeItem(index);
+    ListBox->insertItem(to, item);
+    item->setSelected(selected);
+    if (current) ListBox->setCurrentItem(current, QItemSelectionModel::NoUpdate);
+    CheckAligned();
+    return to;
+}
+
+void TMyListBox::RebuildModel(const std::vector<int>& order) {
+    const TFileList old = *this;
+    const std::vector<TRowExtra> oldExtra = extra_;
+    TFileList::Clear();
+    extra_.clear();
+    for (int i : order) {
+        AddFile(old.Strings(i), old.Sizes(i), old.Flags(i));
+        extra_.push_back(oldExtra[static_cast<size_t>(i)]);
+    }
 }
 
 }  // namespace skarvel

@@ -2,6 +2,16 @@
 // file of the medium or a pending PC file chosen for writing. The model
 // (a TFileList: PC path, size, of-the-medium flag) and the list control (the
 // display names) are kept index-aligned. Both live on the GUI thread.
+//
+// Beside them each row carries the outcome of the last compare with a PC
+// folder, and the compare may add rows of a third kind: a program of that
+// folder that the medium lacks ("нет на ZVT"). Such a folder row stands for
+// its PC file like a pending row, but is not waiting to be written: the
+// write passes it by. Folder rows and outcomes last until the medium's rows
+// are read again (Clear).
+//
+// Rows are appended in the order they come; once SortBy has been asked for,
+// the rows are kept in that order, model and control moved together.
 #pragma once
 
 #include <QString>
@@ -9,6 +19,7 @@
 #include <string>
 
 #include "flashfs/file_list.h"
+#include "flashfs/folder_compare.h"
 
 class QListWidget;
 class QWidget;
@@ -26,7 +37,8 @@ public:
     TMyListBox(const TMyListBox&) = delete;
     TMyListBox& operator=(const TMyListBox&) = delete;
 
-    // Removes the rows of the medium, keeping the pending PC files.
+    // Removes the rows of the medium and the compare's folder rows, keeping
+    // the pending PC files; every compare outcome is forgotten.
     void Clear() override;
     // Removes row index from the model and from the control.
     void Delete(int index) override;
@@ -36,6 +48,30 @@ public:
     // Adds or updates the row of name (see the replace prompt); returns the
     // row's index (the new one where a row was added).
     int AddEntry(const QString& name, int32_t size, const std::string& path, bool ofMedium);
+
+    // A program of the compared folder that the medium lacks: added as a
+    // folder row (or, when a row of that name is listed, that row) with the
+    // outcome NotOnMedium. Returns the row's index.
+    int AddFolderFile(const QString& name, int32_t size, const std::string& path);
+    // Whether row index is such a folder row.
+    bool FolderRow(int index) const { return extra_.at(static_cast<size_t>(index)).FolderRow; }
+    // A pending row: a PC file waiting to be written.
+    bool Pending(int index) const { return !Flags(index) && !FolderRow(index); }
+    // The last compare's outcome for the row (Pending: none).
+    TCompareOutcome Compare(int index) const { return extra_.at(static_cast<size_t>(index)).Compare; }
+    void SetCompare(int index, TCompareOutcome outcome);
+
+    // Keeps the rows ordered by column (TListColumn: name, size, place,
+    // compare; names break ties), from now on; -1 back to the order they
+    // came in for rows added later.
+    void SortBy(int column, bool descending);
+    int SortColumn() const { return sortColumn_; }
+    bool SortDescending() const { return descending_; }
+    // Puts every row in that order again (after outcomes changed).
+    void Resort();
+    // Moves row index to its place in that order (after its size or its
+    // outcome changed); returns its index there.
+    int Place(int index);
 
     // Index of the first row whose display name equals name, letter case
     // ignored; -1 when there is none.
@@ -57,7 +93,21 @@ public:
     std::function<bool(const QString& name)> RemoveFromMedium;
 
 private:
+    struct TRowExtra {
+        TCompareOutcome Compare = TCompareOutcome::Pending;
+        bool FolderRow = false;
+    };
     void CheckAligned() const;
+    // Appends a row to the model and the control; its index (before any sort).
+    int AppendRow(const QString& name, int32_t size, const std::string& path, bool ofMedium, bool folderRow);
+    // The model's rows in the order given (old indexes in their new order);
+    // the control's items are the caller's to move.
+    void RebuildModel(const std::vector<int>& order);
+    bool Before(int a, int b) const;
+
+    std::vector<TRowExtra> extra_;
+    int sortColumn_ = -1;
+    bool descending_ = false;
 };
 
 }  // namespace skarvel

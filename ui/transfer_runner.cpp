@@ -52,7 +52,8 @@ uint32_t TTransferGeometry::JobTransfers(const TTransferJob& job) const {
         switch (file.Action) {
             case TFileAction::Delete: total += DeleteTransfers(); break;
             case TFileAction::Write: total += WriteTransfers(file.ListedSize); break;
-            case TFileAction::Load: total += LoadTransfers(file.ListedSize); break;
+            case TFileAction::Load:
+            case TFileAction::Read: total += LoadTransfers(file.ListedSize); break;
         }
     }
     return total;
@@ -112,10 +113,12 @@ TWindowResult TTransferRunner::Dispatch(uint8_t op, TTransferJob* job) {
 }
 
 // The list and the geometry outlive the request that read them: the
-// completion handler and the next progress totals use them.
+// completion handler and the next progress totals use them. The free space
+// is taken after every request, while the worker still owns the FAT image.
 void TTransferRunner::KeepVolumeFacts(uint8_t op, TWindowResult result) {
-    if (op != opInit && op != opFormat && op != opReadDir) return;
     std::lock_guard<std::mutex> lock(FMutex);
+    FFreeBytes = FFlash.Mounted() ? std::optional<uint64_t>(FFlash.FreeBytes()) : std::nullopt;
+    if (op != opInit && op != opFormat && op != opReadDir) return;
     if (op == opReadDir) FListedFiles = FFlash.Files();
     else if (result.Ok()) FGeometry = {FFlash.Geometry()};
 }
@@ -129,6 +132,7 @@ TWindowResult TTransferRunner::RunFiles(TTransferJob& job) {
             case TFileAction::Delete: result = DeleteOne(job, file); break;
             case TFileAction::Write: result = WriteOne(job, file); break;
             case TFileAction::Load: result = LoadOne(job, file); break;
+            case TFileAction::Read: result = ReadOne(job, file); break;
         }
         file.State = result.Ok() ? TFileState::Done : TFileState::Failed;
         file.Result = result;
@@ -267,6 +271,13 @@ TWindowResult TTransferRunner::Restore(TTransferJob& job) {
     return feWrongDevice;
 }
 
+TWindowResult TTransferRunner::ReadOne(TTransferJob& job, TTransferFile& file) {
+    SetCurrentFile(file.Name);
+    if (!file.MediumName) return feBadName;
+    ReportFileStart(job, Geometry().LoadTransfers(file.ListedSize), QStringLiteral("Чтение ") + file.Name);
+    return FFlash.LoadFile(file.MediumName->c_str(), file.Data, FFlash.MediumKind());
+}
+
 // ---------------------------------------------------------------- sectors
 
 void TTransferRunner::Sector(TLamp lamp) {
@@ -300,6 +311,11 @@ void TTransferRunner::SetCurrentFile(const QString& name) {
 TTransferGeometry TTransferRunner::Geometry() const {
     std::lock_guard<std::mutex> lock(FMutex);
     return FGeometry;
+}
+
+std::optional<uint64_t> TTransferRunner::FreeBytes() const {
+    std::lock_guard<std::mutex> lock(FMutex);
+    return FFreeBytes;
 }
 
 TFileList TTransferRunner::ListedFiles() const {

@@ -10,9 +10,13 @@
 // and make the few row changes that must happen in step with the medium
 // through TTransferRows, on the GUI thread while the worker waits.
 //
+// A job of reads (TFileAction::Read) goes as a load (opLoadFile) whose files
+// end in memory: the window's viewer and compare take the medium's bytes so,
+// and never through a PC file.
+//
 // Threads: Execute and Sector run on the worker thread, which owns the
 // running job from the post until its completion is sent. CurrentFile,
-// Geometry and ListedFiles may be called on any thread (they copy under a
+// Geometry, FreeBytes and ListedFiles may be called on any thread (they copy under a
 // lock). TTransferRows is called on the GUI thread only, through OnGui.
 #pragma once
 
@@ -48,6 +52,7 @@ enum class TFileAction : uint8_t {
     Delete,  // delete it on the medium
     Write,   // save the PC file PcPath on the medium
     Load,    // load it from the medium into the job's target folder
+    Read,    // load it from the medium into Data (nothing is written on the PC)
 };
 
 // Where one file of a job stands.
@@ -75,6 +80,8 @@ struct TTransferFile {
     // ---- outcome, set by the runner
     TFileState State = TFileState::Waiting;
     TWindowResult Result;  // why a failed file failed
+    // Read: the file's bytes, as the entry the read found records them.
+    std::vector<uint8_t> Data;
 };
 
 // One request of the window to the worker. The GUI thread makes it; from
@@ -175,6 +182,9 @@ public:
     QString CurrentFile() const;
     // Any thread. The geometry of the last mount or format.
     TTransferGeometry Geometry() const;
+    // Any thread. The bytes free on the medium after the last request, or
+    // none while no volume is mounted.
+    std::optional<uint64_t> FreeBytes() const;
     // Any thread. The medium's files as the last list request read them
     // (copied on the worker thread, so that a later request cannot change
     // them under the completion handler).
@@ -191,6 +201,7 @@ private:
     TWindowResult Restore(TTransferJob& job);
     void Record(const TJournalEntry& entry);
     std::string TextOf(TWindowResult result) const;
+    TWindowResult ReadOne(TTransferJob& job, TTransferFile& file);
     // Changes the rows on the GUI thread; a GUI that takes no more calls
     // ends the job as a cancel would.
     void ChangeRows(TTransferJob& job, const std::function<void()>& change);
@@ -210,6 +221,7 @@ private:
     QString FCurrentFile;
     TFileList FListedFiles;
     TTransferGeometry FGeometry;
+    std::optional<uint64_t> FFreeBytes;
 };
 
 }  // namespace skarvel

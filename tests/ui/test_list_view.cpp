@@ -273,6 +273,9 @@ TEST(MainWindowLayout, ActionsMenusAndToolBars) {
         {f.SaveImageAc, "Сохранить о&браз…", "Сохранить весь носитель в файл образа", {}},
         {f.RestoreImageAc, "Восстановить из образа…", "Записать на носитель сохранённый образ", {}},
         {f.JournalAc, "&Журнал", "Журнал передач", {"Ctrl+J"}},
+        {f.ViewAc, "Просмотр", "Показать текст выбранного файла", {"F3"}},
+        {f.CompareFolderAc, "Сравнить с папкой…", "Сравнить файлы флэш с файлами папки на ПК", {}},
+        {f.CompareAc, "Сравнить", "Показать выбранный файл рядом с его копией на ПК", {}},
     };
     for (const Row& r : rows) {
         EXPECT_EQ(r.Action->text(), QString::fromUtf8(r.Caption));
@@ -290,8 +293,12 @@ TEST(MainWindowLayout, ActionsMenusAndToolBars) {
     EXPECT_FALSE(f.ActionList1.contains(f.Open));
     EXPECT_FALSE(f.ActionList1.contains(f.AboutAc));
     EXPECT_FALSE(f.ActionList1.contains(f.JournalAc));
-    EXPECT_EQ(f.N2->actions().size(), 10);  // five commands, a separator, the two images, a separator, the journal
+    // five commands, the two compares, the two images and the journal, with a separator between each group
+    EXPECT_EQ(f.N2->actions().size(), 13);
     EXPECT_EQ(f.N2->actions().back(), f.JournalAc);
+    EXPECT_EQ(f.N1->actions(), (QList<QAction*>{f.Open, f.ViewAc, f.Action1}));
+    EXPECT_TRUE(f.N2->actions().contains(f.CompareFolderAc));
+    EXPECT_TRUE(f.N2->actions().contains(f.CompareAc));
 
     QStringList captions;
     for (TTextButton* b : f.ToolBar2->Buttons()) captions << b->Caption();

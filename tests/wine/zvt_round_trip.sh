@@ -3,7 +3,8 @@
 # with programs holding CR LF, lone CR and LF, Ctrl-Z (0x1A) and NUL bytes,
 # a long name and a Cyrillic one; every loaded file must equal its original
 # byte for byte, a second get must replace the first, and nothing else may
-# be left in the target folder. Then the same from cmd, typed as a user
+# be left in the target folder; cat gives the same bytes, and diff judges
+# the folder they came from and a changed copy of it. Then the same from cmd, typed as a user
 # types it: put with wildcards, which zvt.exe expands itself, and get into
 # a quoted folder that ends in a backslash. --short: format and the part
 # typed into cmd only.
@@ -61,6 +62,19 @@ each_on_its_own() {
         cmp "pc/$f" "loaded/${medium[$f]}" || fail "${medium[$f]} differs from $f"
     done
     [ "$(find loaded -mindepth 1 | wc -l)" -eq "${#files[@]}" ] || fail "loaded/ holds more than the files: $(ls -A loaded)"
+
+    # cat hands the bytes on as they are (binary, not text mode); diff finds
+    # the folder the files came from the same, long name included, and a
+    # copy of it with one program changed not.
+    for f in "${files[@]}"; do
+        zvt cat "${medium[$f]}" >cat.out
+        cmp "pc/$f" cat.out || fail "cat ${medium[$f]} differs from $f"
+    done
+    zvt diff pc >diff.out || fail "diff of the folder the files came from: $(cat diff.out)"
+    cp -r pc changed
+    printf 'N30 M30\r\n' >>changed/part1.tnc
+    if zvt diff changed >diff.out; then fail "diff of a changed folder found it the same"; fi
+    grep -q '^PART1.TNC    отличается' diff.out || fail "diff of a changed folder said: $(cat diff.out)"
 
     zvt rm "${names[@]}"
     [ -z "$(zvt ls)" ] || fail "files left on the medium after rm"

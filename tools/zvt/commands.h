@@ -78,6 +78,11 @@ int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std:
            bool noClobber = false);
 int CmdRm(TZvtClient& client, const std::vector<std::string>& names);
 int CmdFormat(TZvtClient& client, bool yes);
+// Writes the files' bytes one after the other on standard output.
+int CmdCat(TZvtClient& client, const std::vector<std::string>& names);
+// Compares the medium's files with the folder dir (flashfs/folder_compare.h)
+// and prints a line per file; exit 0 when every file matches, 1 otherwise.
+int CmdDiff(TZvtClient& client, const std::string& dir);
 // Exit 0 when the volume is (or, repaired, has become) consistent, 1 otherwise.
 int CmdCheck(TZvtClient& client, bool repair);
 // The whole medium into the image file at path, and an image file back

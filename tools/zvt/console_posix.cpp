@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 namespace skarvel::zvtcmd {
@@ -21,6 +23,22 @@ void PrintErr(std::string_view utf8) {
     std::fflush(stdout);
     Put(stderr, utf8);
     std::fflush(stderr);
+}
+
+TWriteOut WriteOutBytes(const void* data, size_t size) {
+    // A reader that quits early (less, head) is no failure: the write fails
+    // with EPIPE instead of ending zvt with the port still open.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::fflush(stdout);
+    const auto* p = static_cast<const char*>(data);
+    for (size_t at = 0; at < size;) {
+        const ssize_t n = write(STDOUT_FILENO, p + at, size - at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EPIPE) return TWriteOut::ReaderGone;
+        if (n <= 0) return TWriteOut::Failed;
+        at += static_cast<size_t>(n);
+    }
+    return TWriteOut::Written;
 }
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <string>
 
+#include "core/cp1251.h"
 #include "core/utf16_win.h"
 
 namespace skarvel::zvtcmd {
@@ -65,6 +66,27 @@ void Put(DWORD stream, std::string_view utf8) {
 void PrintOut(std::string_view utf8) { Put(STD_OUTPUT_HANDLE, utf8); }
 
 void PrintErr(std::string_view utf8) { Put(STD_ERROR_HANDLE, utf8); }
+
+TWriteOut WriteOutBytes(const void* data, size_t size) {
+    const HANDLE h = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) return TWriteOut::Failed;
+    const auto* p = static_cast<const char*>(data);
+    if (IsConsole(h)) {
+        WriteToConsole(h, Cp1251ToUtf8(std::string_view(p, size)));
+        return TWriteOut::Written;
+    }
+    // WriteFile moves the bytes as they are, whatever mode the C runtime
+    // would give the stream.
+    for (size_t at = 0; at < size;) {
+        DWORD written = 0;
+        const DWORD piece = static_cast<DWORD>(std::min<size_t>(size - at, 1 << 20));
+        if (!WriteFile(h, p + at, piece, &written, nullptr) || written == 0)
+            return GetLastError() == ERROR_NO_DATA || GetLastError() == ERROR_BROKEN_PIPE ? TWriteOut::ReaderGone
+                                                                                          : TWriteOut::Failed;
+        at += written;
+    }
+    return TWriteOut::Written;
+}
 
 bool StderrIsTerminal() { return IsConsole(GetStdHandle(STD_ERROR_HANDLE)); }
 

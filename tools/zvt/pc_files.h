@@ -56,6 +56,11 @@ std::string ChangedWhileReadText(const std::string& path);
 bool WritePcFile(const std::string& dir, const std::string& name, const std::vector<uint8_t>& data,
                  std::string& error, bool replace = true);
 
+// The names of the regular files in the folder dir (folders and other kinds
+// left out), in no particular order; false with a message in error when the
+// folder cannot be read.
+bool ListFolderFiles(const std::string& dir, std::vector<std::string>& names, std::string& error);
+
 // True when path names an existing folder.
 bool IsFolder(const std::string& path);
 

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -189,6 +190,24 @@ std::string PcPath(const std::string& dir, const std::string& name) {
 bool IsFolder(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ListFolderFiles(const std::string& dir, std::vector<std::string>& names, std::string& error) {
+    DIR* d = opendir(dir.c_str());
+    if (!d) {
+        error = dir + ": " + ErrnoText(errno);
+        return false;
+    }
+    names.clear();
+    while (const dirent* e = readdir(d)) {
+        const std::string n = e->d_name;
+        struct stat st {};
+        // A link to a program counts as the file it leads to.
+        if (n != "." && n != ".." && stat(PcPath(dir, n).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            names.push_back(n);
+    }
+    closedir(d);
+    return true;
 }
 
 }  // namespace skarvel

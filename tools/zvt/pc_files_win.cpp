@@ -187,4 +187,25 @@ bool IsFolder(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool ListFolderFiles(const std::string& dir, std::vector<std::string>& names, std::string& error) {
+    std::wstring pattern = Utf8ToWide(dir);
+    if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/' && pattern.back() != L':')
+        pattern.push_back(L'\\');
+    pattern.push_back(L'*');
+    names.clear();
+    WIN32_FIND_DATAW entry;
+    const HANDLE find = FindFirstFileW(pattern.c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) {
+        if (GetLastError() == ERROR_FILE_NOT_FOUND) return true;  // an empty drive root
+        error = dir + ": " + LastErrorText();
+        return false;
+    }
+    do {
+        const bool file = !(entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+        if (file) names.push_back(WideToUtf8(entry.cFileName));
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return true;
+}
+
 }  // namespace skarvel

@@ -29,6 +29,9 @@ const char* const kUsage =
     "  get ИМЯ... [-C ПАПКА] загрузить файлы в ПАПКУ (по умолчанию в текущую)\n"
     "    -n, --no-clobber    не заменять файлы, которые уже есть в ПАПКЕ\n"
     "  rm ИМЯ...             удалить файлы на носителе\n"
+    "  cat ИМЯ...            вывести файлы носителя в стандартный вывод как есть\n"
+    "  diff ПАПКА            сравнить файлы носителя с файлами папки ПК;\n"
+    "                        код выхода 0, когда все совпадают\n"
     "  format --yes          отформатировать носитель (стирает все файлы на нём)\n"
     "  check [--repair]      проверить загрузочный сектор, FAT и корневой каталог;\n"
     "                        без --repair ничего не записывает, с ним освобождает\n"
@@ -125,12 +128,12 @@ int ParseCommand(std::vector<std::string> args, TCommandLine& line) {
         } else if (cmd == "restore" && args[i] == "--yes") {
             line.Yes = true;
         } else {
-            const bool pcPath = cmd == "put" || cmd == "backup" || cmd == "restore";
+            const bool pcPath = cmd == "put" || cmd == "diff" || cmd == "backup" || cmd == "restore";
             line.Operands.push_back(pcPath ? NativePath(args[i]) : args[i]);
         }
     }
-    static const char* const known[] = {"info",   "ls",    "put",    "get",     "rm",  "format",
-                                        "check", "backup", "restore", "log", "ports"};
+    static const char* const known[] = {"info",  "ls",     "put",     "get", "rm",  "cat",  "diff",
+                                        "format", "check", "backup", "restore", "log", "ports"};
     if (std::find(std::begin(known), std::end(known), cmd) == std::end(known)) {
         Fail("неизвестная команда: " + cmd);
         PrintErr(Usage());
@@ -145,6 +148,10 @@ int ParseCommand(std::vector<std::string> args, TCommandLine& line) {
         Fail(cmd + ": нужен один файл образа");
         return 2;
     }
+    if (cmd == "diff" && line.Operands.size() != 1) {
+        Fail(line.Operands.empty() ? "diff: не указана папка" : "diff: лишний аргумент " + line.Operands[1]);
+        return 2;
+    }
     return GoOn;
 }
 
@@ -155,6 +162,8 @@ int RunCommand(TZvtClient& client, const TCommandLine& line, int refused) {
     if (cmd == "put") return std::max(CmdPut(client, line.Operands, line.Verify, line.Replace), refused);
     if (cmd == "get") return CmdGet(client, line.Operands, line.Dir, line.NoClobber);
     if (cmd == "rm") return CmdRm(client, line.Operands);
+    if (cmd == "cat") return CmdCat(client, line.Operands);
+    if (cmd == "diff") return CmdDiff(client, line.Operands.front());
     if (cmd == "format") return CmdFormat(client, line.Yes);
     if (cmd == "check") return CmdCheck(client, line.Repair);
     if (cmd == "backup") return CmdBackup(client, line.Operands.front());
