@@ -18,6 +18,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QSettings>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QToolBar>
@@ -217,6 +218,11 @@ void TForm1::CreateActions() {
     Action1 = MakeAction(QStringLiteral("Выход"), QString(), {QStringLiteral("Alt+F4")}, iconNone);
     AboutAc = MakeAction(QStringLiteral("О программе"), QStringLiteral("О программе"),
                          {QStringLiteral("Ctrl+H"), QStringLiteral("Alt+H")}, iconNone);
+    MenuVerify = MakeAction(QStringLiteral("Проверять запись"),
+                            QStringLiteral("Читать каждый записанный файл обратно и сравнивать с файлом ПК"), {},
+                            iconNone);
+    MenuVerify->setCheckable(true);
+    MenuVerify->setChecked(true);
     // The actions that busy disables and idle enables again; opening PC
     // files and the About window stay available.
     ActionList1 = {Action1, Action2, MenuSave, Action4, Action5, Action7, Action8, DelFileFlash};
@@ -248,6 +254,8 @@ void TForm1::CreateMenus() {
     N2->addActions({MenuSave, Action4, Action5, DelFileFlash, Action2});
     N3 = menuBar()->addMenu(QStringLiteral("Настройка"));
     N3->addActions({Action7, Action8});
+    N3->addSeparator();
+    N3->addAction(MenuVerify);
     N4 = menuBar()->addMenu(QStringLiteral("Помощь"));
     N4->addAction(AboutAc);
     PopupMenu1 = new QMenu(this);
@@ -376,6 +384,10 @@ void TForm1::FormCreate(const TFormOptions& options) {
     // Before anything can fail: every error box takes its text from here.
     FillMessages();
 
+    FSettingsFile = options.SettingsFile;
+    LoadSettings();
+    connect(MenuVerify, &QAction::toggled, this, [this] { SaveSettings(); });
+
     // Rows as high as the list font's text.
     static_cast<TListBoxDelegate*>(ListBox1->itemDelegate())->ItemHeight = QFontMetrics(ListBox1->font()).height();
 
@@ -460,6 +472,31 @@ void TForm1::FormDestroy() {
     FMain.reset();
 }
 
+// ---------------------------------------------------------------- settings
+
+namespace {
+
+constexpr char VerifyKey[] = "verifyWrites";
+
+std::unique_ptr<QSettings> OpenSettings(const QString& file) {
+    if (!file.isEmpty()) return std::make_unique<QSettings>(file, QSettings::IniFormat);
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Skarvel"),
+                                       QStringLiteral("Skarvel"));
+}
+
+}  // namespace
+
+void TForm1::LoadSettings() {
+    const std::unique_ptr<QSettings> settings = OpenSettings(FSettingsFile);
+    // On unless the user turned it off.
+    MenuVerify->setChecked(settings->value(QLatin1String(VerifyKey), true).toBool());
+}
+
+void TForm1::SaveSettings() const {
+    const std::unique_ptr<QSettings> settings = OpenSettings(FSettingsFile);
+    settings->setValue(QLatin1String(VerifyKey), MenuVerify->isChecked());
+}
+
 // ---------------------------------------------------------------- helpers
 
 void TForm1::Guarded(const std::function<void()>& fn) {
@@ -506,6 +543,7 @@ bool TForm1::event(QEvent* e) {
             const auto [op, result] = UnpackFlashDone(m->WParam);
             TakeReports();  // what the worker reported before it ended comes first
             if (std::unique_ptr<TOperationJob> job = AdoptJob(m->LParam)) {
+                CountJob(*job);
                 const std::vector<QString> undone = job->Undone();
                 if (job->OnDone) job->OnDone(result, undone);
                 // Only a write's completion asks about its undone names; a
@@ -529,7 +567,28 @@ void TForm1::closeEvent(QCloseEvent* e) {
         e->ignore();
         return;
     }
+    // Pending rows are the operator's work of choosing files: quitting
+    // drops them, so it is asked, and Return keeps the window. A close that
+    // a cancelled transfer left pending was asked for already.
+    if (!FClosePending && !ConfirmQuit()) {
+        e->ignore();
+        return;
+    }
     QMainWindow::closeEvent(e);
+}
+
+int TForm1::PendingCount() const {
+    int n = 0;
+    for (int i = 0; i < FMyListBox->Count(); ++i)
+        if (!FMyListBox->Flags(i)) ++n;
+    return n;
+}
+
+bool TForm1::ConfirmQuit() {
+    const int pending = PendingCount();
+    if (pending == 0) return true;
+    const QString text = QStringLiteral("Файлов, ждущих записи на флэш: %1. Выйти, не записав их?").arg(pending);
+    return FMessageBoxes->Ask(this, text, TMsgDlgType::Confirmation, mbYes | mbNo) == mrYes;
 }
 
 // ---------------------------------------------------------------- port

@@ -79,6 +79,9 @@ struct TFormOptions {
     bool StartTimer = true;
     // Runs right after the driver is created, before the port is opened.
     std::function<void(TZVT_drv&)> ConfigureDriver;
+    // The file the window's settings are kept in between starts (an INI
+    // file); empty: the user's settings of the program.
+    QString SettingsFile;
 };
 
 // One request of the window to the worker, from RunOperation until its
@@ -125,6 +128,9 @@ public:
     QFileDialog* OpenDialog1;
     QAction *Action1, *Action2, *MenuSave, *Action4, *Action5, *Action7, *Action8, *DelFileFlash;
     QAction *Open, *AboutAc;
+    // "Проверять запись": every written file is read back and compared
+    // (checked, in the menu "Настройка"; remembered between starts).
+    QAction* MenuVerify;
     QList<QAction*> ActionList1, ActionList2;
     QMenu* PopupMenu1;
     QFrame *Panel1, *Panel2, *Panel3, *Panel4, *Panel5, *Panel6;
@@ -228,6 +234,8 @@ public:
     const std::vector<QString>& Names() const { return FNames; }
     // The progress window of the running operation, if one is shown.
     TprogressForm* Progress() const { return FProgress; }
+    // Rows waiting to be written to the medium.
+    int PendingCount() const;
     // Outstanding requests that change the medium or PC files (not the
     // initialisation and the list, which the port's release cuts short).
     bool TransferRunning() const;
@@ -284,6 +292,9 @@ private:
     void CheckLine();
     // A sector frame was built (worker thread).
     void SectorNotification(TLamp lamp);
+    // Whether the window may close with its pending rows unwritten: asked
+    // when there are any; true when there are none.
+    bool ConfirmQuit();
 
     // ---- commands and completions (main_form_transfers.cpp)
     TOperationJob* NewJob(uint8_t op);
@@ -296,12 +307,36 @@ private:
     void InitDone(uint8_t result);
     void ListDone(uint8_t& result);
     void WriteDone(uint8_t& result);
-    bool CopyPendingForLoad(int row, uint8_t& code);
+    bool CopyPendingForLoad(int row, int& answer, uint8_t& code);
     bool RemoveFromMedium(const QString& name);
     bool ExecFolderChoice(QString& folder);
     // The rows the runner changes in step with the medium (GUI thread).
     void RemoveRow(const QString& name) override;
-    void MediumRow(const QString& name, uint32_t size) override;
+    void MediumRow(const QString& name, const QString& shown, uint32_t size) override;
+    // ---- what a command did, for its closing message
+    // The files a write, load or delete was asked for, as its jobs end
+    // (a write may take several, one after each question).
+    struct TBatch {
+        uint8_t Op = 0;
+        int Total = 0;
+        int Done = 0;
+        int Skipped = 0;
+        QString Stopped;  // the file the last job stopped at
+        QString Report;   // what the read-back of that file found
+    };
+    void StartBatch(uint8_t op, int total);
+    void CountJob(const TTransferJob& job);
+    // "; загружено файлов: 2 из 5", and the files skipped.
+    QString BatchCounts() const;
+    // The closing message of a load or delete that did not end well, or of
+    // a load that skipped files.
+    void ReportBatch(uint8_t op, uint8_t result);
+    // Whether the load may write name into the folder: asked when a file of
+    // that name is there. answer keeps "for all" across one load.
+    bool MayOverwrite(const QString& folder, const QString& name, int& answer);
+    // The window's settings (GUI thread).
+    void LoadSettings();
+    void SaveSettings() const;
 
     // ---- drag and drop (main_form_dnd.cpp)
     void CreateDropTarget();
@@ -340,6 +375,13 @@ private:
     std::unique_ptr<TQtMainThread> FMain;
     std::unique_ptr<TWindowTarget> FWindowTarget;
     TMessageBoxes* FMessageBoxes = nullptr;
+    QString FSettingsFile;
+    TBatch FBatch;
+    // The medium rows whose files a load may write over a file of the same
+    // name in its folder (the user said so); a staging load for a drag-out
+    // writes over its own earlier copies.
+    QStringList FMayOverwrite;
+    bool FStagingLoad = false;
 
     // ---- worker side: the runner runs the requests on the worker thread;
     // created with the driver and gone only after the worker has stopped

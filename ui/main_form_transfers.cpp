@@ -2,6 +2,7 @@
 // format), the jobs they post with their progress window, the handling of
 // the worker's completions, and the row changes the transfer runner asks
 // for while a job runs. GUI thread.
+#include <QDir>
 #include <QFileInfo>
 #include <QListWidget>
 #include <QMenuBar>
@@ -43,6 +44,7 @@ TOperationJob* TForm1::NewJob(uint8_t op) {
         for (const QString& name : FNames) job->Files.push_back(FileOfJob(op, name));
         FNames.clear();
         job->TargetFolder = FTargetFolder;
+        job->Verify = op == opSaveFile && MenuVerify->isChecked();
     }
     FJobs.push_back(std::move(job));
     return FJobs.back().get();
@@ -56,6 +58,8 @@ TTransferFile TForm1::FileOfJob(uint8_t op, const QString& name) const {
     file.Name = name;
     std::string medium;
     if (Utf8ToMediumName(name.toStdString(), medium)) file.MediumName = std::move(medium);
+    // A load replaces a file in its folder only where the user said so.
+    file.MayOverwrite = FStagingLoad || FMayOverwrite.contains(name);
     const int row = FMyListBox->IndexOfName(name);
     if (row >= 0) {
         file.Listed = true;
@@ -180,7 +184,9 @@ void TForm1::WMOperationDone(uint8_t op, uint8_t result) {
         WriteDone(result);
     }
     if (result == feAborted) Action4Execute();
-    if (result != 0) {
+    if ((op == opLoadFile || op == opDeleteFile) && FBatch.Op == op) {
+        ReportBatch(op, result);
+    } else if (result != 0) {
         QString text = MessageText(result);
         // The window's own texts end where the file's name belongs.
         if (result >= pcNoMemory && result <= pcReadFailed) text += CurrentFile();
@@ -225,15 +231,84 @@ void TForm1::WriteDone(uint8_t& result) {
             return;
         }
         FNames.erase(FNames.begin());  // the missing file
+        ++FBatch.Skipped;
         result = 0;
         if (!FNames.empty()) RunOperation(opSaveFile);
+    } else if (result == pcVerifyFailed) {
+        FMessageBoxes->Show(this,
+                            QStringLiteral("Ошибка проверки файла ") + FBatch.Stopped + QStringLiteral(": ") +
+                                FBatch.Report + BatchCounts(),
+                            TMsgDlgType::Error);
+        result = 0;
     } else if (result != 0) {
         FMessageBoxes->Show(this,
                             QStringLiteral("Ошибка записи файла ") + CurrentFile() + QStringLiteral(": ") +
-                                MessageText(result),
+                                MessageText(result) + BatchCounts(),
                             TMsgDlgType::Error);
         result = 0;
     }
+}
+
+// ---------------------------------------------------------------- what a command did
+
+void TForm1::StartBatch(uint8_t op, int total) { FBatch = TBatch{op, total, 0, 0, QString(), QString()}; }
+
+void TForm1::CountJob(const TTransferJob& job) {
+    if (FBatch.Op != job.Op) return;
+    FBatch.Done += job.Count(TFileState::Done);
+    FBatch.Skipped += job.Count(TFileState::Skipped);
+    FBatch.Stopped.clear();
+    FBatch.Report.clear();
+    for (const TTransferFile& file : job.Files) {
+        if (file.State != TFileState::Failed && file.State != TFileState::Waiting) continue;
+        FBatch.Stopped = file.Name;
+        FBatch.Report = file.Report;
+        break;
+    }
+}
+
+QString TForm1::BatchCounts() const {
+    const QString verb = FBatch.Op == opLoadFile   ? QStringLiteral("загружено")
+                         : FBatch.Op == opDeleteFile ? QStringLiteral("удалено")
+                                                     : QStringLiteral("записано");
+    QString text = QStringLiteral("; %1 файлов: %2 из %3").arg(verb).arg(FBatch.Done).arg(FBatch.Total);
+    if (FBatch.Skipped > 0) text += QStringLiteral(", пропущено: %1").arg(FBatch.Skipped);
+    return text;
+}
+
+void TForm1::ReportBatch(uint8_t op, uint8_t result) {
+    if (result == 0) {
+        // A load that left files out because the folder had them says so.
+        if (op == opLoadFile && FBatch.Skipped > 0)
+            FMessageBoxes->Show(this,
+                                QStringLiteral("Загружено файлов: %1 из %2, пропущено (такой файл уже есть в папке): %3")
+                                    .arg(FBatch.Done)
+                                    .arg(FBatch.Total)
+                                    .arg(FBatch.Skipped),
+                                TMsgDlgType::Information);
+        return;
+    }
+    QString text = MessageText(result);
+    // The window's own texts end where the file's name belongs.
+    if (result >= pcNoMemory && result <= pcReadFailed) text += CurrentFile();
+    const QString what = op == opLoadFile ? QStringLiteral("Ошибка загрузки файла ") : QStringLiteral("Ошибка удаления файла ");
+    const QString file = FBatch.Stopped.isEmpty() ? CurrentFile() : FBatch.Stopped;
+    FMessageBoxes->Show(this, what + file + QStringLiteral(": ") + text + BatchCounts(), TMsgDlgType::Error);
+}
+
+bool TForm1::MayOverwrite(const QString& folder, const QString& name, int& answer) {
+    const QFileInfo target(folder + name);
+    if (!target.exists() && !target.isSymLink()) return true;
+    if (answer != mrYesToAll && answer != mrNoToAll) {
+        QString shownFolder = QDir::toNativeSeparators(folder);
+        if (shownFolder.size() > 1 && (shownFolder.endsWith(QLatin1Char('/')) || shownFolder.endsWith(QLatin1Char('\\'))))
+            shownFolder.chop(1);
+        answer = FMessageBoxes->Ask(this,
+                                    QStringLiteral("Файл ") + name + QStringLiteral(" уже есть в папке ") + shownFolder +
+                                        QStringLiteral(". Заменить?"),
+                                    TMsgDlgType::Confirmation, mbYes | mbNo | mbNoToAll | mbYesToAll);
+    }
+    return answer == mrYes || answer == mrYesToAll;
 }
 
 // ---------------------------------------------------------------- commands
@@ -243,6 +318,7 @@ void TForm1::MenuSaveExecute() {
     FNames.clear();
     for (int i = 0; i < FMyListBox->Count(); ++i)
         if (!FMyListBox->Flags(i)) FNames.push_back(FMyListBox->DisplayName(i));
+    StartBatch(opSaveFile, static_cast<int>(FNames.size()));
     if (!FNames.empty()) RunOperation(opSaveFile);
 }
 
@@ -256,20 +332,30 @@ void TForm1::Action5Execute() {
     QString folder;
     if (!ExecFolderDialog || !ExecFolderDialog(folder)) return;
     FTargetFolder = folder;
+    FMayOverwrite.clear();
+    StartBatch(opLoadFile, static_cast<int>(ListBox1->selectedItems().size()));
+    int answer = mrNone;  // the overwrite question's, for the whole load
     uint8_t code = 0;
     for (int i = 0; i < FMyListBox->Count() && code == 0;) {
+        const QString name = FMyListBox->DisplayName(i);
+        const QString local = FMyListBox->Flags(i) ? LocalNameOf(name) : name;
         if (!ListBox1->item(i)->isSelected()) {
             ++i;
-        } else if (FMyListBox->Flags(i) && LocalNameOf(FMyListBox->DisplayName(i)).isEmpty()) {
+        } else if (local.isEmpty()) {
             FMessageBoxes->Show(this,
-                                QStringLiteral("Имя файла ") + FMyListBox->DisplayName(i) +
+                                QStringLiteral("Имя файла ") + name +
                                     QStringLiteral(" непригодно для файла на ПК, файл не загружен"),
                                 TMsgDlgType::Error);
             code = feBadName;
         } else if (FMyListBox->Flags(i)) {
-            FNames.push_back(FMyListBox->DisplayName(i));
+            if (!MayOverwrite(folder, local, answer)) {
+                ++FBatch.Skipped;
+            } else {
+                if (QFileInfo::exists(folder + local)) FMayOverwrite << name;
+                FNames.push_back(name);
+            }
             ++i;
-        } else if (CopyPendingForLoad(i, code)) {
+        } else if (CopyPendingForLoad(i, answer, code)) {
             ++i;
         }
     }
@@ -278,27 +364,33 @@ void TForm1::Action5Execute() {
         return;
     }
     if (!FNames.empty()) RunOperation(opLoadFile);
+    else ReportBatch(opLoadFile, 0);
 }
 
 // A pending row of a load: its PC file is copied into the target folder at
 // once. Returns false when the row has been removed from the list.
-bool TForm1::CopyPendingForLoad(int row, uint8_t& code) {
+bool TForm1::CopyPendingForLoad(int row, int& answer, uint8_t& code) {
     const QString name = FMyListBox->DisplayName(row);
     const QString path = QString::fromStdString(FMyListBox->Path(row));
     if (!QFileInfo::exists(path)) {
-        const int answer = FMessageBoxes->Ask(
+        const int missing = FMessageBoxes->Ask(
             this, QStringLiteral("Файл ") + name + QStringLiteral(" не найден. Удалить его из списка?"),
             TMsgDlgType::Error, mbYes | mbNo | mbAbort);
-        if (answer == mrYes) {
+        if (missing == mrYes) {
             FMyListBox->Delete(row);
             return false;
         }
-        if (answer != mrNo) code = feAborted;
+        if (missing != mrNo) code = feAborted;
+        return true;
+    }
+    if (!MayOverwrite(FTargetFolder, name, answer)) {
+        ++FBatch.Skipped;
         return true;
     }
     QString failed;
     code = CopyPcFile(path, FTargetFolder, name, failed);
     if (code != 0) FMessageBoxes->Show(this, MessageText(code) + failed, TMsgDlgType::Error);
+    else ++FBatch.Done;
     return true;
 }
 
@@ -333,6 +425,7 @@ void TForm1::DelFileFlashExecute() {
             FMyListBox->Delete(i);  // a pending row: the PC file stays
         }
     }
+    StartBatch(opDeleteFile, static_cast<int>(FNames.size()));
     if (!FNames.empty()) RunOperation(opDeleteFile);
 }
 
@@ -366,9 +459,11 @@ void TForm1::RemoveRow(const QString& name) {
     if (i >= 0) FMyListBox->Delete(i);
 }
 
-void TForm1::MediumRow(const QString& name, uint32_t size) {
+void TForm1::MediumRow(const QString& name, const QString& shown, uint32_t size) {
     const int i = FMyListBox->AddEntry(name, static_cast<int32_t>(size), std::string(), true);
     FMyListBox->SetSize(i, static_cast<int32_t>(size));
+    // As a re-read of the list would show it.
+    FMyListBox->SetDisplayName(i, shown);
 }
 
 }  // namespace skarvel

@@ -50,6 +50,10 @@ QString TMyListBox::DisplayName(int index) const {
     return item ? item->text() : QString();
 }
 
+void TMyListBox::SetDisplayName(int index, const QString& name) {
+    if (QListWidgetItem* item = ListBox->item(index)) item->setText(name);
+}
+
 int TMyListBox::AddEntry(const QString& name, int32_t size, const std::string& path, bool ofMedium) {
     const int idx = IndexOfName(name);
     if (idx < 0) {

@@ -41,6 +41,8 @@ public:
     // ignored; -1 when there is none.
     int IndexOfName(const QString& name) const;
     QString DisplayName(int index) const;
+    // The row shows name from now on (the medium's spelling of the name).
+    void SetDisplayName(int index, const QString& name);
     // The PC path of a pending row (UTF-8); empty for a row of the medium.
     const std::string& Path(int index) const { return Strings(index); }
 

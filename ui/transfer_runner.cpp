@@ -1,9 +1,11 @@
 #include "ui/transfer_runner.h"
 
 #include <QFileInfo>
+#include <QStringList>
 #include <new>
 
 #include "flashfs/fs_flash.h"
+#include "core/cp1251.h"
 #include "core/local_name.h"
 #include "ui/pc_files.h"
 
@@ -13,7 +15,30 @@ namespace {
 
 bool MovesFiles(uint8_t op) { return op == opDeleteFile || op == opSaveFile || op == opLoadFile; }
 
+QString FromCp1251(const std::string& text) { return QString::fromStdString(Cp1251ToUtf8(text)); }
+
+QString FaultText(const TSaveFault& f) {
+    QString text;
+    switch (f.Area) {
+        case TSaveArea::Fat: text = QStringLiteral("сектор FAT %1 читается не так, как записан").arg(f.Sector); break;
+        case TSaveArea::Directory:
+            text = QStringLiteral("сектор каталога %1 читается не так, как записан").arg(f.Sector);
+            break;
+        case TSaveArea::Data: return QStringLiteral("файл на флэш не совпадает с файлом ПК");
+    }
+    if (f.Files.empty()) return text + QStringLiteral(" (файлов не затрагивает)");
+    QStringList names;
+    for (const std::string& n : f.Files) names << QString::fromStdString(MediumNameToUtf8(n));
+    return text + QStringLiteral("; затронуты файлы: ") + names.join(QStringLiteral(", "));
+}
+
 }  // namespace
+
+QString SaveCheckText(const TSaveCheck& check) {
+    QStringList parts;
+    for (const TSaveFault& f : check.Faults) parts << FaultText(f);
+    return parts.join(QStringLiteral("; "));
+}
 
 // ---------------------------------------------------------------- jobs
 
@@ -22,6 +47,13 @@ std::vector<QString> TTransferJob::Undone() const {
     for (const TTransferFile& file : Files)
         if (file.State != TFileState::Done) names.push_back(file.Name);
     return names;
+}
+
+int TTransferJob::Count(TFileState state) const {
+    int n = 0;
+    for (const TTransferFile& file : Files)
+        if (file.State == state) ++n;
+    return n;
 }
 
 // ---------------------------------------------------------------- transfer counts
@@ -46,16 +78,27 @@ uint32_t TTransferGeometry::LoadTransfers(uint32_t size) const {
 // A delete writes the directory block without the entry, then the FAT.
 uint32_t TTransferGeometry::DeleteTransfers() const { return SectorsPerCluster + SectorsPerFat; }
 
+// The read-back reads each FAT sector and the directory block the save
+// wrote, then loads the file as a load does.
+uint32_t TTransferGeometry::VerifyTransfers(uint32_t size) const {
+    if (SectorsPerCluster == 0) return 0;
+    return SectorsPerFat + SectorsPerCluster + LoadTransfers(size);
+}
+
+uint32_t TTransferGeometry::FileTransfers(const TTransferJob& job, const TTransferFile& file) const {
+    if (!file.Listed) return 0;
+    switch (file.Action) {
+        case TFileAction::Delete: return DeleteTransfers();
+        case TFileAction::Write:
+            return WriteTransfers(file.ListedSize) + (job.Verify ? VerifyTransfers(file.ListedSize) : 0);
+        case TFileAction::Load: return LoadTransfers(file.ListedSize);
+    }
+    return 0;
+}
+
 uint32_t TTransferGeometry::JobTransfers(const TTransferJob& job) const {
     uint32_t total = 0;
-    for (const TTransferFile& file : job.Files) {
-        if (!file.Listed) continue;
-        switch (file.Action) {
-            case TFileAction::Delete: total += DeleteTransfers(); break;
-            case TFileAction::Write: total += WriteTransfers(file.ListedSize); break;
-            case TFileAction::Load: total += LoadTransfers(file.ListedSize); break;
-        }
-    }
+    for (const TTransferFile& file : job.Files) total += FileTransfers(job, file);
     return total;
 }
 
@@ -125,8 +168,10 @@ uint8_t TTransferRunner::RunFiles(TTransferJob& job) {
             case TFileAction::Write: result = WriteOne(job, file); break;
             case TFileAction::Load: result = LoadOne(job, file); break;
         }
-        file.State = result == 0 ? TFileState::Done : TFileState::Failed;
-        file.Result = result;
+        if (file.State != TFileState::Skipped) {
+            file.State = result == 0 ? TFileState::Done : TFileState::Failed;
+            file.Result = result;
+        }
         if (result != 0 || job.Cancel) break;
     }
     return result;
@@ -156,7 +201,7 @@ uint8_t TTransferRunner::DeleteOne(TTransferJob& job, const TTransferFile& file)
     return result;
 }
 
-uint8_t TTransferRunner::WriteOne(TTransferJob& job, const TTransferFile& file) {
+uint8_t TTransferRunner::WriteOne(TTransferJob& job, TTransferFile& file) {
     // The PC file may have gone since it was chosen: the window asks whether
     // to go on without it, and the file stays undone.
     if (file.PcPath.isEmpty() || !QFileInfo::exists(file.PcPath)) {
@@ -174,21 +219,59 @@ uint8_t TTransferRunner::WriteOne(TTransferJob& job, const TTransferFile& file) 
     SetCurrentFile(file.Name);
     // The bytes as read now count, whatever size the list showed.
     const auto size = static_cast<uint32_t>(data.size());
-    ReportFileStart(job, Geometry().WriteTransfers(size), QStringLiteral("Запись ") + file.Name);
+    const TTransferGeometry geometry = Geometry();
+    ReportFileStart(job, geometry.WriteTransfers(size) + (job.Verify ? geometry.VerifyTransfers(size) : 0),
+                    QStringLiteral("Запись ") + file.Name);
     if (!file.MediumName) return feBadName;
     result = FFlash.SaveFile(file.MediumName->c_str(), data.data(), FFlash.FMediumKind, size);
     if (result != 0) return result;
-    ChangeRows(job, [&] { FRows.MediumRow(file.Name, size); });
+    if (job.Verify && (result = VerifyOne(job, file, data)) != 0) return result;
+    // The row takes the name as the entry holds it (in capitals).
+    const QString shown = QString::fromStdString(MediumNameToUtf8(FFlash.FLastSave.Shown));
+    ChangeRows(job, [&] { FRows.MediumRow(file.Name, shown.isEmpty() ? file.Name : shown, size); });
     return 0;
 }
 
-uint8_t TTransferRunner::LoadOne(TTransferJob& job, const TTransferFile& file) {
+uint8_t TTransferRunner::VerifyOne(TTransferJob& job, TTransferFile& file, const std::vector<uint8_t>& data) {
+    const TSaveRecord save = FFlash.FLastSave;
+    TSaveCheck check;
+    FReadingBack = true;
+    const uint8_t result = FFlash.VerifySave(save, data.data(), static_cast<uint32_t>(data.size()), check);
+    FReadingBack = false;
+    // A cancel during the read-back leaves a file that was written whole
+    // and whose check did not end: it stays, as any file written before a
+    // cancel does.
+    if (result == feAborted || job.Cancel) return 0;
+    if (result != 0) return result;
+    if (check.Clean()) return 0;
+    file.Report = SaveCheckText(check);
+    // Another file's sector that reads back otherwise is named; that file
+    // is not this write's to delete (zvt check tells more).
+    if (!check.Touches(save.Shown)) {
+        const QString shown = QString::fromStdString(MediumNameToUtf8(save.Shown));
+        const auto size = static_cast<uint32_t>(data.size());
+        ChangeRows(job, [&] { FRows.MediumRow(file.Name, shown.isEmpty() ? file.Name : shown, size); });
+        return pcVerifyFailed;
+    }
+    const uint8_t del = FFlash.DeleteFile(file.MediumName->c_str(), FFlash.FMediumKind);
+    file.Report += del == 0 ? QStringLiteral(", файл удалён с флэш")
+                            : QStringLiteral(", удалить его не удалось: ") +
+                                  FromCp1251(WorkerErrorText(del) ? WorkerErrorText(del) : "");
+    return pcVerifyFailed;
+}
+
+uint8_t TTransferRunner::LoadOne(TTransferJob& job, TTransferFile& file) {
     SetCurrentFile(file.Name);
     // The names were checked when the load was asked for; a name that could
     // reach outside the target folder is never written.
     if (!file.MediumName) return feBadName;
     const QString local = QString::fromStdString(SafeLocalName(*file.MediumName));
     if (local.isEmpty()) return feBadName;
+    // A file that came into the folder after the question is kept.
+    if (!file.MayOverwrite && QFileInfo::exists(job.TargetFolder + local)) {
+        file.State = TFileState::Skipped;
+        return 0;
+    }
     // The bar counts with the listed size, as the operation's total does.
     ReportFileStart(job, Geometry().LoadTransfers(file.ListedSize), QStringLiteral("Чтение ") + file.Name);
     // The bytes written are those of the entry the load reads, whatever the
@@ -211,7 +294,7 @@ void TTransferRunner::Sector(TLamp lamp) {
     // thread when it takes the report.
     bool handOver = FReports.Sector(lamp, FFlash.FCommand.load());
     // A load counts the sectors it reads, a write or delete those it writes.
-    const bool counts = job && (lamp == lampYellow ? job->Op == opLoadFile
+    const bool counts = job && (lamp == lampYellow ? job->Op == opLoadFile || FReadingBack
                                                    : job->Op == opSaveFile || job->Op == opDeleteFile);
     if (counts) handOver = FReports.Step(job->Id) || handOver;
     if (handOver) HandOver();

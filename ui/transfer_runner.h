@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "flashfs/file_list.h"
+#include "flashfs/save_check.h"
 #include "ui/lamps.h"
 #include "ui/worker_reports.h"
 
@@ -44,7 +45,8 @@ enum class TFileAction : uint8_t {
 enum class TFileState : uint8_t {
     Waiting,  // not reached: the job stopped before it
     Done,
-    Failed,  // Result says why
+    Failed,   // Result says why
+    Skipped,  // a load found a file of its name in the folder, which it may not replace
 };
 
 struct TTransferFile {
@@ -61,10 +63,16 @@ struct TTransferFile {
     // size that row showed; the progress bars count with it.
     bool Listed = false;
     uint32_t ListedSize = 0;
+    // Load: whether a file of the same name in the target folder may be
+    // replaced (the user said so, or there was none when the load was asked
+    // for). One that is there at the load when it may not is skipped.
+    bool MayOverwrite = true;
 
     // ---- outcome, set by the runner
     TFileState State = TFileState::Waiting;
     uint8_t Result = 0;  // a failed file's result code
+    // What the read-back after a write found, when it found a difference.
+    QString Report;
 };
 
 // One request of the window to the worker. The GUI thread makes it; from
@@ -78,12 +86,16 @@ struct TTransferJob {
     std::vector<TTransferFile> Files;
     // Where a load writes its files; ends with a path separator.
     QString TargetFolder;
+    // Write: each file is read back after its save and compared.
+    bool Verify = false;
     // Set by the GUI thread when the user cancels; read by the worker
     // between files and at every sector.
     std::atomic<bool> Cancel{false};
 
     // The names of the files that are not done, in job order.
     std::vector<QString> Undone() const;
+    // How many files are in the state.
+    int Count(TFileState state) const;
 };
 
 // The volume's geometry as the progress totals need it; 0 while unknown.
@@ -95,6 +107,11 @@ struct TTransferGeometry {
     uint32_t WriteTransfers(uint32_t size) const;
     uint32_t LoadTransfers(uint32_t size) const;
     uint32_t DeleteTransfers() const;
+    // The read frames of the read-back after a save: the FAT and directory
+    // sectors it wrote, then the file loaded.
+    uint32_t VerifyTransfers(uint32_t size) const;
+    // A file of the job, as its row showed it (0 for a file without a row).
+    uint32_t FileTransfers(const TTransferJob& job, const TTransferFile& file) const;
     // The whole job, from the sizes its rows showed (files without a row
     // count nothing).
     uint32_t JobTransfers(const TTransferJob& job) const;
@@ -106,6 +123,10 @@ struct TTransferGeometry {
 // thread.
 uint8_t CopyPcFile(const QString& path, const QString& folder, const QString& name, QString& failed);
 
+// What a read-back after a save found, in words: each difference with the
+// files it touches.
+QString SaveCheckText(const TSaveCheck& check);
+
 // The list's rows as the loops change them. Called on the GUI thread only.
 class TTransferRows {
 public:
@@ -114,8 +135,9 @@ public:
     // result (a re-read of the list shows a file that stayed).
     virtual void RemoveRow(const QString& name) = 0;
     // The file has been written: its row becomes the medium's with size
-    // bytes, and is added as such if it has left the list meanwhile.
-    virtual void MediumRow(const QString& name, uint32_t size) = 0;
+    // bytes, shown under the medium's spelling of the name (shown), and is
+    // added as such if it has left the list meanwhile.
+    virtual void MediumRow(const QString& name, const QString& shown, uint32_t size) = 0;
 };
 
 class TTransferRunner {
@@ -155,8 +177,11 @@ private:
     void KeepVolumeFacts(uint8_t op, uint8_t result);
     uint8_t RunFiles(TTransferJob& job);
     uint8_t DeleteOne(TTransferJob& job, const TTransferFile& file);
-    uint8_t WriteOne(TTransferJob& job, const TTransferFile& file);
-    uint8_t LoadOne(TTransferJob& job, const TTransferFile& file);
+    uint8_t WriteOne(TTransferJob& job, TTransferFile& file);
+    uint8_t LoadOne(TTransferJob& job, TTransferFile& file);
+    // Reads the file just saved back and compares it; a copy that differs
+    // is deleted from the medium (file.Report says what differed).
+    uint8_t VerifyOne(TTransferJob& job, TTransferFile& file, const std::vector<uint8_t>& data);
     // Changes the rows on the GUI thread; a GUI that takes no more calls
     // ends the job as a cancel would.
     void ChangeRows(TTransferJob& job, const std::function<void()>& change);
@@ -170,6 +195,7 @@ private:
 
     // ---- worker thread
     const TTransferJob* FJob = nullptr;  // the request Execute runs
+    bool FReadingBack = false;           // a write's read-back runs: its reads count
 
     // ---- shared, under FMutex
     mutable std::mutex FMutex;

@@ -37,8 +37,9 @@ public:
     std::function<void()> AfterChange;  // called after each change
 
     void RemoveRow(const QString& name) override { Add("remove " + name.toStdString()); }
-    void MediumRow(const QString& name, uint32_t size) override {
-        Add("medium " + name.toStdString() + " " + std::to_string(size));
+    void MediumRow(const QString& name, const QString& shown, uint32_t size) override {
+        Add("medium " + name.toStdString() + " " + std::to_string(size) +
+            (shown != name ? " as " + shown.toStdString() : std::string()));
     }
 
 private:
@@ -69,6 +70,7 @@ Strings States(const TTransferJob& job) {
             case TFileState::Waiting: out.push_back("waiting"); break;
             case TFileState::Done: out.push_back("done"); break;
             case TFileState::Failed: out.push_back("failed " + std::to_string(f.Result)); break;
+            case TFileState::Skipped: out.push_back("skipped"); break;
         }
     }
     return out;
