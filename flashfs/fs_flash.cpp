@@ -52,10 +52,32 @@ const char* WorkerErrorText(uint8_t code) {
         case feRootFull:
             // "корневой каталог заполнен (512 записей); удалите ненужные файлы"
             return "\xEA\xEE\xF0\xED\xE5\xE2\xEE\xE9 \xEA\xE0\xF2\xE0\xEB\xEE\xE3 \xE7\xE0\xEF\xEE\xEB\xED\xE5\xED (512 \xE7\xE0\xEF\xE8\xF1\xE5\xE9); \xF3\xE4\xE0\xEB\xE8\xF2\xE5 \xED\xE5\xED\xF3\xE6\xED\xFB\xE5 \xF4\xE0\xE9\xEB\xFB";
+        case feNoRoomForCopy:
+            // "на флэш нет места для новой копии рядом со старой"
+            return "\xED\xE0 \xF4\xEB\xFD\xF8 \xED\xE5\xF2 \xEC\xE5\xF1\xF2\xE0 \xE4\xEB\xFF \xED\xEE\xE2\xEE\xE9 "
+                   "\xEA\xEE\xEF\xE8\xE8 \xF0\xFF\xE4\xEE\xEC \xF1\xEE \xF1\xF2\xE0\xF0\xEE\xE9";
+        case feInternalError:
+            // "внутренняя ошибка программы"
+            return "\xE2\xED\xF3\xF2\xF0\xE5\xED\xED\xFF\xFF \xEE\xF8\xE8\xE1\xEA\xE0 \xEF\xF0\xEE\xE3\xF0\xE0\xEC\xEC\xFB";
         default:
             return nullptr;
     }
 }
+
+namespace {
+
+// What an exception in flight says, for the internal error's record.
+std::string CurrentExceptionText() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return {};
+    }
+}
+
+}  // namespace
 
 TFlash::TFlash() : FBootSector(BootBufferSize, 0) {}
 
@@ -92,8 +114,11 @@ void TFlash::Execute() {
             }
         } catch (...) {
             // Nothing may end the worker silently: the window waits for the
-            // completion of every request it posted.
-            error = feLinkError;
+            // completion of every request it posted. The volume code throws
+            // nothing of its own, so whatever lands here is a fault of this
+            // program and is reported as one.
+            FInternalError = CurrentExceptionText();
+            error = feInternalError;
         }
         if (FWindow != nullptr) FWindow->PostMsg(WM_FLASH_DONE, PackFlashDone(op, error), m.LParam);
     }
@@ -149,6 +174,7 @@ uint8_t TFlash::LinkError(uint8_t r) {
         // Refused before it reached the line: only a damaged chain or entry
         // names a cluster outside the volume.
         case xrOutOfRange: return feDamagedFile;
+        case xrInternalError: return feInternalError;
         default: return feLinkError;
     }
 }
@@ -158,13 +184,17 @@ uint8_t TFlash::CallExchange(uint8_t cmd, uint16_t sector, void* buffer) {
     try {
         return FExchange(cmd, static_cast<uint8_t>(sector & 0xFF), static_cast<uint8_t>(sector >> 8), buffer);
     } catch (...) {
-        return xrNoAnswer;
+        // The driver turns every line fault into a result; an exception
+        // escaping it is a fault of this program.
+        FInternalError = CurrentExceptionText();
+        return xrInternalError;
     }
 }
 
 uint8_t TFlash::Identify() {
     const uint8_t r = CallExchange(cmdIdentify, 0, nullptr);
     if (r == xrWrongDevice) return feLinkError;
+    if (r == xrInternalError) return feInternalError;
     if (r != xrOk) return feUnknownDevice;
     return feOk;
 }

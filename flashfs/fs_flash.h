@@ -88,6 +88,12 @@ enum TFlashError : uint8_t {
     // The root directory has no free slot (it holds 512 entries) while
     // clusters are free.
     feRootFull = 18,
+    // A replace found too few free clusters for the new copy beside the old
+    // one; nothing was written.
+    feNoRoomForCopy = 19,
+    // An exception the worker did not expect ended the operation: a fault
+    // of this program, not of the device (FInternalError says what).
+    feInternalError = 20,
 };
 
 // Texts are code page 1251 bytes, as the system shows them.
@@ -149,6 +155,15 @@ public:
     // off before it leaves at most clusters taken in the FAT that no entry
     // names.
     uint8_t SaveFile(const char* name, const void* data, uint8_t kind, uint32_t size);
+    // Writes data as the new contents of the existing file name, which keeps
+    // its entry and its spelling on the medium. The old contents stay whole
+    // until one sector write (the entry's) makes the new ones the file's: a
+    // cut at any point leaves the old file or the new one, plus at most
+    // clusters no entry reaches. Returns feNoRoomForCopy, having written
+    // nothing, when the free clusters cannot hold the new copy beside the
+    // old one; feNotFound when no file answers the name. FLastSave records
+    // it as SaveFile's record does, for VerifySave.
+    uint8_t ReplaceFile(const char* name, const void* data, uint8_t kind, uint32_t size);
     // On any result but 0 the destination holds no usable file. A file whose
     // chain is damaged, or shares a cluster with another entry's chain (one
     // of the two is wrong), is not loaded (feDamagedFile).
@@ -223,6 +238,9 @@ public:
     // What the last SaveFile wrote besides the file's clusters (VerifySave
     // reads it back). Read it between requests.
     TSaveRecord FLastSave;
+    // What the exception behind the last feInternalError said (empty when
+    // it said nothing). Read it between requests.
+    std::string FInternalError;
 
     // ---- directory and cluster routines (worker thread)
     // Transfers return 0 or the first nonzero transport result (xrOutOfRange
@@ -326,6 +344,19 @@ private:
     uint8_t LocateFile(const char* name, TDirCopy& dir, int64_t& index, bool whole);
     // SaveFile's work, while the sectors it writes are recorded.
     uint8_t SaveEntry(const char* name, const void* data, uint32_t size);
+    // ReplaceFile's work, the same way.
+    uint8_t ReplaceEntry(const char* name, const void* data, uint32_t size);
+    // Writes size bytes of data into a new chain of free clusters, taken in
+    // the image only (first, and every cluster in chain); on a failure the
+    // image is set back and chain is empty.
+    uint8_t WriteReplacementChain(const void* data, uint32_t size, uint16_t& first, std::vector<uint16_t>& chain);
+    // The clusters of the chain from first that deleting its entry frees:
+    // up to a cluster others marks, a bad-cluster mark or the end.
+    std::vector<uint16_t> ReleasableChain(uint16_t first, const std::vector<bool>& others) const;
+    // Writes the FAT sectors that hold the entries of clusters, from the
+    // image, into every copy of the FAT; the last sector first when
+    // descending. Returns 0 or the first failed transfer's result.
+    uint8_t WriteFatSectors(const std::vector<uint16_t>& clusters, bool descending);
     // Loads the file name into the buffer that place gives for the size its
     // entry records (place's result: feOk, or why there is none).
     uint8_t LoadEntry(const char* name, const std::function<uint8_t(uint32_t stored, uint8_t*& out)>& place);

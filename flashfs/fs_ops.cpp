@@ -217,19 +217,7 @@ uint8_t TFlash::DeleteFile(const char* name, uint8_t /*kind*/) {
     const uint16_t first = GetU16(slot, dirent::FirstCluster);
     if (CheckChain(first, GetU32(slot, dirent::FileSize)) != feOk) return feDamagedFile;
 
-    // The chain up to its end, short of any cluster another entry reaches
-    // (a cross-link): from there on the clusters are the other file's too.
-    // A cluster marked bad stays marked, even linked behind the file's bytes:
-    // freed, it would be handed to the next save.
-    const std::vector<bool> others = ReachedClusters(dir, index);
-    std::vector<uint16_t> release;
-    std::vector<bool> seen(others.size(), false);
-    for (uint32_t c = first;
-         IsDataCluster(c) && !seen[c] && !others[c] && FatAt(c) != FatFree && FatAt(c) != FatBad;) {
-        seen[c] = true;
-        release.push_back(static_cast<uint16_t>(c));
-        c = FatAt(c);
-    }
+    const std::vector<uint16_t> release = ReleasableChain(first, ReachedClusters(dir, index));
 
     // The entry and the long-name pieces before it, which may begin in an
     // earlier block; that block goes first, so that a cut leaves the entry

@@ -53,11 +53,12 @@ std::vector<std::string> TFlash::ClusterOwners(TDirCopy& dir) const {
 void TFlash::CompareSector(uint16_t sector, const uint8_t* expected, const uint8_t* found, int skipSlot,
                            const std::vector<std::string>* owners, TSaveFault& fault) const {
     fault.Sector = sector;
-    if (sector >= FReservedSectors && sector < FReservedSectors + FSectorsPerFAT) {
+    if (sector >= FReservedSectors && sector < FFirstRootSector) {
         // Two bytes an entry: the clusters whose entries changed, and the
         // files whose chains hold them.
         fault.Area = TSaveArea::Fat;
-        const uint32_t firstEntry = (sector - FReservedSectors) * (SectorSize / 2u);
+        // Any copy of the FAT: each holds the same entries.
+        const uint32_t firstEntry = (sector - FReservedSectors) % FSectorsPerFAT * (SectorSize / 2u);
         for (uint32_t k = 0; k < SectorSize / 2u; ++k) {
             if (GetU16(expected, k * 2) == GetU16(found, k * 2)) continue;
             const uint32_t cluster = firstEntry + k;
@@ -90,7 +91,7 @@ uint8_t TFlash::VerifySave(const TSaveRecord& save, const void* data, uint32_t s
         if (written.size() != SectorSize) continue;
         const uint8_t r = ReadSectors(sector, 1, back.data());
         if (r != xrOk) return LinkError(r);
-        const bool fat = sector >= FReservedSectors && sector < FReservedSectors + FSectorsPerFAT;
+        const bool fat = sector >= FReservedSectors && sector < FFirstRootSector;
         TSaveFault fault;
         bool differs = false;
         if (std::memcmp(written.data(), back.data(), SectorSize) != 0) {

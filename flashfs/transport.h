@@ -29,6 +29,9 @@ enum TTransportResult : uint8_t {
     // because it would address a sector beyond 65535 or a cluster outside
     // the volume.
     xrOutOfRange = 0xFF,
+    // Never sent: the transport threw instead of answering (a fault of this
+    // program, not of the line).
+    xrInternalError = 0xFE,
 };
 
 // (command, sector low byte, sector high byte, buffer) -> a TTransportResult.

@@ -139,13 +139,26 @@ TEST_F(WorkerFixture, ArgumentBlockOperationsThroughTheQueue) {
     EXPECT_EQ(back, data);
 }
 
-TEST_F(WorkerFixture, ExceptionsFromTheTransportDoNotEndTheWorker) {
+TEST_F(WorkerFixture, ExceptionsOnTheWorkerAreInternalErrorsAndDoNotEndIt) {
+    // Thrown from the transport, from a routine of the hook, and something
+    // that is no std::exception: each completes as a fault of the program,
+    // never as a device that did not answer.
     flash.FExchange = [](uint8_t, uint8_t, uint8_t, void*) -> uint8_t { throw std::runtime_error("port"); };
+    flash.OnCommand = [&](uint8_t op, uint8_t&, void* param) -> uint8_t {
+        if (op == opMakeDir) throw std::logic_error("hook");
+        if (op == opRemoveDir) throw 7;
+        return flash.Dispatch(op, param);
+    };
     flash.Resume();
     flash.PostRequest(opInit, nullptr);
     flash.PostRequest(opFormat, nullptr);
-    // As a device that did not answer.
-    EXPECT_EQ(Seen(window.WaitFor(2)), (std::vector<Done>{D(opInit, feUnknownDevice), D(opFormat, feUnknownDevice)}));
+    flash.PostRequest(opMakeDir, nullptr);
+    EXPECT_EQ(Seen(window.WaitFor(3)), (std::vector<Done>{D(opInit, feInternalError), D(opFormat, feInternalError),
+                                                           D(opMakeDir, feInternalError)}));
+    EXPECT_EQ(flash.FInternalError, "hook");
+    flash.PostRequest(opRemoveDir, nullptr);
+    EXPECT_EQ(Seen(window.WaitFor(4)).back(), D(opRemoveDir, feInternalError));
+    EXPECT_EQ(flash.FInternalError, "");
 }
 
 TEST_F(WorkerFixture, NoWindowDropsResults) {
@@ -212,9 +225,11 @@ TEST(Worker, TextsAreTheSystemsOwn) {
 
     // One routine for every code the worker returns; 13 to 15 are the window's.
     for (int i = 0; i < 13; ++i) EXPECT_EQ(WorkerErrorText(static_cast<uint8_t>(i)), ErrorTexts[i]) << i;
-    for (int i : {13, 14, 15, 19, 255}) EXPECT_EQ(WorkerErrorText(static_cast<uint8_t>(i)), nullptr) << i;
+    for (int i : {13, 14, 15, 21, 255}) EXPECT_EQ(WorkerErrorText(static_cast<uint8_t>(i)), nullptr) << i;
     EXPECT_EQ(Cp1251ToUtf8(WorkerErrorText(feRootFull)), "корневой каталог заполнен (512 записей); удалите ненужные файлы");
     EXPECT_EQ(Cp1251ToUtf8(WorkerErrorText(feDamagedFile)), "файл на флэш повреждён");
+    EXPECT_EQ(Cp1251ToUtf8(WorkerErrorText(feNoRoomForCopy)), "на флэш нет места для новой копии рядом со старой");
+    EXPECT_EQ(Cp1251ToUtf8(WorkerErrorText(feInternalError)), "внутренняя ошибка программы");
     EXPECT_EQ(Cp1251ToUtf8(WorkerErrorText(feForeignVolume)),
               "носитель другого формата; форматирование сделает его пригодным (файлы на нём будут потеряны)");
 }
@@ -232,6 +247,6 @@ TEST_F(WorkerFixture, SectorsForFile) {
 TEST(Worker, LinkErrorMapping) {
     const std::pair<uint8_t, uint8_t> map[] = {{xrOk, feOk},          {xrNoAnswer, feLinkError},   {xrPortClosed, feLinkError},
                                                {2, feLinkError},      {xrBusyTimeout, feNotReady}, {xrStillBusy, feNotReady},
-                                               {xrOutOfRange, feDamagedFile}};
+                                               {xrOutOfRange, feDamagedFile}, {xrInternalError, feInternalError}};
     for (const auto& [transport, error] : map) EXPECT_EQ(TFlash::LinkError(transport), error) << int(transport);
 }
