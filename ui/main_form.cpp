@@ -95,7 +95,7 @@ public:
     // As wide as the name, so that the list scrolls sideways only when a
     // name does not fit.
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        return QSize(option.fontMetrics.horizontalAdvance(index.data().toString()) + 2, ItemHeight);
+        return QSize(option.fontMetrics.horizontalAdvance(form_->RowText(index.row())) + 2, ItemHeight);
     }
 
 private:
@@ -402,7 +402,6 @@ void TForm1::FormCreate(const TFormOptions& options) {
     FMyListBox = new TMyListBox(ListBox1);
     FMyListBox->Messages = FMessageBoxes;
     FMyListBox->DialogParent = this;
-    FMyListBox->RemoveFromMedium = [this](const QString& name) { return RemoveFromMedium(name); };
 
     // Files dropped anywhere on the window.
     CreateDropTarget();
@@ -749,8 +748,13 @@ void TForm1::ListBox1DrawItem(QPainter* painter, const QStyleOptionViewItem& opt
                                             : pal.brush(QPalette::Active, QPalette::Base));
     painter->setFont(ListBox1->font());
     painter->setPen(RowTextColor(index, selected));
-    painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                      FMyListBox->DisplayName(index));
+    painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, RowText(index));
+}
+
+QString TForm1::RowText(int index) const {
+    const QString name = FMyListBox->DisplayName(index);
+    if (FMyListBox->Flags(index) || !FMyListBox->Replaces(index)) return name;
+    return name + QStringLiteral("   \u21c4 заменит файл на флэш");
 }
 
 int TForm1::ItemAt(QPoint pos) const {

@@ -216,6 +216,9 @@ public:
     // Colour of a row's text: window text for the medium's rows, highlight
     // text when such a row is selected, gray text for pending rows.
     QColor RowTextColor(int index, bool selected) const;
+    // What a row shows: its name, and for a replacement the marker that
+    // says the medium's file of that name is to be replaced.
+    QString RowText(int index) const;
 
     // ---- state, for the window's own routines and for tests
     TZVT_drv* Driver() const { return FDriver; }
@@ -229,6 +232,9 @@ public:
     // the window numbers its failures on the PC side with (TPcResult),
     // whose texts are the window's; pcMissing has a prompt instead.
     QString MessageText(int code) const;
+    // The text of a result as a message box says it: for a fault of this
+    // program what the exception said, too.
+    QString ErrorText(uint8_t result) const;
     // The file the worker is at, or was at when its last request ended.
     QString CurrentFile() const;
     const std::vector<QString>& Names() const { return FNames; }
@@ -308,11 +314,14 @@ private:
     void ListDone(uint8_t& result);
     void WriteDone(uint8_t& result);
     bool CopyPendingForLoad(int row, int& answer, uint8_t& code);
-    bool RemoveFromMedium(const QString& name);
     bool ExecFolderChoice(QString& folder);
     // The rows the runner changes in step with the medium (GUI thread).
     void RemoveRow(const QString& name) override;
     void MediumRow(const QString& name, const QString& shown, uint32_t size) override;
+    void OldCopyGone(const QString& name) override;
+    // A replace found no room for the new copy beside the old one: asks
+    // whether the old one may go first, and writes on.
+    void NoRoomForCopy(uint8_t& result);
     // ---- what a command did, for its closing message
     // The files a write, load or delete was asked for, as its jobs end
     // (a write may take several, one after each question).
@@ -382,6 +391,9 @@ private:
     // writes over its own earlier copies.
     QStringList FMayOverwrite;
     bool FStagingLoad = false;
+    // Replacements whose old file the user let go before the new one is
+    // saved, the medium having no room for both.
+    QStringList FDeleteFirst;
 
     // ---- worker side: the runner runs the requests on the worker thread;
     // created with the driver and gone only after the worker has stopped

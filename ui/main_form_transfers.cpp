@@ -65,6 +65,8 @@ TTransferFile TForm1::FileOfJob(uint8_t op, const QString& name) const {
         file.Listed = true;
         file.ListedSize = static_cast<uint32_t>(std::max(0, FMyListBox->Sizes(row)));
         file.PcPath = QString::fromStdString(FMyListBox->Path(row));
+        file.Replace = !FMyListBox->Flags(row) && FMyListBox->Replaces(row);
+        file.DeleteFirst = file.Replace && FDeleteFirst.contains(name, Qt::CaseInsensitive);
     }
     return file;
 }
@@ -187,7 +189,7 @@ void TForm1::WMOperationDone(uint8_t op, uint8_t result) {
     if ((op == opLoadFile || op == opDeleteFile) && FBatch.Op == op) {
         ReportBatch(op, result);
     } else if (result != 0) {
-        QString text = MessageText(result);
+        QString text = ErrorText(result);
         // The window's own texts end where the file's name belongs.
         if (result >= pcNoMemory && result <= pcReadFailed) text += CurrentFile();
         FMessageBoxes->Show(this, text, TMsgDlgType::Error);
@@ -203,6 +205,13 @@ void TForm1::InitDone(uint8_t result) {
         return;
     }
     if (result == feUnknownDevice) return;  // no answer: the link check asks again
+    if (result == feInternalError) {
+        // A fault of this program, not of the device: said as such, once;
+        // the port is released rather than asked again at every tick.
+        ClosePort();
+        FMessageBoxes->Show(this, ErrorText(result), TMsgDlgType::Error);
+        return;
+    }
     FLinkUp = true;
     SetLamp(Image1, lampGreen);
     FMediumNote = NeedsFormat(result) ? MessageText(result) : QString();
@@ -212,11 +221,19 @@ void TForm1::InitDone(uint8_t result) {
 
 void TForm1::ListDone(uint8_t& result) {
     FMyListBox->Clear();
-    if (result == 0) {
+    if (result == 0 || result == feDiskEmpty) {
         const TFileList files = FRunner->ListedFiles();
-        for (int i = 0; i < files.Count(); ++i)
-            FMyListBox->AddEntry(QString::fromStdString(MediumNameToUtf8(files.Strings(i))), files.Sizes(i),
-                                 std::string(), true);
+        QStringList listed;
+        for (int i = 0; i < files.Count(); ++i) {
+            listed << QString::fromStdString(MediumNameToUtf8(files.Strings(i)));
+            FMyListBox->AddEntry(listed.back(), files.Sizes(i), std::string(), true);
+        }
+        // A replacement whose file the medium no longer holds has nothing
+        // left to replace: its write is a plain one.
+        for (int i = 0; i < FMyListBox->Count(); ++i)
+            if (!FMyListBox->Flags(i) && FMyListBox->Replaces(i) &&
+                !listed.contains(FMyListBox->DisplayName(i), Qt::CaseInsensitive))
+                FMyListBox->SetReplaces(i, false);
     }
     if (result == feDiskEmpty) result = 0;
 }
@@ -234,6 +251,8 @@ void TForm1::WriteDone(uint8_t& result) {
         ++FBatch.Skipped;
         result = 0;
         if (!FNames.empty()) RunOperation(opSaveFile);
+    } else if (result == feNoRoomForCopy) {
+        NoRoomForCopy(result);
     } else if (result == pcVerifyFailed) {
         FMessageBoxes->Show(this,
                             QStringLiteral("Ошибка проверки файла ") + FBatch.Stopped + QStringLiteral(": ") +
@@ -243,13 +262,41 @@ void TForm1::WriteDone(uint8_t& result) {
     } else if (result != 0) {
         FMessageBoxes->Show(this,
                             QStringLiteral("Ошибка записи файла ") + CurrentFile() + QStringLiteral(": ") +
-                                MessageText(result) + BatchCounts(),
+                                ErrorText(result) + BatchCounts(),
                             TMsgDlgType::Error);
         result = 0;
     }
 }
 
+void TForm1::NoRoomForCopy(uint8_t& result) {
+    const QString name = FBatch.Stopped.isEmpty() ? CurrentFile() : FBatch.Stopped;
+    const int answer = FMessageBoxes->Ask(
+        this,
+        QStringLiteral("На флэш нет места для новой копии файла ") + name +
+            QStringLiteral(" рядом со старой. Удалить старый файл с флэш и записать новый на его место?\n"
+                           "Если запись прервётся, на флэш не останется ни старого, ни нового файла."),
+        TMsgDlgType::Warning, mbYes | mbNo);
+    result = 0;
+    if (FNames.empty()) return;
+    if (answer == mrYes) {
+        FDeleteFirst << FNames.front();
+    } else {
+        // The old file stays; the other files are still written.
+        FNames.erase(FNames.begin());
+        ++FBatch.Skipped;
+    }
+    if (!FNames.empty()) RunOperation(opSaveFile);
+}
+
 // ---------------------------------------------------------------- what a command did
+
+QString TForm1::ErrorText(uint8_t result) const {
+    QString text = MessageText(result);
+    if (result != feInternalError) return text;
+    QString what = FRunner ? FRunner->InternalError() : QString();
+    if (what.isEmpty() && FDriver) what = QString::fromUtf8(FDriver->FInternalError.c_str());
+    return what.isEmpty() ? text : text + QStringLiteral(": ") + what;
+}
 
 void TForm1::StartBatch(uint8_t op, int total) { FBatch = TBatch{op, total, 0, 0, QString(), QString()}; }
 
@@ -288,7 +335,7 @@ void TForm1::ReportBatch(uint8_t op, uint8_t result) {
                                 TMsgDlgType::Information);
         return;
     }
-    QString text = MessageText(result);
+    QString text = ErrorText(result);
     // The window's own texts end where the file's name belongs.
     if (result >= pcNoMemory && result <= pcReadFailed) text += CurrentFile();
     const QString what = op == opLoadFile ? QStringLiteral("Ошибка загрузки файла ") : QStringLiteral("Ошибка удаления файла ");
@@ -319,6 +366,7 @@ void TForm1::MenuSaveExecute() {
     for (int i = 0; i < FMyListBox->Count(); ++i)
         if (!FMyListBox->Flags(i)) FNames.push_back(FMyListBox->DisplayName(i));
     StartBatch(opSaveFile, static_cast<int>(FNames.size()));
+    FDeleteFirst.clear();
     if (!FNames.empty()) RunOperation(opSaveFile);
 }
 
@@ -376,6 +424,11 @@ bool TForm1::CopyPendingForLoad(int row, int& answer, uint8_t& code) {
         const int missing = FMessageBoxes->Ask(
             this, QStringLiteral("Файл ") + name + QStringLiteral(" не найден. Удалить его из списка?"),
             TMsgDlgType::Error, mbYes | mbNo | mbAbort);
+        if (missing == mrYes && FMyListBox->Replaces(row)) {
+            // Only the replacement goes: the row is the medium's again.
+            FMyListBox->RemovePending(row);
+            return true;
+        }
         if (missing == mrYes) {
             FMyListBox->Delete(row);
             return false;
@@ -421,6 +474,10 @@ void TForm1::DelFileFlashExecute() {
         } else if (FMyListBox->Flags(i)) {
             FNames.push_back(FMyListBox->DisplayName(i));
             ++i;
+        } else if (FMyListBox->Replaces(i)) {
+            // The replacement is dropped; the medium's file was never touched.
+            FMyListBox->RemovePending(i);
+            ++i;
         } else {
             FMyListBox->Delete(i);  // a pending row: the PC file stays
         }
@@ -443,16 +500,12 @@ void TForm1::Action2Execute() {
         RunOperation(opFormat);
 }
 
-bool TForm1::RemoveFromMedium(const QString& name) {
-    // Replacing a file of the medium: it is deleted there first (with the
-    // progress window); the pending row follows once its row is gone.
-    const int row = FMyListBox->IndexOfName(name);
-    FNames = {row >= 0 ? FMyListBox->DisplayName(row) : name};
-    RunOperation(opDeleteFile);
-    return FMyListBox->IndexOfName(name) < 0;
-}
-
 // ---------------------------------------------------------------- rows the runner changes
+
+void TForm1::OldCopyGone(const QString& name) {
+    if (const int row = FMyListBox->IndexOfName(name); row >= 0 && !FMyListBox->Flags(row))
+        FMyListBox->SetReplaces(row, false);
+}
 
 void TForm1::RemoveRow(const QString& name) {
     const int i = FMyListBox->IndexOfName(name);
@@ -460,6 +513,8 @@ void TForm1::RemoveRow(const QString& name) {
 }
 
 void TForm1::MediumRow(const QString& name, const QString& shown, uint32_t size) {
+    // A replacement that has been written is the medium's file now.
+    if (const int row = FMyListBox->IndexOfName(name); row >= 0) FMyListBox->SetReplaces(row, false);
     const int i = FMyListBox->AddEntry(name, static_cast<int32_t>(size), std::string(), true);
     FMyListBox->SetSize(i, static_cast<int32_t>(size));
     // As a re-read of the list would show it.

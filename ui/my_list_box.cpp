@@ -63,6 +63,11 @@ int TMyListBox::AddEntry(const QString& name, int32_t size, const std::string& p
         return added;
     }
     if (ofMedium) {
+        if (!Flags(idx) && Replaces(idx)) {
+            // The medium still holds the file the row is to replace.
+            SetReplaces(idx, true, size);
+            return idx;
+        }
         // The medium holds this file: the row becomes the medium's.
         SetFlag(idx, true);
         SetString(idx, std::string());
@@ -76,19 +81,74 @@ int TMyListBox::AddEntry(const QString& name, int32_t size, const std::string& p
                                       TMsgDlgType::Confirmation, mbYes | mbNo | mbNoToAll | mbYesToAll);
     }
     if (ReplaceAnswer != mrYes && ReplaceAnswer != mrYesToAll) return idx;
-    if (!Flags(idx)) {
-        // Another PC file under the same name: the row now stands for it
-        // (with its size, so that the write's progress counts the right file).
-        SetString(idx, path);
-        SetSize(idx, size);
-        return idx;
+    if (Flags(idx)) {
+        // A file of the medium: nothing happens to it now. The row waits as
+        // its replacement, and the write puts the new file in its place.
+        const int32_t old = Sizes(idx);
+        SetFlag(idx, false);
+        SetReplaces(idx, true, old);
     }
-    // A file of the medium: it has to go from the medium first.
-    if (!RemoveFromMedium || !RemoveFromMedium(name)) return idx;
-    const int added = AddFile(path, size, false);
-    ListBox->addItem(name);
-    CheckAligned();
-    return added;
+    // The row now stands for this PC file (with its size, so that the
+    // write's progress counts the right file).
+    SetString(idx, path);
+    SetSize(idx, size);
+    ShowReplacement(idx);
+    return idx;
+}
+
+namespace {
+
+constexpr int ReplacesRole = Qt::UserRole + 1;
+constexpr int ReplacedSizeRole = Qt::UserRole + 2;
+
+}  // namespace
+
+bool TMyListBox::Replaces(int index) const {
+    const QListWidgetItem* item = ListBox->item(index);
+    return item && item->data(ReplacesRole).toBool();
+}
+
+int32_t TMyListBox::ReplacedSize(int index) const {
+    const QListWidgetItem* item = ListBox->item(index);
+    return item ? item->data(ReplacedSizeRole).toInt() : 0;
+}
+
+void TMyListBox::SetReplaces(int index, bool replaces, int32_t replacedSize) {
+    QListWidgetItem* item = ListBox->item(index);
+    if (!item) return;
+    item->setData(ReplacesRole, replaces);
+    item->setData(ReplacedSizeRole, replaces ? replacedSize : 0);
+    ShowReplacement(index);
+}
+
+void TMyListBox::ShowReplacement(int index) {
+    QListWidgetItem* item = ListBox->item(index);
+    if (!item) return;
+    if (!Replaces(index)) {
+        item->setToolTip(QString());
+    } else {
+        item->setToolTip(QStringLiteral("Заменит файл %1 на флэш (%2 байт) файлом ПК %3 (%4 байт).\n"
+                                        "До записи (F7) файл на флэш не меняется.")
+                             .arg(item->text())
+                             .arg(ReplacedSize(index))
+                             .arg(QString::fromStdString(Path(index)))
+                             .arg(Sizes(index)));
+    }
+    ListBox->viewport()->update();
+}
+
+void TMyListBox::RemovePending(int index) {
+    if (Flags(index)) return;
+    if (!Replaces(index)) {
+        Delete(index);
+        return;
+    }
+    const int32_t old = ReplacedSize(index);
+    SetReplaces(index, false);
+    SetFlag(index, true);
+    SetString(index, std::string());
+    SetSize(index, old);
+    ListBox->viewport()->update();
 }
 
 }  // namespace skarvel

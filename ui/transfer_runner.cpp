@@ -85,12 +85,34 @@ uint32_t TTransferGeometry::VerifyTransfers(uint32_t size) const {
     return SectorsPerFat + SectorsPerCluster + LoadTransfers(size);
 }
 
+// A chain of a few clusters has its FAT entries in one sector: one for the
+// new chain, one for the old, and the entry's own sector.
+uint32_t TTransferGeometry::ReplaceTransfers(uint32_t size) const {
+    if (SectorsPerCluster == 0) return 0;
+    return SectorsPerCluster * (size / (SectorsPerCluster * SectorSize) + 1) + 3;
+}
+
+// The FAT sector of the new chain, the entry's sector, then the file.
+uint32_t TTransferGeometry::VerifyReplaceTransfers(uint32_t size) const {
+    if (SectorsPerCluster == 0) return 0;
+    return 2 + LoadTransfers(size);
+}
+
+namespace {
+
+uint32_t WriteFileTransfers(const TTransferGeometry& g, bool verify, const TTransferFile& file, uint32_t size) {
+    if (file.Replace && !file.DeleteFirst)
+        return g.ReplaceTransfers(size) + (verify ? g.VerifyReplaceTransfers(size) : 0);
+    return (file.Replace ? g.DeleteTransfers() : 0) + g.WriteTransfers(size) + (verify ? g.VerifyTransfers(size) : 0);
+}
+
+}  // namespace
+
 uint32_t TTransferGeometry::FileTransfers(const TTransferJob& job, const TTransferFile& file) const {
     if (!file.Listed) return 0;
     switch (file.Action) {
         case TFileAction::Delete: return DeleteTransfers();
-        case TFileAction::Write:
-            return WriteTransfers(file.ListedSize) + (job.Verify ? VerifyTransfers(file.ListedSize) : 0);
+        case TFileAction::Write: return WriteFileTransfers(*this, job.Verify, file, file.ListedSize);
         case TFileAction::Load: return LoadTransfers(file.ListedSize);
     }
     return 0;
@@ -120,14 +142,20 @@ TTransferRunner::TTransferRunner(TFlash& flash, TTransferRows& rows, TWorkerRepo
 
 uint8_t TTransferRunner::Execute(uint8_t op, TTransferJob* job) {
     FJob = job;
+    SetInternalError(std::string());
     uint8_t result = 0;
     try {
         result = Dispatch(op, job);
     } catch (const std::bad_alloc&) {
         result = pcNoMemory;
+    } catch (const std::exception& e) {
+        // Whatever went wrong, the progress window must hear of the end; a
+        // fault of this program is called one, never a fault of the device.
+        SetInternalError(e.what());
+        result = feInternalError;
     } catch (...) {
-        // Whatever went wrong, the progress window must hear of the end.
-        result = feLinkError;
+        SetInternalError(std::string());
+        result = feInternalError;
     }
     KeepVolumeFacts(op, result);
     const bool movesFiles = MovesFiles(op) && job;
@@ -219,17 +247,32 @@ uint8_t TTransferRunner::WriteOne(TTransferJob& job, TTransferFile& file) {
     SetCurrentFile(file.Name);
     // The bytes as read now count, whatever size the list showed.
     const auto size = static_cast<uint32_t>(data.size());
-    const TTransferGeometry geometry = Geometry();
-    ReportFileStart(job, geometry.WriteTransfers(size) + (job.Verify ? geometry.VerifyTransfers(size) : 0),
-                    QStringLiteral("Запись ") + file.Name);
+    ReportFileStart(job, WriteFileTransfers(Geometry(), job.Verify, file, size),
+                    (file.Replace ? QStringLiteral("Замена ") : QStringLiteral("Запись ")) + file.Name);
     if (!file.MediumName) return feBadName;
-    result = FFlash.SaveFile(file.MediumName->c_str(), data.data(), FFlash.FMediumKind, size);
-    if (result != 0) return result;
+    if ((result = Store(job, file, data)) != 0) return result;
     if (job.Verify && (result = VerifyOne(job, file, data)) != 0) return result;
     // The row takes the name as the entry holds it (in capitals).
     const QString shown = QString::fromStdString(MediumNameToUtf8(FFlash.FLastSave.Shown));
     ChangeRows(job, [&] { FRows.MediumRow(file.Name, shown.isEmpty() ? file.Name : shown, size); });
     return 0;
+}
+
+uint8_t TTransferRunner::Store(TTransferJob& job, const TTransferFile& file, const std::vector<uint8_t>& data) {
+    const char* name = file.MediumName->c_str();
+    const auto size = static_cast<uint32_t>(data.size());
+    if (file.Replace && !file.DeleteFirst) {
+        const uint8_t result = FFlash.ReplaceFile(name, data.data(), FFlash.FMediumKind, size);
+        // The old file has gone meanwhile: there is nothing left to keep.
+        if (result != feNotFound) return result;
+    } else if (file.Replace) {
+        // The user was told that until the save ends the medium holds
+        // neither copy.
+        const uint8_t result = FFlash.DeleteFile(name, FFlash.FMediumKind);
+        if (result != 0 && result != feNotFound) return result;
+        ChangeRows(job, [&] { FRows.OldCopyGone(file.Name); });
+    }
+    return FFlash.SaveFile(name, data.data(), FFlash.FMediumKind, size);
 }
 
 uint8_t TTransferRunner::VerifyOne(TTransferJob& job, TTransferFile& file, const std::vector<uint8_t>& data) {
@@ -301,6 +344,16 @@ void TTransferRunner::Sector(TLamp lamp) {
 }
 
 // ---------------------------------------------------------------- shared state
+
+QString TTransferRunner::InternalError() const {
+    std::lock_guard<std::mutex> lock(FMutex);
+    return FInternalError;
+}
+
+void TTransferRunner::SetInternalError(const std::string& what) {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FInternalError = QString::fromUtf8(what.c_str());
+}
 
 QString TTransferRunner::CurrentFile() const {
     std::lock_guard<std::mutex> lock(FMutex);

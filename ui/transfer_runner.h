@@ -67,6 +67,12 @@ struct TTransferFile {
     // replaced (the user said so, or there was none when the load was asked
     // for). One that is there at the load when it may not is skipped.
     bool MayOverwrite = true;
+    // Write: the file takes the place of the medium's file of its name,
+    // which stays whole until the new one is written (TFlash::ReplaceFile).
+    bool Replace = false;
+    // Write, with Replace: the medium has no room for both copies and the
+    // user agreed to the old one being deleted before the new one is saved.
+    bool DeleteFirst = false;
 
     // ---- outcome, set by the runner
     TFileState State = TFileState::Waiting;
@@ -110,6 +116,11 @@ struct TTransferGeometry {
     // The read frames of the read-back after a save: the FAT and directory
     // sectors it wrote, then the file loaded.
     uint32_t VerifyTransfers(uint32_t size) const;
+    // The same for a replace of a file, which writes the new chain's
+    // clusters, the FAT sectors of the new chain and of the old one and the
+    // entry's sector; and for its read-back.
+    uint32_t ReplaceTransfers(uint32_t size) const;
+    uint32_t VerifyReplaceTransfers(uint32_t size) const;
     // A file of the job, as its row showed it (0 for a file without a row).
     uint32_t FileTransfers(const TTransferJob& job, const TTransferFile& file) const;
     // The whole job, from the sizes its rows showed (files without a row
@@ -138,6 +149,9 @@ public:
     // bytes, shown under the medium's spelling of the name (shown), and is
     // added as such if it has left the list meanwhile.
     virtual void MediumRow(const QString& name, const QString& shown, uint32_t size) = 0;
+    // The medium's file that the row was to replace has been deleted (the
+    // user agreed to it for want of room): the row is a plain pending one.
+    virtual void OldCopyGone(const QString& name) = 0;
 };
 
 class TTransferRunner {
@@ -165,6 +179,9 @@ public:
     // Any thread. The file the worker is at: a medium name, or a PC path
     // while the PC side is read or written. Completion messages name it.
     QString CurrentFile() const;
+    // Any thread. What the exception behind the last feInternalError said
+    // (empty when it said nothing).
+    QString InternalError() const;
     // Any thread. The geometry of the last mount or format.
     TTransferGeometry Geometry() const;
     // Any thread. The medium's files as the last list request read them
@@ -178,6 +195,9 @@ private:
     uint8_t RunFiles(TTransferJob& job);
     uint8_t DeleteOne(TTransferJob& job, const TTransferFile& file);
     uint8_t WriteOne(TTransferJob& job, TTransferFile& file);
+    // Puts the bytes on the medium under the file's name: a save, or for a
+    // replacement the replace (or the delete and save the user agreed to).
+    uint8_t Store(TTransferJob& job, const TTransferFile& file, const std::vector<uint8_t>& data);
     uint8_t LoadOne(TTransferJob& job, TTransferFile& file);
     // Reads the file just saved back and compares it; a copy that differs
     // is deleted from the medium (file.Report says what differed).
@@ -188,6 +208,7 @@ private:
     void ReportFileStart(const TTransferJob& job, uint32_t total, const QString& text);
     void HandOver();
     void SetCurrentFile(const QString& name);
+    void SetInternalError(const std::string& what);
 
     TFlash& FFlash;
     TTransferRows& FRows;
@@ -200,6 +221,7 @@ private:
     // ---- shared, under FMutex
     mutable std::mutex FMutex;
     QString FCurrentFile;
+    QString FInternalError;
     TFileList FListedFiles;
     TTransferGeometry FGeometry;
 };

@@ -41,6 +41,7 @@ public:
         Add("medium " + name.toStdString() + " " + std::to_string(size) +
             (shown != name ? " as " + shown.toStdString() : std::string()));
     }
+    void OldCopyGone(const QString& name) override { Add("old gone " + name.toStdString()); }
 
 private:
     void Add(const std::string& call) {
