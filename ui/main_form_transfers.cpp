@@ -67,6 +67,7 @@ TTransferFile TForm1::FileOfJob(uint8_t op, const QString& name) const {
         file.PcPath = QString::fromStdString(FMyListBox->Path(row));
         file.Replace = !FMyListBox->Flags(row) && FMyListBox->Replaces(row);
         file.DeleteFirst = file.Replace && FDeleteFirst.contains(name, Qt::CaseInsensitive);
+        if (file.Replace) file.ReplacedSize = static_cast<uint32_t>(std::max(0, FMyListBox->ReplacedSize(row)));
     }
     return file;
 }

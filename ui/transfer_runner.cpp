@@ -240,7 +240,10 @@ uint8_t TTransferRunner::WriteOne(TTransferJob& job, TTransferFile& file) {
     std::vector<uint8_t> data;
     // More than the medium can take is never read: the file is refused
     // before its bytes fill the PC's memory.
-    uint8_t result = ReadPcFile(file.PcPath, data, FFlash.FreeBytes());
+    // A replacement may take the old file's clusters too, when the user
+    // lets the old one go first.
+    const uint64_t room = FFlash.FreeBytes() + (file.Replace ? uint64_t{file.ReplacedSize} + uint64_t{FFlash.FSectorsPerCluster} * SectorSize : 0);
+    uint8_t result = ReadPcFile(file.PcPath, data, room);
     // No room is the medium's answer about the file it would hold.
     if (result == feNoRoom) SetCurrentFile(file.Name);
     if (result != 0) return result;

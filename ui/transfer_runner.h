@@ -70,6 +70,8 @@ struct TTransferFile {
     // Write: the file takes the place of the medium's file of its name,
     // which stays whole until the new one is written (TFlash::ReplaceFile).
     bool Replace = false;
+    // With Replace: the size of the medium's file the row showed.
+    uint32_t ReplacedSize = 0;
     // Write, with Replace: the medium has no room for both copies and the
     // user agreed to the old one being deleted before the new one is saved.
     bool DeleteFirst = false;

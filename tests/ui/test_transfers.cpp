@@ -186,18 +186,6 @@ TEST(Transfers, DeleteOfAMixedSelection) {
     EXPECT_EQ(Names(rig.Medium()), (std::vector<std::string>{"D2.TNC"}));
 }
 
-TEST(Transfers, ReplacingAFileOfTheMediumDeletesItFirst) {
-    Rig rig({{"PROG.TNC", Bytes(100, 1)}, {"KEEP.TNC", Bytes(10, 2)}});
-    rig.boxes.Answers = {mrYes};
-    rig.F().AddFiles({rig.PcFile("prog.tnc", Bytes(50, 3))});
-    ASSERT_TRUE(rig.Completed(opDeleteFile, 1));
-    EXPECT_EQ(rig.Texts(), (std::vector<QString>{QStringLiteral("Файл с именем prog.tnc уже существует. Заменить?")}));
-    EXPECT_EQ(rig.progress->Files, (std::vector<std::pair<int, QString>>{{9, "Удаление PROG.TNC"}}));
-    EXPECT_EQ(rig.Rows(), (TRows{{"KEEP.TNC", true}, {"prog.tnc", false}}));
-    EXPECT_EQ(rig.List().Sizes(1), 50);
-    EXPECT_EQ(Names(rig.Medium()), (std::vector<std::string>{"KEEP.TNC"}));
-}
-
 TEST(Transfers, FormatAsksOnlyWithTheLinkUp) {
     {
         Window silent({"--silent"}, true);
