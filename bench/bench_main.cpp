@@ -33,6 +33,7 @@
 #include "bench/line_measure.h"
 #include "bench/window_bench.h"
 #include "link/zvt_frame.h"
+#include "tests/sim_process_linux.h"
 #include "tools/zvt/client.h"
 
 using namespace skarvel;
@@ -86,11 +87,11 @@ void PrintWindowAgainstClient(const std::vector<TLineResult>& client, const std:
 // (each on a simulator of its own), taken in turns so that both meet the
 // same load of the machine; the window must not slow the line.
 void LineBench(uint32_t baud, size_t kib, int rounds) {
-    TSimChild sim({"--baud", std::to_string(baud)});
+    test::SimProcess sim({"--baud", std::to_string(baud)});
     TZvtClient client;
     TFrameCounter frames;
     frames.Install(client.Driver());
-    OpenAndMount(client, sim.Pty(), baud);
+    OpenAndMount(client, sim.PtyPath(), baud);
     std::unique_ptr<TWindowBench> window = TWindowBench::Create(baud);
 
     const std::vector<uint8_t> data = Content(kib * 1024);
@@ -111,7 +112,8 @@ void LineBench(uint32_t baud, size_t kib, int rounds) {
     client.Close();
     PrintLineTable("Transfers through the client engine", baud, rows);
     std::printf("  (simulator: %s)\n", [&] {
-        std::string s = sim.Stop();
+        sim.Stop();
+        std::string s = sim.Output();
         while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
         return s;
     }().c_str());
@@ -124,22 +126,22 @@ void LineBench(uint32_t baud, size_t kib, int rounds) {
 }
 
 void RoundTripBench(int count) {
-    TSimChild sim({});
+    test::SimProcess sim;
     std::vector<double> bare;
     {
-        TRawPty pty(sim.Pty());
-        std::string answer;
+        test::RawPty pty(sim.PtyPath());
         for (int i = 0; i < count; ++i) {
             const std::string cmd = BuildFrameBytes(0x80, 0, static_cast<uint8_t>(i), nullptr, 0, 512);
             const auto t0 = Clock::now();
             pty.Write(cmd);
-            if (!pty.Read(AnswerFrameLen + RecvDataBlockLen, 2000, answer)) Die("no answer from zvt-sim");
+            if (pty.Read(AnswerFrameLen + RecvDataBlockLen, 2000).size() < AnswerFrameLen + RecvDataBlockLen)
+                Die("no answer from zvt-sim");
             bare.push_back(Seconds(t0, Clock::now()) * 1e6);
         }
     }
 
     TZvtClient client;
-    OpenAndMount(client, sim.Pty(), 115200);
+    OpenAndMount(client, sim.PtyPath(), 115200);
     TZVT_drv& d = client.Driver();
     std::vector<double> driver;
     std::atomic<bool> done{false};
@@ -202,12 +204,12 @@ void CpuBench() {
 // identify, boot sector, FAT) on an unpaced simulator: what a run costs
 // before any file moves, the line's settling after the open included.
 void StartupBench(const std::string& zvt, int runs) {
-    TSimChild sim({});
-    const TChildRun format = RunChild(zvt, {"--port", sim.Pty(), "format", "--yes"});
+    test::SimProcess sim;
+    const TChildRun format = RunChild(zvt, {"--port", sim.PtyPath(), "format", "--yes"});
     if (format.ExitCode != 0) Die("zvt format failed: " + format.Output);
     std::vector<double> ms;
     for (int i = 0; i < runs; ++i) {
-        const TChildRun info = RunChild(zvt, {"--port", sim.Pty(), "info"});
+        const TChildRun info = RunChild(zvt, {"--port", sim.PtyPath(), "info"});
         if (info.ExitCode != 0) Die("zvt info failed: " + info.Output);
         ms.push_back(info.Seconds * 1000);
     }
@@ -217,7 +219,7 @@ void StartupBench(const std::string& zvt, int runs) {
 }
 
 void MemoryBench() {
-    TSimChild sim({});
+    test::SimProcess sim;
     char dir[] = "/tmp/skarvel-bench-XXXXXX";
     if (!mkdtemp(dir)) Die("mkdtemp");
     const std::string file = std::string(dir) + "/bench1m.bin";
@@ -227,9 +229,9 @@ void MemoryBench() {
         if (!f || std::fwrite(data.data(), 1, data.size(), f) != data.size()) Die("cannot write " + file);
         std::fclose(f);
     }
-    const TChildRun format = RunChild(ZVT_CLI_PATH, {"--port", sim.Pty(), "format", "--yes"});
+    const TChildRun format = RunChild(ZVT_CLI_PATH, {"--port", sim.PtyPath(), "format", "--yes"});
     if (format.ExitCode != 0) Die("zvt format failed: " + format.Output);
-    const TChildRun put = RunChild(ZVT_CLI_PATH, {"--port", sim.Pty(), "put", file});
+    const TChildRun put = RunChild(ZVT_CLI_PATH, {"--port", sim.PtyPath(), "put", file});
     unlink(file.c_str());
     rmdir(dir);
     if (put.ExitCode != 0) Die("zvt put failed: " + put.Output);

@@ -2,10 +2,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,51 +62,6 @@ bool ReadSome(int fd, std::string& into, int waitMs) {
 
 }  // namespace
 
-TSimChild::TSimChild(const std::vector<std::string>& options) {
-    pid_ = Spawn(ZVT_SIM_PATH, options, false, out_);
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    std::string got;
-    while (got.find('\n') == std::string::npos) {
-        if (Clock::now() > deadline || !ReadSome(out_, got, 100)) {
-            Stop();
-            throw std::runtime_error("zvt-sim did not print its pty: '" + got + "'");
-        }
-    }
-    const std::string line = got.substr(0, got.find('\n'));
-    rest_ = got.substr(got.find('\n') + 1);
-    if (line.rfind("PTY ", 0) != 0) {
-        Stop();
-        throw std::runtime_error("zvt-sim's first line is not \"PTY <path>\": '" + line + "'");
-    }
-    pty_ = line.substr(4);
-}
-
-TSimChild::~TSimChild() { Stop(); }
-
-std::string TSimChild::Stop() {
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        const auto deadline = Clock::now() + std::chrono::seconds(5);
-        int status = 0;
-        while (waitpid(pid_, &status, WNOHANG) == 0) {
-            if (Clock::now() > deadline) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, &status, 0);
-                break;
-            }
-            if (out_ >= 0) ReadSome(out_, rest_, 10);
-        }
-        pid_ = -1;
-    }
-    if (out_ >= 0) {
-        while (ReadSome(out_, rest_, 100)) {
-        }
-        close(out_);
-        out_ = -1;
-    }
-    return rest_;
-}
-
 TChildRun RunChild(const std::string& program, const std::vector<std::string>& args) {
     TChildRun run;
     int out = -1;
@@ -125,46 +78,6 @@ TChildRun RunChild(const std::string& program, const std::vector<std::string>& a
     run.ExitCode = Decode(status);
     run.PeakRssKiB = ru.ru_maxrss;
     return run;
-}
-
-TRawPty::TRawPty(const std::string& path) {
-    fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd_ < 0) throw SysError("open " + path);
-    termios t{};
-    tcgetattr(fd_, &t);
-    cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
-    tcsetattr(fd_, TCSANOW, &t);
-    tcflush(fd_, TCIFLUSH);
-}
-
-TRawPty::~TRawPty() {
-    if (fd_ >= 0) close(fd_);
-}
-
-void TRawPty::Write(const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) done += static_cast<size_t>(n);
-        else if (n < 0 && errno != EINTR && errno != EAGAIN) throw SysError("write to the pty");
-    }
-}
-
-bool TRawPty::Read(size_t n, int timeoutMs, std::string& out) {
-    out.clear();
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    char buf[1024];
-    while (out.size() < n) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return false;
-        pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-        const ssize_t r = read(fd_, buf, std::min(sizeof buf, n - out.size()));
-        if (r > 0) out.append(buf, static_cast<size_t>(r));
-        else if (r < 0 && errno != EINTR && errno != EAGAIN) return false;
-    }
-    return true;
 }
 
 }  // namespace skarvel::bench

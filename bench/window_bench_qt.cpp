@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "bench/child.h"
+#include "tests/sim_process.h"
 #include "bench/window_bench.h"
 #include "flashfs/fs_flash.h"
 #include "link/zvt_drv.h"
@@ -59,11 +59,11 @@ public:
         Application();
         {
             TZvtClient client;  // a freshly formatted medium
-            if (!client.Open(sim_.Pty(), baud) || client.Format() != 0)
+            if (!client.Open(sim_.PtyPath(), baud) || client.Format() != 0)
                 throw std::runtime_error("cannot format the window's medium");
         }
         TFormOptions options;
-        options.Port = sim_.Pty();
+        options.Port = sim_.PtyPath();
         options.Messages = &boxes_;
         options.StartTimer = false;
         form_ = std::make_unique<TForm1>(options);
@@ -136,7 +136,7 @@ private:
     }
 
     uint32_t baud_;
-    TSimChild sim_;
+    test::SimProcess sim_;
     QTemporaryDir dir_;
     TNoBoxes boxes_;
     std::unique_ptr<TForm1> form_;

@@ -2,10 +2,23 @@
 // PC side of Linux speaks UTF-8. These convert between the two.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace skarvel {
+
+// Code page 1251 byte -> its capital: a..z -> A..Z, 0xB8 (yo) -> 0xA8,
+// 0xE0..0xFF -> 0xC0..0xDF; every other byte maps to itself.
+inline constexpr std::array<uint8_t, 256> CapsTable = [] {
+    std::array<uint8_t, 256> t{};
+    for (int i = 0; i < 256; ++i) t[i] = static_cast<uint8_t>(i);
+    for (int i = 0x61; i <= 0x7A; ++i) t[i] = static_cast<uint8_t>(i - 0x20);
+    for (int i = 0xE0; i <= 0xFF; ++i) t[i] = static_cast<uint8_t>(i - 0x20);
+    t[0xB8] = 0xA8;
+    return t;
+}();
 
 // Every code page 1251 byte has a UTF-8 form (0x98, unassigned, becomes U+FFFD).
 std::string Cp1251ToUtf8(std::string_view cp1251);

@@ -15,16 +15,9 @@ bool ValidChar(unsigned char c) {
     return bad.find(static_cast<char>(c)) == std::string::npos;
 }
 
-unsigned char Upper(unsigned char c) {
-    if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 0x20);
-    if (c >= 0xE0) return static_cast<unsigned char>(c - 0x20);
-    if (c == 0xB8) return 0xA8;
-    return c;
-}
-
 std::string UpperAll(const std::string& s) {
     std::string out = s;
-    for (char& c : out) c = static_cast<char>(Upper(static_cast<unsigned char>(c)));
+    for (char& c : out) c = static_cast<char>(CapsTable[static_cast<unsigned char>(c)]);
     return out;
 }
 
@@ -42,10 +35,10 @@ void SplitLong(const std::string& cp, std::string& base, std::string& ext) {
     base.clear();
     ext.clear();
     for (char c : rawBase)
-        if (ValidChar(static_cast<unsigned char>(c))) base += static_cast<char>(Upper(static_cast<unsigned char>(c)));
+        if (ValidChar(static_cast<unsigned char>(c))) base += static_cast<char>(CapsTable[static_cast<unsigned char>(c)]);
     for (char c : rawExt)
         if (ValidChar(static_cast<unsigned char>(c)) && ext.size() < 3)
-            ext += static_cast<char>(Upper(static_cast<unsigned char>(c)));
+            ext += static_cast<char>(CapsTable[static_cast<unsigned char>(c)]);
     if (base.empty()) base.push_back('_');
     if (base.size() > 6) base.resize(6);
 }

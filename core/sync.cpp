@@ -1,5 +1,6 @@
 #include "core/sync.h"
 
+#include "core/deadline.h"
 #include "core/thread_tune.h"
 
 namespace skarvel {
@@ -187,22 +188,16 @@ int TMainLoop::RunOnce(int waitMs) {
 }
 
 bool TMainLoop::RunUntil(const std::function<bool()>& pred, int timeoutMs) {
-    const uint64_t end = SteadyMs() + static_cast<uint64_t>(timeoutMs < 0 ? 0 : timeoutMs);
+    const TDeadline deadline(timeoutMs < 0 ? 0 : timeoutMs);
     while (!pred()) {
-        const uint64_t now = SteadyMs();
-        if (now >= end) return pred();
-        const uint64_t left = end - now;
-        RunOnce(static_cast<int>(left < 20 ? left : 20));
+        if (deadline.Expired()) return pred();
+        RunOnce(deadline.RemainingMs(20));
     }
     return true;
 }
 
 void TMainLoop::RunFor(int ms) {
-    const uint64_t end = SteadyMs() + static_cast<uint64_t>(ms < 0 ? 0 : ms);
-    for (uint64_t now = SteadyMs(); now < end; now = SteadyMs()) {
-        const uint64_t left = end - now;
-        RunOnce(static_cast<int>(left < 20 ? left : 20));
-    }
+    for (const TDeadline deadline(ms < 0 ? 0 : ms); !deadline.Expired();) RunOnce(deadline.RemainingMs(20));
 }
 
 }  // namespace skarvel

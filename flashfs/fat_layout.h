@@ -149,9 +149,23 @@ bool FormatGeometry(uint32_t mediumSize, TVolumeGeometry& g);
 // Builds the boot sector of g into 512 bytes.
 void EncodeBootSector(const TVolumeGeometry& g, uint8_t* sector);
 
-// Clusters a file of size bytes occupies: one more than the whole clusters it
-// fills, so an empty file has one and an exact multiple carries one unused.
+// The cluster counts of a file of size bytes; clusterBytes is never 0.
+// Clusters its bytes fill: none for an empty file, each one begun otherwise.
+// A load reads these.
+inline uint32_t FilledClusters(uint32_t size, uint32_t clusterBytes) {
+    return static_cast<uint32_t>((uint64_t{size} + clusterBytes - 1) / clusterBytes);
+}
+// Clusters a save of this system gives it: one more than the whole clusters
+// it fills, so an empty file has one and an exact multiple carries one
+// unused. A chain longer than this is none this system wrote.
 inline uint32_t ChainLength(uint32_t size, uint32_t clusterBytes) { return size / clusterBytes + 1; }
+// The shortest chain a stored file may have: the clusters its bytes fill,
+// at least one (other systems write no unused cluster; an entry with a
+// first cluster has at least that one).
+inline uint32_t ShortestChain(uint32_t size, uint32_t clusterBytes) {
+    const uint32_t filled = FilledClusters(size, clusterBytes);
+    return filled == 0 ? 1 : filled;
+}
 
 // Converts a file name (zero-terminated, code page 1251) into the 11-byte
 // entry name plus a terminating zero. False when the name is rejected.

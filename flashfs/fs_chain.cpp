@@ -9,18 +9,18 @@ namespace skarvel {
 
 // ---------------------------------------------------------------- transfers
 
-uint8_t TFlash::ReadSectors(uint16_t first, uint16_t count, void* buffer) {
-    if (static_cast<uint32_t>(first) + count > SectorLimit) return xrOutOfRange;
+TFlashError TFlash::ReadSectors(uint16_t first, uint16_t count, void* buffer) {
+    if (static_cast<uint32_t>(first) + count > SectorLimit) return LinkError(xrOutOfRange);
     auto* p = static_cast<uint8_t*>(buffer);
     for (uint32_t i = 0; i < count; ++i) {
-        const uint8_t r = CallExchange(cmdReadSector, static_cast<uint16_t>(first + i), p + i * SectorSize);
-        if (r != xrOk) return r;
+        const TTransportResult r = CallExchange(cmdReadSector, static_cast<uint16_t>(first + i), p + i * SectorSize);
+        if (r != xrOk) return LinkError(r);
     }
-    return xrOk;
+    return feOk;
 }
 
-uint8_t TFlash::WriteSectors(uint16_t first, uint16_t count, const void* buffer) {
-    if (static_cast<uint32_t>(first) + count > SectorLimit) return xrOutOfRange;
+TFlashError TFlash::WriteSectors(uint16_t first, uint16_t count, const void* buffer) {
+    if (static_cast<uint32_t>(first) + count > SectorLimit) return LinkError(xrOutOfRange);
     // The transport takes a mutable pointer for both directions; a write
     // only reads from it.
     auto* p = static_cast<uint8_t*>(const_cast<void*>(buffer));
@@ -33,19 +33,19 @@ uint8_t TFlash::WriteSectors(uint16_t first, uint16_t count, const void* buffer)
             if (!last.empty() && FLastSave.Earlier.count(sector) == 0) FLastSave.Earlier[sector] = last;
             last.assign(p + i * SectorSize, p + (i + 1) * SectorSize);
         }
-        const uint8_t r = CallExchange(cmdWriteSector, sector, p + i * SectorSize);
-        if (r != xrOk) return r;
+        const TTransportResult r = CallExchange(cmdWriteSector, sector, p + i * SectorSize);
+        if (r != xrOk) return LinkError(r);
     }
-    return xrOk;
+    return feOk;
 }
 
-uint8_t TFlash::ReadCluster(uint16_t n) {
-    if (!IsDataCluster(n) || FClusterBuf.size() < ClusterBytes()) return xrOutOfRange;
+TFlashError TFlash::ReadCluster(uint16_t n) {
+    if (!IsDataCluster(n) || FClusterBuf.size() < ClusterBytes()) return LinkError(xrOutOfRange);
     return ReadSectors(FGeometry.ClusterSector(n), FSectorsPerCluster, FClusterBuf.data());
 }
 
-uint8_t TFlash::WriteCluster(uint16_t n) {
-    if (!IsDataCluster(n) || FClusterBuf.size() < ClusterBytes()) return xrOutOfRange;
+TFlashError TFlash::WriteCluster(uint16_t n) {
+    if (!IsDataCluster(n) || FClusterBuf.size() < ClusterBytes()) return LinkError(xrOutOfRange);
     return WriteSectors(FGeometry.ClusterSector(n), FSectorsPerCluster, FClusterBuf.data());
 }
 
@@ -79,28 +79,28 @@ std::vector<uint8_t> TFlash::FatBytes() const {
     return bytes;
 }
 
-uint8_t TFlash::WriteFat() {
+TFlashError TFlash::WriteFat() {
+    // Every copy the volume keeps, the first one first: this system reads
+    // only the first, other systems may read another.
     const std::vector<uint8_t> bytes = FatBytes();
-    return WriteSectors(FReservedSectors, FSectorsPerFAT, bytes.data());
+    for (uint32_t copy = 0; copy < FNumFATs; ++copy) {
+        const auto first = static_cast<uint16_t>(FReservedSectors + copy * FSectorsPerFAT);
+        if (const TFlashError e = WriteSectors(first, FSectorsPerFAT, bytes.data()); e != feOk) return e;
+    }
+    return feOk;
 }
 
-uint8_t TFlash::FreeClusters(const std::vector<uint16_t>& clusters, uint32_t& freed) {
+TFlashError TFlash::FreeClustersOnMedium(const std::vector<uint16_t>& clusters, uint32_t& freed) {
     freed = 0;
     if (!FMounted) return NotMounted();
-    std::vector<bool> changed(FSectorsPerFAT, false);
+    std::vector<uint16_t> changed;
     for (uint16_t c : clusters) {
         if (FatAt(c) == FatFree || FatAt(c) == FatBad) continue;
         SetFat(c, FatFree);
-        changed[c * 2u / SectorSize] = true;
+        changed.push_back(c);
         ++freed;
     }
-    const std::vector<uint8_t> bytes = FatBytes();
-    for (uint32_t s = 0; s < changed.size(); ++s) {
-        if (!changed[s]) continue;
-        const uint8_t r = WriteSectors(static_cast<uint16_t>(FReservedSectors + s), 1, bytes.data() + s * SectorSize);
-        if (r != xrOk) return LinkError(r);
-    }
-    return feOk;
+    return WriteFatSectors(changed, false);
 }
 
 // ---------------------------------------------------------------- chains
@@ -108,11 +108,6 @@ uint8_t TFlash::FreeClusters(const std::vector<uint16_t>& clusters, uint32_t& fr
 uint16_t TFlash::NextCluster(uint16_t n) const {
     const uint16_t v = FatAt(n);
     return v >= FatFirstEnd ? 0 : v;
-}
-
-uint32_t TFlash::DataChainLength(uint32_t size) const {
-    const uint32_t cb = ClusterBytes();
-    return std::max<uint32_t>(1, static_cast<uint32_t>((static_cast<uint64_t>(size) + cb - 1) / cb));
 }
 
 uint32_t TFlash::DataClusterCount() const {
@@ -127,7 +122,7 @@ uint32_t TFlash::FreeClusterCount() const {
     return n;
 }
 
-bool TFlash::ReadChain(uint16_t start, uint8_t& error) {
+bool TFlash::ReadChain(uint16_t start, TFlashError& error) {
     error = feOk;
     if (start != FChainStart) {
         FChainStart = start;
@@ -142,9 +137,9 @@ bool TFlash::ReadChain(uint16_t start, uint8_t& error) {
         return false;
     }
     const uint16_t n = FChainNext;
-    const uint8_t r = ReadCluster(n);
-    if (r != xrOk) {
-        error = LinkError(r);
+    const TFlashError e = ReadCluster(n);
+    if (e != feOk) {
+        error = e;
         FChainNext = 0;
         return false;
     }
@@ -152,10 +147,10 @@ bool TFlash::ReadChain(uint16_t start, uint8_t& error) {
     return true;
 }
 
-uint8_t TFlash::CheckChain(uint16_t first, uint32_t size, const std::vector<bool>* others) const {
+TFlashError TFlash::CheckChain(uint16_t first, uint32_t size, const std::vector<bool>* others) const {
     // An empty file as other systems write it has no cluster at all.
     if (first == 0) return size == 0 ? feOk : feDamagedFile;
-    const uint32_t needed = DataChainLength(size);
+    const uint32_t needed = ShortestChain(size, ClusterBytes());
     if (needed > FLastCluster) return feDamagedFile;  // more than the volume holds
     std::vector<bool> seen(static_cast<size_t>(FLastCluster) + 1, false);
     uint32_t c = first;

@@ -9,7 +9,7 @@ namespace skarvel {
 
 // ---------------------------------------------------------------- directories
 
-uint16_t TFlash::ReadDirBlock(uint16_t dir, uint8_t& error) {
+uint16_t TFlash::ReadDirBlock(uint16_t dir, TFlashError& error) {
     error = feOk;
     if (dir != FDirCluster) {
         // Only the root is ever walked; another directory has no blocks here.
@@ -18,11 +18,11 @@ uint16_t TFlash::ReadDirBlock(uint16_t dir, uint8_t& error) {
     }
     if (dir == 0 || FDirNext == 0) return 0;
     const uint16_t s = FDirNext;
-    const uint8_t r = ReadSectors(s, FSectorsPerCluster, FClusterBuf.data());
-    if (r != xrOk) {
+    const TFlashError e = ReadSectors(s, FSectorsPerCluster, FClusterBuf.data());
+    if (e != feOk) {
         // A block that could not be read ends the walk; it is never used.
         FDirNext = 0;
-        error = LinkError(r);
+        error = e;
         return 0;
     }
     if (dir == 1) {
@@ -32,13 +32,13 @@ uint16_t TFlash::ReadDirBlock(uint16_t dir, uint8_t& error) {
     return s;
 }
 
-uint8_t TFlash::ReadDirectory(TDirCopy& dir, const std::function<bool(const uint8_t*, uint32_t)>& stop) {
+TFlashError TFlash::ReadDirectory(TDirCopy& dir, const std::function<bool(const uint8_t*, uint32_t)>& stop) {
     dir = TDirCopy{};
     const uint32_t perBlock = SlotsPerBlock();
     // The root's entries, not its sectors: a root of 80 entries ends inside
     // the block that reaches into the data area.
     const uint32_t capacity = FRootEntries;
-    uint8_t error = feOk;
+    TFlashError error = feOk;
     ReadDirBlock(0, error);
     for (;;) {
         const uint16_t s = ReadDirBlock(FCurDir, error);
@@ -75,16 +75,16 @@ int64_t TFlash::PickEntry(TDirCopy& dir, const TLookupName& key) {
     return entryNames > 1 ? AmbiguousName : byEntryName;
 }
 
-uint8_t TFlash::WriteDirBlock(TDirCopy& dir, uint32_t block) {
+TFlashError TFlash::WriteDirBlock(TDirCopy& dir, uint32_t block) {
     const size_t bytes = static_cast<size_t>(SlotsPerBlock()) * dirent::Size;
     return WriteSectors(dir.Blocks[block], FSectorsPerCluster, dir.Bytes.data() + block * bytes);
 }
 
-uint8_t TFlash::ReadVolumeTables(TVolumeTables& tables) {
+TFlashError TFlash::ReadVolumeTables(TVolumeTables& tables) {
     tables = TVolumeTables{};
     if (!FMounted) return NotMounted();
     TDirCopy dir;
-    const uint8_t e = ReadDirectory(dir);
+    const TFlashError e = ReadDirectory(dir);
     if (e != feOk) return e;
     tables.Boot.assign(FBootSector.begin(), FBootSector.begin() + SectorSize);
     tables.Fat = FatBytes();
@@ -93,7 +93,7 @@ uint8_t TFlash::ReadVolumeTables(TVolumeTables& tables) {
     return feOk;
 }
 
-uint8_t TFlash::LocateFile(const char* name, TDirCopy& dir, int64_t& index, bool whole) {
+TFlashError TFlash::LocateFile(const char* name, TDirCopy& dir, int64_t& index, bool whole) {
     index = -1;
     TLookupName key;
     if (name == nullptr || !MakeLookupName(name, key)) return feBadName;
@@ -108,22 +108,22 @@ uint8_t TFlash::LocateFile(const char* name, TDirCopy& dir, int64_t& index, bool
                    SameEntryName(slot, key.HasShown ? key.Shown : key.Entry);
         };
     }
-    const uint8_t e = ReadDirectory(dir, settled);
+    const TFlashError e = ReadDirectory(dir, settled);
     if (e != feOk) return e;
     index = PickEntry(dir, key);
     if (index == AmbiguousName) {
         index = -1;
         return feDamagedFile;
     }
-    return index < 0 ? uint8_t{feNotFound} : uint8_t{feOk};
+    return index < 0 ? TFlashError{feNotFound} : TFlashError{feOk};
 }
 
-uint8_t TFlash::FindEntry(const char* name, uint32_t& size, uint16_t& cluster) {
+TFlashError TFlash::FindEntry(const char* name, uint32_t& size, uint16_t& cluster) {
     size = 0;
     cluster = 0;
     TDirCopy dir;
     int64_t index = -1;
-    const uint8_t e = LocateFile(name, dir, index, false);
+    const TFlashError e = LocateFile(name, dir, index, false);
     if (e != feOk) return e;
     const uint8_t* slot = dir.Slot(static_cast<uint32_t>(index));
     size = GetU32(slot, dirent::FileSize);
@@ -131,7 +131,7 @@ uint8_t TFlash::FindEntry(const char* name, uint32_t& size, uint16_t& cluster) {
     return feOk;
 }
 
-uint8_t TFlash::CreateEntry(const char* entryName, bool directory, uint16_t& cluster) {
+TFlashError TFlash::CreateEntry(const char* entryName, bool directory, uint16_t& cluster) {
     cluster = 0;
     if (FPendingEntry != 0) return feNoRoom;
     // An entry of this name and type already? Other systems' small letters
@@ -139,7 +139,7 @@ uint8_t TFlash::CreateEntry(const char* entryName, bool directory, uint16_t& clu
     const TSlotKind kind = directory ? TSlotKind::Directory : TSlotKind::File;
     bool exists = false;
     TDirCopy dir;
-    const uint8_t e = ReadDirectory(dir, [&](const uint8_t* slot, uint32_t) {
+    const TFlashError e = ReadDirectory(dir, [&](const uint8_t* slot, uint32_t) {
         return exists = SlotKind(slot) == kind && SameEntryName(slot, entryName);
     });
     if (e != feOk) return e;
@@ -181,13 +181,12 @@ uint8_t TFlash::CreateEntry(const char* entryName, bool directory, uint16_t& clu
             dir.Slot(next)[0] = dirent::EndMark;
         } else {
             static const uint8_t zeros[SectorSize] = {};
-            const uint8_t r = WriteSectors(static_cast<uint16_t>(FFirstRootSector + next / perSector), 1, zeros);
-            if (r != xrOk) return LinkError(r);
+            const TFlashError w = WriteSectors(static_cast<uint16_t>(FFirstRootSector + next / perSector), 1, zeros);
+            if (w != feOk) return w;
             if (next / perBlock == block) std::memset(dir.Slot(next), 0, SectorSize);
         }
     }
-    const uint8_t r = WriteDirBlock(dir, block);
-    if (r != xrOk) return LinkError(r);
+    if (const TFlashError w = WriteDirBlock(dir, block); w != feOk) return w;
 
     SetFat(c, FatEnd);  // in the image; the FAT reaches the medium in FinishEntry
     std::memcpy(FPendingName, entryName, sizeof FPendingName);
@@ -202,7 +201,7 @@ void TFlash::DiscardEntry(uint16_t first) {
     FPendingEntry = 0;
 }
 
-uint8_t TFlash::FinishEntry(uint16_t first, uint32_t size) {
+TFlashError TFlash::FinishEntry(uint16_t first, uint32_t size) {
     if (FPendingEntry == 0) return feOk;
     const uint16_t block = static_cast<uint16_t>(FPendingEntry >> 16);
     const uint32_t offset = FPendingEntry & 0xFFFF;
@@ -211,11 +210,11 @@ uint8_t TFlash::FinishEntry(uint16_t first, uint32_t size) {
     // The FAT first: once the entry is live its chain must be on the medium.
     // Until then a cut leaves clusters that no entry names, never an entry
     // whose chain is missing.
-    uint8_t r = WriteFat();
-    if (r == xrOk) r = ReadSectors(block, FSectorsPerCluster, FClusterBuf.data());
-    if (r != xrOk) {
+    TFlashError e = WriteFat();
+    if (e == feOk) e = ReadSectors(block, FSectorsPerCluster, FClusterBuf.data());
+    if (e != feOk) {
         ReleaseChain(first);
-        return LinkError(r);
+        return e;
     }
     uint8_t* slot = FClusterBuf.data() + offset;
     std::memcpy(slot, FPendingName, dirent::NameLen);
@@ -224,8 +223,7 @@ uint8_t TFlash::FinishEntry(uint16_t first, uint32_t size) {
     PutU32(slot, dirent::FileSize, size);
     // On a failure here the chain stays taken in the image: the sector with
     // the entry may have been stored although its answer never came.
-    r = WriteSectors(block, FSectorsPerCluster, FClusterBuf.data());
-    return LinkError(r);
+    return WriteSectors(block, FSectorsPerCluster, FClusterBuf.data());
 }
 
 }  // namespace skarvel

@@ -104,7 +104,7 @@ void TFlash::Execute() {
         const uint8_t op = static_cast<uint8_t>(m.WParam & 0xFF);
         FCommand = op;
         void* param = reinterpret_cast<void*>(m.LParam);
-        uint8_t error;
+        uint8_t error;  // the completion's byte: the hook may answer with codes of its own
         try {
             if (OnCommand) {
                 uint8_t result = 0;
@@ -124,7 +124,7 @@ void TFlash::Execute() {
     }
 }
 
-uint8_t TFlash::Dispatch(uint8_t op, void* param) {
+TFlashError TFlash::Dispatch(uint8_t op, void* param) {
     const uint8_t kind = FMediumKind;
     auto* args = static_cast<TFlashArgs*>(param);
     switch (op) {
@@ -147,7 +147,7 @@ uint8_t TFlash::Dispatch(uint8_t op, void* param) {
         case opGetFileAttr: {
             if (args == nullptr) return feBadName;
             uint32_t size = static_cast<uint32_t>(args->Size);
-            const uint8_t r = GetFileAttr(args->Name, size, kind);
+            const TFlashError r = GetFileAttr(args->Name, size, kind);
             args->Size = size;
             return r;
         }
@@ -162,11 +162,10 @@ uint32_t TFlash::SectorsForFile(const char* name, uint32_t size) {
         const int i = FFiles.IndexOf(name);
         if (i >= 0) size = static_cast<uint32_t>(FFiles.Sizes(i));
     }
-    const uint64_t clusters = (static_cast<uint64_t>(size) + clusterBytes - 1) / clusterBytes;
-    return static_cast<uint32_t>(clusters * FSectorsPerCluster);
+    return FilledClusters(size, clusterBytes) * FSectorsPerCluster;
 }
 
-uint8_t TFlash::LinkError(uint8_t r) {
+TFlashError TFlash::LinkError(TTransportResult r) {
     switch (r) {
         case xrOk: return feOk;
         case xrBusyTimeout:
@@ -175,11 +174,11 @@ uint8_t TFlash::LinkError(uint8_t r) {
         // names a cluster outside the volume.
         case xrOutOfRange: return feDamagedFile;
         case xrInternalError: return feInternalError;
-        default: return feLinkError;
+        default: return feLinkLost;
     }
 }
 
-uint8_t TFlash::CallExchange(uint8_t cmd, uint16_t sector, void* buffer) {
+TTransportResult TFlash::CallExchange(uint8_t cmd, uint16_t sector, void* buffer) {
     if (!FExchange) return xrPortClosed;
     try {
         return FExchange(cmd, static_cast<uint8_t>(sector & 0xFF), static_cast<uint8_t>(sector >> 8), buffer);
@@ -191,11 +190,11 @@ uint8_t TFlash::CallExchange(uint8_t cmd, uint16_t sector, void* buffer) {
     }
 }
 
-uint8_t TFlash::Identify() {
-    const uint8_t r = CallExchange(cmdIdentify, 0, nullptr);
-    if (r == xrWrongDevice) return feLinkError;
+TFlashError TFlash::Identify() {
+    const TTransportResult r = CallExchange(cmdIdentify, 0, nullptr);
+    if (r == xrWrongDevice) return feWrongDevice;
     if (r == xrInternalError) return feInternalError;
-    if (r != xrOk) return feUnknownDevice;
+    if (r != xrOk) return feNoAnswer;
     return feOk;
 }
 

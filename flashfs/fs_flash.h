@@ -9,8 +9,9 @@
 // driver fills in.
 //
 // Threads: everything below runs on the worker thread unless its comment
-// says otherwise. The window writes FAbort while an operation runs and
-// reads the geometry fields, FFiles and FVolumeFault after a completion.
+// says otherwise. The window asks for an abort (RequestAbort) while an
+// operation runs and reads the geometry, the file list and the volume fault
+// through the accessors after a completion.
 #pragma once
 
 #include <atomic>
@@ -73,8 +74,16 @@ enum TFlashError : uint8_t {
     feNotFound = 5,
     feNoRoom = 6,
     feDiskEmpty = 7,
-    feUnknownDevice = 8,  // the device has not answered (identify or mount reads failed)
-    feLinkError = 9,      // another device at identify; no answer or port closed elsewhere
+    // The device has not answered the connect: identify, or the mount's
+    // reads of the boot sector and the FAT, failed (no answer, port closed,
+    // busy), or a format found no medium size to work with.
+    feNoAnswer = 8,
+    // Code 9 has two meanings, told apart by the operation: identify was
+    // answered with another device's code (feWrongDevice); any other
+    // operation lost the link under a sector transfer, the device no longer
+    // answering or the port closed (feLinkLost). The text is the same.
+    feWrongDevice = 9,
+    feLinkLost = feWrongDevice,
     feNotReady = 10,      // the device stayed busy after a write
     feAborted = 11,
     feUnknownCommand = 12,
@@ -104,14 +113,16 @@ extern const char* const ErrorTexts[ErrorTextCount];  // the fixed texts of code
 // returns (13..15 belong to the window, which has its own texts for them).
 const char* WorkerErrorText(uint8_t code);
 
-// Argument block of operations 8, 9 and 10 (lParam points to it).
+// Argument block of opSaveFile, opLoadFile and opGetFileAttr (lParam points to it).
 struct TFlashArgs {
     const char* Name = nullptr;  // zero-terminated, code page 1251
-    void* Data = nullptr;        // 8: bytes to write; 9: destination
-    uintptr_t Size = 0;          // 8: bytes to write; 9: capacity; 10: receives the size
+    void* Data = nullptr;        // save: bytes to write; load: destination
+    uintptr_t Size = 0;          // save: bytes to write; load: capacity; attributes: receives the size
 };
 
-// Command hook: (operation, result byte, argument) -> error code of the request.
+// Command hook: (operation, result byte, argument) -> error code of the
+// request, the byte the completion carries (the window's hook answers with
+// codes of its own beside the worker's).
 using TCommandFn = std::function<uint8_t(uint8_t op, uint8_t& result, void* param)>;
 
 class TFlash : public TThread {
@@ -137,24 +148,24 @@ public:
 
     // The built-in dispatch of one request (what Execute runs when no hook
     // is assigned); a hook may call it for the operations it leaves alone.
-    uint8_t Dispatch(uint8_t op, void* param);
+    TFlashError Dispatch(uint8_t op, void* param);
 
     // Operation routines (worker thread). Each returns a TFlashError.
-    uint8_t InitFlash();
-    uint8_t FormatFlash(uint8_t kind);
-    uint8_t ReadDir(uint8_t kind, const char* mask);
+    TFlashError InitFlash();
+    TFlashError FormatFlash(uint8_t kind);
+    TFlashError ReadDir(uint8_t kind, const char* mask);
     // Checks the file's chain first: a damaged file (feDamagedFile) keeps its
     // entry. Never frees a cluster that another entry's chain reaches, and
     // marks the long-name pieces of the entry deleted with it.
-    uint8_t DeleteFile(const char* name, uint8_t kind);
-    uint8_t RenameFile();
-    uint8_t MakeDir(const char* name, uint8_t kind);
-    uint8_t ChangeDir();
-    uint8_t RemoveDir();
+    TFlashError DeleteFile(const char* name, uint8_t kind);
+    TFlashError RenameFile();
+    TFlashError MakeDir(const char* name, uint8_t kind);
+    TFlashError ChangeDir();
+    TFlashError RemoveDir();
     // The entry becomes a file only with the save's last write; a save cut
     // off before it leaves at most clusters taken in the FAT that no entry
     // names.
-    uint8_t SaveFile(const char* name, const void* data, uint8_t kind, uint32_t size);
+    TFlashError SaveFile(const char* name, const void* data, uint8_t kind, uint32_t size);
     // Writes data as the new contents of the existing file name, which keeps
     // its entry and its spelling on the medium. The old contents stay whole
     // until one sector write (the entry's) makes the new ones the file's: a
@@ -163,30 +174,27 @@ public:
     // nothing, when the free clusters cannot hold the new copy beside the
     // old one; feNotFound when no file answers the name. FLastSave records
     // it as SaveFile's record does, for VerifySave.
-    uint8_t ReplaceFile(const char* name, const void* data, uint8_t kind, uint32_t size);
+    TFlashError ReplaceFile(const char* name, const void* data, uint8_t kind, uint32_t size);
     // On any result but 0 the destination holds no usable file. A file whose
     // chain is damaged, or shares a cluster with another entry's chain (one
     // of the two is wrong), is not loaded (feDamagedFile).
-    uint8_t LoadFile(const char* name, void* dest, uint8_t kind, uint32_t size);
+    TFlashError LoadFile(const char* name, void* dest, uint8_t kind, uint32_t size);
     // The same with out sized to the entry it loads: no directory read of its
     // own is needed to learn the size first. out is empty on any result but 0.
-    uint8_t LoadFile(const char* name, std::vector<uint8_t>& out, uint8_t kind);
-    uint8_t GetFileAttr(const char* name, uint32_t& size, uint8_t kind);
+    TFlashError LoadFile(const char* name, std::vector<uint8_t>& out, uint8_t kind);
+    TFlashError GetFileAttr(const char* name, uint32_t& size, uint8_t kind);
     // Reads back what the save recorded in save wrote: each FAT and
     // directory sector, compared with its bytes as written, and the file
     // itself, loaded and compared with data. check lists every difference
     // with the files it touches. Returns feOk when everything could be
     // read (check tells the outcome), else the error of the read that
     // failed.
-    uint8_t VerifySave(const TSaveRecord& save, const void* data, uint32_t size, TSaveCheck& check);
+    TFlashError VerifySave(const TSaveRecord& save, const void* data, uint32_t size, TSaveCheck& check);
 
     // Routines of the volume check (worker thread).
     // The mounted volume's boot sector and FAT image, and its root
     // directory read up to the block holding the end mark.
-    uint8_t ReadVolumeTables(TVolumeTables& tables);
-    // Frees those of the clusters that are taken in the FAT image and writes
-    // the FAT sectors that changed (nothing else). freed: how many.
-    uint8_t FreeClusters(const std::vector<uint16_t>& clusters, uint32_t& freed);
+    TFlashError ReadVolumeTables(TVolumeTables& tables);
     // The FAT image as the bytes of its sectors.
     std::vector<uint8_t> FatBytes() const;
     // Data clusters of the mounted volume, and those of them the FAT image
@@ -194,13 +202,37 @@ public:
     // worker is idle.
     uint32_t DataClusterCount() const;
     uint32_t FreeClusterCount() const;
+    // Frees those of the clusters that are taken in the FAT image and writes
+    // the FAT sectors that changed (nothing else): zvt check --repair's
+    // release of lost clusters. freed: how many. Worker thread.
+    TFlashError FreeClustersOnMedium(const std::vector<uint16_t>& clusters, uint32_t& freed);
     // Bytes a new file may take at most: the free clusters' bytes.
     uint64_t FreeBytes() const { return static_cast<uint64_t>(FreeClusterCount()) * FGeometry.ClusterBytes(); }
 
+    // ---- what the window, the clients and the driver read of the worker
+    // (any thread once the worker is idle, unless said otherwise)
+    // The geometry of the last mount or format (all 0 before the first).
+    TVolumeGeometry Geometry() const { return FGeometry; }
+    uint32_t MediumSize() const { return FMediumSize.load(); }        // any thread
+    uint32_t BytesPerSector() const { return FBytesPerSector.load(); }  // any thread
+    bool Mounted() const { return FMounted.load(); }                   // any thread
+    TVolumeFault VolumeFault() const { return FVolumeFault.load(); }
+    uint8_t MediumKind() const { return FMediumKind; }
+    // The boot sector as the last mount read it, or as the last format wrote it.
+    const std::vector<uint8_t>& BootSector() const { return FBootSector; }
+    // The files the last directory read listed.
+    const TFileList& Files() const { return FFiles; }
+    const TSaveRecord& LastSave() const { return FLastSave; }
+    // The operation running or run last. Any thread.
+    uint8_t CurrentOp() const { return FCommand.load(); }
+    // Asks the running save or load to stop at its next cluster. Any thread.
+    void RequestAbort() { FAbort = true; }
+
     // The error code of a failed sector transfer: feNotReady for a device
     // that stayed busy, feDamagedFile for a refused out-of-range run,
-    // feLinkError for everything else.
-    static uint8_t LinkError(uint8_t transportResult);
+    // feLinkLost for everything else. ReadSectors and WriteSectors apply it,
+    // so that every routine above them deals in worker errors only.
+    static TFlashError LinkError(TTransportResult transportResult);
 
     // ---- fields (public, as the window and the driver read and set them)
     TExchangeFn FExchange;
@@ -243,41 +275,42 @@ public:
     std::string FInternalError;
 
     // ---- directory and cluster routines (worker thread)
-    // Transfers return 0 or the first nonzero transport result (xrOutOfRange
-    // for a run that would pass sector 65535 or a cluster outside the volume).
-    uint8_t ReadSectors(uint16_t first, uint16_t count, void* buffer);
-    uint8_t WriteSectors(uint16_t first, uint16_t count, const void* buffer);
-    uint8_t ReadCluster(uint16_t n);
-    uint8_t WriteCluster(uint16_t n);
+    // Transfers return feOk or the worker error of the first failed
+    // transport result (LinkError; a run that would pass sector 65535 or a
+    // cluster outside the volume is refused as xrOutOfRange, feDamagedFile).
+    TFlashError ReadSectors(uint16_t first, uint16_t count, void* buffer);
+    TFlashError WriteSectors(uint16_t first, uint16_t count, const void* buffer);
+    TFlashError ReadCluster(uint16_t n);
+    TFlashError WriteCluster(uint16_t n);
     // Successor of cluster n in the FAT image, or 0 (end of chain, free, or n
     // outside the data clusters). The value may lie outside the data clusters.
     uint16_t NextCluster(uint16_t n) const;
     // Reads the next cluster of the chain from start into FClusterBuf (start 0
-    // resets). True when one was read; false at the chain's end (error 0) or
-    // on a failure (error = an error code).
-    bool ReadChain(uint16_t start, uint8_t& error);
+    // resets). True when one was read; false at the chain's end (error feOk)
+    // or on a failure (error says which).
+    bool ReadChain(uint16_t start, TFlashError& error);
     // Reads the next block of directory dir (1 = root, 0 = reset) into
-    // FClusterBuf; returns its first sector, or 0 at the end (error 0) or on a
-    // failed read (error = an error code).
-    uint16_t ReadDirBlock(uint16_t dir, uint8_t& error);
+    // FClusterBuf; returns its first sector, or 0 at the end (error feOk) or
+    // on a failed read (error says which).
+    uint16_t ReadDirBlock(uint16_t dir, TFlashError& error);
     // Looks a file up in the current directory (long-name pieces, labels and
-    // directories are not files). Returns 0 (found: cluster and size set),
-    // 2 rejected name, 5 not found, 16 a name two files answer, or a
+    // directories are not files). Returns feOk (found: cluster and size set),
+    // feBadName, feNotFound, feDamagedFile (a name two files answer), or a
     // transfer error.
-    uint8_t FindEntry(const char* name, uint32_t& size, uint16_t& cluster);
+    TFlashError FindEntry(const char* name, uint32_t& size, uint16_t& cluster);
     // Reserves a slot for the entry entryName (11 bytes + zero) with a first
     // cluster and makes it the pending entry. The slot is written as a
     // deleted entry naming the cluster: nothing loads from it until
-    // FinishEntry. Returns 0 (cluster set), 3 an entry of this name and type
-    // exists, 6 no free cluster, 18 no free slot in the root, or a transfer
-    // error.
-    uint8_t CreateEntry(const char* entryName, bool directory, uint16_t& cluster);
+    // FinishEntry. Returns feOk (cluster set), feExists (an entry of this
+    // name and type exists), feNoRoom (no free cluster), feRootFull (no free
+    // slot in the root), or a transfer error.
+    TFlashError CreateEntry(const char* entryName, bool directory, uint16_t& cluster);
     // Commits the pending entry: writes the FAT image, then the entry's block
     // with its name, first cluster and size, the write that makes it live.
-    // Returns 0 or a transfer error; the pending entry is cleared on every
+    // Returns feOk or a transfer error; the pending entry is cleared on every
     // path, and the chain from first is released in the image unless the
     // entry may have reached the medium.
-    uint8_t FinishEntry(uint16_t first, uint32_t size);
+    TFlashError FinishEntry(uint16_t first, uint32_t size);
     // Takes the lowest free data cluster and links it after previous (0 =
     // none); 0 when the volume is full.
     uint16_t AllocCluster(uint16_t previous);
@@ -297,13 +330,13 @@ private:
     };
     // Reads the current directory up to the block holding its end mark, or
     // only up to the slot for which stop returns true.
-    uint8_t ReadDirectory(TDirCopy& dir, const std::function<bool(const uint8_t* slot, uint32_t index)>& stop = {});
+    TFlashError ReadDirectory(TDirCopy& dir, const std::function<bool(const uint8_t* slot, uint32_t index)>& stop = {});
     // The slot the looked-up name means: the file shown under that name,
     // else the file whose entry name it is; -1 when none, AmbiguousName
     // when more than one file answers it so.
     static constexpr int64_t AmbiguousName = -2;
     static int64_t PickEntry(TDirCopy& dir, const TLookupName& key);
-    uint8_t WriteDirBlock(TDirCopy& dir, uint32_t block);
+    TFlashError WriteDirBlock(TDirCopy& dir, uint32_t block);
     uint32_t SlotsPerBlock() const { return FSectorsPerCluster * (SectorSize / dirent::Size); }
 
     // The FAT image, entry by entry: data clusters only. FatAt answers
@@ -312,9 +345,6 @@ private:
     void SetFat(uint32_t n, uint16_t value);
     bool IsDataCluster(uint32_t n) const { return FGeometry.IsDataCluster(n); }
     uint32_t ClusterBytes() const { return FGeometry.ClusterBytes(); }
-    // Clusters a file's bytes occupy: at least one, since every file this
-    // system writes has a first cluster.
-    uint32_t DataChainLength(uint32_t size) const;
 
     // Marks the clusters the chain from first reaches, its first cluster
     // included even when the FAT calls it free.
@@ -333,50 +363,50 @@ private:
     // chain, so only the image is set back.
     void DiscardEntry(uint16_t first);
     void ReleaseChain(uint16_t first);
-    // 0 when the chain from first holds, cluster by cluster, what size needs:
+    // feOk when the chain from first holds, cluster by cluster, what size needs:
     // each in use, none twice, within the data clusters, none that others
     // marks (when given), and the last one ending the chain or linking to a
     // data cluster; feDamagedFile otherwise.
-    uint8_t CheckChain(uint16_t first, uint32_t size, const std::vector<bool>* others = nullptr) const;
+    TFlashError CheckChain(uint16_t first, uint32_t size, const std::vector<bool>* others = nullptr) const;
     // Reads the directory (whole, or up to the file) and finds the file
     // name means in it (index -1: not found). A name two files answer alike
     // is feDamagedFile; only a whole read can tell.
-    uint8_t LocateFile(const char* name, TDirCopy& dir, int64_t& index, bool whole);
+    TFlashError LocateFile(const char* name, TDirCopy& dir, int64_t& index, bool whole);
     // SaveFile's work, while the sectors it writes are recorded.
-    uint8_t SaveEntry(const char* name, const void* data, uint32_t size);
+    TFlashError SaveEntry(const char* name, const void* data, uint32_t size);
     // ReplaceFile's work, the same way.
-    uint8_t ReplaceEntry(const char* name, const void* data, uint32_t size);
+    TFlashError ReplaceEntry(const char* name, const void* data, uint32_t size);
     // Writes size bytes of data into a new chain of free clusters, taken in
     // the image only (first, and every cluster in chain); on a failure the
     // image is set back and chain is empty.
-    uint8_t WriteReplacementChain(const void* data, uint32_t size, uint16_t& first, std::vector<uint16_t>& chain);
+    TFlashError WriteReplacementChain(const void* data, uint32_t size, uint16_t& first, std::vector<uint16_t>& chain);
     // The clusters of the chain from first that deleting its entry frees:
     // up to a cluster others marks, a bad-cluster mark or the end.
     std::vector<uint16_t> ReleasableChain(uint16_t first, const std::vector<bool>& others) const;
     // Writes the FAT sectors that hold the entries of clusters, from the
     // image, into every copy of the FAT; the last sector first when
-    // descending. Returns 0 or the first failed transfer's result.
-    uint8_t WriteFatSectors(const std::vector<uint16_t>& clusters, bool descending);
+    // descending. Returns feOk or the first failed transfer's error.
+    TFlashError WriteFatSectors(const std::vector<uint16_t>& clusters, bool descending);
     // Loads the file name into the buffer that place gives for the size its
     // entry records (place's result: feOk, or why there is none).
-    uint8_t LoadEntry(const char* name, const std::function<uint8_t(uint32_t stored, uint8_t*& out)>& place);
+    TFlashError LoadEntry(const char* name, const std::function<TFlashError(uint32_t stored, uint8_t*& out)>& place);
     // The image as a whole: read at mount, set up by format, written after
     // each change.
     void LoadFat(const std::vector<uint8_t>& bytes);
     void ResetFat();
-    uint8_t WriteFat();
+    TFlashError WriteFat();
     void SetGeometry(const TVolumeGeometry& g);
     // A mount that refuses the volume for fault.
-    uint8_t RefuseVolume(TVolumeFault fault);
+    TFlashError RefuseVolume(TVolumeFault fault);
     // What an operation answers while nothing is mounted.
-    uint8_t NotMounted() const {
+    TFlashError NotMounted() const {
         return FVolumeFault.load() == TVolumeFault::None ? feUnformatted : feForeignVolume;
     }
-    // The identify exchange: 0, 9 (another device), or 8 (no usable answer).
-    uint8_t Identify();
+    // The identify exchange: feOk, feWrongDevice, or feNoAnswer (no usable answer).
+    TFlashError Identify();
     // One exchange through FExchange; an absent transport counts as a closed
     // port, an exception escaping it as no answer.
-    uint8_t CallExchange(uint8_t cmd, uint16_t sector, void* buffer);
+    TTransportResult CallExchange(uint8_t cmd, uint16_t sector, void* buffer);
 
     // The directory as written and, for each data cluster, the displayed
     // name of the live file whose chain (in the FAT image) holds it.

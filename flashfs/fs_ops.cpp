@@ -8,22 +8,22 @@
 
 namespace skarvel {
 
-uint8_t TFlash::RefuseVolume(TVolumeFault fault) {
+TFlashError TFlash::RefuseVolume(TVolumeFault fault) {
     FVolumeFault = fault;
     return feForeignVolume;
 }
 
-uint8_t TFlash::InitFlash() {
-    const uint8_t id = Identify();
+TFlashError TFlash::InitFlash() {
+    const TFlashError id = Identify();
     if (id != feOk) return id;
 
     // Mount. Nothing counts as mounted until the boot sector and the whole
     // FAT have been read: a FAT image with holes must never hand out clusters.
     FMounted = false;
     FVolumeFault = TVolumeFault::None;
-    const uint8_t r = CallExchange(cmdReadSector, 0, FBootSector.data());
+    const TTransportResult r = CallExchange(cmdReadSector, 0, FBootSector.data());
     FBytesPerSector = SectorSize;
-    if (r != xrOk) return feUnknownDevice;
+    if (r != xrOk) return feNoAnswer;
     TVolumeGeometry g;
     if (!DecodeBootSector(FBootSector.data(), g)) return feUnformatted;
     // A volume another system formatted for other rules is never written:
@@ -33,21 +33,21 @@ uint8_t TFlash::InitFlash() {
     if (fault != TVolumeFault::None) return RefuseVolume(fault);
     SetGeometry(g);
     std::vector<uint8_t> bytes(FFat.size() * 2);
-    if (ReadSectors(FReservedSectors, FSectorsPerFAT, bytes.data()) != xrOk) return feUnknownDevice;
+    if (ReadSectors(FReservedSectors, FSectorsPerFAT, bytes.data()) != feOk) return feNoAnswer;
     if (Fat12Start(bytes.data())) return RefuseVolume(TVolumeFault::Fat12);
     LoadFat(bytes);
     FMounted = true;
     return feOk;
 }
 
-uint8_t TFlash::FormatFlash(uint8_t /*kind: only 512-byte sectors exist*/) {
+TFlashError TFlash::FormatFlash(uint8_t /*kind: only 512-byte sectors exist*/) {
     if (FMediumSize == 0) {
-        const uint8_t id = Identify();
+        const TFlashError id = Identify();
         if (id != feOk) return id;
     }
-    if (FMediumSize == 0) return feUnknownDevice;
+    if (FMediumSize == 0) return feNoAnswer;
     TVolumeGeometry g;
-    if (!FormatGeometry(FMediumSize, g)) return feUnknownDevice;  // no volume fits this medium
+    if (!FormatGeometry(FMediumSize, g)) return feNoAnswer;  // no volume fits this medium
 
     FMounted = false;
     FVolumeFault = TVolumeFault::None;  // whatever the medium held is being replaced
@@ -56,24 +56,24 @@ uint8_t TFlash::FormatFlash(uint8_t /*kind: only 512-byte sectors exist*/) {
     uint8_t* buf = FClusterBuf.data();
     std::memset(buf, 0, SectorSize);
     for (uint32_t s = FFirstRootSector; s < FFirstDataSector; ++s) {
-        const uint8_t r = WriteSectors(static_cast<uint16_t>(s), 1, buf);
-        if (r != xrOk) return LinkError(r);
+        const TFlashError e = WriteSectors(static_cast<uint16_t>(s), 1, buf);
+        if (e != feOk) return e;
     }
     EncodeBootSector(g, buf);
     std::copy(buf, buf + SectorSize, FBootSector.begin());  // what a mount would read now
-    uint8_t r = WriteSectors(0, 1, buf);
-    if (r != xrOk) return LinkError(r);
-    r = WriteFat();
-    if (r != xrOk) return LinkError(r);
+    TFlashError e = WriteSectors(0, 1, buf);
+    if (e != feOk) return e;
+    e = WriteFat();
+    if (e != feOk) return e;
     FMounted = true;
     return feOk;
 }
 
-uint8_t TFlash::ReadDir(uint8_t /*kind*/, const char* mask) {
+TFlashError TFlash::ReadDir(uint8_t /*kind*/, const char* mask) {
     FFiles.Clear();
     if (!FMounted) return NotMounted();
     TDirCopy dir;
-    const uint8_t error = ReadDirectory(dir);
+    const TFlashError error = ReadDirectory(dir);
     // A partial listing would pass for the whole directory.
     if (error != feOk) return error;
     for (uint32_t i = 0; i < dir.Slots; ++i) {
@@ -88,18 +88,18 @@ uint8_t TFlash::ReadDir(uint8_t /*kind*/, const char* mask) {
     return FFiles.Count() == 0 ? feDiskEmpty : feOk;
 }
 
-uint8_t TFlash::SaveFile(const char* name, const void* data, uint8_t /*kind*/, uint32_t size) {
+TFlashError TFlash::SaveFile(const char* name, const void* data, uint8_t /*kind*/, uint32_t size) {
     FLastSave = TSaveRecord{};
     FLastSave.Name = name ? name : "";
     FLastSave.Size = size;
     FRecordSave = true;
-    const uint8_t e = SaveEntry(name, data, size);
+    const TFlashError e = SaveEntry(name, data, size);
     FRecordSave = false;
     FLastSave.Finished = e == feOk;
     return e;
 }
 
-uint8_t TFlash::SaveEntry(const char* name, const void* data, uint32_t size) {
+TFlashError TFlash::SaveEntry(const char* name, const void* data, uint32_t size) {
     FAbort = false;
     if (!FMounted) return NotMounted();
     char entryName[12];
@@ -109,7 +109,7 @@ uint8_t TFlash::SaveEntry(const char* name, const void* data, uint32_t size) {
     if (FAbort) return feAborted;
 
     uint16_t first = 0;
-    const uint8_t e = CreateEntry(entryName, false, first);
+    const TFlashError e = CreateEntry(entryName, false, first);
     if (e != feOk) return e;
     const uint32_t slotOffset = FPendingEntry & 0xFFFF;
     FLastSave.EntrySector = static_cast<uint16_t>((FPendingEntry >> 16) + slotOffset / SectorSize);
@@ -119,23 +119,22 @@ uint8_t TFlash::SaveEntry(const char* name, const void* data, uint32_t size) {
     // failure or an abort here only sets the FAT image back.
     const auto* src = static_cast<const uint8_t*>(data);
     const uint32_t clusterBytes = ClusterBytes();
-    const uint32_t whole = size / clusterBytes;
+    const uint32_t chain = ChainLength(size, clusterBytes);
     uint16_t cl = first;
-    for (uint32_t k = 0; k <= whole; ++k) {
+    for (uint32_t k = 0; k < chain; ++k) {
         const uint32_t offset = k * clusterBytes;
         const uint32_t n = std::min(clusterBytes, size - offset);
         if (n > 0) std::memcpy(FClusterBuf.data(), src + offset, n);
         std::memset(FClusterBuf.data() + n, 0, clusterBytes - n);
-        const uint8_t r = WriteCluster(cl);
-        if (r != xrOk) {
+        if (const TFlashError w = WriteCluster(cl); w != feOk) {
             DiscardEntry(first);
-            return LinkError(r);
+            return w;
         }
         if (FAbort) {
             DiscardEntry(first);
             return feAborted;
         }
-        if (k < whole) {
+        if (k + 1 < chain) {
             const uint16_t next = AllocCluster(cl);
             if (next == 0) {
                 DiscardEntry(first);
@@ -147,57 +146,57 @@ uint8_t TFlash::SaveEntry(const char* name, const void* data, uint32_t size) {
     return FinishEntry(first, size);
 }
 
-uint8_t TFlash::LoadFile(const char* name, void* dest, uint8_t /*kind*/, uint32_t size) {
+TFlashError TFlash::LoadFile(const char* name, void* dest, uint8_t /*kind*/, uint32_t size) {
     if (dest == nullptr) size = 0;
     uint32_t loaded = 0;
-    const uint8_t e = LoadEntry(name, [&](uint32_t stored, uint8_t*& out) {
-        if (stored > size) return uint8_t{feNoRoom};
+    const TFlashError e = LoadEntry(name, [&](uint32_t stored, uint8_t*& out) {
+        if (stored > size) return TFlashError{feNoRoom};
         loaded = stored;
         out = static_cast<uint8_t*>(dest);
-        return uint8_t{feOk};
+        return TFlashError{feOk};
     });
     if (e == feOk && size > loaded) std::memset(static_cast<uint8_t*>(dest) + loaded, 0, size - loaded);
     return e;
 }
 
-uint8_t TFlash::LoadFile(const char* name, std::vector<uint8_t>& out, uint8_t /*kind*/) {
+TFlashError TFlash::LoadFile(const char* name, std::vector<uint8_t>& out, uint8_t /*kind*/) {
     out.clear();
-    const uint8_t e = LoadEntry(name, [&](uint32_t stored, uint8_t*& dest) {
-        if (stored > FMediumSize.load()) return uint8_t{feDamagedFile};  // no medium holds such a file
+    const TFlashError e = LoadEntry(name, [&](uint32_t stored, uint8_t*& dest) {
+        if (stored > FMediumSize.load()) return TFlashError{feDamagedFile};  // no medium holds such a file
         out.resize(stored);
         dest = out.data();
-        return uint8_t{feOk};
+        return TFlashError{feOk};
     });
     if (e != feOk) out.clear();
     return e;
 }
 
-uint8_t TFlash::LoadEntry(const char* name, const std::function<uint8_t(uint32_t, uint8_t*&)>& place) {
+TFlashError TFlash::LoadEntry(const char* name, const std::function<TFlashError(uint32_t, uint8_t*&)>& place) {
     FAbort = false;
     if (!FMounted) return NotMounted();
     // The whole directory: a cluster that another entry's chain holds too
     // makes the bytes doubtful.
     TDirCopy dir;
     int64_t index = -1;
-    const uint8_t e = LocateFile(name, dir, index, true);
+    const TFlashError e = LocateFile(name, dir, index, true);
     if (e != feOk) return e;
     const uint8_t* slot = dir.Slot(static_cast<uint32_t>(index));
     const uint32_t stored = GetU32(slot, dirent::FileSize);
     const uint16_t cl = GetU16(slot, dirent::FirstCluster);
     uint8_t* out = nullptr;
-    if (const uint8_t p = place(stored, out); p != feOk) return p;
+    if (const TFlashError p = place(stored, out); p != feOk) return p;
     const std::vector<bool> others = ReachedClusters(dir, index);
     if (CheckChain(cl, stored, &others) != feOk) return feDamagedFile;
 
     // Only the clusters that hold the file's bytes are read (an exact
     // multiple of the cluster size has one more, which holds nothing).
     const uint32_t clusterBytes = ClusterBytes();
-    const uint32_t passes = static_cast<uint32_t>((static_cast<uint64_t>(stored) + clusterBytes - 1) / clusterBytes);
-    uint8_t error = feOk;
+    const uint32_t passes = FilledClusters(stored, clusterBytes);
+    TFlashError error = feOk;
     ReadChain(0, error);
     for (uint32_t k = 0; k < passes; ++k) {
         if (FAbort) return feAborted;
-        if (!ReadChain(cl, error)) return error != feOk ? error : uint8_t{feDamagedFile};
+        if (!ReadChain(cl, error)) return error != feOk ? error : TFlashError{feDamagedFile};
         const uint64_t offset = static_cast<uint64_t>(k) * clusterBytes;
         const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(clusterBytes, stored - offset));
         std::memcpy(out + offset, FClusterBuf.data(), n);
@@ -205,13 +204,13 @@ uint8_t TFlash::LoadEntry(const char* name, const std::function<uint8_t(uint32_t
     return feOk;
 }
 
-uint8_t TFlash::DeleteFile(const char* name, uint8_t /*kind*/) {
+TFlashError TFlash::DeleteFile(const char* name, uint8_t /*kind*/) {
     if (!FMounted) return NotMounted();
     // The whole directory: the other entries' chains decide which clusters
     // may be freed.
     TDirCopy dir;
     int64_t index = -1;
-    const uint8_t e = LocateFile(name, dir, index, true);
+    const TFlashError e = LocateFile(name, dir, index, true);
     if (e != feOk) return e;
     uint8_t* slot = dir.Slot(static_cast<uint32_t>(index));
     const uint16_t first = GetU16(slot, dirent::FirstCluster);
@@ -230,41 +229,39 @@ uint8_t TFlash::DeleteFile(const char* name, uint8_t /*kind*/) {
         dir.Slot(--from)[0] = dirent::DeletedMark;
     slot[0] = dirent::DeletedMark;
     for (uint32_t b = from / perBlock; b <= index / perBlock; ++b) {
-        const uint8_t r = WriteDirBlock(dir, b);
-        if (r != xrOk) return LinkError(r);
+        if (const TFlashError w = WriteDirBlock(dir, b); w != feOk) return w;
     }
 
     if (release.empty()) return feOk;
     for (uint16_t c : release) SetFat(c, FatFree);
-    return LinkError(WriteFat());
+    return WriteFat();
 }
 
-uint8_t TFlash::GetFileAttr(const char* name, uint32_t& size, uint8_t /*kind*/) {
+TFlashError TFlash::GetFileAttr(const char* name, uint32_t& size, uint8_t /*kind*/) {
     if (!FMounted) return NotMounted();
     uint16_t cl = 0;
     return FindEntry(name, size, cl);
 }
 
-uint8_t TFlash::MakeDir(const char* name, uint8_t /*kind*/) {
+TFlashError TFlash::MakeDir(const char* name, uint8_t /*kind*/) {
     if (!FMounted) return NotMounted();
     char entryName[12];
     if (!MakeEntryName(name, entryName)) return feBadName;
     uint16_t c = 0;
-    const uint8_t e = CreateEntry(entryName, true, c);
+    const TFlashError e = CreateEntry(entryName, true, c);
     if (e != feOk) return e;
     // The new directory's cluster starts empty (its first slot is the end mark).
     std::fill(FClusterBuf.begin(), FClusterBuf.end(), 0);
-    const uint8_t r = WriteCluster(c);
-    if (r != xrOk) {
+    if (const TFlashError w = WriteCluster(c); w != feOk) {
         DiscardEntry(c);
-        return LinkError(r);
+        return w;
     }
     return FinishEntry(c, 0);
 }
 
 // Renaming and the directory operations do no work on this system.
-uint8_t TFlash::RenameFile() { return FMounted ? uint8_t{feOk} : NotMounted(); }
-uint8_t TFlash::ChangeDir() { return FMounted ? uint8_t{feOk} : NotMounted(); }
-uint8_t TFlash::RemoveDir() { return FMounted ? uint8_t{feOk} : NotMounted(); }
+TFlashError TFlash::RenameFile() { return FMounted ? TFlashError{feOk} : NotMounted(); }
+TFlashError TFlash::ChangeDir() { return FMounted ? TFlashError{feOk} : NotMounted(); }
+TFlashError TFlash::RemoveDir() { return FMounted ? TFlashError{feOk} : NotMounted(); }
 
 }  // namespace skarvel

@@ -16,12 +16,12 @@
 
 namespace skarvel {
 
-uint8_t TFlash::ReplaceFile(const char* name, const void* data, uint8_t /*kind*/, uint32_t size) {
+TFlashError TFlash::ReplaceFile(const char* name, const void* data, uint8_t /*kind*/, uint32_t size) {
     FLastSave = TSaveRecord{};
     FLastSave.Name = name ? name : "";
     FLastSave.Size = size;
     FRecordSave = true;
-    const uint8_t e = ReplaceEntry(name, data, size);
+    const TFlashError e = ReplaceEntry(name, data, size);
     FRecordSave = false;
     FLastSave.Finished = e == feOk;
     return e;
@@ -42,7 +42,7 @@ std::vector<uint16_t> TFlash::ReleasableChain(uint16_t first, const std::vector<
     return release;
 }
 
-uint8_t TFlash::WriteFatSectors(const std::vector<uint16_t>& clusters, bool descending) {
+TFlashError TFlash::WriteFatSectors(const std::vector<uint16_t>& clusters, bool descending) {
     std::vector<uint32_t> sectors;
     for (uint16_t c : clusters) sectors.push_back(c * 2u / SectorSize);
     std::sort(sectors.begin(), sectors.end());
@@ -54,14 +54,14 @@ uint8_t TFlash::WriteFatSectors(const std::vector<uint16_t>& clusters, bool desc
     for (uint32_t s : sectors) {
         for (uint32_t copy = 0; copy < FNumFATs; ++copy) {
             const auto sector = static_cast<uint16_t>(FReservedSectors + copy * FSectorsPerFAT + s);
-            const uint8_t r = WriteSectors(sector, 1, bytes.data() + static_cast<size_t>(s) * SectorSize);
-            if (r != xrOk) return r;
+            const TFlashError e = WriteSectors(sector, 1, bytes.data() + static_cast<size_t>(s) * SectorSize);
+            if (e != feOk) return e;
         }
     }
-    return xrOk;
+    return feOk;
 }
 
-uint8_t TFlash::WriteReplacementChain(const void* data, uint32_t size, uint16_t& first,
+TFlashError TFlash::WriteReplacementChain(const void* data, uint32_t size, uint16_t& first,
                                       std::vector<uint16_t>& chain) {
     chain.clear();
     first = FindFreeCluster();
@@ -70,24 +70,23 @@ uint8_t TFlash::WriteReplacementChain(const void* data, uint32_t size, uint16_t&
     chain.push_back(first);
     // Nothing on the medium names these clusters yet: a failure or an abort
     // only sets the FAT image back.
-    const auto fail = [&](uint8_t error) {
+    const auto fail = [&](TFlashError error) {
         ReleaseChain(first);
         chain.clear();
         return error;
     };
     const auto* src = static_cast<const uint8_t*>(data);
     const uint32_t clusterBytes = ClusterBytes();
-    const uint32_t whole = size / clusterBytes;
+    const uint32_t length = ChainLength(size, clusterBytes);
     uint16_t cl = first;
-    for (uint32_t k = 0; k <= whole; ++k) {
+    for (uint32_t k = 0; k < length; ++k) {
         const uint32_t offset = k * clusterBytes;
         const uint32_t n = std::min(clusterBytes, size - offset);
         if (n > 0) std::memcpy(FClusterBuf.data(), src + offset, n);
         std::memset(FClusterBuf.data() + n, 0, clusterBytes - n);
-        const uint8_t r = WriteCluster(cl);
-        if (r != xrOk) return fail(LinkError(r));
+        if (const TFlashError w = WriteCluster(cl); w != feOk) return fail(w);
         if (FAbort) return fail(feAborted);
-        if (k < whole) {
+        if (k + 1 < length) {
             cl = AllocCluster(cl);
             if (cl == 0) return fail(feNoRoomForCopy);  // counted beforehand; only a changed image gets here
             chain.push_back(cl);
@@ -96,7 +95,7 @@ uint8_t TFlash::WriteReplacementChain(const void* data, uint32_t size, uint16_t&
     return feOk;
 }
 
-uint8_t TFlash::ReplaceEntry(const char* name, const void* data, uint32_t size) {
+TFlashError TFlash::ReplaceEntry(const char* name, const void* data, uint32_t size) {
     FAbort = false;
     if (!FMounted) return NotMounted();
     char entryName[12];
@@ -107,7 +106,7 @@ uint8_t TFlash::ReplaceEntry(const char* name, const void* data, uint32_t size) 
     // may be taken and which of the old ones may be freed.
     TDirCopy dir;
     int64_t index = -1;
-    const uint8_t e = LocateFile(name, dir, index, true);
+    const TFlashError e = LocateFile(name, dir, index, true);
     if (e != feOk) return e;
     const auto slotIndex = static_cast<uint32_t>(index);
     const uint8_t* found = dir.Slot(slotIndex);
@@ -124,19 +123,19 @@ uint8_t TFlash::ReplaceEntry(const char* name, const void* data, uint32_t size) 
     uint32_t room = 0;
     for (uint32_t c = 2; c <= FLastCluster; ++c)
         if (FatAt(c) == FatFree && (c >= FReachedClusters.size() || !FReachedClusters[c])) ++room;
-    if (room < size / ClusterBytes() + 1) return feNoRoomForCopy;
+    if (room < ChainLength(size, ClusterBytes())) return feNoRoomForCopy;
     if (FAbort) return feAborted;
 
     uint16_t first = 0;
     std::vector<uint16_t> chain;
-    if (const uint8_t w = WriteReplacementChain(data, size, first, chain); w != feOk) return w;
+    if (const TFlashError w = WriteReplacementChain(data, size, first, chain); w != feOk) return w;
 
     // The new chain taken beside the old one. Chains are built upwards, so
     // the FAT's last sector goes first: a cut leaves the new chain's tail
     // taken and ending, never a taken cluster linking to a free one. On a
     // failure the image keeps the chain: a sector may have been stored
     // although its answer never came.
-    if (const uint8_t r = WriteFatSectors(chain, true); r != xrOk) return LinkError(r);
+    if (const TFlashError w = WriteFatSectors(chain, true); w != feOk) return w;
 
     // The commit: the entry's own sector, naming the new chain and size.
     const uint32_t perSector = SectorSize / dirent::Size;
@@ -154,12 +153,12 @@ uint8_t TFlash::ReplaceEntry(const char* name, const void* data, uint32_t size) 
     }
     // A failure here leaves it open which entry the medium holds: both
     // chains stay taken in the image.
-    if (const uint8_t r = WriteSectors(sector, 1, sectorBytes); r != xrOk) return LinkError(r);
+    if (const TFlashError w = WriteSectors(sector, 1, sectorBytes); w != feOk) return w;
 
     // The old chain freed. A cut from here on leaves the new file whole and
     // at most the old chain's clusters taken with no entry reaching them.
     for (uint16_t c : release) SetFat(c, FatFree);
-    return LinkError(WriteFatSectors(release, false));
+    return WriteFatSectors(release, false);
 }
 
 }  // namespace skarvel

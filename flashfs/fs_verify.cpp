@@ -79,7 +79,7 @@ void TFlash::CompareSector(uint16_t sector, const uint8_t* expected, const uint8
     }
 }
 
-uint8_t TFlash::VerifySave(const TSaveRecord& save, const void* data, uint32_t size, TSaveCheck& check) {
+TFlashError TFlash::VerifySave(const TSaveRecord& save, const void* data, uint32_t size, TSaveCheck& check) {
     check = TSaveCheck{};
     FAbort = false;
     if (!FMounted) return NotMounted();
@@ -89,8 +89,7 @@ uint8_t TFlash::VerifySave(const TSaveRecord& save, const void* data, uint32_t s
     for (const auto& [sector, written] : save.Sectors) {
         if (FAbort) return feAborted;
         if (written.size() != SectorSize) continue;
-        const uint8_t r = ReadSectors(sector, 1, back.data());
-        if (r != xrOk) return LinkError(r);
+        if (const TFlashError r = ReadSectors(sector, 1, back.data()); r != feOk) return r;
         const bool fat = sector >= FReservedSectors && sector < FFirstRootSector;
         TSaveFault fault;
         bool differs = false;
@@ -98,7 +97,7 @@ uint8_t TFlash::VerifySave(const TSaveRecord& save, const void* data, uint32_t s
             if (fat && !ownersRead) {
                 // Only now the directory is needed: whose chains the entries are.
                 TDirCopy dir;
-                if (const uint8_t e = ReadDirectory(dir); e != feOk) return e;
+                if (const TFlashError e = ReadDirectory(dir); e != feOk) return e;
                 owners = ClusterOwners(dir);
                 ownersRead = true;
             }
@@ -120,7 +119,7 @@ uint8_t TFlash::VerifySave(const TSaveRecord& save, const void* data, uint32_t s
 
     // The file itself, as a load finds it now.
     std::vector<uint8_t> loaded;
-    const uint8_t e = LoadFile(save.Name.c_str(), loaded, FMediumKind);
+    const TFlashError e = LoadFile(save.Name.c_str(), loaded, FMediumKind);
     const bool same = e == feOk && loaded.size() == size &&
                       (size == 0 || std::memcmp(loaded.data(), data, size) == 0);
     if (e != feOk && e != feNotFound && e != feDamagedFile) return e;

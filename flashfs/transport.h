@@ -34,9 +34,9 @@ enum TTransportResult : uint8_t {
     xrInternalError = 0xFE,
 };
 
-// (command, sector low byte, sector high byte, buffer) -> a TTransportResult.
+// (command, sector low byte, sector high byte, buffer) -> the result.
 // A read delivers 512 bytes, or the answer's 528 while the worker's sector
 // size is still unknown; identify takes no buffer.
-using TExchangeFn = std::function<uint8_t(uint8_t cmd, uint8_t secLo, uint8_t secHi, void* buffer)>;
+using TExchangeFn = std::function<TTransportResult(uint8_t cmd, uint8_t secLo, uint8_t secHi, void* buffer)>;
 
 }  // namespace skarvel

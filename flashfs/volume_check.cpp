@@ -94,9 +94,8 @@ private:
         // as many as hold the bytes.
         const uint32_t cb = g_.ClusterBytes();
         const auto length = static_cast<uint32_t>(entry.Chain.size());
-        const uint32_t least = std::max<uint32_t>(1, static_cast<uint32_t>((uint64_t{entry.Size} + cb - 1) / cb));
-        if (length < least) Problem(TCheckKind::ShortChain, name, first, length);
-        if (length > entry.Size / cb + 1) Problem(TCheckKind::LongChain, name, first, length);
+        if (length < ShortestChain(entry.Size, cb)) Problem(TCheckKind::ShortChain, name, first, length);
+        if (length > ChainLength(entry.Size, cb)) Problem(TCheckKind::LongChain, name, first, length);
     }
 
     void Own(uint32_t c, size_t index) {

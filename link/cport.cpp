@@ -15,7 +15,7 @@ uint32_t BaudRateValue(TBaudRate rate) {
     return rate < sizeof rates / sizeof rates[0] ? rates[rate] : 0;
 }
 
-const char* ComErrorText(int code) {
+const char* ComErrorText(TComError code) {
     switch (code) {
     case CE_OPEN_FAILED: return "Unable to open com port";
     case CE_WRITE_FAILED: return "WriteFile function failed";
@@ -33,7 +33,7 @@ const char* ComErrorText(int code) {
 }
 
 namespace {
-std::string ComErrorMessage(int code, int winCode) {
+std::string ComErrorMessage(TComError code, int winCode) {
     std::string text = ComErrorText(code);
     if (winCode == -1) return text;
     char tail[48];
@@ -52,7 +52,7 @@ bool Change(T& field, T v) {
 }
 }  // namespace
 
-EComPort::EComPort(int code, int winCode, const std::string& advice)
+EComPort::EComPort(TComError code, int winCode, const std::string& advice)
     : std::runtime_error(advice.empty() ? ComErrorMessage(code, winCode)
                                         : ComErrorMessage(code, winCode) + "\n" + advice),
       code_(code),

@@ -37,8 +37,8 @@ enum TSyncMethod : uint8_t { smThreadSync, smWindowSync, smNone };
 // Rate in bits per second of a TBaudRate (brCustom: 0, the port uses CustomBaudRate).
 uint32_t BaudRateValue(TBaudRate rate);
 
-// Error codes of EComPort.
-enum : int {
+// Error codes of EComPort: the step of the port that failed.
+enum TComError : int {
     CE_OPEN_FAILED = 1,
     CE_WRITE_FAILED = 2,
     CE_READ_FAILED = 3,
@@ -53,7 +53,7 @@ enum : int {
 };
 
 // Text of an EComPort code ("Unable to open com port", ...).
-const char* ComErrorText(int code);
+const char* ComErrorText(TComError code);
 
 // The system's error codes for the port's own refusals, defined by each
 // platform's backend: a port that is closed (EBADF, ERROR_INVALID_HANDLE)
@@ -65,12 +65,12 @@ class EComPort : public std::runtime_error {
 public:
     // winCode -1: no operating-system error applies; the message is the text alone.
     // Advice for the user, when given, follows the message on a line of its own.
-    EComPort(int code, int winCode, const std::string& advice = std::string());
-    int Code() const { return code_; }
+    EComPort(TComError code, int winCode, const std::string& advice = std::string());
+    TComError Code() const { return code_; }
     int WinCode() const { return winCode_; }
 
 private:
-    int code_;
+    TComError code_;
     int winCode_;
 };
 

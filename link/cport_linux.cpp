@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/deadline.h"
 #include "link/cport_termios2.h"
 #include "link/cport_users.h"
 #include "link/port_access_linux.h"
@@ -149,7 +150,7 @@ public:
 
     size_t Write(const uint8_t* data, size_t len, int timeoutMs) override {
         detail::TComUsers::TUse use(users_, CE_WRITE_FAILED);
-        const uint64_t deadline = timeoutMs < 0 ? 0 : SteadyMs() + static_cast<uint64_t>(timeoutMs);
+        const TDeadline deadline(timeoutMs);
         size_t done = 0;
         while (done < len) {
             const ssize_t n = ::write(fd_, data + done, len - done);
@@ -164,12 +165,8 @@ public:
                 throw EComPort(CE_WRITE_FAILED, err);
             }
             // The output queue is full: wait for room, for Close, or for the time-out.
-            int waitMs = -1;
-            if (timeoutMs >= 0) {
-                const uint64_t now = SteadyMs();
-                if (now >= deadline) throw EComPort(CE_WRITE_FAILED, ETIMEDOUT);
-                waitMs = static_cast<int>(deadline - now);
-            }
+            const int waitMs = deadline.RemainingMs();
+            if (waitMs == 0) throw EComPort(CE_WRITE_FAILED, ETIMEDOUT);
             pollfd fds[2] = {{fd_, POLLOUT, 0}, {wakeRead_, POLLIN, 0}};
             const int r = ::poll(fds, 2, waitMs);
             if (r < 0) {

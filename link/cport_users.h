@@ -53,7 +53,7 @@ public:
     // when the port is closing.
     class TUse {
     public:
-        TUse(TComUsers& users, int code) : users_(users) {
+        TUse(TComUsers& users, TComError code) : users_(users) {
             if (!users_.Enter()) throw EComPort(code, ComErrorClosed);
         }
         ~TUse() { users_.Leave(); }

@@ -216,13 +216,13 @@ public:
     }
 
 private:
-    [[noreturn]] void Fail(int code) {
+    [[noreturn]] void Fail(TComError code) {
         const DWORD err = GetLastError();
         if (IsGoneError(err)) hungUp_.store(true);
         throw EComPort(code, static_cast<int>(err));
     }
 
-    DWORD Queued(int code) {
+    DWORD Queued(TComError code) {
         COMSTAT stat{};
         DWORD errors = 0;
         if (!ClearCommError(handle_, &errors, &stat)) Fail(code);
@@ -233,7 +233,7 @@ private:
     // (< 0: no limit), and returns its byte count. An operation that Close
     // or the time-out interrupts is cancelled and waited for (its record
     // must outlive it), and the call fails with code.
-    DWORD Finish(TOverlapped& op, int code, int timeoutMs) {
+    DWORD Finish(TOverlapped& op, TComError code, int timeoutMs) {
         const HANDLE events[2] = {op.ov.hEvent, closeEvent_};
         const DWORD r = WaitForMultipleObjects(2, events, FALSE, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
         DWORD count = 0;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "core/deadline.h"
+
 namespace skarvel {
 
 std::atomic<int16_t> TZVT_drv::ExchangeGate{0};
@@ -34,7 +36,7 @@ TZVT_drv::~TZVT_drv() {
 
 std::string TZVT_drv::BuildFrame(uint8_t cmd, uint8_t sectorHi, uint8_t sectorLo, const void* buffer,
                                  uint32_t dataLen) {
-    std::string bytes = BuildFrameBytes(cmd, sectorHi, sectorLo, buffer, dataLen, FBytesPerSector.load());
+    std::string bytes = BuildFrameBytes(cmd, sectorHi, sectorLo, buffer, dataLen, BytesPerSector());
     if (cmd == cmdReadSector && OnReadSector) OnReadSector();
     if (cmd == cmdWriteSector && OnWriteSector) OnWriteSector();
     return bytes;
@@ -89,13 +91,13 @@ void TZVT_drv::LineOpened() {
 bool TZVT_drv::SettleLine() {
     if (!needQuiet_.load()) return false;
     QuietWaits.fetch_add(1);
-    const uint64_t start = NowMs();
+    const TDeadline limit(QuietLimitMs, NowMs);
     for (;;) {
         const uint64_t now = NowMs();
         const uint64_t last = std::max(lastRxMs_.load(), lastTxMs_.load());
         const uint64_t quiet = now > last ? now - last : 0;
         if (quiet >= static_cast<uint64_t>(QuietMs)) break;
-        if (now - start >= static_cast<uint64_t>(QuietLimitMs) || shuttingDown_.load()) break;
+        if (limit.Expired() || shuttingDown_.load()) break;
         PauseMs(static_cast<unsigned>(std::min<uint64_t>(QuietMs - quiet, 20)));
     }
     resetRx_.store(true);
@@ -106,7 +108,7 @@ bool TZVT_drv::SettleLine() {
 
 // The device answers a write busy (Value non-zero) until it has stored the
 // sector, then reports again on its own.
-uint8_t TZVT_drv::AwaitWriteDone() {
+TTransportResult TZVT_drv::AwaitWriteDone() {
     int attempts = 0;
     AnswerEvent.Reset();
     uint8_t value;
@@ -151,11 +153,9 @@ uint8_t TZVT_drv::AwaitWriteDone() {
 // like noise on the line. A block is copied to dest (copyLen bytes) under
 // the same lock that judged it, so a newer answer cannot slip in between.
 bool TZVT_drv::WaitAnswer(bool needBlock, void* dest, size_t copyLen) {
-    const uint64_t end = SteadyMs() + static_cast<uint64_t>(AnswerTimeoutMs);
+    const TDeadline deadline(std::max(AnswerTimeoutMs, 0));
     for (;;) {
-        const uint64_t now = SteadyMs();
-        const int left = now >= end ? 0 : static_cast<int>(end - now);
-        if (AnswerEvent.Wait(left) != TEvent::WaitResult::Signaled) return false;
+        if (AnswerEvent.Wait(deadline.RemainingMs()) != TEvent::WaitResult::Signaled) return false;
         {
             std::lock_guard<std::mutex> lock(answerMutex_);
             if (answerFromBlock_ == needBlock) {
@@ -168,17 +168,90 @@ bool TZVT_drv::WaitAnswer(bool needBlock, void* dest, size_t copyLen) {
     }
 }
 
-uint8_t TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer) {
-    if (!ComPort.Connected() || shuttingDown_.load()) return xrPortClosed;
-
-    // Enter the gate: one exchange at a time in the whole process.
+bool TZVT_drv::EnterGate() {
     int16_t inGate = ++ExchangeGate;
     while (inGate != 1) {
         const int16_t others = --ExchangeGate;
-        if (shuttingDown_.load()) return xrPortClosed;
+        if (shuttingDown_.load()) return false;
         SleepMs(static_cast<unsigned>(others > 0 ? others : 0) * 5);
         inGate = ++ExchangeGate;
     }
+    return true;
+}
+
+bool TZVT_drv::SendUntilAnswered(uint8_t cmd, uint8_t sectorHi, uint8_t sectorLo, void* buffer, uint32_t dataLen,
+                                 size_t readLen, int& sends) {
+    bool signaled = false;
+    int attempts = 0;
+    for (;;) {
+        if (ComPort.Connected()) {
+            const std::string bytes = BuildFrame(cmd, sectorHi, sectorLo, buffer, dataLen);
+            lastTxMs_.store(NowMs());
+            sentSinceOpen_.store(true);
+            ComPort.WriteString(bytes);
+            lastTxMs_.store(NowMs());
+            FramesSent.fetch_add(1);
+        }
+        signaled = WaitAnswer(cmd == cmdReadSector, buffer, readLen);
+        ++attempts;
+        ++sends;
+        if (shuttingDown_.load()) {
+            signaled = false;
+            break;
+        }
+        // An answer that arrives during the last wait is accepted too.
+        if (signaled || sends >= Sends) break;
+    }
+    if (attempts > 1) needQuiet_.store(true);
+    return signaled;
+}
+
+TTransportResult TZVT_drv::IdentifyAnswer() {
+    uint8_t value;
+    {
+        std::lock_guard<std::mutex> lock(answerMutex_);
+        value = answerHeader_[TRxMachine::HeaderValue];
+    }
+    if (value != ZvtDeviceCode) return xrWrongDevice;
+    FMediumSize.store(ZvtMediumSize);
+    return xrOk;
+}
+
+TTransportResult TZVT_drv::ExchangeInGate(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer) {
+    const uint32_t dataLen = cmd == cmdWriteSector ? static_cast<uint32_t>(SendDataBlockLen) : 0;
+    // A read copies the sector (all 528 payload bytes while the sector
+    // size is not known yet) as soon as its block has been judged.
+    const uint32_t bps = BytesPerSector();
+    const size_t readLen = bps == 0 ? RecvPayloadLen : std::min<size_t>(bps, RecvPayloadLen);
+    int sends = 0;  // the whole exchange's budget of sends
+    int busyRetries = 0;
+    for (;;) {
+        SettleLine();
+        AnswerEvent.Reset();
+        const bool signaled = SendUntilAnswered(cmd, sectorHi, sectorLo, buffer, dataLen, readLen, sends);
+        if (shuttingDown_.load()) return xrPortClosed;
+        if (!signaled) {
+            needQuiet_.store(true);
+            return xrNoAnswer;
+        }
+        if (cmd == cmdIdentify) return IdentifyAnswer();
+        if (cmd != cmdWriteSector) return xrOk;
+        const TTransportResult result = AwaitWriteDone();
+        // The device reported busy and its report of being done never came
+        // (lost or garbled on the line). Writing the sector again is
+        // harmless, so it is sent again a few times before the write counts
+        // as failed.
+        if (result == xrBusyTimeout && busyRetries < BusyResends && sends < Sends && !shuttingDown_.load()) {
+            ++busyRetries;
+            continue;
+        }
+        return result;
+    }
+}
+
+TTransportResult TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer) {
+    if (!ComPort.Connected() || shuttingDown_.load()) return xrPortClosed;
+    if (!EnterGate()) return xrPortClosed;
     // Whatever happens below, the gate is left (and after the pause that
     // lets another thread's exchange in).
     struct GateExit {
@@ -187,80 +260,14 @@ uint8_t TZVT_drv::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void
             --ExchangeGate;
         }
     } gateExit;
-
-    uint8_t result = xrOk;
     try {
-        const uint32_t dataLen = cmd == cmdWriteSector ? static_cast<uint32_t>(SendDataBlockLen) : 0;
-        // A read copies the sector (all 528 payload bytes while the sector
-        // size is not known yet) as soon as its block has been judged.
-        const uint32_t bps = FBytesPerSector.load();
-        const size_t readLen = bps == 0 ? RecvPayloadLen : std::min<size_t>(bps, RecvPayloadLen);
-        int sends = 0;  // the whole exchange's budget of sends
-        int busyRetries = 0;
-        for (;;) {
-            SettleLine();
-            AnswerEvent.Reset();
-            bool signaled = false;
-            int attempts = 0;
-            for (;;) {
-                if (ComPort.Connected()) {
-                    const std::string bytes = BuildFrame(cmd, sectorHi, sectorLo, buffer, dataLen);
-                    lastTxMs_.store(NowMs());
-                    sentSinceOpen_.store(true);
-                    ComPort.WriteString(bytes);
-                    lastTxMs_.store(NowMs());
-                    FramesSent.fetch_add(1);
-                }
-                signaled = WaitAnswer(cmd == cmdReadSector, buffer, readLen);
-                ++attempts;
-                ++sends;
-                if (shuttingDown_.load()) {
-                    signaled = false;
-                    break;
-                }
-                // An answer that arrives during the last wait is accepted too.
-                if (signaled || sends >= Sends) break;
-            }
-            if (attempts > 1) needQuiet_.store(true);
-
-            if (shuttingDown_.load()) {
-                result = xrPortClosed;
-            } else if (!signaled) {
-                result = xrNoAnswer;
-                needQuiet_.store(true);
-            } else if (cmd == cmdWriteSector) {
-                result = AwaitWriteDone();
-                // The device reported busy and its report of being done never
-                // came (lost or garbled on the line). Writing the sector again
-                // is harmless, so it is sent again a few times before the
-                // write counts as failed.
-                if (result == xrBusyTimeout && busyRetries < BusyResends && sends < Sends &&
-                    !shuttingDown_.load()) {
-                    ++busyRetries;
-                    continue;
-                }
-            } else if (cmd == cmdIdentify) {
-                uint8_t value;
-                {
-                    std::lock_guard<std::mutex> lock(answerMutex_);
-                    value = answerHeader_[TRxMachine::HeaderValue];
-                }
-                if (value == ZvtDeviceCode) {
-                    FMediumSize.store(ZvtMediumSize);
-                } else {
-                    result = xrWrongDevice;
-                }
-            }
-            break;
-        }
+        return ExchangeInGate(cmd, sectorLo, sectorHi, buffer);
     } catch (const EComPort&) {
         // The line failed under the write (device gone, adapter pulled): the
         // exchange ends as if the port were closed, and the gate is left.
-        result = xrPortClosed;
         needQuiet_.store(true);
+        return xrPortClosed;
     }
-
-    return result;
 }
 
 void TZVT_drv::Disconnect() {
@@ -270,8 +277,8 @@ void TZVT_drv::Disconnect() {
 }
 
 bool TZVT_drv::IsReady() {
-    if (FMounted.load()) FMounted.store(ComPort.Connected());
-    return FMounted.load();
+    if (Mounted()) FMounted.store(ComPort.Connected());
+    return Mounted();
 }
 
 }  // namespace skarvel

@@ -34,7 +34,7 @@ public:
     TEvent AnswerEvent{false, false};  // auto-reset
     TComPort ComPort;
 
-    uint8_t Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer);
+    TTransportResult Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer);
     std::string BuildFrame(uint8_t cmd, uint8_t sectorHi, uint8_t sectorLo, const void* buffer,
                            uint32_t dataLen);
     void RxChar(TComPort* sender, int count);  // main thread
@@ -91,7 +91,21 @@ public:
 private:
     void OnAnswer(const TRxMachine& rx);  // main thread
     void LineOpened();                    // main thread
-    uint8_t AwaitWriteDone();             // worker thread
+    TTransportResult AwaitWriteDone();    // worker thread
+    // The steps of Exchange (worker thread). Enters the gate: one exchange
+    // at a time in the whole process; false when the driver shuts down
+    // meanwhile.
+    bool EnterGate();
+    // Inside the gate: settles the line, sends, judges the answer, and
+    // sends a write again whose report of being done never came.
+    TTransportResult ExchangeInGate(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer);
+    // Sends the frame until an answer comes or the exchange's budget of
+    // sends (counted in sends) is spent; true when answered.
+    bool SendUntilAnswered(uint8_t cmd, uint8_t sectorHi, uint8_t sectorLo, void* buffer, uint32_t dataLen,
+                           size_t readLen, int& sends);
+    // The result of an answered identify; the known device sets the
+    // worker's medium size.
+    TTransportResult IdentifyAnswer();
     bool WaitAnswer(bool needBlock, void* dest, size_t copyLen);  // worker thread
 
     std::mutex answerMutex_;

@@ -17,7 +17,7 @@ void TMemMedium::Attach(TFlash& flash) {
     };
 }
 
-uint8_t TMemMedium::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer) {
+TTransportResult TMemMedium::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer) {
     const uint16_t sector = static_cast<uint16_t>(sectorLo | (sectorHi << 8));
     if (OnExchange) OnExchange(cmd, sector);
     {
@@ -30,7 +30,7 @@ uint8_t TMemMedium::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, vo
                              (it->Kind == 1 && it->Cmd == cmd && it->Sector == sector) ||
                              (it->Kind == 3 && writes_ > it->Nth);
             if (!hit) continue;
-            const uint8_t r = it->Result;
+            const auto r = static_cast<TTransportResult>(it->Result);
             if (it->Kind == 0) faults_.erase(it);
             return r;
         }
@@ -39,21 +39,21 @@ uint8_t TMemMedium::Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, vo
     switch (cmd) {
         case cmdIdentify:
             if (IdentifyResult == 0 && flash_ != nullptr) flash_->FMediumSize = MediumSize;
-            return IdentifyResult;
+            return static_cast<TTransportResult>(IdentifyResult);
         case cmdReadSector: {
-            if (sector >= sectors_) return 1;
+            if (sector >= sectors_) return xrNoAnswer;
             const bool raw = flash_ != nullptr && flash_->FBytesPerSector == 0;
             std::memcpy(buf, Sector(sector), SectorBytes);
             if (raw) std::memset(buf + SectorBytes, 0, 16);  // the answer's 528 payload bytes
-            return 0;
+            return xrOk;
         }
         case cmdWriteSector:
-            if (sector >= sectors_) return 1;
+            if (sector >= sectors_) return xrNoAnswer;
             std::memcpy(Sector(sector), buf, SectorBytes);
             if (OnStored) OnStored(sector, Sector(sector));
-            return 0;
+            return xrOk;
         default:
-            return 0;
+            return xrOk;
     }
 }
 

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <vector>
 
+#include "flashfs/transport.h"
+
 namespace skarvel {
 class TFlash;
 }
@@ -35,7 +37,7 @@ public:
     void Attach(TFlash& flash);
 
     // The transport routine.
-    uint8_t Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer);
+    TTransportResult Exchange(uint8_t cmd, uint8_t sectorLo, uint8_t sectorHi, void* buffer);
 
     // ---- contents
     uint8_t* Sector(uint32_t s) { return data_.data() + static_cast<size_t>(s) * SectorBytes; }

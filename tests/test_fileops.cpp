@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "flashfs/frame_cost.h"
 #include "flashfs/fs_flash.h"
 #include "tests/mem_medium.h"
 
@@ -185,6 +186,34 @@ TEST_F(FileOps, ChainLengthsOnTheMedium) {
     ASSERT_EQ(Load("exact", out, 2048), feOk);
     EXPECT_EQ(out, RandomBytes(2048, 1));
     EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(R, Sec(3), Sec(4) - 1));
+}
+
+// The progress bars' counts are the frames each operation exchanges, at
+// the sizes where the chain rules part: empty, within a cluster, an exact
+// multiple, one byte past it.
+TEST_F(FileOps, FrameCountsAreWhatTheOperationsExchange) {
+    auto counted = [this] {
+        TFrameCount n;
+        for (const TExchangeRecord& r : medium.Log()) (r.Cmd == W ? n.Writes : n.Reads)++;
+        medium.ClearLog();
+        return n;
+    };
+    auto same = [](const TFrameCount& a, const TFrameCount& b) { return a.Reads == b.Reads && a.Writes == b.Writes; };
+    const TVolumeGeometry g = flash.Geometry();
+    for (const uint32_t size : {0u, 1u, 2047u, 2048u, 2049u, 10000u}) {
+        const auto data = RandomBytes(size, size);
+        ASSERT_EQ(flash.SaveFile("F.BIN", data.data(), 0, size), feOk);
+        EXPECT_TRUE(same(counted(), SaveFrames(g, size))) << "save " << size;
+        TSaveCheck check;
+        ASSERT_EQ(flash.VerifySave(flash.LastSave(), data.data(), size, check), feOk);
+        EXPECT_TRUE(same(counted(), VerifyFrames(g, size))) << "verify " << size;
+        std::vector<uint8_t> out;
+        ASSERT_EQ(flash.LoadFile("F.BIN", out, 0), feOk);
+        EXPECT_TRUE(same(counted(), LoadFrames(g, size))) << "load " << size;
+        ASSERT_EQ(flash.DeleteFile("F.BIN", 0), feOk);
+        EXPECT_TRUE(same(counted(), DeleteFrames(g))) << "delete " << size;
+    }
+    EXPECT_EQ(SaveFrames(TVolumeGeometry{}, 100).All(), 0u);  // no geometry yet
 }
 
 TEST_F(FileOps, RoundTripsSurviveARemount) {
@@ -398,14 +427,14 @@ TEST_F(FileOps, EmptyFileWithoutACluster) {
 
 TEST_F(FileOps, FailedMountReadsLeaveTheWorkerUnmounted) {
     medium.FailSector(R, 0, 1);
-    EXPECT_EQ(flash.InitFlash(), feUnknownDevice);
+    EXPECT_EQ(flash.InitFlash(), feNoAnswer);
     EXPECT_FALSE(flash.FMounted);
     EXPECT_EQ(medium.Log(), (Seq{{cmdIdentify, 0}, {R, 0}}));
 
     medium.ClearFaults();
     medium.ClearLog();
     medium.FailSector(R, 3, 5);
-    EXPECT_EQ(flash.InitFlash(), feUnknownDevice);
+    EXPECT_EQ(flash.InitFlash(), feNoAnswer);
     EXPECT_FALSE(flash.FMounted);
     EXPECT_EQ(medium.Log(), (Seq{{cmdIdentify, 0}} + Span(R, 0, 3)));
     EXPECT_EQ(Save("a", 10), feUnformatted);  // no cluster is taken from a partial FAT
@@ -419,14 +448,14 @@ TEST_F(FileOps, FailedDirectoryReadsAreNeverWrittenBack) {
     for (int i = 0; i < 64; ++i) ASSERT_EQ(Save(("F" + std::to_string(i)).c_str(), 1), feOk);
     medium.FailSector(R, 10, 1);
     medium.ClearLog();
-    EXPECT_EQ(Save("new", 1), feLinkError);
-    EXPECT_EQ(flash.DeleteFile("none", 0), feLinkError);
+    EXPECT_EQ(Save("new", 1), feLinkLost);
+    EXPECT_EQ(flash.DeleteFile("none", 0), feLinkLost);
     uint32_t size = 0;
-    EXPECT_EQ(flash.GetFileAttr("none", size, 0), feLinkError);
+    EXPECT_EQ(flash.GetFileAttr("none", size, 0), feLinkLost);
     EXPECT_TRUE(medium.WrittenSectors().empty());
     EXPECT_EQ(flash.FPendingEntry, 0u);
     flash.FFiles.AddFile("stale", 1, false);
-    EXPECT_EQ(flash.ReadDir(0, nullptr), feLinkError);
+    EXPECT_EQ(flash.ReadDir(0, nullptr), feLinkLost);
     EXPECT_EQ(flash.FFiles.Count(), 0);  // no partial list
     EXPECT_EQ(flash.FFat[66], 0);
 
@@ -449,7 +478,7 @@ TEST_F(FileOps, FailedFinishKeepsTheChainOnlyWhenTheEntryMayBeLive) {
         SCOPED_TRACE(c.failing);
         ASSERT_EQ(flash.FormatFlash(0), feOk);
         medium.FailNth(c.failing, 1);
-        EXPECT_EQ(Save("a", 10), feLinkError);
+        EXPECT_EQ(Save("a", 10), feLinkLost);
         EXPECT_EQ(flash.FPendingEntry, 0u);  // later operations are not blocked
         EXPECT_EQ(flash.FFat[2], c.keptInImage ? 0xFFFF : 0);
         uint32_t size = 0;
@@ -471,7 +500,7 @@ TEST_F(FileOps, FailedClusterWriteDiscardsTheEntry) {
     medium.ClearFaults();
     medium.FailSector(W, 6, 5);  // the new entry cannot be written
     medium.ClearLog();
-    EXPECT_EQ(Save("a", 3000), feLinkError);
+    EXPECT_EQ(Save("a", 3000), feLinkLost);
     EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(W, 6, 6));
     EXPECT_EQ(flash.FFat[2], 0);
     EXPECT_EQ(flash.FPendingEntry, 0u);
@@ -483,7 +512,7 @@ TEST_F(FileOps, FailedTransfersEndTheOperation) {
     medium.FailSector(R, Sec(3) + 1, 1);
     medium.ClearLog();
     std::vector<uint8_t> out;
-    EXPECT_EQ(Load("a", out, 5000), feLinkError);
+    EXPECT_EQ(Load("a", out, 5000), feLinkLost);
     EXPECT_EQ(medium.Log(), Span(R, 6, 9) + Span(R, Sec(2), Sec(3) + 1));
 
     medium.FailSector(W, 1, 3);
@@ -499,13 +528,13 @@ TEST_F(FileOps, FailedTransfersEndTheOperation) {
     medium.ClearFaults();
     medium.ClearLog();
     medium.FailSector(W, 0, 1);
-    EXPECT_EQ(flash.FormatFlash(0), feLinkError);
+    EXPECT_EQ(flash.FormatFlash(0), feLinkLost);
     EXPECT_FALSE(flash.FMounted);
     EXPECT_EQ(medium.Log(), Span(W, 6, 37) + Span(W, 0, 0));
 
     medium.ClearFaults();
     medium.FailSector(W, 2, 5);
-    EXPECT_EQ(flash.FormatFlash(0), feLinkError);
+    EXPECT_EQ(flash.FormatFlash(0), feLinkLost);
     EXPECT_FALSE(flash.FMounted);
 }
 

@@ -130,5 +130,5 @@ TEST_F(SaveCheck, ReadFailureIsTheCheckResult) {
     ASSERT_EQ(Save("C.TNC", data), feOk);
     medium.FailSector(cmdReadSector, flash.FReservedSectors, xrNoAnswer);
     TSaveCheck check;
-    EXPECT_EQ(Verify(data, check), feLinkError);
+    EXPECT_EQ(Verify(data, check), feLinkLost);
 }

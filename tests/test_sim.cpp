@@ -110,22 +110,22 @@ TEST_F(Sim, IdentifyAnswersTheDeviceCode) {
 TEST_F(Sim, ReadsTheImageAndWritesThrough) {
     const std::vector<uint8_t> content = Pattern(0x200000, 7);
     WriteFileBytes(image, content);
-    RawPty& pty = Start();
-    EXPECT_EQ(ReadSector(pty, 0x0123), std::vector<uint8_t>(content.begin() + 291 * 512, content.begin() + 292 * 512));
+    RawPty& port = Start();
+    EXPECT_EQ(ReadSector(port, 0x0123), std::vector<uint8_t>(content.begin() + 291 * 512, content.begin() + 292 * 512));
 
     const std::vector<uint8_t> data = Pattern(512, 99);
-    pty.Write(WriteCmd(5, data));
-    EXPECT_EQ(pty.Read(8, AnswerMs), Ok);
+    port.Write(WriteCmd(5, data));
+    EXPECT_EQ(port.Read(8, AnswerMs), Ok);
     // In the file as soon as it is acknowledged, and nothing else changed.
     std::vector<uint8_t> expected = content;
     std::copy(data.begin(), data.end(), expected.begin() + 5 * 512);
     EXPECT_TRUE(ReadFileBytes(image) == expected);
-    EXPECT_EQ(ReadSector(pty, 5), data);
+    EXPECT_EQ(ReadSector(port, 5), data);
 
     // A killed simulator has lost no acknowledged sector.
     const std::vector<uint8_t> last = Pattern(512, 100);
-    pty.Write(WriteCmd(4095, last));
-    EXPECT_EQ(pty.Read(8, AnswerMs), Ok);
+    port.Write(WriteCmd(4095, last));
+    EXPECT_EQ(port.Read(8, AnswerMs), Ok);
     sim->Kill();
     EXPECT_EQ(ImageSector(4095), last);
 }
@@ -250,12 +250,12 @@ TEST_F(Sim, StopPrintsTheCounts) {
 
 TEST_F(Sim, PortMayBeClosedAndReopenedThroughItsLink) {
     const std::string link = dir.File("zvt0");
-    ASSERT_EQ(symlink("/nonexistent/old-pty", link.c_str()), 0);  // an old link is replaced
+    ASSERT_EQ(symlink("/nonexistent/old-port", link.c_str()), 0);  // an old link is replaced
     SimProcess linked({"--link", link});
     for (int open = 0; open < 2; ++open) {
-        RawPty pty(link);
-        pty.Write(Identify());
-        EXPECT_EQ(pty.Read(8, AnswerMs), IdentifyAnswer) << open;
+        RawPty port(link);
+        port.Write(Identify());
+        EXPECT_EQ(port.Read(8, AnswerMs), IdentifyAnswer) << open;
     }
     EXPECT_EQ(std::filesystem::read_symlink(link).string(), linked.PtyPath());
     linked.Signal(SIGINT);

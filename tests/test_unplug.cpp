@@ -78,7 +78,7 @@ TEST_F(Unplug, DeviceKilledDuringALoad) {
     std::vector<uint8_t> data;
     const uint8_t r = client->Load("BIG.TNC", 40000, data);
     killer.join();
-    EXPECT_EQ(r, feLinkError) << ErrorText(r);  // "ошибка связи с ZVT"
+    EXPECT_EQ(r, feLinkLost) << ErrorText(r);  // "ошибка связи с ZVT"
     EXPECT_TRUE(data.empty());
     ExpectPortReleasedAndKeepIntact();
 }
@@ -88,7 +88,7 @@ TEST_F(Unplug, LineFallsSilentDuringASave) {
     std::thread freezer = WhenFrames(*client, 12, [&] { sim->Freeze(); });
     const uint8_t r = client->Save("NEW.TNC", Bytes(30000, 3));
     freezer.join();
-    EXPECT_EQ(r, feLinkError) << ErrorText(r);
+    EXPECT_EQ(r, feLinkLost) << ErrorText(r);
     ExpectPortReleasedAndKeepIntact();
     // The save's entry may stay behind, but nothing it touched is handed to
     // another file and the files that were there load as they were.

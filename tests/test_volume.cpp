@@ -215,6 +215,18 @@ TEST(Volume, ChainLength) {
     for (const auto& [size, clusters] : cases) EXPECT_EQ(ChainLength(size, 2048), clusters) << size;
 }
 
+TEST(Volume, ClustersTheBytesFillAndTheShortestChain) {
+    struct Case {
+        uint32_t Size, Filled, Shortest;
+    };
+    const Case cases[] = {{0, 0, 1},    {1, 1, 1},    {2047, 1, 1},        {2048, 1, 1},
+                          {2049, 2, 2}, {4096, 2, 2}, {0xFFFFFFFFu, 2097152u, 2097152u}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(FilledClusters(c.Size, 2048), c.Filled) << c.Size;
+        EXPECT_EQ(ShortestChain(c.Size, 2048), c.Shortest) << c.Size;
+    }
+}
+
 TEST(Volume, FreshlyFormattedMedium) {
     test::TMemMedium medium;
     std::memset(medium.Bytes().data(), 0x5A, medium.Bytes().size());

@@ -116,7 +116,7 @@ TEST_F(Checked, LostClustersOfACutSaveNameItAndTheRepairFreesOnlyThem) {
 
     medium.ClearLog();
     uint32_t freed = 0;
-    ASSERT_EQ(other.FreeClusters(r.Lost, freed), feOk);
+    ASSERT_EQ(other.FreeClustersOnMedium(r.Lost, freed), feOk);
     EXPECT_EQ(freed, 2u);
     EXPECT_EQ(medium.Log(), (std::vector<TExchangeRecord>{{cmdWriteSector, 1}}));  // the one FAT sector that changed
     const VolumeReport after = CheckVolume(medium.Bytes());

@@ -171,7 +171,7 @@ TEST(CutSave, NoCutLeavesAnEntryThatLoadsWrongBytes) {
             ASSERT_TRUE(report.Repairable());
             m.ClearLog();
             uint32_t freed = 0;
-            ASSERT_EQ(f.FreeClusters(report.Lost, freed), feOk);
+            ASSERT_EQ(f.FreeClustersOnMedium(report.Lost, freed), feOk);
             EXPECT_EQ(freed, report.Lost.size());
             for (uint16_t s : m.WrittenSectors()) EXPECT_TRUE(s >= 1 && s <= 5) << s;
             ExpectClean(m.Bytes());
@@ -205,7 +205,7 @@ TEST(CutSave, AFailedExchangeLeavesTheFatImageFitToWriteOut) {
                 ASSERT_EQ(f.DeleteFile("GONE.TNC", 0), feOk);
                 files.erase("GONE.TNC");
                 size_t count = 0;
-                f.FExchange = [&](uint8_t cmd, uint8_t lo, uint8_t hi, void* buffer) -> uint8_t {
+                f.FExchange = [&](uint8_t cmd, uint8_t lo, uint8_t hi, void* buffer) -> TTransportResult {
                     if (++count != n) return m.Exchange(cmd, lo, hi, buffer);
                     if (stored) m.Exchange(cmd, lo, hi, buffer);
                     return xrNoAnswer;
@@ -261,7 +261,7 @@ TEST(CutFormat, EntriesItLeftBehindTheEndMarkNeverComeBack) {
         ASSERT_EQ(Mount(m, f), feOk);
         const TCheckReport lost = ExpectOnlyLost(m.Bytes());
         uint32_t freed = 0;
-        ASSERT_EQ(f.FreeClusters(lost.Lost, freed), feOk);
+        ASSERT_EQ(f.FreeClustersOnMedium(lost.Lost, freed), feOk);
         Files now;
         for (int i = 0; i < 65; ++i) {
             if (i == c.CutSave) m.CutAfterWrites(1);
@@ -283,9 +283,9 @@ namespace {
 // and B.TNC (100 bytes, cluster 4) in slot 1.
 Image BaseImage(Files& files) {
     return Build(
-        [](TFlash& f, Files& files) {
-            EXPECT_EQ(Save(f, files, "A.TNC", 3000, 1), feOk);
-            EXPECT_EQ(Save(f, files, "B.TNC", 100, 2), feOk);
+        [](TFlash& f, Files& saved) {
+            EXPECT_EQ(Save(f, saved, "A.TNC", 3000, 1), feOk);
+            EXPECT_EQ(Save(f, saved, "B.TNC", 100, 2), feOk);
         },
         files);
 }

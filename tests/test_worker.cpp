@@ -143,7 +143,7 @@ TEST_F(WorkerFixture, ExceptionsOnTheWorkerAreInternalErrorsAndDoNotEndIt) {
     // Thrown from the transport, from a routine of the hook, and something
     // that is no std::exception: each completes as a fault of the program,
     // never as a device that did not answer.
-    flash.FExchange = [](uint8_t, uint8_t, uint8_t, void*) -> uint8_t { throw std::runtime_error("port"); };
+    flash.FExchange = [](uint8_t, uint8_t, uint8_t, void*) -> TTransportResult { throw std::runtime_error("port"); };
     flash.OnCommand = [&](uint8_t op, uint8_t&, void* param) -> uint8_t {
         if (op == opMakeDir) throw std::logic_error("hook");
         if (op == opRemoveDir) throw 7;
@@ -192,13 +192,13 @@ TEST(Worker, DestructorStopsARunningWorker) {
 
 TEST_F(WorkerFixture, InitialisationCodes) {
     medium.IdentifyResult = 6;  // another device
-    EXPECT_EQ(flash.InitFlash(), feLinkError);
-    EXPECT_EQ(flash.FormatFlash(0), feLinkError);
+    EXPECT_EQ(flash.InitFlash(), feWrongDevice);
+    EXPECT_EQ(flash.FormatFlash(0), feWrongDevice);
     medium.IdentifyResult = 1;  // no answer
-    EXPECT_EQ(flash.InitFlash(), feUnknownDevice);
-    EXPECT_EQ(flash.FormatFlash(0), feUnknownDevice);
+    EXPECT_EQ(flash.InitFlash(), feNoAnswer);
+    EXPECT_EQ(flash.FormatFlash(0), feNoAnswer);
     medium.IdentifyResult = 5;  // port closed
-    EXPECT_EQ(flash.InitFlash(), feUnknownDevice);
+    EXPECT_EQ(flash.InitFlash(), feNoAnswer);
     EXPECT_EQ(medium.Log(), std::vector<test::TExchangeRecord>(5, {cmdIdentify, 0}));
     EXPECT_FALSE(flash.FMounted);
 
@@ -245,8 +245,9 @@ TEST_F(WorkerFixture, SectorsForFile) {
 }
 
 TEST(Worker, LinkErrorMapping) {
-    const std::pair<uint8_t, uint8_t> map[] = {{xrOk, feOk},          {xrNoAnswer, feLinkError},   {xrPortClosed, feLinkError},
-                                               {2, feLinkError},      {xrBusyTimeout, feNotReady}, {xrStillBusy, feNotReady},
-                                               {xrOutOfRange, feDamagedFile}, {xrInternalError, feInternalError}};
+    const std::pair<TTransportResult, TFlashError> map[] = {
+        {xrOk, feOk},           {xrNoAnswer, feLinkLost},       {xrPortClosed, feLinkLost},
+        {TTransportResult{2}, feLinkLost}, {xrBusyTimeout, feNotReady}, {xrStillBusy, feNotReady},
+        {xrOutOfRange, feDamagedFile}, {xrInternalError, feInternalError}};
     for (const auto& [transport, error] : map) EXPECT_EQ(TFlash::LinkError(transport), error) << int(transport);
 }

@@ -166,6 +166,51 @@ TEST_F(ZvtCli, FormatPutListGetRemoveRoundTrip) {
     EXPECT_EQ(Zvt(port, {"format"}).Exit, 2);
 }
 
+// put --replace gives an existing name new contents, put without it leaves
+// the name alone; get overwrites a PC file as cp does, get -n keeps it.
+TEST_F(ZvtCli, ReplaceOnTheMediumAndNoClobberOnThePc) {
+    SimProcess sim({"--image", image});
+    const std::string port = sim.PtyPath();
+    ASSERT_EQ(Zvt(port, {"format", "--yes"}).Exit, 0);
+    const auto v1 = RandomBytes(5000, 1), v2 = RandomBytes(9000, 2), edited = RandomBytes(10, 3);
+    const std::string prog = dir.File("prog.tnc");
+    const std::string local = out + "/PROG.TNC";
+    WriteFileBytes(prog, v1);
+    ASSERT_EQ(Zvt(port, {"put", prog}).Exit, 0);
+    WriteFileBytes(prog, v2);
+
+    const struct {
+        const char* What;
+        std::vector<std::string> Args;
+        int Exit;
+        const char* Said;  // on stdout (exit 0) or stderr
+        std::vector<uint8_t> OnMedium, OnPc;
+    } steps[] = {
+        {"put without --replace", {"put", prog}, 1, "файл с этим именем уже существует", v1, {}},
+        {"put --replace --verify", {"put", "--replace", "--verify", prog}, 0, "(9000 байт, заменён, проверен)", v2, {}},
+        {"get", {"get", "PROG.TNC", "-C", out}, 0, "PROG.TNC", v2, v2},
+        {"get -n onto an edited file", {"get", "-n", "PROG.TNC", "-C", out}, 0, "уже есть, не загружен", v2, edited},
+        {"get --no-clobber", {"get", "--no-clobber", "PROG.TNC", "-C", out}, 0, "не загружен", v2, edited},
+        {"get onto it again", {"get", "PROG.TNC", "-C", out}, 0, "PROG.TNC", v2, v2},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.What);
+        if (step.OnPc == edited) WriteFileBytes(local, edited);
+        const ZvtRun r = Zvt(port, step.Args);
+        EXPECT_EQ(r.Exit, step.Exit) << r.Err;
+        EXPECT_HAS(step.Exit == 0 ? r.Out : r.Err, step.Said);
+        if (!step.OnPc.empty()) {
+            EXPECT_EQ(ReadFileBytes(local), step.OnPc);
+        }
+        const std::string copy = dir.File("copy");
+        ASSERT_EQ(mkdir(copy.c_str(), 0755) == 0 || errno == EEXIST, true);
+        ASSERT_EQ(Zvt(port, {"get", "PROG.TNC", "-C", copy}).Exit, 0);
+        EXPECT_EQ(ReadFileBytes(copy + "/PROG.TNC"), step.OnMedium);
+    }
+    const ZvtRun check = Zvt(port, {"check"});
+    EXPECT_EQ(check.Exit, 0) << check.Out << check.Err;
+}
+
 // What zvt says about its command line, in the language of its other
 // texts: the usage fits an 80-column console, and each mistake is named
 // with its exit status (2 for usage, 1 for a failed operation).

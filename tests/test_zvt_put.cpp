@@ -33,9 +33,9 @@ struct TPutRig {
     TPutRig() {
         Medium.Attach(Client.Driver());
         Client.Driver().FExchange = [this](uint8_t cmd, uint8_t lo, uint8_t hi, void* buffer) {
-            const uint8_t r = Medium.Exchange(cmd, lo, hi, buffer);
+            const TTransportResult r = Medium.Exchange(cmd, lo, hi, buffer);
             if (!Fault) return r;
-            return Fault(cmd, static_cast<uint16_t>(lo | (hi << 8)), static_cast<uint8_t*>(buffer), r);
+            return static_cast<TTransportResult>(Fault(cmd, static_cast<uint16_t>(lo | (hi << 8)), static_cast<uint8_t*>(buffer), r));
         };
         EXPECT_EQ(Client.Format(), 0);
     }
@@ -44,11 +44,11 @@ struct TPutRig {
         int Exit = -1;
         std::string Out, Err;
     };
-    TRun Put(const std::vector<std::string>& paths, bool verify) {
+    TRun Put(const std::vector<std::string>& paths, bool verify, bool replace = false) {
         TRun run;
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        run.Exit = zvtcmd::CmdPut(Client, paths, verify);
+        run.Exit = zvtcmd::CmdPut(Client, paths, verify, replace);
         run.Err = testing::internal::GetCapturedStderr();
         run.Out = testing::internal::GetCapturedStdout();
         return run;
@@ -254,6 +254,39 @@ TEST(ZvtPut, VerifyCatchesWhatTheLineChangedSilently) {
         }
         EXPECT_EQ(rig.Read("C.TNC") == bytes[2], c.cWritten);
         EXPECT_EQ(run.Err.find("не записаны: " + paths[2]) != std::string::npos, !c.cWritten) << run.Err;
+    }
+}
+
+// put --replace never leaves the name without a program: when the new
+// copy cannot be written beside the old one, or the line fails while it is
+// written, the old file is there as it was.
+TEST(ZvtPut, ReplaceThatCannotFinishLeavesTheOldFile) {
+    TempDir dir;
+    const auto old = Filled(1 << 20, 0x01);
+    const std::string path = dir.File("prog.tnc");
+    const struct {
+        const char* what;
+        size_t size;  // of the new file
+        bool failData;  // the line fails at the new copy's first data sector
+        const char* said;
+    } cases[] = {
+        // Room only once the old copy is gone: nothing is read or written.
+        {"no room beside the old copy", 1536 * 1024, false, "недостаточно места на флэш"},
+        {"the line fails during the new copy", 5000, true, "ошибка связи с ZVT"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TPutRig rig;
+        ASSERT_EQ(rig.Client.Save("PROG.TNC", old), 0);
+        WriteFileBytes(path, Filled(c.size, 0x02));
+        if (c.failData)
+            rig.Fault = [](uint8_t cmd, uint16_t, uint8_t* buffer, uint8_t r) {
+                return cmd == cmdWriteSector && StartsWith(buffer, 0x02) ? uint8_t{xrNoAnswer} : r;
+            };
+        const auto run = rig.Put({path}, false, true);
+        EXPECT_EQ(run.Exit, 1);
+        EXPECT_NE(run.Err.find(c.said), std::string::npos) << run.Err;
+        EXPECT_EQ(rig.Read("PROG.TNC"), old);
     }
 }
 

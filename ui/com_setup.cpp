@@ -33,11 +33,15 @@ T ToValue(const std::vector<QString>& table, const QString& s, T fallback) {
 
 }  // namespace
 
+// The port's own rates, in TBaudRate order; brCustom has none.
 const std::vector<QString>& BaudRateTexts() {
-    static std::vector<QString> t;
-    return Texts({"Custom", "110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400",
-                  "56000", "57600", "115200", "128000", "256000"},
-                 t);
+    static const std::vector<QString> t = [] {
+        std::vector<QString> texts{QStringLiteral("Custom")};
+        for (int b = br110; b <= br256000; ++b)
+            texts.push_back(QString::number(BaudRateValue(static_cast<TBaudRate>(b))));
+        return texts;
+    }();
+    return t;
 }
 const std::vector<QString>& DataBitsTexts() {
     static std::vector<QString> t;

@@ -153,7 +153,7 @@ TForm1::TForm1(const TFormOptions& options, QWidget* parent) : QMainWindow(paren
         return chosen ? dlg.selectedFiles() : QStringList();
     };
     ExecFolderDialog = [this](QString& folder) { return ExecFolderChoice(folder); };
-    ExecDragDrop = [this](TDataObject* data) { return TFileSource(ListBox1).DoDragDrop(data); };
+    ExecDragDrop = [this](TDataObject* object) { return TFileSource(ListBox1).DoDragDrop(object); };
     CreateComponents();
     FormCreate(options);
 }
@@ -438,7 +438,7 @@ void TForm1::CreateDriver(const TFormOptions& options) {
     FDriver->OnReadSector = [this] { DoReadSector(); };
     FDriver->OnWriteSector = [this] { DoWriteSector(); };
     FDriver->OnCommand = [this](uint8_t op, uint8_t& result, void* param) {
-        result = FRunner->Execute(op, static_cast<TTransferJob*>(param));
+        result = FRunner->Execute(op, static_cast<TTransferJob*>(param)).Code();
         // Back to idle soon after the last sector transfer.
         if (FLinkUp) PostToWindow([this] { Timer1->setInterval(AfterOperationInterval); });
         return result;

@@ -313,7 +313,7 @@ private:
     void InitDone(uint8_t result);
     void ListDone(uint8_t& result);
     void WriteDone(uint8_t& result);
-    bool CopyPendingForLoad(int row, int& answer, uint8_t& code);
+    bool CopyPendingForLoad(int row, int& answer, TWindowResult& code);
     bool ExecFolderChoice(QString& folder);
     // The rows the runner changes in step with the medium (GUI thread).
     void RemoveRow(const QString& name) override;

@@ -122,7 +122,7 @@ void TForm1::ShowProgress(TOperationJob& job) {
     if (shown != QDialog::Accepted) {
         for (auto& j : FJobs)
             if (j->Id == id) j->Cancel = true;
-        FDriver->FAbort = true;
+        FDriver->RequestAbort();
     }
     FProgress = nullptr;
     FProgressJob = 0;
@@ -130,7 +130,7 @@ void TForm1::ShowProgress(TOperationJob& job) {
 
 void TForm1::CancelOperations() {
     for (auto& job : FJobs) job->Cancel = true;
-    FDriver->FAbort = true;
+    FDriver->RequestAbort();
     if (FProgress) FProgress->reject();
 }
 
@@ -165,7 +165,7 @@ void TForm1::WMOperationDone(uint8_t op, uint8_t result) {
         return;
     }
     // The device stopped answering, or answered "busy" for ever.
-    if (result == feLinkError || result == feNotReady) LinkLost();
+    if (result == feLinkLost || result == feNotReady) LinkLost();
     if (FClosePending) {
         // The window is closing: no prompts, no further requests.
         emit OperationDone(op, result);
@@ -199,13 +199,13 @@ void TForm1::WMOperationDone(uint8_t op, uint8_t result) {
 }
 
 void TForm1::InitDone(uint8_t result) {
-    if (result == feLinkError) {
+    if (result == feWrongDevice) {
         // Another device answered the identification.
         ClosePort();
         FMessageBoxes->Show(this, QStringLiteral("Неизвестный код устройства "), TMsgDlgType::Error);
         return;
     }
-    if (result == feUnknownDevice) return;  // no answer: the link check asks again
+    if (result == feNoAnswer) return;  // the link check asks again
     if (result == feInternalError) {
         // A fault of this program, not of the device: said as such, once;
         // the port is released rather than asked again at every tick.
@@ -384,8 +384,8 @@ void TForm1::Action5Execute() {
     FMayOverwrite.clear();
     StartBatch(opLoadFile, static_cast<int>(ListBox1->selectedItems().size()));
     int answer = mrNone;  // the overwrite question's, for the whole load
-    uint8_t code = 0;
-    for (int i = 0; i < FMyListBox->Count() && code == 0;) {
+    TWindowResult code;
+    for (int i = 0; i < FMyListBox->Count() && code.Ok();) {
         const QString name = FMyListBox->DisplayName(i);
         const QString local = FMyListBox->Flags(i) ? LocalNameOf(name) : name;
         if (!ListBox1->item(i)->isSelected()) {
@@ -408,7 +408,7 @@ void TForm1::Action5Execute() {
             ++i;
         }
     }
-    if (code != 0) {
+    if (!code.Ok()) {
         FNames.clear();
         return;
     }
@@ -418,7 +418,7 @@ void TForm1::Action5Execute() {
 
 // A pending row of a load: its PC file is copied into the target folder at
 // once. Returns false when the row has been removed from the list.
-bool TForm1::CopyPendingForLoad(int row, int& answer, uint8_t& code) {
+bool TForm1::CopyPendingForLoad(int row, int& answer, TWindowResult& code) {
     const QString name = FMyListBox->DisplayName(row);
     const QString path = QString::fromStdString(FMyListBox->Path(row));
     if (!QFileInfo::exists(path)) {
@@ -443,7 +443,7 @@ bool TForm1::CopyPendingForLoad(int row, int& answer, uint8_t& code) {
     }
     QString failed;
     code = CopyPcFile(path, FTargetFolder, name, failed);
-    if (code != 0) FMessageBoxes->Show(this, MessageText(code) + failed, TMsgDlgType::Error);
+    if (!code.Ok()) FMessageBoxes->Show(this, MessageText(code.Code()) + failed, TMsgDlgType::Error);
     else ++FBatch.Done;
     return true;
 }

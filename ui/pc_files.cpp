@@ -13,7 +13,7 @@
 
 namespace skarvel {
 
-uint8_t ReadPcFile(const QString& path, std::vector<uint8_t>& data, uint64_t limit) {
+TWindowResult ReadPcFile(const QString& path, std::vector<uint8_t>& data, uint64_t limit) {
     data.clear();
     limit = std::min<uint64_t>(limit, PcFileNoLimit);
     // Looked at before the open: opening a named pipe waits for a writer.
@@ -50,10 +50,10 @@ uint8_t ReadPcFile(const QString& path, std::vector<uint8_t>& data, uint64_t lim
         data.clear();
         return pcReadFailed;
     }
-    return 0;
+    return feOk;
 }
 
-uint8_t WritePcFile(const QString& folder, const QString& name, const std::vector<uint8_t>& data) {
+TWindowResult WritePcFile(const QString& folder, const QString& name, const std::vector<uint8_t>& data) {
     const QString target = folder + name;
     // The save follows a symbolic link to its target, which may lie outside
     // the folder: the link itself is replaced instead.
@@ -66,7 +66,7 @@ uint8_t WritePcFile(const QString& folder, const QString& name, const std::vecto
         file.cancelWriting();
         return pcWriteFailed;
     }
-    return file.commit() ? 0 : pcWriteFailed;
+    return file.commit() ? TWindowResult() : pcWriteFailed;
 }
 
 QString LocalNameOf(const QString& shownName) {

@@ -7,19 +7,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace skarvel {
+#include "ui/window_result.h"
 
-// The window's result codes for failures on the PC side (the worker's codes
-// end at 11; its 12 is never shown by the window).
-enum TPcResult : uint8_t {
-    pcNoMemory = 12,     // no memory to hold a file
-    pcWriteFailed = 13,  // a PC file could not be written whole
-    pcReadFailed = 14,   // a PC file could not be read whole
-    pcMissing = 15,      // a PC file to be written does not exist
-    // The window's codes past the worker's own: the worker's codes grow from
-    // 16 upwards, these sit well clear of them.
-    pcVerifyFailed = 32,  // a written file read back otherwise than it was written
-};
+namespace skarvel {
 
 // No file of the medium comes near this size.
 constexpr uint64_t PcFileNoLimit = 0x7FFFFFFF;
@@ -31,14 +21,14 @@ constexpr uint64_t PcFileNoLimit = 0x7FFFFFFF;
 // is read. At most limit bytes are taken: a file with more (by its recorded
 // size, before a byte is read, or by what the read finds) gives feNoRoom
 // and no bytes; the write passes the medium's free space.
-// Returns 0, pcNoMemory, pcReadFailed or feNoRoom.
-uint8_t ReadPcFile(const QString& path, std::vector<uint8_t>& data, uint64_t limit = PcFileNoLimit);
+// Returns feOk, pcNoMemory, pcReadFailed or feNoRoom.
+TWindowResult ReadPcFile(const QString& path, std::vector<uint8_t>& data, uint64_t limit = PcFileNoLimit);
 
 // Writes folder + name through a temporary file in that folder, renamed over
 // the target only once every byte is on the disk: a failed write leaves any
 // earlier file of that name as it was, and no partial file behind.
-// folder ends with a path separator. Returns 0 or pcWriteFailed.
-uint8_t WritePcFile(const QString& folder, const QString& name, const std::vector<uint8_t>& data);
+// folder ends with a path separator. Returns feOk or pcWriteFailed.
+TWindowResult WritePcFile(const QString& folder, const QString& name, const std::vector<uint8_t>& data);
 
 // The name of a medium file's copy inside a PC folder, for the medium's name
 // as the list shows it (bytes of another code page escaped as \xHH, which

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <new>
 
+#include "flashfs/frame_cost.h"
 #include "flashfs/fs_flash.h"
 #include "core/cp1251.h"
 #include "core/local_name.h"
@@ -58,43 +59,24 @@ int TTransferJob::Count(TFileState state) const {
 
 // ---------------------------------------------------------------- transfer counts
 
-// A save writes the new entry's directory block twice (the slot reserved,
-// then the entry made live with its size), size div cluster bytes + 1
-// clusters (the last one may hold nothing of the file) and the whole FAT.
-uint32_t TTransferGeometry::WriteTransfers(uint32_t size) const {
-    if (SectorsPerCluster == 0) return 0;
-    return SectorsPerCluster * (size / (SectorsPerCluster * SectorSize) + 1) + 2 * SectorsPerCluster + SectorsPerFat;
-}
+uint32_t TTransferGeometry::WriteTransfers(uint32_t size) const { return SaveFrames(Volume, size).Writes; }
 
-// A load reads the directory (one block while it holds no more than a
-// block's entries), then the clusters that hold the file's bytes.
-uint32_t TTransferGeometry::LoadTransfers(uint32_t size) const {
-    if (SectorsPerCluster == 0) return 0;
-    const uint64_t clusterBytes = SectorsPerCluster * SectorSize;
-    const auto clusters = static_cast<uint32_t>((size + clusterBytes - 1) / clusterBytes);
-    return SectorsPerCluster * (clusters + 1);
-}
+uint32_t TTransferGeometry::LoadTransfers(uint32_t size) const { return LoadFrames(Volume, size).Reads; }
 
-// A delete writes the directory block without the entry, then the FAT.
-uint32_t TTransferGeometry::DeleteTransfers() const { return SectorsPerCluster + SectorsPerFat; }
+uint32_t TTransferGeometry::DeleteTransfers() const { return DeleteFrames(Volume).Writes; }
 
-// The read-back reads each FAT sector and the directory block the save
-// wrote, then loads the file as a load does.
-uint32_t TTransferGeometry::VerifyTransfers(uint32_t size) const {
-    if (SectorsPerCluster == 0) return 0;
-    return SectorsPerFat + SectorsPerCluster + LoadTransfers(size);
-}
+uint32_t TTransferGeometry::VerifyTransfers(uint32_t size) const { return VerifyFrames(Volume, size).Reads; }
 
 // A chain of a few clusters has its FAT entries in one sector: one for the
 // new chain, one for the old, and the entry's own sector.
 uint32_t TTransferGeometry::ReplaceTransfers(uint32_t size) const {
-    if (SectorsPerCluster == 0) return 0;
-    return SectorsPerCluster * (size / (SectorsPerCluster * SectorSize) + 1) + 3;
+    if (Volume.SectorsPerCluster == 0) return 0;
+    return Volume.SectorsPerCluster * (size / Volume.ClusterBytes() + 1) + 3;
 }
 
 // The FAT sector of the new chain, the entry's sector, then the file.
 uint32_t TTransferGeometry::VerifyReplaceTransfers(uint32_t size) const {
-    if (SectorsPerCluster == 0) return 0;
+    if (Volume.SectorsPerCluster == 0) return 0;
     return 2 + LoadTransfers(size);
 }
 
@@ -124,14 +106,14 @@ uint32_t TTransferGeometry::JobTransfers(const TTransferJob& job) const {
     return total;
 }
 
-uint8_t CopyPcFile(const QString& path, const QString& folder, const QString& name, QString& failed) {
+TWindowResult CopyPcFile(const QString& path, const QString& folder, const QString& name, QString& failed) {
     std::vector<uint8_t> data;
     failed = path;
-    uint8_t result = ReadPcFile(path, data);
-    if (result != 0) return result;
+    TWindowResult result = ReadPcFile(path, data);
+    if (!result.Ok()) return result;
     failed = folder + name;
     result = WritePcFile(folder, name, data);
-    if (result == 0) failed.clear();
+    if (result.Ok()) failed.clear();
     return result;
 }
 
@@ -140,10 +122,10 @@ uint8_t CopyPcFile(const QString& path, const QString& folder, const QString& na
 TTransferRunner::TTransferRunner(TFlash& flash, TTransferRows& rows, TWorkerReports& reports)
     : FFlash(flash), FRows(rows), FReports(reports) {}
 
-uint8_t TTransferRunner::Execute(uint8_t op, TTransferJob* job) {
+TWindowResult TTransferRunner::Execute(uint8_t op, TTransferJob* job) {
     FJob = job;
     SetInternalError(std::string());
-    uint8_t result = 0;
+    TWindowResult result;
     try {
         result = Dispatch(op, job);
     } catch (const std::bad_alloc&) {
@@ -165,31 +147,31 @@ uint8_t TTransferRunner::Execute(uint8_t op, TTransferJob* job) {
     return result;
 }
 
-uint8_t TTransferRunner::Dispatch(uint8_t op, TTransferJob* job) {
+TWindowResult TTransferRunner::Dispatch(uint8_t op, TTransferJob* job) {
     switch (op) {
         case opInit: return FFlash.InitFlash();
-        case opFormat: return FFlash.FormatFlash(FFlash.FMediumKind);
-        case opReadDir: return FFlash.ReadDir(FFlash.FMediumKind, nullptr);
+        case opFormat: return FFlash.FormatFlash(FFlash.MediumKind());
+        case opReadDir: return FFlash.ReadDir(FFlash.MediumKind(), nullptr);
         case opDeleteFile:
         case opSaveFile:
-        case opLoadFile: return job && !job->Files.empty() ? RunFiles(*job) : 0;
+        case opLoadFile: return job && !job->Files.empty() ? RunFiles(*job) : feOk;
         default: return feUnknownCommand;
     }
 }
 
 // The list and the geometry outlive the request that read them: the
 // completion handler and the next progress totals use them.
-void TTransferRunner::KeepVolumeFacts(uint8_t op, uint8_t result) {
+void TTransferRunner::KeepVolumeFacts(uint8_t op, TWindowResult result) {
     if (op != opInit && op != opFormat && op != opReadDir) return;
     std::lock_guard<std::mutex> lock(FMutex);
-    if (op == opReadDir) FListedFiles = FFlash.FFiles;
-    else if (result == 0) FGeometry = {FFlash.FSectorsPerCluster, FFlash.FSectorsPerFAT};
+    if (op == opReadDir) FListedFiles = FFlash.Files();
+    else if (result.Ok()) FGeometry = {FFlash.Geometry()};
 }
 
 // One file after the other, until one fails or the user cancels; the first
 // file is tried even when the cancel came before it.
-uint8_t TTransferRunner::RunFiles(TTransferJob& job) {
-    uint8_t result = 0;
+TWindowResult TTransferRunner::RunFiles(TTransferJob& job) {
+    TWindowResult result;
     for (TTransferFile& file : job.Files) {
         switch (file.Action) {
             case TFileAction::Delete: result = DeleteOne(job, file); break;
@@ -197,10 +179,10 @@ uint8_t TTransferRunner::RunFiles(TTransferJob& job) {
             case TFileAction::Load: result = LoadOne(job, file); break;
         }
         if (file.State != TFileState::Skipped) {
-            file.State = result == 0 ? TFileState::Done : TFileState::Failed;
+            file.State = result.Ok() ? TFileState::Done : TFileState::Failed;
             file.Result = result;
         }
-        if (result != 0 || job.Cancel) break;
+        if (!result.Ok() || job.Cancel) break;
     }
     return result;
 }
@@ -220,16 +202,16 @@ void TTransferRunner::HandOver() {
 
 // ---------------------------------------------------------------- the loops' steps
 
-uint8_t TTransferRunner::DeleteOne(TTransferJob& job, const TTransferFile& file) {
+TWindowResult TTransferRunner::DeleteOne(TTransferJob& job, const TTransferFile& file) {
     SetCurrentFile(file.Name);
     ReportFileStart(job, Geometry().DeleteTransfers(), QStringLiteral("Удаление ") + file.Name);
-    const uint8_t result =
-        file.MediumName ? FFlash.DeleteFile(file.MediumName->c_str(), FFlash.FMediumKind) : uint8_t{feBadName};
+    const TFlashError result =
+        file.MediumName ? FFlash.DeleteFile(file.MediumName->c_str(), FFlash.MediumKind()) : feBadName;
     ChangeRows(job, [&] { FRows.RemoveRow(file.Name); });
     return result;
 }
 
-uint8_t TTransferRunner::WriteOne(TTransferJob& job, TTransferFile& file) {
+TWindowResult TTransferRunner::WriteOne(TTransferJob& job, TTransferFile& file) {
     // The PC file may have gone since it was chosen: the window asks whether
     // to go on without it, and the file stays undone.
     if (file.PcPath.isEmpty() || !QFileInfo::exists(file.PcPath)) {
@@ -242,54 +224,55 @@ uint8_t TTransferRunner::WriteOne(TTransferJob& job, TTransferFile& file) {
     // before its bytes fill the PC's memory.
     // A replacement may take the old file's clusters too, when the user
     // lets the old one go first.
-    const uint64_t room = FFlash.FreeBytes() + (file.Replace ? uint64_t{file.ReplacedSize} + uint64_t{FFlash.FSectorsPerCluster} * SectorSize : 0);
-    uint8_t result = ReadPcFile(file.PcPath, data, room);
+    const uint64_t room =
+        FFlash.FreeBytes() + (file.Replace ? uint64_t{file.ReplacedSize} + FFlash.Geometry().ClusterBytes() : 0);
+    TWindowResult result = ReadPcFile(file.PcPath, data, room);
     // No room is the medium's answer about the file it would hold.
     if (result == feNoRoom) SetCurrentFile(file.Name);
-    if (result != 0) return result;
+    if (!result.Ok()) return result;
     SetCurrentFile(file.Name);
     // The bytes as read now count, whatever size the list showed.
     const auto size = static_cast<uint32_t>(data.size());
     ReportFileStart(job, WriteFileTransfers(Geometry(), job.Verify, file, size),
                     (file.Replace ? QStringLiteral("Замена ") : QStringLiteral("Запись ")) + file.Name);
     if (!file.MediumName) return feBadName;
-    if ((result = Store(job, file, data)) != 0) return result;
-    if (job.Verify && (result = VerifyOne(job, file, data)) != 0) return result;
+    if (!(result = Store(job, file, data)).Ok()) return result;
+    if (job.Verify && !(result = VerifyOne(job, file, data)).Ok()) return result;
     // The row takes the name as the entry holds it (in capitals).
     const QString shown = QString::fromStdString(MediumNameToUtf8(FFlash.FLastSave.Shown));
     ChangeRows(job, [&] { FRows.MediumRow(file.Name, shown.isEmpty() ? file.Name : shown, size); });
-    return 0;
+    return feOk;
 }
 
-uint8_t TTransferRunner::Store(TTransferJob& job, const TTransferFile& file, const std::vector<uint8_t>& data) {
+TFlashError TTransferRunner::Store(TTransferJob& job, const TTransferFile& file, const std::vector<uint8_t>& data) {
     const char* name = file.MediumName->c_str();
     const auto size = static_cast<uint32_t>(data.size());
     if (file.Replace && !file.DeleteFirst) {
-        const uint8_t result = FFlash.ReplaceFile(name, data.data(), FFlash.FMediumKind, size);
+        const TFlashError result = FFlash.ReplaceFile(name, data.data(), FFlash.MediumKind(), size);
         // The old file has gone meanwhile: there is nothing left to keep.
         if (result != feNotFound) return result;
     } else if (file.Replace) {
         // The user was told that until the save ends the medium holds
         // neither copy.
-        const uint8_t result = FFlash.DeleteFile(name, FFlash.FMediumKind);
-        if (result != 0 && result != feNotFound) return result;
+        const TFlashError result = FFlash.DeleteFile(name, FFlash.MediumKind());
+        if (result != feOk && result != feNotFound) return result;
         ChangeRows(job, [&] { FRows.OldCopyGone(file.Name); });
     }
-    return FFlash.SaveFile(name, data.data(), FFlash.FMediumKind, size);
+    return FFlash.SaveFile(name, data.data(), FFlash.MediumKind(), size);
 }
 
-uint8_t TTransferRunner::VerifyOne(TTransferJob& job, TTransferFile& file, const std::vector<uint8_t>& data) {
+TWindowResult TTransferRunner::VerifyOne(TTransferJob& job, TTransferFile& file, const std::vector<uint8_t>& data) {
     const TSaveRecord save = FFlash.FLastSave;
     TSaveCheck check;
     FReadingBack = true;
-    const uint8_t result = FFlash.VerifySave(save, data.data(), static_cast<uint32_t>(data.size()), check);
+    const TFlashError result = FFlash.VerifySave(save, data.data(), static_cast<uint32_t>(data.size()), check);
     FReadingBack = false;
     // A cancel during the read-back leaves a file that was written whole
     // and whose check did not end: it stays, as any file written before a
     // cancel does.
-    if (result == feAborted || job.Cancel) return 0;
-    if (result != 0) return result;
-    if (check.Clean()) return 0;
+    if (result == feAborted || job.Cancel) return feOk;
+    if (result != feOk) return result;
+    if (check.Clean()) return feOk;
     file.Report = SaveCheckText(check);
     // Another file's sector that reads back otherwise is named; that file
     // is not this write's to delete (zvt check tells more).
@@ -299,14 +282,14 @@ uint8_t TTransferRunner::VerifyOne(TTransferJob& job, TTransferFile& file, const
         ChangeRows(job, [&] { FRows.MediumRow(file.Name, shown.isEmpty() ? file.Name : shown, size); });
         return pcVerifyFailed;
     }
-    const uint8_t del = FFlash.DeleteFile(file.MediumName->c_str(), FFlash.FMediumKind);
-    file.Report += del == 0 ? QStringLiteral(", файл удалён с флэш")
+    const TFlashError del = FFlash.DeleteFile(file.MediumName->c_str(), FFlash.MediumKind());
+    file.Report += del == feOk ? QStringLiteral(", файл удалён с флэш")
                             : QStringLiteral(", удалить его не удалось: ") +
                                   FromCp1251(WorkerErrorText(del) ? WorkerErrorText(del) : "");
     return pcVerifyFailed;
 }
 
-uint8_t TTransferRunner::LoadOne(TTransferJob& job, TTransferFile& file) {
+TWindowResult TTransferRunner::LoadOne(TTransferJob& job, TTransferFile& file) {
     SetCurrentFile(file.Name);
     // The names were checked when the load was asked for; a name that could
     // reach outside the target folder is never written.
@@ -316,7 +299,7 @@ uint8_t TTransferRunner::LoadOne(TTransferJob& job, TTransferFile& file) {
     // A file that came into the folder after the question is kept.
     if (!file.MayOverwrite && QFileInfo::exists(job.TargetFolder + local)) {
         file.State = TFileState::Skipped;
-        return 0;
+        return feOk;
     }
     // The bar counts with the listed size, as the operation's total does.
     ReportFileStart(job, Geometry().LoadTransfers(file.ListedSize), QStringLiteral("Чтение ") + file.Name);
@@ -324,8 +307,8 @@ uint8_t TTransferRunner::LoadOne(TTransferJob& job, TTransferFile& file) {
     // listing said: two entries may list alike, and the medium may have
     // changed since it was listed.
     std::vector<uint8_t> data;
-    const uint8_t result = FFlash.LoadFile(file.MediumName->c_str(), data, FFlash.FMediumKind);
-    if (result != 0) return result;
+    const TFlashError result = FFlash.LoadFile(file.MediumName->c_str(), data, FFlash.MediumKind());
+    if (result != feOk) return result;
     SetCurrentFile(job.TargetFolder + local);
     return WritePcFile(job.TargetFolder, local, data);
 }
@@ -335,10 +318,10 @@ uint8_t TTransferRunner::LoadOne(TTransferJob& job, TTransferFile& file) {
 void TTransferRunner::Sector(TLamp lamp) {
     const TTransferJob* job = FJob;
     // A cancel that came after the worker last cleared its abort flag.
-    if (job && job->Cancel) FFlash.FAbort = true;
+    if (job && job->Cancel) FFlash.RequestAbort();
     // This runs on the exchange's path: the status text is made by the GUI
     // thread when it takes the report.
-    bool handOver = FReports.Sector(lamp, FFlash.FCommand.load());
+    bool handOver = FReports.Sector(lamp, FFlash.CurrentOp());
     // A load counts the sectors it reads, a write or delete those it writes.
     const bool counts = job && (lamp == lampYellow ? job->Op == opLoadFile || FReadingBack
                                                    : job->Op == opSaveFile || job->Op == opDeleteFile);

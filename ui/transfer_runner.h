@@ -25,9 +25,11 @@
 #include <string>
 #include <vector>
 
+#include "flashfs/fat_layout.h"
 #include "flashfs/file_list.h"
 #include "flashfs/save_check.h"
 #include "ui/lamps.h"
+#include "ui/window_result.h"
 #include "ui/worker_reports.h"
 
 namespace skarvel {
@@ -78,7 +80,7 @@ struct TTransferFile {
 
     // ---- outcome, set by the runner
     TFileState State = TFileState::Waiting;
-    uint8_t Result = 0;  // a failed file's result code
+    TWindowResult Result;  // why a failed file failed
     // What the read-back after a write found, when it found a difference.
     QString Report;
 };
@@ -108,10 +110,10 @@ struct TTransferJob {
 
 // The volume's geometry as the progress totals need it; 0 while unknown.
 struct TTransferGeometry {
-    uint32_t SectorsPerCluster = 0;
-    uint32_t SectorsPerFat = 0;
+    TVolumeGeometry Volume;
     // Sectors the progress bars count for one file of `size` bytes: the
-    // write frames of a save or a delete, the read frames of a load.
+    // write frames of a save or a delete, the read frames of a load
+    // (flashfs/frame_cost.h).
     uint32_t WriteTransfers(uint32_t size) const;
     uint32_t LoadTransfers(uint32_t size) const;
     uint32_t DeleteTransfers() const;
@@ -131,10 +133,10 @@ struct TTransferGeometry {
 };
 
 // Copies the PC file at path into folder under name, as a load writes its
-// files: whole, through a temporary file. Returns 0 or the PC side's result
-// code; failed then names the file that could not be read or written. Any
+// files: whole, through a temporary file. Returns feOk or the PC side's
+// result; failed then names the file that could not be read or written. Any
 // thread.
-uint8_t CopyPcFile(const QString& path, const QString& folder, const QString& name, QString& failed);
+TWindowResult CopyPcFile(const QString& path, const QString& folder, const QString& name, QString& failed);
 
 // What a read-back after a save found, in words: each difference with the
 // files it touches.
@@ -172,8 +174,8 @@ public:
     std::function<void()> OnReports;
 
     // Worker thread: runs request op with its job (null for none) and
-    // returns the request's result code.
-    uint8_t Execute(uint8_t op, TTransferJob* job);
+    // returns the request's result.
+    TWindowResult Execute(uint8_t op, TTransferJob* job);
     // Worker thread: a sector frame has been built, a read one (lampYellow)
     // or a write one (lampRed).
     void Sector(TLamp lamp);
@@ -192,18 +194,18 @@ public:
     TFileList ListedFiles() const;
 
 private:
-    uint8_t Dispatch(uint8_t op, TTransferJob* job);
-    void KeepVolumeFacts(uint8_t op, uint8_t result);
-    uint8_t RunFiles(TTransferJob& job);
-    uint8_t DeleteOne(TTransferJob& job, const TTransferFile& file);
-    uint8_t WriteOne(TTransferJob& job, TTransferFile& file);
+    TWindowResult Dispatch(uint8_t op, TTransferJob* job);
+    void KeepVolumeFacts(uint8_t op, TWindowResult result);
+    TWindowResult RunFiles(TTransferJob& job);
+    TWindowResult DeleteOne(TTransferJob& job, const TTransferFile& file);
+    TWindowResult WriteOne(TTransferJob& job, TTransferFile& file);
     // Puts the bytes on the medium under the file's name: a save, or for a
     // replacement the replace (or the delete and save the user agreed to).
-    uint8_t Store(TTransferJob& job, const TTransferFile& file, const std::vector<uint8_t>& data);
-    uint8_t LoadOne(TTransferJob& job, TTransferFile& file);
+    TFlashError Store(TTransferJob& job, const TTransferFile& file, const std::vector<uint8_t>& data);
+    TWindowResult LoadOne(TTransferJob& job, TTransferFile& file);
     // Reads the file just saved back and compares it; a copy that differs
     // is deleted from the medium (file.Report says what differed).
-    uint8_t VerifyOne(TTransferJob& job, TTransferFile& file, const std::vector<uint8_t>& data);
+    TWindowResult VerifyOne(TTransferJob& job, TTransferFile& file, const std::vector<uint8_t>& data);
     // Changes the rows on the GUI thread; a GUI that takes no more calls
     // ends the job as a cancel would.
     void ChangeRows(TTransferJob& job, const std::function<void()>& change);

@@ -42,16 +42,16 @@ protected:
         if (!(e->buttons() & Qt::LeftButton) || FPress.x() < 0) return;
         if ((e->position().toPoint() - FPress).manhattanLength() < 2) return;
         FPress = QPoint(-1, -1);
-        auto* data = new QMimeData;
+        auto* mime = new QMimeData;
         if (FText.isNull()) {
             QList<QUrl> urls;
             for (const QString& f : FFiles) urls.append(QUrl::fromLocalFile(QFileInfo(f).absoluteFilePath()));
-            data->setUrls(urls);
+            mime->setUrls(urls);
         } else {
-            data->setText(FText);
+            mime->setText(FText);
         }
         auto* drag = new QDrag(this);
-        drag->setMimeData(data);
+        drag->setMimeData(mime);
         QObject::connect(drag, &QDrag::actionChanged, [](Qt::DropAction a) { Say("action " + ActionName(a)); });
         // What a file manager offers.
         const Qt::DropAction result = drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction);

@@ -467,7 +467,7 @@ TEST(WindowDragOut, AStagingCutShortOffersOnlyWhatItLoaded) {
         ASSERT_GE(rig.Texts().size(), 1u);
         EXPECT_EQ(rig.Texts()[0],
                   "Ошибка загрузки файла BIG.TNC: " +
-                      (c.Cancel ? QStringLiteral("операция прервана пользователем") : rig.F().MessageText(feLinkError)) +
+                      (c.Cancel ? QStringLiteral("операция прервана пользователем") : rig.F().MessageText(feLinkLost)) +
                       "; загружено файлов: " + c.Counts);
         EXPECT_EQ(ReadAll(rig.Stage + "BIG.TNC"), "an older copy");
         EXPECT_EQ(ReadAll(rig.Stage + "S3.TNC"), "an older copy");

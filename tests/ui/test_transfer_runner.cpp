@@ -70,7 +70,7 @@ Strings States(const TTransferJob& job) {
         switch (f.State) {
             case TFileState::Waiting: out.push_back("waiting"); break;
             case TFileState::Done: out.push_back("done"); break;
-            case TFileState::Failed: out.push_back("failed " + std::to_string(f.Result)); break;
+            case TFileState::Failed: out.push_back("failed " + std::to_string(f.Result.Code())); break;
             case TFileState::Skipped: out.push_back("skipped"); break;
         }
     }
@@ -129,7 +129,7 @@ struct RunnerFixture : ::testing::Test {
         job->TargetFolder = folder;
         return job;
     }
-    uint8_t Run(TTransferJob& job) { return runner.Execute(job.Op, &job); }
+    uint8_t Run(TTransferJob& job) { return runner.Execute(job.Op, &job).Code(); }
     // The medium's files by the independent checker, which must find the
     // volume consistent.
     TFileMap OnMedium() {
@@ -239,7 +239,7 @@ TEST_F(RunnerFixture, LoadWritesWholeFilesOrLeavesTheFolderAsItWas) {
     } cases[] = {
         {"every file, an older copy replaced", all, 0, true, feOk, {"done", "done", "done"},
          {{"P1.TNC", files[0].second}, {"P2.ISO", ""}, {"P3.LST", files[2].second}}},
-        {"the device stops answering inside the first file", all, 6, true, feLinkError,
+        {"the device stops answering inside the first file", all, 6, true, feLinkLost,
          {"failed 9", "waiting", "waiting"}, {{"P1.TNC", "an older copy"}}},
         {"a name that would leave the folder", {File(A::Load, "A/B.TNC", 1)}, 0, true, feBadName, {"failed 2"},
          {{"P1.TNC", "an older copy"}}},
@@ -373,8 +373,8 @@ TEST_F(RunnerFixture, ProgressCountsTheSectorsEachJobMoves) {
 
 TEST_F(RunnerFixture, TheListAndTheGeometryOutliveTheirRequests) {
     const TTransferGeometry formatted = runner.Geometry();
-    EXPECT_GT(formatted.SectorsPerCluster, 0u);
-    EXPECT_GT(formatted.SectorsPerFat, 0u);
+    EXPECT_GT(formatted.Volume.SectorsPerCluster, 0u);
+    EXPECT_GT(formatted.Volume.SectorsPerFAT, 0u);
     Put({{"A.TNC", "abc"}, {"B.LST", ""}});
     ASSERT_EQ(runner.Execute(opReadDir, nullptr), feOk);
     flash.FFiles.Clear();  // the next request's work
@@ -386,9 +386,9 @@ TEST_F(RunnerFixture, TheListAndTheGeometryOutliveTheirRequests) {
 
     // A failed initialisation keeps the geometry the bars count with.
     medium.IdentifyResult = 1;
-    EXPECT_EQ(runner.Execute(opInit, nullptr), feUnknownDevice);
-    EXPECT_EQ(runner.Geometry().SectorsPerCluster, formatted.SectorsPerCluster);
-    EXPECT_EQ(runner.Geometry().SectorsPerFat, formatted.SectorsPerFat);
+    EXPECT_EQ(runner.Execute(opInit, nullptr), feNoAnswer);
+    EXPECT_EQ(runner.Geometry().Volume.SectorsPerCluster, formatted.Volume.SectorsPerCluster);
+    EXPECT_EQ(runner.Geometry().Volume.SectorsPerFAT, formatted.Volume.SectorsPerFAT);
     EXPECT_EQ(runner.Execute(opRenameFile, nullptr), feUnknownCommand);
 }
 
@@ -412,7 +412,7 @@ TEST(TransferRunner, CopyOfAPendingPcFileNamesTheFileThatFailed) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.From.toStdString() + " -> " + c.Folder.toStdString());
         QString failed = QStringLiteral("stale");
-        EXPECT_EQ(CopyPcFile(c.From, c.Folder, QStringLiteral("Q.LST"), failed), c.Result);
+        EXPECT_EQ(CopyPcFile(c.From, c.Folder, QStringLiteral("Q.LST"), failed).Code(), c.Result);
         EXPECT_EQ(failed, c.Failed);
     }
     EXPECT_EQ(FolderEntries(out), QStringList{"Q.LST"});

@@ -145,9 +145,9 @@ TEST(Transfers, LoadCutByTheDeviceVanishingLeavesNoPartialFile) {
     rig.boxes.Answers = {mrYes};  // the older copy may be replaced
     rig.F().Action5->trigger();
     ASSERT_TRUE(rig.Completed(opLoadFile, 1));
-    EXPECT_EQ(rig.log->Done.back().second, feLinkError);
+    EXPECT_EQ(rig.log->Done.back().second, feLinkLost);
     EXPECT_EQ(rig.Texts(), (std::vector<QString>{"Файл BIG.TNC уже есть в папке " + folder.chopped(1) + ". Заменить?",
-                                                 "Ошибка загрузки файла BIG.TNC: " + rig.F().MessageText(feLinkError) +
+                                                 "Ошибка загрузки файла BIG.TNC: " + rig.F().MessageText(feLinkLost) +
                                                      "; загружено файлов: 1 из 2"}));
     EXPECT_EQ(FolderEntries(folder), (QStringList{"BIG.TNC", "SMALL.TNC"}));
     EXPECT_EQ(ReadAll(folder + "BIG.TNC"), "the copy loaded yesterday");

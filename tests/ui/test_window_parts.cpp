@@ -85,11 +85,11 @@ TEST(PcFiles, WrittenWholeOrNotAtAll) {
     const std::vector<uint8_t> data = {'N', '1', '0', '\n'};
     std::vector<uint8_t> back;
 
-    EXPECT_EQ(WritePcFile(folder, QStringLiteral("A.TNC"), data), 0);
-    EXPECT_EQ(ReadPcFile(folder + "A.TNC", back), 0);
+    EXPECT_EQ(WritePcFile(folder, QStringLiteral("A.TNC"), data), feOk);
+    EXPECT_EQ(ReadPcFile(folder + "A.TNC", back), feOk);
     EXPECT_EQ(back, data);
-    EXPECT_EQ(WritePcFile(folder, QStringLiteral("EMPTY.TNC"), {}), 0);
-    EXPECT_EQ(ReadPcFile(folder + "EMPTY.TNC", back), 0);
+    EXPECT_EQ(WritePcFile(folder, QStringLiteral("EMPTY.TNC"), {}), feOk);
+    EXPECT_EQ(ReadPcFile(folder + "EMPTY.TNC", back), feOk);
     EXPECT_TRUE(back.empty());
 
     // A target that cannot be replaced stays as it was, with nothing beside it.
@@ -104,7 +104,7 @@ TEST(PcFiles, WrittenWholeOrNotAtAll) {
     const QString victim = QString::fromStdString(outside.File("victim"));
     WriteFileBytes(victim.toStdString(), {'o', 'l', 'd'});
     ASSERT_TRUE(QFile::link(victim, folder + "D.TNC"));
-    EXPECT_EQ(WritePcFile(folder, QStringLiteral("D.TNC"), data), 0);
+    EXPECT_EQ(WritePcFile(folder, QStringLiteral("D.TNC"), data), feOk);
     EXPECT_FALSE(QFileInfo(folder + "D.TNC").isSymLink());
     EXPECT_EQ(ReadFileBytes(victim.toStdString()), (std::vector<uint8_t>{'o', 'l', 'd'}));
     EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),

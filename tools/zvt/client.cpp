@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/cp1251.h"
+#include "core/deadline.h"
 #include "core/local_name.h"
 
 namespace skarvel {
@@ -44,7 +45,7 @@ namespace {
 // The request that carries a routine of the client to the worker thread: a
 // code the worker's own dispatch never uses.
 constexpr uint8_t opClientRoutine = 0xC0;
-using TWorkerRoutine = std::function<uint8_t(TZVT_drv&)>;
+using TWorkerRoutine = std::function<TFlashError(TZVT_drv&)>;
 }  // namespace
 
 TZvtClient::TZvtClient() : driver_(std::make_unique<TZVT_drv>(&loop_, this)) {
@@ -95,57 +96,58 @@ void TZvtClient::Close() {
         // port's bytes to the driver; an interrupt does not cut it short.
         static const TWorkerRoutine settle = [](TZVT_drv& d) {
             d.SettleLine();
-            return uint8_t{feOk};
+            return feOk;
         };
         RunRequest(opClientRoutine, const_cast<TWorkerRoutine*>(&settle));
     }
     driver_->Disconnect();
 }
 
-uint8_t TZvtClient::Run(uint8_t op, void* param) {
+TFlashError TZvtClient::Run(uint8_t op, void* param) {
     if (StopRequested && StopRequested()) return feAborted;
     return RunRequest(op, param);
 }
 
-uint8_t TZvtClient::RunRequest(uint8_t op, void* param) {
+TFlashError TZvtClient::RunRequest(uint8_t op, void* param) {
     done_.store(false);
     SectorFrames.store(0);
     driver_->PostRequest(op, param);
-    uint64_t nextTick = SteadyMs();
+    TDeadline nextTick(0);
     while (!done_.load()) {
         loop_.RunOnce(20);
         // The operations clear the flag as they start: it is set again
         // until the request has ended.
-        if (StopRequested && StopRequested()) driver_->FAbort.store(true);
-        if (OnTick && SteadyMs() >= nextTick) {
+        if (StopRequested && StopRequested()) driver_->RequestAbort();
+        if (OnTick && nextTick.Expired()) {
             OnTick();
-            nextTick = SteadyMs() + 100;
+            nextTick = TDeadline(100);
         }
     }
     if (OnTick) OnTick();
-    return result_.load();
+    // The client's hook answers with worker codes only.
+    return static_cast<TFlashError>(result_.load());
 }
 
-uint8_t TZvtClient::RunOnWorker(const TWorkerRoutine& fn) {
+TFlashError TZvtClient::RunOnWorker(const TWorkerRoutine& fn) {
     return Run(opClientRoutine, const_cast<TWorkerRoutine*>(&fn));
 }
 
-uint8_t TZvtClient::Init() { return Run(opInit, nullptr); }
+TFlashError TZvtClient::Init() { return Run(opInit, nullptr); }
 
-uint8_t TZvtClient::Format() { return Run(opFormat, nullptr); }
+TFlashError TZvtClient::Format() { return Run(opFormat, nullptr); }
 
-uint8_t TZvtClient::List(std::vector<TZvtFile>& files) {
+TFlashError TZvtClient::List(std::vector<TZvtFile>& files) {
     files.clear();
-    const uint8_t r = Run(opReadDir, nullptr);
+    const TFlashError r = Run(opReadDir, nullptr);
     if (r != feOk && r != feDiskEmpty) return r;
     // The worker is idle now; its list is ours to read.
-    const TFileList& list = driver_->FFiles;
+    const TFileList& list = driver_->Files();
     for (int i = 0; i < list.Count(); ++i)
         files.push_back(TZvtFile{list.Strings(i), static_cast<uint32_t>(list.Sizes(i))});
-    return 0;
+    return feOk;
 }
 
-uint8_t TZvtClient::Save(const std::string& name, const std::vector<uint8_t>& data) {
+TFlashError TZvtClient::Save(const std::string& name, const std::vector<uint8_t>& data) {
     TFlashArgs args;
     args.Name = name.c_str();
     args.Data = const_cast<uint8_t*>(data.data());
@@ -153,39 +155,45 @@ uint8_t TZvtClient::Save(const std::string& name, const std::vector<uint8_t>& da
     return Run(opSaveFile, &args);
 }
 
-uint8_t TZvtClient::Load(const std::string& name, uint32_t size, std::vector<uint8_t>& data) {
+TFlashError TZvtClient::Replace(const std::string& name, const std::vector<uint8_t>& data) {
+    return RunOnWorker([&](TZVT_drv& d) {
+        return d.ReplaceFile(name.c_str(), data.data(), d.MediumKind(), static_cast<uint32_t>(data.size()));
+    });
+}
+
+TFlashError TZvtClient::Load(const std::string& name, uint32_t size, std::vector<uint8_t>& data) {
     data.assign(size, 0);
     uint8_t dummy = 0;
     TFlashArgs args;
     args.Name = name.c_str();
     args.Data = size ? data.data() : &dummy;
     args.Size = size;
-    const uint8_t r = Run(opLoadFile, &args);
+    const TFlashError r = Run(opLoadFile, &args);
     if (r != feOk) data.clear();
     return r;
 }
 
-uint8_t TZvtClient::Attr(const std::string& name, uint32_t& size) {
+TFlashError TZvtClient::Attr(const std::string& name, uint32_t& size) {
     TFlashArgs args;
     args.Name = name.c_str();
-    const uint8_t r = Run(opGetFileAttr, &args);
+    const TFlashError r = Run(opGetFileAttr, &args);
     size = r == feOk ? static_cast<uint32_t>(args.Size) : 0;
     return r;
 }
 
-uint8_t TZvtClient::LoadWhole(const std::string& name, std::vector<uint8_t>& data) {
-    return RunOnWorker([&](TZVT_drv& d) { return d.LoadFile(name.c_str(), data, d.FMediumKind); });
+TFlashError TZvtClient::LoadWhole(const std::string& name, std::vector<uint8_t>& data) {
+    return RunOnWorker([&](TZVT_drv& d) { return d.LoadFile(name.c_str(), data, d.MediumKind()); });
 }
 
-uint8_t TZvtClient::Verify(const std::string& name, const std::vector<uint8_t>& data, bool& same) {
+TFlashError TZvtClient::Verify(const std::string& name, const std::vector<uint8_t>& data, bool& same) {
     same = false;
     std::vector<uint8_t> back;
-    if (const uint8_t r = LoadWhole(name, back); r != 0) return r;
+    if (const TFlashError r = LoadWhole(name, back); r != feOk) return r;
     same = back == data;
-    return 0;
+    return feOk;
 }
 
-uint8_t TZvtClient::Delete(const std::string& name) {
+TFlashError TZvtClient::Delete(const std::string& name) {
     std::string copy = name;
     return Run(opDeleteFile, copy.data());
 }

@@ -37,26 +37,29 @@ public:
     void Close();
 
     // Each returns the worker's error code (0 success).
-    uint8_t Init();                                     // identify and mount
-    uint8_t Format();
-    uint8_t List(std::vector<TZvtFile>& files);         // an empty medium counts as success
-    uint8_t Save(const std::string& name, const std::vector<uint8_t>& data);
-    uint8_t Load(const std::string& name, uint32_t size, std::vector<uint8_t>& data);
+    TFlashError Init();                                     // identify and mount
+    TFlashError Format();
+    TFlashError List(std::vector<TZvtFile>& files);         // an empty medium counts as success
+    TFlashError Save(const std::string& name, const std::vector<uint8_t>& data);
+    // Writes data as the new contents of the existing file name, the old
+    // contents whole until the new ones are (TFlash::ReplaceFile).
+    TFlashError Replace(const std::string& name, const std::vector<uint8_t>& data);
+    TFlashError Load(const std::string& name, uint32_t size, std::vector<uint8_t>& data);
     // Loads the file with the size its entry records (one directory read:
     // no lookup of the size first).
-    uint8_t LoadWhole(const std::string& name, std::vector<uint8_t>& data);
-    uint8_t Delete(const std::string& name);
-    uint8_t Attr(const std::string& name, uint32_t& size);  // size of the entry a load would read
+    TFlashError LoadWhole(const std::string& name, std::vector<uint8_t>& data);
+    TFlashError Delete(const std::string& name);
+    TFlashError Attr(const std::string& name, uint32_t& size);  // size of the entry a load would read
     // Reads the file name back from the medium and compares it with data,
     // size and bytes. Returns the error code of the lookup or the load (the
     // file could not be read back), else 0 with same telling the outcome.
-    uint8_t Verify(const std::string& name, const std::vector<uint8_t>& data, bool& same);
+    TFlashError Verify(const std::string& name, const std::vector<uint8_t>& data, bool& same);
 
     // Runs one request and waits for its completion.
-    uint8_t Run(uint8_t op, void* param);
+    TFlashError Run(uint8_t op, void* param);
     // Runs fn on the worker thread as one request, between the others, and
     // waits for it; fn's result is the request's error code.
-    uint8_t RunOnWorker(const std::function<uint8_t(TZVT_drv&)>& fn);
+    TFlashError RunOnWorker(const std::function<TFlashError(TZVT_drv&)>& fn);
 
     TZVT_drv& Driver() { return *driver_; }
     TMainLoop& Loop() { return loop_; }
@@ -80,7 +83,7 @@ public:
     void PostMsg(uint32_t msg, uintptr_t wParam, intptr_t lParam) override;
 
 private:
-    uint8_t RunRequest(uint8_t op, void* param);
+    TFlashError RunRequest(uint8_t op, void* param);
 
     TMainLoop loop_;
     std::unique_ptr<TZVT_drv> driver_;

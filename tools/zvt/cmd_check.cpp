@@ -72,9 +72,9 @@ int ReportRefusal(TZvtClient& client, uint8_t init) {
         return 1;
     }
     TVolumeGeometry g;
-    DecodeBootSector(d.FBootSector.data(), g);
-    const uint32_t mediumSectors = d.FMediumSize.load() / SectorSize;
-    PrintOut(DescribeForeign(d.FVolumeFault.load(), g, mediumSectors) + "\n");
+    DecodeBootSector(d.BootSector().data(), g);
+    const uint32_t mediumSectors = d.MediumSize() / SectorSize;
+    PrintOut(DescribeForeign(d.VolumeFault(), g, mediumSectors) + "\n");
     PrintOut("ничего не проверено и не записано; форматирование (zvt format --yes) сделает носитель пригодным, "
              "но его файлы будут потеряны\n");
     return 1;
@@ -114,14 +114,14 @@ int CmdCheck(TZvtClient& client, bool repair) {
     TCheckReport report, after;
     uint32_t freed = 0;
     bool repaired = false;
-    progress.Begin("проверка", client.Driver().FRootDirSectors);
-    const uint8_t r = client.RunOnWorker([&](TZVT_drv& d) -> uint8_t {
+    progress.Begin("проверка", client.Driver().Geometry().RootDirSectors);
+    const uint8_t r = client.RunOnWorker([&](TZVT_drv& d) -> TFlashError {
         TVolumeTables tables;
-        if (const uint8_t e = d.ReadVolumeTables(tables); e != feOk) return e;
+        if (const TFlashError e = d.ReadVolumeTables(tables); e != feOk) return e;
         report = CheckVolume(tables);
         after = report;
         if (!repair || report.Lost.empty() || !report.Repairable()) return feOk;
-        if (const uint8_t e = d.FreeClusters(report.Lost, freed); e != feOk) return e;
+        if (const TFlashError e = d.FreeClustersOnMedium(report.Lost, freed); e != feOk) return e;
         repaired = true;
         tables.Fat = d.FatBytes();
         after = CheckVolume(tables);

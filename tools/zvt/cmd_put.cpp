@@ -11,6 +11,7 @@
 
 #include "core/cp1251.h"
 #include "core/short_name.h"
+#include "flashfs/frame_cost.h"
 #include "tools/zvt/commands.h"
 #include "tools/zvt/console.h"
 #include "tools/zvt/pc_files.h"
@@ -26,6 +27,7 @@ struct TPutRun {
     TZvtClient& Client;
     TProgress Progress;
     bool Verify;
+    bool Replace;
     // The names on the medium and those this run has written; read only
     // once a generated name needs them.
     std::optional<std::vector<TZvtFile>> Taken;
@@ -58,9 +60,8 @@ std::string MediumShortName(TPutRun& run, const std::string& path) {
 // The most bytes a file may have to fit into the free clusters (a file
 // takes one cluster more than its whole clusters); -1 when none fits.
 int64_t LargestFit(TZvtClient& client) {
-    const uint64_t clusterBytes = uint64_t{client.Driver().FSectorsPerCluster} * SectorSize;
-    const uint64_t free = client.FreeClusters();
-    return clusterBytes == 0 || free == 0 ? -1 : static_cast<int64_t>(free * clusterBytes - 1);
+    const uint64_t free = client.Driver().FreeBytes();
+    return free == 0 ? -1 : static_cast<int64_t>(free - 1);
 }
 
 std::string AreaText(const TSaveFault& f) {
@@ -90,18 +91,17 @@ TPutOutcome VerifyOne(TPutRun& run, const std::string& path, const std::string& 
     TZVT_drv& d = run.Client.Driver();
     const std::string prefix = "Ошибка проверки файла " + path + ": ";
     run.Progress.Begin("проверка " + MediumNameToUtf8(name),
-                       d.SectorsForFile(name.c_str(), static_cast<uint32_t>(data.size())) + 2u * d.FSectorsPerCluster +
-                           d.FSectorsPerFAT);
+                       VerifyFrames(d.Geometry(), static_cast<uint32_t>(data.size())).All());
     TSaveCheck check;
     const uint8_t r = run.Client.RunOnWorker([&](TZVT_drv& drv) {
-        return drv.VerifySave(drv.FLastSave, data.data(), static_cast<uint32_t>(data.size()), check);
+        return drv.VerifySave(drv.LastSave(), data.data(), static_cast<uint32_t>(data.size()), check);
     });
     run.Progress.End();
     if (r != feOk) return FileFailed(prefix + ErrorText(r), r);
     if (check.Clean()) return TPutOutcome::Written;
     std::string report;
     for (const TSaveFault& f : check.Faults) report += (report.empty() ? "" : "; ") + AreaText(f) + FilesText(f);
-    if (!check.Touches(d.FLastSave.Shown)) return FileFailed(prefix + report, feOk);
+    if (!check.Touches(d.LastSave().Shown)) return FileFailed(prefix + report, feOk);
     const uint8_t del = run.Client.Delete(name);
     if (del != feOk) return FileFailed(prefix + report + ", удалить его не удалось: " + ErrorText(del), del);
     return FileFailed(prefix + report + ", файл удалён с флэш", feOk);
@@ -125,12 +125,18 @@ TPutOutcome PutOne(TPutRun& run, const std::string& path) {
     const std::string name = MediumShortName(run, path);
     if (name.empty()) return FileFailed(writeError + ErrorText(run.ListError), run.ListError);
 
-    TZVT_drv& d = run.Client.Driver();
-    const uint32_t expected = d.SectorsForFile(name.c_str(), static_cast<uint32_t>(data.size()))
-                              + 3u * d.FSectorsPerCluster + d.FSectorsPerFAT;
-    run.Progress.Begin(MediumNameToUtf8(name), expected);
-    const uint8_t r = run.Client.Save(name, data);
+    run.Progress.Begin(MediumNameToUtf8(name),
+                       SaveFrames(run.Client.Driver().Geometry(), static_cast<uint32_t>(data.size())).All());
+    TFlashError r = run.Client.Save(name, data);
+    // Only a name the file has as it stands can be taken: a generated one
+    // is free on the medium.
+    const bool replaced = r == feExists && run.Replace;
+    if (replaced) r = run.Client.Replace(name, data);
     run.Progress.End();
+    if (r == feExists) return FileFailed(writeError + ErrorText(r) + " (--replace заменит его)", r);
+    if (r == feNoRoomForCopy)
+        return FileFailed(writeError + ErrorText(r) + "; старый файл на флэш не изменён (удалите его командой rm и "
+                                                      "запишите файл снова)", r);
     if (r != feOk) return FileFailed(writeError + ErrorText(r), r);
     if (run.Taken) run.Taken->push_back(TZvtFile{name, static_cast<uint32_t>(data.size())});
     if (run.Verify) {
@@ -138,9 +144,10 @@ TPutOutcome PutOne(TPutRun& run, const std::string& path) {
         if (checked != TPutOutcome::Written) return checked;
     }
     // As ls lists it: the entry holds the name in capitals.
-    const std::string& listed = d.FLastSave.Shown.empty() ? name : d.FLastSave.Shown;
+    const std::string& shown = run.Client.Driver().LastSave().Shown;
+    const std::string& listed = shown.empty() ? name : shown;
     PrintOut(path + " -> " + MediumNameToUtf8(listed) + " (" + BytesText(data.size()) +
-             (run.Verify ? ", проверен" : "") + ")\n");
+             (replaced ? ", заменён" : "") + (run.Verify ? ", проверен" : "") + ")\n");
     return TPutOutcome::Written;
 }
 
@@ -162,13 +169,13 @@ bool SelectPcFiles(const std::vector<std::string>& paths, std::vector<std::strin
     return all;
 }
 
-int CmdPut(TZvtClient& client, const std::vector<std::string>& paths, bool verify) {
+int CmdPut(TZvtClient& client, const std::vector<std::string>& paths, bool verify, bool replace) {
     if (paths.empty()) {
         Fail("put: не указаны файлы");
         return 2;
     }
     if (int rc = Mount(client)) return rc;
-    TPutRun run{client, TProgress(client), verify, std::nullopt, 0};
+    TPutRun run{client, TProgress(client), verify, replace, std::nullopt, 0};
     int rc = 0;
     for (size_t i = 0; i < paths.size(); ++i) {
         const TPutOutcome outcome = PutOne(run, paths[i]);

@@ -5,6 +5,7 @@
 
 #include "core/cp1251.h"
 #include "core/local_name.h"
+#include "flashfs/frame_cost.h"
 #include "tools/zvt/console.h"
 #include "tools/zvt/pc_files.h"
 
@@ -87,21 +88,22 @@ int CmdInfo(TZvtClient& client) {
     char code[8];
     std::snprintf(code, sizeof code, "0x%02X", ZvtDeviceCode);
     PrintOut(std::string("код устройства: ") + code + "\n");
-    PrintOut("объём носителя: " + BytesText(d.FMediumSize.load()) + "\n");
+    PrintOut("объём носителя: " + BytesText(d.MediumSize()) + "\n");
     if (r != feOk) {
         Fail(ErrorText(r));
         return 1;
     }
+    const TVolumeGeometry g = d.Geometry();
     const std::pair<const char*, uint32_t> lines[] = {
-        {"байт в секторе", d.FBytesPerSector.load()},
-        {"секторов в кластере", d.FSectorsPerCluster},
-        {"зарезервированных секторов", d.FReservedSectors},
-        {"копий FAT", d.FNumFATs},
-        {"секторов в FAT", d.FSectorsPerFAT},
-        {"записей в корневом каталоге", d.FRootEntries},
-        {"всего секторов", d.FTotalSectors},
-        {"первый сектор корневого каталога", d.FFirstRootSector},
-        {"первый сектор данных", d.FFirstDataSector},
+        {"байт в секторе", d.BytesPerSector()},
+        {"секторов в кластере", g.SectorsPerCluster},
+        {"зарезервированных секторов", g.ReservedSectors},
+        {"копий FAT", g.NumFATs},
+        {"секторов в FAT", g.SectorsPerFAT},
+        {"записей в корневом каталоге", g.RootEntries},
+        {"всего секторов", g.TotalSectors},
+        {"первый сектор корневого каталога", g.FirstRootSector},
+        {"первый сектор данных", g.FirstDataSector},
     };
     for (const auto& [label, value] : lines) PrintOut(std::string(label) + ": " + std::to_string(value) + "\n");
     PrintOut("свободных кластеров: " + std::to_string(client.FreeClusters()) + " из " +
@@ -128,7 +130,7 @@ int CmdLs(TZvtClient& client) {
     return 0;
 }
 
-int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std::string& dir) {
+int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std::string& dir, bool noClobber) {
     if (names.empty()) {
         Fail("get: не указаны имена файлов");
         return 2;
@@ -159,10 +161,16 @@ int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std:
             Fail(MediumNameToUtf8(file->Name) + ": имя файла на носителе непригодно для файла ПК, файл не загружен");
             return 1;
         }
+        const std::string target = PcPath(dir, local);
+        uint64_t existing = 0;
+        std::string ignored;
+        if (noClobber && LookAtPcFile(target, existing, ignored) != TPcKind::Missing) {
+            PrintOut(MediumNameToUtf8(file->Name) + ": " + target + " уже есть, не загружен\n");
+            continue;
+        }
         // Two entries may list alike (one in small letters): the bytes are
         // those of the entry the load reads, with the size it records.
-        TZVT_drv& d = client.Driver();
-        progress.Begin(local, d.SectorsForFile(file->Name.c_str(), file->Size) + d.FSectorsPerCluster);
+        progress.Begin(local, LoadFrames(client.Driver().Geometry(), file->Size).All());
         std::vector<uint8_t> data;
         const uint8_t r = client.LoadWhole(file->Name, data);
         progress.End();
@@ -171,7 +179,7 @@ int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std:
             return 1;
         }
         std::string error;
-        if (!WritePcFile(dir, local, data, error)) {
+        if (!WritePcFile(dir, local, data, error, !noClobber)) {
             Fail(error);
             return 1;
         }

@@ -62,8 +62,14 @@ bool SelectPcFiles(const std::vector<std::string>& paths, std::vector<std::strin
 // Writes the PC files one by one; see cmd_put.cpp. verify: after each file
 // has been written, the FAT and directory sectors the save wrote and the
 // file are read back and compared.
-int CmdPut(TZvtClient& client, const std::vector<std::string>& paths, bool verify);
-int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std::string& dir);
+// replace: a file whose 8.3 name (as it stands, never a generated "~n") is
+// on the medium already gets its new contents there safely; without it
+// such a file is an error.
+int CmdPut(TZvtClient& client, const std::vector<std::string>& paths, bool verify, bool replace = false);
+// Loads the files into dir, replacing PC files of their names as cp does;
+// noClobber: a PC file of the name stays as it is and that file is skipped.
+int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std::string& dir,
+           bool noClobber = false);
 int CmdRm(TZvtClient& client, const std::vector<std::string>& names);
 int CmdFormat(TZvtClient& client, bool yes);
 // Exit 0 when the volume is (or, repaired, has become) consistent, 1 otherwise.

@@ -49,11 +49,12 @@ std::string ChangedWhileReadText(const std::string& path);
 }  // namespace detail
 
 // Writes the bytes to dir/name through a temporary file, flushed to the
-// disk and then renamed over the real name (an existing file is replaced),
-// so that a failed write never leaves a truncated program under the real
-// name.
+// disk and then renamed over the real name, so that a failed write never
+// leaves a truncated program under the real name. An existing file is
+// replaced unless replace is false: then it stays as it is, even one that
+// appeared while the bytes were written, and the write fails naming it.
 bool WritePcFile(const std::string& dir, const std::string& name, const std::vector<uint8_t>& data,
-                 std::string& error);
+                 std::string& error, bool replace = true);
 
 // True when path names an existing folder.
 bool IsFolder(const std::string& path);

@@ -127,8 +127,26 @@ TPcRead ReadPcFile(const std::string& path, uint64_t limit, std::vector<uint8_t>
     return TPcRead::Ok;
 }
 
+namespace {
+
+// Gives the temporary file the name target only while no file holds it:
+// a hard link takes a name atomically (EEXIST otherwise). A file system
+// without hard links (a FAT stick) gets a look first and a rename.
+bool PlaceIfFree(const std::string& temp, const std::string& target) {
+    if (link(temp.c_str(), target.c_str()) == 0) return true;
+    if (errno == EEXIST) return false;
+    struct stat st {};
+    if (lstat(target.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return rename(temp.c_str(), target.c_str()) == 0;
+}
+
+}  // namespace
+
 bool WritePcFile(const std::string& dir, const std::string& name, const std::vector<uint8_t>& data,
-                 std::string& error) {
+                 std::string& error, bool replace) {
     const std::string target = PcPath(dir, name);
     const std::string temp = PcPath(dir, "." + name + ".zvt-part");
     // A fresh file: never through a link or a file that someone left under
@@ -149,11 +167,15 @@ bool WritePcFile(const std::string& dir, const std::string& name, const std::vec
     const bool ok = put == data.size() && fsync(fd) == 0;
     const int savedErrno = errno;
     close(fd);
-    if (!ok || rename(temp.c_str(), target.c_str()) != 0) {
-        error = "Ошибка при записи файла " + target + ": " + ErrnoText(ok ? errno : savedErrno);
+    const bool placed = ok && (replace ? rename(temp.c_str(), target.c_str()) == 0 : PlaceIfFree(temp, target));
+    if (!placed) {
+        const int why = ok ? errno : savedErrno;
+        error = "Ошибка при записи файла " + target + ": " +
+                (ok && !replace && why == EEXIST ? std::string("файл уже есть, не заменён") : ErrnoText(why));
         unlink(temp.c_str());
         return false;
     }
+    if (!replace) unlink(temp.c_str());
     return true;
 }
 

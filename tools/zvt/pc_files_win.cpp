@@ -127,7 +127,7 @@ TPcRead ReadPcFile(const std::string& path, uint64_t limit, std::vector<uint8_t>
 }
 
 bool WritePcFile(const std::string& dir, const std::string& name, const std::vector<uint8_t>& data,
-                 std::string& error) {
+                 std::string& error, bool replace) {
     const std::string target = PcPath(dir, name);
     const std::wstring wideTarget = Utf8ToWide(target);
     const std::wstring temp = Utf8ToWide(PcPath(dir, "." + name + ".zvt-part"));
@@ -162,8 +162,10 @@ bool WritePcFile(const std::string& dir, const std::string& name, const std::vec
         return fail(why);
     }
     if (!file.Close()) return fail(LastErrorText());
-    if (!MoveFileExW(temp.c_str(), wideTarget.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return fail(LastErrorText());
+    // Without MOVEFILE_REPLACE_EXISTING an existing target makes the move fail.
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (!MoveFileExW(temp.c_str(), wideTarget.c_str(), flags))
+        return fail(replace ? LastErrorText() : std::string("файл уже есть, не заменён"));
     return true;
 }
 

@@ -24,7 +24,10 @@ const char* const kUsage =
     "  ls                    список файлов на носителе (имя и размер в байтах)\n"
     "  put ФАЙЛ...           записать файлы ПК на носитель под их именами 8.3\n"
     "    --verify            прочитать каждый файл после записи и сравнить\n"
+    "    --replace           файл с тем же именем на носителе заменить; старый\n"
+    "                        остаётся целым, пока новый не записан полностью\n"
     "  get ИМЯ... [-C ПАПКА] загрузить файлы в ПАПКУ (по умолчанию в текущую)\n"
+    "    -n, --no-clobber    не заменять файлы, которые уже есть в ПАПКЕ\n"
     "  rm ИМЯ...             удалить файлы на носителе\n"
     "  format --yes          отформатировать носитель (стирает все файлы на нём)\n"
     "  check [--repair]      проверить загрузочный сектор, FAT и корневой каталог;\n"
@@ -35,17 +38,31 @@ const char* const kBaudHelp = "  --baud N      скорость линии, би
 
 std::string Usage() { return std::string(kUsage) + PortOptionHelp() + kBaudHelp; }
 
-}  // namespace
+// The command line as parsed: the port options, the command and what
+// follows it.
+struct TCommandLine {
+    std::string Port = "COM2";
+    uint32_t Baud = 115200;
+    std::string Cmd;
+    std::string Dir = ".";
+    bool Yes = false;
+    bool Verify = false;
+    bool Replace = false;
+    bool NoClobber = false;
+    bool Repair = false;
+    std::vector<std::string> Operands;
+};
 
-int ZvtMain(int argc, char** argv) {
-    std::string port = "COM2";
-    uint32_t baud = 115200;
-    std::vector<std::string> args;
+constexpr int GoOn = -1;
+
+// --port, --baud and --help, wherever they stand; the rest is the command
+// and its arguments. GoOn, or the exit code.
+int ParseGlobalOptions(int argc, char** argv, TCommandLine& line, std::vector<std::string>& args) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
         if ((a == "--port" || a == "--baud") && i + 1 < argc) {
             if (a == "--port") {
-                port = argv[++i];
+                line.Port = argv[++i];
             } else {
                 char* end = nullptr;
                 const unsigned long v = std::strtoul(argv[++i], &end, 10);
@@ -53,7 +70,7 @@ int ZvtMain(int argc, char** argv) {
                     Fail(std::string("неверная скорость линии: ") + argv[i]);
                     return 2;
                 }
-                baud = static_cast<uint32_t>(v);
+                line.Baud = static_cast<uint32_t>(v);
             }
         } else if (a == "-h" || a == "--help") {
             PrintOut(Usage());
@@ -66,25 +83,29 @@ int ZvtMain(int argc, char** argv) {
         PrintErr(Usage());
         return 2;
     }
-    const std::string cmd = args.front();
-    args.erase(args.begin());
+    return GoOn;
+}
 
-    std::string dir = ".";
-    bool yes = false;
-    bool verify = false;
-    bool repair = false;
-    std::vector<std::string> operands;
+// The command, its own options and its operands. GoOn, or the exit code.
+int ParseCommand(std::vector<std::string> args, TCommandLine& line) {
+    line.Cmd = args.front();
+    args.erase(args.begin());
+    const std::string& cmd = line.Cmd;
     for (size_t i = 0; i < args.size(); ++i) {
         if (cmd == "get" && args[i] == "-C" && i + 1 < args.size()) {
-            dir = NativePath(args[++i]);
+            line.Dir = NativePath(args[++i]);
         } else if (cmd == "format" && args[i] == "--yes") {
-            yes = true;
+            line.Yes = true;
         } else if (cmd == "put" && args[i] == "--verify") {
-            verify = true;
+            line.Verify = true;
+        } else if (cmd == "put" && args[i] == "--replace") {
+            line.Replace = true;
+        } else if (cmd == "get" && (args[i] == "-n" || args[i] == "--no-clobber")) {
+            line.NoClobber = true;
         } else if (cmd == "check" && args[i] == "--repair") {
-            repair = true;
+            line.Repair = true;
         } else {
-            operands.push_back(cmd == "put" ? NativePath(args[i]) : args[i]);
+            line.Operands.push_back(cmd == "put" ? NativePath(args[i]) : args[i]);
         }
     }
     static const char* const known[] = {"info", "ls", "put", "get", "rm", "format", "check"};
@@ -93,36 +114,51 @@ int ZvtMain(int argc, char** argv) {
         PrintErr(Usage());
         return 2;
     }
-    if ((cmd == "info" || cmd == "ls" || cmd == "format" || cmd == "check") && !operands.empty()) {
-        Fail(cmd + ": лишний аргумент " + operands.front());
+    if ((cmd == "info" || cmd == "ls" || cmd == "format" || cmd == "check") && !line.Operands.empty()) {
+        Fail(cmd + ": лишний аргумент " + line.Operands.front());
         return 2;
     }
+    return GoOn;
+}
+
+int RunCommand(TZvtClient& client, const TCommandLine& line, int refused) {
+    const std::string& cmd = line.Cmd;
+    if (cmd == "info") return CmdInfo(client);
+    if (cmd == "ls") return CmdLs(client);
+    if (cmd == "put") return std::max(CmdPut(client, line.Operands, line.Verify, line.Replace), refused);
+    if (cmd == "get") return CmdGet(client, line.Operands, line.Dir, line.NoClobber);
+    if (cmd == "rm") return CmdRm(client, line.Operands);
+    if (cmd == "format") return CmdFormat(client, line.Yes);
+    if (cmd == "check") return CmdCheck(client, line.Repair);
+    return 2;
+}
+
+}  // namespace
+
+int ZvtMain(int argc, char** argv) {
+    TCommandLine line;
+    std::vector<std::string> args;
+    if (const int rc = ParseGlobalOptions(argc, argv, line, args); rc != GoOn) return rc;
+    if (const int rc = ParseCommand(std::move(args), line); rc != GoOn) return rc;
 
     // What put cannot read is refused before the port is taken: a named
     // pipe would hold the run (and the port) until someone writes to it.
     int refused = 0;
-    if (cmd == "put" && !operands.empty()) {
+    if (line.Cmd == "put" && !line.Operands.empty()) {
         std::vector<std::string> files;
-        if (!SelectPcFiles(operands, files)) refused = 1;
+        if (!SelectPcFiles(line.Operands, files)) refused = 1;
         if (files.empty()) return 1;
-        operands = std::move(files);
+        line.Operands = std::move(files);
     }
 
     CatchInterrupts();
     TZvtClient client;
     client.StopRequested = [] { return InterruptSignal() != 0; };
-    if (!client.Open(port, baud)) {
+    if (!client.Open(line.Port, line.Baud)) {
         Fail(client.Error());
         return 1;
     }
-    int rc = 2;
-    if (cmd == "info") rc = CmdInfo(client);
-    else if (cmd == "ls") rc = CmdLs(client);
-    else if (cmd == "put") rc = std::max(CmdPut(client, operands, verify), refused);
-    else if (cmd == "get") rc = CmdGet(client, operands, dir);
-    else if (cmd == "rm") rc = CmdRm(client, operands);
-    else if (cmd == "format") rc = CmdFormat(client, yes);
-    else if (cmd == "check") rc = CmdCheck(client, repair);
+    const int rc = RunCommand(client, line, refused);
     // After the line has settled: an answer still on its way goes nowhere.
     client.Close();
     InterruptsDone();
