@@ -200,10 +200,10 @@ TEST_F(RunnerFixture, WriteTurnsRowsIntoTheMediumsAndStopsAtTheFirstFailure) {
     } cases[] = {
         // The row takes the size read now, not the one the list showed.
         {"every file written", {File(A::Write, "a.lst", 10, pa), File(A::Write, "c.lst", 100, pc)}, feOk, "c.lst",
-         {"done", "done"}, {"medium a.lst 3000", "medium c.lst 100"}, {{"A.LST", a}, {"C.LST", c}}},
+         {"done", "done"}, {"medium a.lst 3000 as A.LST", "medium c.lst 100 as C.LST"}, {{"A.LST", a}, {"C.LST", c}}},
         {"a PC file gone: named by its path, the rest waits",
          {File(A::Write, "a.lst", 3000, pa), File(A::Write, "gone.lst", 5, gone), File(A::Write, "c.lst", 100, pc)},
-         pcMissing, gone, {"done", "failed 15", "waiting"}, {"medium a.lst 3000"}, {{"A.LST", a}}},
+         pcMissing, gone, {"done", "failed 15", "waiting"}, {"medium a.lst 3000 as A.LST"}, {{"A.LST", a}}},
         {"a row without a PC file: named by its name", {File(A::Write, "x.lst", 5)}, pcMissing, "x.lst",
          {"failed 15"}, {}, {}},
         {"a file the medium has no room for", {File(A::Write, "huge.lst", 0, huge), File(A::Write, "c.lst", 100, pc)},
@@ -292,7 +292,7 @@ TEST_F(RunnerFixture, CancelStopsBetweenFilesAndAtASector) {
         {"before the job", BeforeTheJob, {File(A::Write, "a.lst", 3000, pa), File(A::Write, "c.lst", 100, pc)},
          {"failed 11", "waiting"}, {}, {}},
         {"between files", AfterTheFirstRow, {File(A::Write, "a.lst", 3000, pa), File(A::Write, "c.lst", 100, pc)},
-         {"done", "waiting"}, {"medium a.lst 3000"}, {{"A.LST", a}}},
+         {"done", "waiting"}, {"medium a.lst 3000 as A.LST"}, {{"A.LST", a}}},
         {"inside a write", AtTheFifthSector, {File(A::Write, "big.lst", 300000, big), File(A::Write, "c.lst", 100, pc)},
          {"failed 11", "waiting"}, {}, {}},
         // The window went away: the file is on the medium, its row is not.
