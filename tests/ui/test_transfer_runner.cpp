@@ -418,3 +418,44 @@ TEST(TransferRunner, CopyOfAPendingPcFileNamesTheFileThatFailed) {
     EXPECT_EQ(FolderEntries(out), QStringList{"Q.LST"});
     EXPECT_EQ(ReadAll(out + "Q.LST"), "ab");
 }
+
+TEST_F(RunnerFixture, ReadBackCatchesAMediumThatStoresAFlippedBit) {
+    const std::string a = Bytes(3000, 1);
+    const QString pa = PcFile("a.lst", a);
+    const TVolumeGeometry g = flash.Geometry();
+    const uint16_t firstData = static_cast<uint16_t>(g.ReservedSectors + g.SectorsPerFAT + g.RootDirSectors);
+    const uint16_t lastFat = static_cast<uint16_t>(g.ReservedSectors + g.SectorsPerFAT - 1);
+    const struct {
+        const char* What;
+        bool Verify;
+        uint16_t Sector;  // where the medium stores one bit wrong
+        int Byte;
+        TWindowResult Result;
+        Strings Rows;
+        bool Kept;        // the file stays on the medium
+        const char* Said;  // in the report
+    } cases[] = {
+        {"a bit of the file's data, read back: the copy is deleted", true, firstData, 7, pcVerifyFailed, {}, false,
+         "файл удалён с флэш"},
+        {"the same without the read-back goes unnoticed", false, firstData, 7, feOk, {"medium a.lst 3000 as A.LST"},
+         true, ""},
+        {"a FAT entry of no file: named, the file kept", true, lastFat, 511, pcVerifyFailed,
+         {"medium a.lst 3000 as A.LST"}, true, "файлов не затрагивает"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        ASSERT_EQ(runner.Execute(opFormat, nullptr), feOk);
+        rows.Calls.clear();
+        medium.OnStored = [&](uint16_t sector, uint8_t* stored) {
+            if (sector == c.Sector) stored[c.Byte] ^= 0x10;
+        };
+        auto job = Job(opSaveFile, {File(TFileAction::Write, "a.lst", 3000, pa)});
+        job->Verify = c.Verify;
+        EXPECT_EQ(Run(*job), c.Result.Code());
+        medium.OnStored = nullptr;
+        EXPECT_EQ(rows.Calls, c.Rows);
+        EXPECT_TRUE(job->Files[0].Report.contains(QString::fromUtf8(c.Said))) << job->Files[0].Report.toStdString();
+        const VolumeReport r = CheckVolume(medium.Bytes());
+        EXPECT_EQ(r.Files.count("A.LST"), c.Kept ? 1u : 0u);
+    }
+}
