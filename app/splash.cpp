@@ -1,10 +1,14 @@
 #include "app/splash.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
 #include <QSvgRenderer>
+#include <QThread>
 #include <QTime>
+#include <QWindow>
 
 #include "core/sync.h"
 
@@ -40,9 +44,30 @@ void TfmSplash::FormCreate() {
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->geometry().center() - QPoint(width() / 2, height() / 2));
     show();
-    // The message loop is not running yet: paint now.
-    repaint();
+    ShowPicture();
     StartTime = clock_();
+}
+
+void TfmSplash::ShowPicture() {
+    // The message loop is not running yet. On X11 without a compositor the
+    // server keeps no contents of a window: a picture painted before the
+    // window is mapped and exposed is lost, and the expose that would ask
+    // for it again is never handled while the program sleeps. So the
+    // window system's events are taken here until the window is exposed
+    // (at most a second: a desktop that never exposes it gets no picture,
+    // and the start goes on), and the picture is painted into it then.
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        const QWindow* window = windowHandle();
+        if (!window || window->isExposed() || waited.elapsed() > 1000) break;
+        QThread::msleep(5);
+    }
+    repaint();
+    // The painted picture goes out to the server now, not at the next
+    // turn of a loop that is not running yet.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void TfmSplash::FormHide() {
@@ -51,6 +76,9 @@ void TfmSplash::FormHide() {
     for (;;) {
         const uint32_t elapsed = clock_() - StartTime;
         if (elapsed >= Delay + 200) break;
+        // A window placed over the splash and gone again leaves an expose
+        // behind: the picture is painted again before the wait.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         sleep_(Delay);
     }
 }

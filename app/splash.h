@@ -40,6 +40,8 @@ protected:
 private:
     void FormCreate();
     void FormHide();
+    // Paints the picture once the window system shows the window.
+    void ShowPicture();
 
     TClock clock_;
     TSleep sleep_;

@@ -18,6 +18,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QSettings>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QToolBar>
@@ -244,6 +245,11 @@ void TForm1::CreateActions() {
                                  QStringLiteral("Сравнить файлы флэш с файлами папки на ПК"), {}, iconNone);
     CompareAc = MakeAction(QStringLiteral("Сравнить"),
                            QStringLiteral("Показать выбранный файл рядом с его копией на ПК"), {}, iconNone);
+    MenuVerify = MakeAction(QStringLiteral("Проверять запись"),
+                            QStringLiteral("Читать каждый записанный файл обратно и сравнивать с файлом ПК"), {},
+                            iconNone);
+    MenuVerify->setCheckable(true);
+    MenuVerify->setChecked(true);
     // The actions that busy disables and idle enables again; opening PC
     // files, the journal and the About window stay available. Viewing and
     // comparing stay available while busy too: their reads wait for the
@@ -290,6 +296,8 @@ void TForm1::CreateMenus() {
     N2->addAction(JournalAc);
     N3 = menuBar()->addMenu(QStringLiteral("Настройка"));
     N3->addActions({Action7, Action8});
+    N3->addSeparator();
+    N3->addAction(MenuVerify);
     N4 = menuBar()->addMenu(QStringLiteral("Помощь"));
     N4->addAction(AboutAc);
     PopupMenu1 = new QMenu(this);
@@ -429,6 +437,11 @@ void TForm1::FormCreate(const TFormOptions& options) {
     // Before anything can fail: every error box takes its text from here.
     FillMessages();
 
+    FSettings = options.Settings;
+    FSettingsFile = options.SettingsFile;
+    LoadSettings();
+    connect(MenuVerify, &QAction::toggled, this, [this] { SaveSettings(); });
+
     // Rows as high as the list font's text.
     static_cast<TListBoxDelegate*>(ListBox1->itemDelegate())->ItemHeight = QFontMetrics(ListBox1->font()).height();
 
@@ -443,12 +456,10 @@ void TForm1::FormCreate(const TFormOptions& options) {
     FMyListBox = new TMyListBox(ListBox1);
     FMyListBox->Messages = FMessageBoxes;
     FMyListBox->DialogParent = this;
-    FMyListBox->RemoveFromMedium = [this](const QString& name) { return RemoveFromMedium(name); };
 
     // Files dropped anywhere on the window.
     CreateDropTarget();
 
-    FSettings = options.Settings;
     FRememberPort = options.RememberPort;
     FChoiceNote = options.PortNote;
     CreateDriver(options);
@@ -532,6 +543,31 @@ void TForm1::FormDestroy() {
     FMain.reset();
 }
 
+// ---------------------------------------------------------------- settings
+
+namespace {
+
+// The window's settings: those the program keeps for the user, else an
+// INI file of the caller's (tests); none, and the defaults hold.
+void UseSettings(TSettings* shared, const QString& file, const std::function<void(TSettings&)>& fn) {
+    if (shared) return fn(*shared);
+    if (file.isEmpty()) return;
+    TSettings own(file);
+    fn(own);
+    own.Sync();
+}
+
+}  // namespace
+
+void TForm1::LoadSettings() {
+    // On unless the user turned it off.
+    UseSettings(FSettings, FSettingsFile, [this](TSettings& s) { MenuVerify->setChecked(s.VerifyWrites()); });
+}
+
+void TForm1::SaveSettings() const {
+    UseSettings(FSettings, FSettingsFile, [this](TSettings& s) { s.SetVerifyWrites(MenuVerify->isChecked()); });
+}
+
 // ---------------------------------------------------------------- helpers
 
 void TForm1::Guarded(const std::function<void()>& fn) {
@@ -585,6 +621,7 @@ bool TForm1::event(QEvent* e) {
                 return true;
             }
             if (job) {
+                CountJob(*job);
                 const std::vector<QString> undone = job->Undone();
                 if (job->OnFiles) job->OnFiles(job->Files);
                 if (job->OnDone) job->OnDone(result, undone);
@@ -610,8 +647,29 @@ void TForm1::closeEvent(QCloseEvent* e) {
         e->ignore();
         return;
     }
+    // Pending rows are the operator's work of choosing files: quitting
+    // drops them, so it is asked, and Return keeps the window. A close that
+    // a cancelled transfer left pending was asked for already.
+    if (!FClosePending && !ConfirmQuit()) {
+        e->ignore();
+        return;
+    }
     KeepSettings();
     QMainWindow::closeEvent(e);
+}
+
+int TForm1::PendingCount() const {
+    int n = 0;
+    for (int i = 0; i < FMyListBox->Count(); ++i)
+        if (FMyListBox->Pending(i)) ++n;
+    return n;
+}
+
+bool TForm1::ConfirmQuit() {
+    const int pending = PendingCount();
+    if (pending == 0) return true;
+    const QString text = QStringLiteral("Файлов, ждущих записи на флэш: %1. Выйти, не записав их?").arg(pending);
+    return FMessageBoxes->Ask(this, text, TMsgDlgType::Confirmation, mbYes | mbNo) == mrYes;
 }
 
 // ---------------------------------------------------------------- busy / idle
@@ -731,7 +789,7 @@ QColor TForm1::RowTextColor(int index, bool selected) const {
 
 QString TForm1::ColumnText(int index, int column) const {
     switch (column) {
-        case colName: return FMyListBox->DisplayName(index);
+        case colName: return RowText(index);
         case colSize: return GroupedNumber(static_cast<uint64_t>(std::max(0, FMyListBox->Sizes(index))));
         case colPlace:
             return FMyListBox->Flags(index)       ? QStringLiteral("ZVT")
@@ -768,6 +826,12 @@ void TForm1::ListBox1DrawItem(QPainter* painter, const QStyleOptionViewItem& opt
         const QString text = QFontMetrics(font).elidedText(ColumnText(index, c), Qt::ElideRight, cell.width());
         painter->drawText(cell, align | Qt::TextSingleLine, text);
     }
+}
+
+QString TForm1::RowText(int index) const {
+    const QString name = FMyListBox->DisplayName(index);
+    if (FMyListBox->Flags(index) || !FMyListBox->Replaces(index)) return name;
+    return name + QStringLiteral("   \u21c4 заменит файл на флэш");
 }
 
 int TForm1::ItemAt(QPoint pos) const {

@@ -119,6 +119,9 @@ struct TFormOptions {
     std::string Image;
     // The transfer journal's file; empty: the user's own (DefaultJournalPath).
     std::string JournalPath;
+    // The file the window's settings are kept in between starts (an INI
+    // file); empty: the user's settings of the program.
+    QString SettingsFile;
 };
 
 // One request of the window to the worker, from RunOperation until its
@@ -171,6 +174,9 @@ public:
     // "Сохранить образ…", "Восстановить из образа…", "Журнал"
     QAction *SaveImageAc, *RestoreImageAc, *JournalAc;
     QAction *ViewAc, *CompareFolderAc, *CompareAc;  // "Просмотр", "Сравнить с папкой…", "Сравнить"
+    // "Проверять запись": every written file is read back and compared
+    // (checked, in the menu "Настройка"; remembered between starts).
+    QAction* MenuVerify;
     QList<QAction*> ActionList1, ActionList2;
     QMenu* PopupMenu1;
     QFrame *Panel1, *Panel2, *Panel3, *Panel4, *Panel5, *Panel6;
@@ -297,6 +303,9 @@ public:
     // The status line's right part while idle: the medium's file count and
     // free space; empty while the medium is not listed.
     QString SummaryText() const;
+    // What a row shows: its name, and for a replacement the marker that
+    // says the medium's file of that name is to be replaced.
+    QString RowText(int index) const;
 
     // ---- state, for the window's own routines and for tests
     // The device driver; null while the window works on an image file.
@@ -317,11 +326,16 @@ public:
     // the window numbers its failures on the PC side with (TPcResult),
     // whose texts are the window's; pcMissing has a prompt instead.
     QString MessageText(int code) const;
+    // The text of a result as a message box says it: for a fault of this
+    // program what the exception said, too.
+    QString ErrorText(uint8_t result) const;
     // The file the worker is at, or was at when its last request ended.
     QString CurrentFile() const;
     const std::vector<QString>& Names() const { return FNames; }
     // The progress window of the running operation, if one is shown.
     TprogressForm* Progress() const { return FProgress; }
+    // Rows waiting to be written to the medium.
+    int PendingCount() const;
     // Outstanding requests that change the medium or PC files (not the
     // initialisation and the list, which the port's release cuts short).
     bool TransferRunning() const;
@@ -403,6 +417,9 @@ private:
     // After a completion has been handled: the quick return to idle, and a
     // port whose device has gone is closed.
     void AfterOperation();
+    // Whether the window may close with its pending rows unwritten: asked
+    // when there are any; true when there are none.
+    bool ConfirmQuit();
 
     // ---- commands and completions (main_form_transfers.cpp)
     TOperationJob* NewJob(uint8_t op);
@@ -417,12 +434,39 @@ private:
     void InitDone(uint8_t result);
     void ListDone(uint8_t& result);
     void WriteDone(uint8_t& result);
-    bool CopyPendingForLoad(int row, TWindowResult& code);
-    bool RemoveFromMedium(const QString& name);
+    bool CopyPendingForLoad(int row, int& answer, TWindowResult& code);
     bool ExecFolderChoice(QString& folder);
     // The rows the runner changes in step with the medium (GUI thread).
     void RemoveRow(const QString& name) override;
-    void MediumRow(const QString& name, uint32_t size) override;
+    void MediumRow(const QString& name, const QString& shown, uint32_t size) override;
+    void OldCopyGone(const QString& name) override;
+    // A replace found no room for the new copy beside the old one: asks
+    // whether the old one may go first, and writes on.
+    void NoRoomForCopy(uint8_t& result);
+    // ---- what a command did, for its closing message
+    // The files a write, load or delete was asked for, as its jobs end
+    // (a write may take several, one after each question).
+    struct TBatch {
+        uint8_t Op = 0;
+        int Total = 0;
+        int Done = 0;
+        int Skipped = 0;
+        QString Stopped;  // the file the last job stopped at
+        QString Report;   // what the read-back of that file found
+    };
+    void StartBatch(uint8_t op, int total);
+    void CountJob(const TTransferJob& job);
+    // "; загружено файлов: 2 из 5", and the files skipped.
+    QString BatchCounts() const;
+    // The closing message of a load or delete that did not end well, or of
+    // a load that skipped files.
+    void ReportBatch(uint8_t op, uint8_t result);
+    // Whether the load may write name into the folder: asked when a file of
+    // that name is there. answer keeps "for all" across one load.
+    bool MayOverwrite(const QString& folder, const QString& name, int& answer);
+    // The window's settings (GUI thread).
+    void LoadSettings();
+    void SaveSettings() const;
 
     // ---- the line and the images (main_form_images.cpp)
     // The line is open: the port, or the image file.
@@ -468,7 +512,6 @@ private:
     std::string FImagePath;
     std::unique_ptr<TJournal> FJournal;  // appended to on the worker thread
     QString FJournalWarning;             // to show once no progress window is up
-    bool FNextDeleteReplaces = false;    // the next delete job makes room for a PC file
     TJournalForm* FJournalForm = nullptr;
     TprogressForm* FProgress = nullptr;  // while RunOperation shows it
     uint32_t FProgressJob = 0;           // the request it shows
@@ -515,6 +558,16 @@ private:
     QPointer<TDiffForm> FDiff;
     QString FCompareFolder;               // the folder last compared with
     std::vector<TCompareRow> FCompareRows;  // its pairs, until the list is read again
+    QString FSettingsFile;
+    TBatch FBatch;
+    // The medium rows whose files a load may write over a file of the same
+    // name in its folder (the user said so); a staging load for a drag-out
+    // writes over its own earlier copies.
+    QStringList FMayOverwrite;
+    bool FStagingLoad = false;
+    // Replacements whose old file the user let go before the new one is
+    // saved, the medium having no room for both.
+    QStringList FDeleteFirst;
 
     // ---- worker side: the runner runs the requests on the worker thread;
     // created with the driver and gone only after the worker has stopped

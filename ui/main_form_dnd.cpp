@@ -138,6 +138,12 @@ void TForm1::StageDragFiles(QStringList& paths) {
     auto outcome = std::make_shared<TStagingOutcome>();
     outcome->Busy.emplace();
     FTargetFolder = folder;
+    StartBatch(opLoadFile, static_cast<int>(FNames.size()));
+    FStagingLoad = true;
+    struct TStagingFlag {
+        bool& Flag;
+        ~TStagingFlag() { Flag = false; }
+    } staging{FStagingLoad};
     RunOperation(opLoadFile, [outcome](uint8_t, const std::vector<QString>& undone) {
         outcome->Done = true;
         outcome->Undone = undone;

@@ -48,11 +48,11 @@ TOperationJob* TForm1::NewJob(uint8_t op) {
     job->Op = op;
     job->Id = ++FLastJobId;
     job->Line = LineName();
-    if (op == opDeleteFile) job->Replace = std::exchange(FNextDeleteReplaces, false);
     if (MovesFiles(op)) {
         for (const QString& name : FNames) job->Files.push_back(FileOfJob(op, name));
         FNames.clear();
         job->TargetFolder = FTargetFolder;
+        job->Verify = op == opSaveFile && MenuVerify->isChecked();
     }
     FJobs.push_back(std::move(job));
     return FJobs.back().get();
@@ -66,11 +66,16 @@ TTransferFile TForm1::FileOfJob(uint8_t op, const QString& name) const {
     file.Name = name;
     std::string medium;
     if (Utf8ToMediumName(name.toStdString(), medium)) file.MediumName = std::move(medium);
+    // A load replaces a file in its folder only where the user said so.
+    file.MayOverwrite = FStagingLoad || FMayOverwrite.contains(name);
     const int row = FMyListBox->IndexOfName(name);
     if (row >= 0) {
         file.Listed = true;
         file.ListedSize = static_cast<uint32_t>(std::max(0, FMyListBox->Sizes(row)));
         file.PcPath = QString::fromStdString(FMyListBox->Path(row));
+        file.Replace = !FMyListBox->Flags(row) && FMyListBox->Replaces(row);
+        file.DeleteFirst = file.Replace && FDeleteFirst.contains(name, Qt::CaseInsensitive);
+        if (file.Replace) file.ReplacedSize = static_cast<uint32_t>(std::max(0, FMyListBox->ReplacedSize(row)));
     }
     return file;
 }
@@ -199,8 +204,10 @@ void TForm1::WMOperationDone(uint8_t op, uint8_t result) {
         WriteDone(result);
     }
     if (result == feAborted) Action4Execute();
-    if (result != 0) {
-        QString text = MessageText(result);
+    if ((op == opLoadFile || op == opDeleteFile) && FBatch.Op == op) {
+        ReportBatch(op, result);
+    } else if (result != 0) {
+        QString text = ErrorText(result);
         // The window's own texts end where the file's name belongs.
         if (result >= pcNoMemory && result <= pcReadFailed) text += CurrentFile();
         FMessageBoxes->Show(this, text, TMsgDlgType::Error);
@@ -217,6 +224,13 @@ void TForm1::InitDone(uint8_t result) {
         return;
     }
     if (result == feNoAnswer) return;  // the link check asks again
+    if (result == feInternalError) {
+        // A fault of this program, not of the device: said as such, once;
+        // the port is released rather than asked again at every tick.
+        ClosePort();
+        FMessageBoxes->Show(this, ErrorText(result), TMsgDlgType::Error);
+        return;
+    }
     FLinkUp = true;
     SetLamp(Image1, lampGreen);
     FMediumNote = NeedsFormat(result) ? MessageText(result) : QString();
@@ -227,11 +241,19 @@ void TForm1::InitDone(uint8_t result) {
 void TForm1::ListDone(uint8_t& result) {
     FMyListBox->Clear();
     FCompareRows.clear();
-    if (result == 0) {
+    if (result == 0 || result == feDiskEmpty) {
         const TFileList files = FRunner->ListedFiles();
-        for (int i = 0; i < files.Count(); ++i)
-            FMyListBox->AddEntry(QString::fromStdString(MediumNameToUtf8(files.Strings(i))), files.Sizes(i),
-                                 std::string(), true);
+        QStringList listed;
+        for (int i = 0; i < files.Count(); ++i) {
+            listed << QString::fromStdString(MediumNameToUtf8(files.Strings(i)));
+            FMyListBox->AddEntry(listed.back(), files.Sizes(i), std::string(), true);
+        }
+        // A replacement whose file the medium no longer holds has nothing
+        // left to replace: its write is a plain one.
+        for (int i = 0; i < FMyListBox->Count(); ++i)
+            if (!FMyListBox->Flags(i) && FMyListBox->Replaces(i) &&
+                !listed.contains(FMyListBox->DisplayName(i), Qt::CaseInsensitive))
+                FMyListBox->SetReplaces(i, false);
     }
     if (result == feDiskEmpty) result = 0;
 }
@@ -246,15 +268,114 @@ void TForm1::WriteDone(uint8_t& result) {
             return;
         }
         FNames.erase(FNames.begin());  // the missing file
+        ++FBatch.Skipped;
         result = 0;
         if (!FNames.empty()) RunOperation(opSaveFile);
+    } else if (result == feNoRoomForCopy) {
+        NoRoomForCopy(result);
+    } else if (result == pcVerifyFailed) {
+        FMessageBoxes->Show(this,
+                            QStringLiteral("Ошибка проверки файла ") + FBatch.Stopped + QStringLiteral(": ") +
+                                FBatch.Report + BatchCounts(),
+                            TMsgDlgType::Error);
+        result = 0;
     } else if (result != 0) {
         FMessageBoxes->Show(this,
                             QStringLiteral("Ошибка записи файла ") + CurrentFile() + QStringLiteral(": ") +
-                                MessageText(result),
+                                ErrorText(result) + BatchCounts(),
                             TMsgDlgType::Error);
         result = 0;
     }
+}
+
+void TForm1::NoRoomForCopy(uint8_t& result) {
+    const QString name = FBatch.Stopped.isEmpty() ? CurrentFile() : FBatch.Stopped;
+    const int answer = FMessageBoxes->Ask(
+        this,
+        QStringLiteral("На флэш нет места для новой копии файла ") + name +
+            QStringLiteral(" рядом со старой. Удалить старый файл с флэш и записать новый на его место?\n"
+                           "Если запись прервётся, на флэш не останется ни старого, ни нового файла."),
+        TMsgDlgType::Warning, mbYes | mbNo);
+    result = 0;
+    if (FNames.empty()) return;
+    if (answer == mrYes) {
+        FDeleteFirst << FNames.front();
+    } else {
+        // The old file stays; the other files are still written.
+        FNames.erase(FNames.begin());
+        ++FBatch.Skipped;
+    }
+    if (!FNames.empty()) RunOperation(opSaveFile);
+}
+
+// ---------------------------------------------------------------- what a command did
+
+QString TForm1::ErrorText(uint8_t result) const {
+    QString text = MessageText(result);
+    if (result != feInternalError) return text;
+    QString what = FRunner ? FRunner->InternalError() : QString();
+    if (what.isEmpty() && FDriver) what = QString::fromUtf8(FDriver->FInternalError.c_str());
+    return what.isEmpty() ? text : text + QStringLiteral(": ") + what;
+}
+
+void TForm1::StartBatch(uint8_t op, int total) { FBatch = TBatch{op, total, 0, 0, QString(), QString()}; }
+
+void TForm1::CountJob(const TTransferJob& job) {
+    if (FBatch.Op != job.Op) return;
+    FBatch.Done += job.Count(TFileState::Done);
+    FBatch.Skipped += job.Count(TFileState::Skipped);
+    FBatch.Stopped.clear();
+    FBatch.Report.clear();
+    for (const TTransferFile& file : job.Files) {
+        if (file.State != TFileState::Failed && file.State != TFileState::Waiting) continue;
+        FBatch.Stopped = file.Name;
+        FBatch.Report = file.Report;
+        break;
+    }
+}
+
+QString TForm1::BatchCounts() const {
+    const QString verb = FBatch.Op == opLoadFile   ? QStringLiteral("загружено")
+                         : FBatch.Op == opDeleteFile ? QStringLiteral("удалено")
+                                                     : QStringLiteral("записано");
+    QString text = QStringLiteral("; %1 файлов: %2 из %3").arg(verb).arg(FBatch.Done).arg(FBatch.Total);
+    if (FBatch.Skipped > 0) text += QStringLiteral(", пропущено: %1").arg(FBatch.Skipped);
+    return text;
+}
+
+void TForm1::ReportBatch(uint8_t op, uint8_t result) {
+    if (result == 0) {
+        // A load that left files out because the folder had them says so.
+        if (op == opLoadFile && FBatch.Skipped > 0)
+            FMessageBoxes->Show(this,
+                                QStringLiteral("Загружено файлов: %1 из %2, пропущено (такой файл уже есть в папке): %3")
+                                    .arg(FBatch.Done)
+                                    .arg(FBatch.Total)
+                                    .arg(FBatch.Skipped),
+                                TMsgDlgType::Information);
+        return;
+    }
+    QString text = ErrorText(result);
+    // The window's own texts end where the file's name belongs.
+    if (result >= pcNoMemory && result <= pcReadFailed) text += CurrentFile();
+    const QString what = op == opLoadFile ? QStringLiteral("Ошибка загрузки файла ") : QStringLiteral("Ошибка удаления файла ");
+    const QString file = FBatch.Stopped.isEmpty() ? CurrentFile() : FBatch.Stopped;
+    FMessageBoxes->Show(this, what + file + QStringLiteral(": ") + text + BatchCounts(), TMsgDlgType::Error);
+}
+
+bool TForm1::MayOverwrite(const QString& folder, const QString& name, int& answer) {
+    const QFileInfo target(folder + name);
+    if (!target.exists() && !target.isSymLink()) return true;
+    if (answer != mrYesToAll && answer != mrNoToAll) {
+        QString shownFolder = QDir::toNativeSeparators(folder);
+        if (shownFolder.size() > 1 && (shownFolder.endsWith(QLatin1Char('/')) || shownFolder.endsWith(QLatin1Char('\\'))))
+            shownFolder.chop(1);
+        answer = FMessageBoxes->Ask(this,
+                                    QStringLiteral("Файл ") + name + QStringLiteral(" уже есть в папке ") + shownFolder +
+                                        QStringLiteral(". Заменить?"),
+                                    TMsgDlgType::Confirmation, mbYes | mbNo | mbNoToAll | mbYesToAll);
+    }
+    return answer == mrYes || answer == mrYesToAll;
 }
 
 // ---------------------------------------------------------------- commands
@@ -266,6 +387,8 @@ void TForm1::MenuSaveExecute() {
     // not waiting to be written.
     for (int i = 0; i < FMyListBox->Count(); ++i)
         if (FMyListBox->Pending(i)) FNames.push_back(FMyListBox->DisplayName(i));
+    StartBatch(opSaveFile, static_cast<int>(FNames.size()));
+    FDeleteFirst.clear();
     if (!FNames.empty()) RunOperation(opSaveFile);
 }
 
@@ -279,20 +402,30 @@ void TForm1::Action5Execute() {
     QString folder;
     if (!ExecFolderDialog || !ExecFolderDialog(folder)) return;
     FTargetFolder = folder;
+    FMayOverwrite.clear();
+    StartBatch(opLoadFile, static_cast<int>(ListBox1->selectedItems().size()));
+    int answer = mrNone;  // the overwrite question's, for the whole load
     TWindowResult code;
     for (int i = 0; i < FMyListBox->Count() && code.Ok();) {
+        const QString name = FMyListBox->DisplayName(i);
+        const QString local = FMyListBox->Flags(i) ? LocalNameOf(name) : name;
         if (!ListBox1->item(i)->isSelected()) {
             ++i;
-        } else if (FMyListBox->Flags(i) && LocalNameOf(FMyListBox->DisplayName(i)).isEmpty()) {
+        } else if (local.isEmpty()) {
             FMessageBoxes->Show(this,
-                                QStringLiteral("Имя файла ") + FMyListBox->DisplayName(i) +
+                                QStringLiteral("Имя файла ") + name +
                                     QStringLiteral(" непригодно для файла на ПК, файл не загружен"),
                                 TMsgDlgType::Error);
             code = feBadName;
         } else if (FMyListBox->Flags(i)) {
-            FNames.push_back(FMyListBox->DisplayName(i));
+            if (!MayOverwrite(folder, local, answer)) {
+                ++FBatch.Skipped;
+            } else {
+                if (QFileInfo::exists(folder + local)) FMayOverwrite << name;
+                FNames.push_back(name);
+            }
             ++i;
-        } else if (CopyPendingForLoad(i, code)) {
+        } else if (CopyPendingForLoad(i, answer, code)) {
             ++i;
         }
     }
@@ -301,27 +434,38 @@ void TForm1::Action5Execute() {
         return;
     }
     if (!FNames.empty()) RunOperation(opLoadFile);
+    else ReportBatch(opLoadFile, 0);
 }
 
 // A pending row of a load: its PC file is copied into the target folder at
 // once. Returns false when the row has been removed from the list.
-bool TForm1::CopyPendingForLoad(int row, TWindowResult& code) {
+bool TForm1::CopyPendingForLoad(int row, int& answer, TWindowResult& code) {
     const QString name = FMyListBox->DisplayName(row);
     const QString path = QString::fromStdString(FMyListBox->Path(row));
     if (!QFileInfo::exists(path)) {
-        const int answer = FMessageBoxes->Ask(
+        const int missing = FMessageBoxes->Ask(
             this, QStringLiteral("Файл ") + name + QStringLiteral(" не найден. Удалить его из списка?"),
             TMsgDlgType::Error, mbYes | mbNo | mbAbort);
-        if (answer == mrYes) {
+        if (missing == mrYes && FMyListBox->Replaces(row)) {
+            // Only the replacement goes: the row is the medium's again.
+            FMyListBox->RemovePending(row);
+            return true;
+        }
+        if (missing == mrYes) {
             FMyListBox->Delete(row);
             return false;
         }
-        if (answer != mrNo) code = feAborted;
+        if (missing != mrNo) code = feAborted;
+        return true;
+    }
+    if (!MayOverwrite(FTargetFolder, name, answer)) {
+        ++FBatch.Skipped;
         return true;
     }
     QString failed;
     code = CopyPcFile(path, FTargetFolder, name, failed);
     if (!code.Ok()) FMessageBoxes->Show(this, MessageText(code.Code()) + failed, TMsgDlgType::Error);
+    else ++FBatch.Done;
     return true;
 }
 
@@ -360,10 +504,15 @@ void TForm1::DelFileFlashExecute() {
         } else if (FMyListBox->Flags(i)) {
             FNames.push_back(FMyListBox->DisplayName(i));
             ++i;
+        } else if (FMyListBox->Replaces(i)) {
+            // The replacement is dropped; the medium's file was never touched.
+            FMyListBox->RemovePending(i);
+            ++i;
         } else {
             FMyListBox->Delete(i);  // a pending row: the PC file stays
         }
     }
+    StartBatch(opDeleteFile, static_cast<int>(FNames.size()));
     if (!FNames.empty()) RunOperation(opDeleteFile);
 }
 
@@ -381,26 +530,25 @@ void TForm1::Action2Execute() {
         RunOperation(opFormat);
 }
 
-bool TForm1::RemoveFromMedium(const QString& name) {
-    // Replacing a file of the medium: it is deleted there first (with the
-    // progress window); the pending row follows once its row is gone.
-    const int row = FMyListBox->IndexOfName(name);
-    FNames = {row >= 0 ? FMyListBox->DisplayName(row) : name};
-    FNextDeleteReplaces = true;
-    RunOperation(opDeleteFile);
-    return FMyListBox->IndexOfName(name) < 0;
-}
-
 // ---------------------------------------------------------------- rows the runner changes
+
+void TForm1::OldCopyGone(const QString& name) {
+    if (const int row = FMyListBox->IndexOfName(name); row >= 0 && !FMyListBox->Flags(row))
+        FMyListBox->SetReplaces(row, false);
+}
 
 void TForm1::RemoveRow(const QString& name) {
     const int i = FMyListBox->IndexOfName(name);
     if (i >= 0) FMyListBox->Delete(i);
 }
 
-void TForm1::MediumRow(const QString& name, uint32_t size) {
+void TForm1::MediumRow(const QString& name, const QString& shown, uint32_t size) {
+    // A replacement that has been written is the medium's file now.
+    if (const int row = FMyListBox->IndexOfName(name); row >= 0) FMyListBox->SetReplaces(row, false);
     const int i = FMyListBox->AddEntry(name, static_cast<int32_t>(size), std::string(), true);
     FMyListBox->SetSize(i, static_cast<int32_t>(size));
+    // As a re-read of the list would show it.
+    FMyListBox->SetDisplayName(i, shown);
     FMyListBox->Place(i);
 }
 

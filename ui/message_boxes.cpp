@@ -52,6 +52,8 @@ TBoxKeys BoxKeys(unsigned buttons) {
             keys.Default = static_cast<TMsgDlgButton>(b.Mine);
             break;
         }
+    // One Enter must never format the medium or throw a program away.
+    if (buttons & mbNo) keys.Default = mbNo;
     keys.Escape = keys.Default;
     for (TMsgDlgButton b : {mbCancel, mbAbort, mbNo, mbOK})
         if (buttons & b) {

@@ -38,9 +38,12 @@ enum TMsgDlgButton : unsigned {
     mbSafeDefault = 1u << 7,
 };
 
-// The keyboard's buttons of a box: Return presses the first button of the
-// set (in the order of TMsgDlgButton), Esc the one that backs out: Cancel,
-// else Abort, else No, else OK. With mbSafeDefault Return backs out as well.
+// The keyboard's buttons of a box. Every question this program asks with a
+// "No" is one whose "Yes" changes or destroys something (format, delete,
+// replace, overwrite, quit without writing), so Return presses No there, as
+// Esc does; a box without No takes Return on its first button (in the order
+// of TMsgDlgButton), unless mbSafeDefault makes Return back out too. Esc
+// presses the one that backs out: Cancel, else Abort, else No, else OK.
 struct TBoxKeys {
     TMsgDlgButton Default;
     TMsgDlgButton Escape;

@@ -73,11 +73,20 @@ int TMyListBox::AppendRow(const QString& name, int32_t size, const std::string& 
     return added;
 }
 
+void TMyListBox::SetDisplayName(int index, const QString& name) {
+    if (QListWidgetItem* item = ListBox->item(index)) item->setText(name);
+}
+
 int TMyListBox::AddEntry(const QString& name, int32_t size, const std::string& path, bool ofMedium) {
     const int idx = IndexOfName(name);
     if (idx < 0) return Place(AppendRow(name, size, path, ofMedium, false));
     TRowExtra& extra = extra_[static_cast<size_t>(idx)];
     if (ofMedium) {
+        if (!Flags(idx) && Replaces(idx)) {
+            // The medium still holds the file the row is to replace.
+            SetReplaces(idx, true, size);
+            return idx;
+        }
         // The medium holds this file: the row becomes the medium's.
         SetFlag(idx, true);
         SetString(idx, std::string());
@@ -100,16 +109,19 @@ int TMyListBox::AddEntry(const QString& name, int32_t size, const std::string& p
                                       TMsgDlgType::Confirmation, mbYes | mbNo | mbNoToAll | mbYesToAll);
     }
     if (ReplaceAnswer != mrYes && ReplaceAnswer != mrYesToAll) return idx;
-    if (!Flags(idx)) {
-        // Another PC file under the same name: the row now stands for it
-        // (with its size, so that the write's progress counts the right file).
-        SetString(idx, path);
-        SetSize(idx, size);
-        return Place(idx);
+    if (Flags(idx)) {
+        // A file of the medium: nothing happens to it now. The row waits as
+        // its replacement, and the write puts the new file in its place.
+        const int32_t old = Sizes(idx);
+        SetFlag(idx, false);
+        SetReplaces(idx, true, old);
     }
-    // A file of the medium: it has to go from the medium first.
-    if (!RemoveFromMedium || !RemoveFromMedium(name)) return idx;
-    return Place(AppendRow(name, size, path, false, false));
+    // The row now stands for this PC file (with its size, so that the
+    // write's progress counts the right file).
+    SetString(idx, path);
+    SetSize(idx, size);
+    ShowReplacement(idx);
+    return Place(idx);
 }
 
 int TMyListBox::AddFolderFile(const QString& name, int32_t size, const std::string& path) {
@@ -204,5 +216,61 @@ void TMyListBox::RebuildModel(const std::vector<int>& order) {
         extra_.push_back(oldExtra[static_cast<size_t>(i)]);
     }
 }
+
+namespace {
+
+constexpr int ReplacesRole = Qt::UserRole + 1;
+constexpr int ReplacedSizeRole = Qt::UserRole + 2;
+
+}  // namespace
+
+bool TMyListBox::Replaces(int index) const {
+    const QListWidgetItem* item = ListBox->item(index);
+    return item && item->data(ReplacesRole).toBool();
+}
+
+int32_t TMyListBox::ReplacedSize(int index) const {
+    const QListWidgetItem* item = ListBox->item(index);
+    return item ? item->data(ReplacedSizeRole).toInt() : 0;
+}
+
+void TMyListBox::SetReplaces(int index, bool replaces, int32_t replacedSize) {
+    QListWidgetItem* item = ListBox->item(index);
+    if (!item) return;
+    item->setData(ReplacesRole, replaces);
+    item->setData(ReplacedSizeRole, replaces ? replacedSize : 0);
+    ShowReplacement(index);
+}
+
+void TMyListBox::ShowReplacement(int index) {
+    QListWidgetItem* item = ListBox->item(index);
+    if (!item) return;
+    if (!Replaces(index)) {
+        item->setToolTip(QString());
+    } else {
+        item->setToolTip(QStringLiteral("Заменит файл %1 на флэш (%2 байт) файлом ПК %3 (%4 байт).\n"
+                                        "До записи (F7) файл на флэш не меняется.")
+                             .arg(item->text())
+                             .arg(ReplacedSize(index))
+                             .arg(QString::fromStdString(Path(index)))
+                             .arg(Sizes(index)));
+    }
+    ListBox->viewport()->update();
+}
+
+void TMyListBox::RemovePending(int index) {
+    if (Flags(index)) return;
+    if (!Replaces(index)) {
+        Delete(index);
+        return;
+    }
+    const int32_t old = ReplacedSize(index);
+    SetReplaces(index, false);
+    SetFlag(index, true);
+    SetString(index, std::string());
+    SetSize(index, old);
+    ListBox->viewport()->update();
+}
+
 
 }  // namespace skarvel

@@ -1,6 +1,7 @@
 #include "ui/transfer_runner.h"
 
 #include <QFileInfo>
+#include <QStringList>
 #include <new>
 
 #include "flashfs/frame_cost.h"
@@ -26,7 +27,30 @@ bool MovesFiles(uint8_t op) {
     return op == opDeleteFile || op == opSaveFile || op == opLoadFile || op == opBackupMedium || op == opRestoreMedium;
 }
 
+QString FromCp1251(const std::string& text) { return QString::fromStdString(Cp1251ToUtf8(text)); }
+
+QString FaultText(const TSaveFault& f) {
+    QString text;
+    switch (f.Area) {
+        case TSaveArea::Fat: text = QStringLiteral("сектор FAT %1 читается не так, как записан").arg(f.Sector); break;
+        case TSaveArea::Directory:
+            text = QStringLiteral("сектор каталога %1 читается не так, как записан").arg(f.Sector);
+            break;
+        case TSaveArea::Data: return QStringLiteral("файл на флэш не совпадает с файлом ПК");
+    }
+    if (f.Files.empty()) return text + QStringLiteral(" (файлов не затрагивает)");
+    QStringList names;
+    for (const std::string& n : f.Files) names << QString::fromStdString(MediumNameToUtf8(n));
+    return text + QStringLiteral("; затронуты файлы: ") + names.join(QStringLiteral(", "));
+}
+
 }  // namespace
+
+QString SaveCheckText(const TSaveCheck& check) {
+    QStringList parts;
+    for (const TSaveFault& f : check.Faults) parts << FaultText(f);
+    return parts.join(QStringLiteral("; "));
+}
 
 // ---------------------------------------------------------------- jobs
 
@@ -37,6 +61,13 @@ std::vector<QString> TTransferJob::Undone() const {
     return names;
 }
 
+int TTransferJob::Count(TFileState state) const {
+    int n = 0;
+    for (const TTransferFile& file : Files)
+        if (file.State == state) ++n;
+    return n;
+}
+
 // ---------------------------------------------------------------- transfer counts
 
 uint32_t TTransferGeometry::WriteTransfers(uint32_t size) const { return SaveFrames(Volume, size).Writes; }
@@ -45,17 +76,45 @@ uint32_t TTransferGeometry::LoadTransfers(uint32_t size) const { return LoadFram
 
 uint32_t TTransferGeometry::DeleteTransfers() const { return DeleteFrames(Volume).Writes; }
 
+uint32_t TTransferGeometry::VerifyTransfers(uint32_t size) const { return VerifyFrames(Volume, size).Reads; }
+
+// A chain of a few clusters has its FAT entries in one sector: one for the
+// new chain, one for the old, and the entry's own sector.
+uint32_t TTransferGeometry::ReplaceTransfers(uint32_t size) const {
+    if (Volume.SectorsPerCluster == 0) return 0;
+    return Volume.SectorsPerCluster * (size / Volume.ClusterBytes() + 1) + 3;
+}
+
+// The FAT sector of the new chain, the entry's sector, then the file.
+uint32_t TTransferGeometry::VerifyReplaceTransfers(uint32_t size) const {
+    if (Volume.SectorsPerCluster == 0) return 0;
+    return 2 + LoadTransfers(size);
+}
+
+namespace {
+
+uint32_t WriteFileTransfers(const TTransferGeometry& g, bool verify, const TTransferFile& file, uint32_t size) {
+    if (file.Replace && !file.DeleteFirst)
+        return g.ReplaceTransfers(size) + (verify ? g.VerifyReplaceTransfers(size) : 0);
+    return (file.Replace ? g.DeleteTransfers() : 0) + g.WriteTransfers(size) + (verify ? g.VerifyTransfers(size) : 0);
+}
+
+}  // namespace
+
+uint32_t TTransferGeometry::FileTransfers(const TTransferJob& job, const TTransferFile& file) const {
+    if (!file.Listed) return 0;
+    switch (file.Action) {
+        case TFileAction::Delete: return DeleteTransfers();
+        case TFileAction::Write: return WriteFileTransfers(*this, job.Verify, file, file.ListedSize);
+        case TFileAction::Load:
+        case TFileAction::Read: return LoadTransfers(file.ListedSize);
+    }
+    return 0;
+}
+
 uint32_t TTransferGeometry::JobTransfers(const TTransferJob& job) const {
     uint32_t total = 0;
-    for (const TTransferFile& file : job.Files) {
-        if (!file.Listed) continue;
-        switch (file.Action) {
-            case TFileAction::Delete: total += DeleteTransfers(); break;
-            case TFileAction::Write: total += WriteTransfers(file.ListedSize); break;
-            case TFileAction::Load:
-            case TFileAction::Read: total += LoadTransfers(file.ListedSize); break;
-        }
-    }
+    for (const TTransferFile& file : job.Files) total += FileTransfers(job, file);
     return total;
 }
 
@@ -77,14 +136,20 @@ TTransferRunner::TTransferRunner(TFlash& flash, TTransferRows& rows, TWorkerRepo
 
 TWindowResult TTransferRunner::Execute(uint8_t op, TTransferJob* job) {
     FJob = job;
+    SetInternalError(std::string());
     TWindowResult result;
     try {
         result = Dispatch(op, job);
     } catch (const std::bad_alloc&) {
         result = pcNoMemory;
+    } catch (const std::exception& e) {
+        // Whatever went wrong, the progress window must hear of the end; a
+        // fault of this program is called one, never a fault of the device.
+        SetInternalError(e.what());
+        result = feInternalError;
     } catch (...) {
-        // Whatever went wrong, the progress window must hear of the end.
-        result = feLinkLost;
+        SetInternalError(std::string());
+        result = feInternalError;
     }
     KeepVolumeFacts(op, result);
     const bool movesFiles = MovesFiles(op) && job;
@@ -134,8 +199,10 @@ TWindowResult TTransferRunner::RunFiles(TTransferJob& job) {
             case TFileAction::Load: result = LoadOne(job, file); break;
             case TFileAction::Read: result = ReadOne(job, file); break;
         }
-        file.State = result.Ok() ? TFileState::Done : TFileState::Failed;
-        file.Result = result;
+        if (file.State != TFileState::Skipped) {
+            file.State = result.Ok() ? TFileState::Done : TFileState::Failed;
+            file.Result = result;
+        }
         if (!result.Ok() || job.Cancel) break;
     }
     return result;
@@ -170,13 +237,13 @@ TWindowResult TTransferRunner::DeleteOne(TTransferJob& job, const TTransferFile&
     ReportFileStart(job, Geometry().DeleteTransfers(), QStringLiteral("Удаление ") + file.Name);
     const TFlashError result =
         file.MediumName ? FFlash.DeleteFile(file.MediumName->c_str(), FFlash.MediumKind()) : feBadName;
-    Record(PlainEntry(job.Replace ? TJournalOp::Replace : TJournalOp::Delete, job.Line, file.Name.toStdString(), "",
+    Record(PlainEntry(TJournalOp::Delete, job.Line, file.Name.toStdString(), "",
                       TextOf(result)));
     ChangeRows(job, [&] { FRows.RemoveRow(file.Name); });
     return result;
 }
 
-TWindowResult TTransferRunner::WriteOne(TTransferJob& job, const TTransferFile& file) {
+TWindowResult TTransferRunner::WriteOne(TTransferJob& job, TTransferFile& file) {
     // The PC file may have gone since it was chosen: the window asks whether
     // to go on without it, and the file stays undone.
     if (file.PcPath.isEmpty() || !QFileInfo::exists(file.PcPath)) {
@@ -187,31 +254,89 @@ TWindowResult TTransferRunner::WriteOne(TTransferJob& job, const TTransferFile& 
     std::vector<uint8_t> data;
     // More than the medium can take is never read: the file is refused
     // before its bytes fill the PC's memory.
-    const TWindowResult read = ReadPcFile(file.PcPath, data, FFlash.FreeBytes());
+    // A replacement may take the old file's clusters too, when the user
+    // lets the old one go first.
+    const uint64_t room =
+        FFlash.FreeBytes() + (file.Replace ? uint64_t{file.ReplacedSize} + FFlash.Geometry().ClusterBytes() : 0);
+    TWindowResult result = ReadPcFile(file.PcPath, data, room);
     // No room is the medium's answer about the file it would hold.
-    if (read == feNoRoom) SetCurrentFile(file.Name);
-    if (!read.Ok()) return read;
+    if (result == feNoRoom) SetCurrentFile(file.Name);
+    if (!result.Ok()) return result;
     SetCurrentFile(file.Name);
     // The bytes as read now count, whatever size the list showed.
     const auto size = static_cast<uint32_t>(data.size());
-    ReportFileStart(job, Geometry().WriteTransfers(size), QStringLiteral("Запись ") + file.Name);
+    ReportFileStart(job, WriteFileTransfers(Geometry(), job.Verify, file, size),
+                    (file.Replace ? QStringLiteral("Замена ") : QStringLiteral("Запись ")) + file.Name);
     if (!file.MediumName) return feBadName;
-    const TFlashError result = FFlash.SaveFile(file.MediumName->c_str(), data.data(), FFlash.MediumKind(), size);
+    result = Store(job, file, data);
     // The hash is that of the bytes handed to the medium, read once.
-    Record(MovedEntry(TJournalOp::Write, job.Line, JournalName(file), file.PcPath.toStdString(), data.data(),
-                      data.size(), TextOf(result)));
-    if (result != feOk) return result;
-    ChangeRows(job, [&] { FRows.MediumRow(file.Name, size); });
+    Record(MovedEntry(file.Replace ? TJournalOp::Replace : TJournalOp::Write, job.Line, JournalName(file),
+                      file.PcPath.toStdString(), data.data(), data.size(), TextOf(result)));
+    if (!result.Ok()) return result;
+    if (job.Verify && !(result = VerifyOne(job, file, data)).Ok()) return result;
+    // The row takes the name as the entry holds it (in capitals).
+    const QString shown = QString::fromStdString(MediumNameToUtf8(FFlash.LastSave().Shown));
+    ChangeRows(job, [&] { FRows.MediumRow(file.Name, shown.isEmpty() ? file.Name : shown, size); });
     return feOk;
 }
 
-TWindowResult TTransferRunner::LoadOne(TTransferJob& job, const TTransferFile& file) {
+TFlashError TTransferRunner::Store(TTransferJob& job, const TTransferFile& file, const std::vector<uint8_t>& data) {
+    const char* name = file.MediumName->c_str();
+    const auto size = static_cast<uint32_t>(data.size());
+    if (file.Replace && !file.DeleteFirst) {
+        const TFlashError result = FFlash.ReplaceFile(name, data.data(), FFlash.MediumKind(), size);
+        // The old file has gone meanwhile: there is nothing left to keep.
+        if (result != feNotFound) return result;
+    } else if (file.Replace) {
+        // The user was told that until the save ends the medium holds
+        // neither copy.
+        const TFlashError result = FFlash.DeleteFile(name, FFlash.MediumKind());
+        if (result != feOk && result != feNotFound) return result;
+        ChangeRows(job, [&] { FRows.OldCopyGone(file.Name); });
+    }
+    return FFlash.SaveFile(name, data.data(), FFlash.MediumKind(), size);
+}
+
+TWindowResult TTransferRunner::VerifyOne(TTransferJob& job, TTransferFile& file, const std::vector<uint8_t>& data) {
+    const TSaveRecord save = FFlash.LastSave();
+    TSaveCheck check;
+    FReadingBack = true;
+    const TFlashError result = FFlash.VerifySave(save, data.data(), static_cast<uint32_t>(data.size()), check);
+    FReadingBack = false;
+    // A cancel during the read-back leaves a file that was written whole
+    // and whose check did not end: it stays, as any file written before a
+    // cancel does.
+    if (result == feAborted || job.Cancel) return feOk;
+    if (result != feOk) return result;
+    if (check.Clean()) return feOk;
+    file.Report = SaveCheckText(check);
+    // Another file's sector that reads back otherwise is named; that file
+    // is not this write's to delete (zvt check tells more).
+    if (!check.Touches(save.Shown)) {
+        const QString shown = QString::fromStdString(MediumNameToUtf8(save.Shown));
+        const auto size = static_cast<uint32_t>(data.size());
+        ChangeRows(job, [&] { FRows.MediumRow(file.Name, shown.isEmpty() ? file.Name : shown, size); });
+        return pcVerifyFailed;
+    }
+    const TFlashError del = FFlash.DeleteFile(file.MediumName->c_str(), FFlash.MediumKind());
+    file.Report += del == feOk ? QStringLiteral(", файл удалён с флэш")
+                            : QStringLiteral(", удалить его не удалось: ") +
+                                  FromCp1251(WorkerErrorText(del) ? WorkerErrorText(del) : "");
+    return pcVerifyFailed;
+}
+
+TWindowResult TTransferRunner::LoadOne(TTransferJob& job, TTransferFile& file) {
     SetCurrentFile(file.Name);
     // The names were checked when the load was asked for; a name that could
     // reach outside the target folder is never written.
     if (!file.MediumName) return feBadName;
     const QString local = QString::fromStdString(SafeLocalName(*file.MediumName));
     if (local.isEmpty()) return feBadName;
+    // A file that came into the folder after the question is kept.
+    if (!file.MayOverwrite && QFileInfo::exists(job.TargetFolder + local)) {
+        file.State = TFileState::Skipped;
+        return feOk;
+    }
     // The bar counts with the listed size, as the operation's total does.
     ReportFileStart(job, Geometry().LoadTransfers(file.ListedSize), QStringLiteral("Чтение ") + file.Name);
     // The bytes written are those of the entry the load reads, whatever the
@@ -287,16 +412,26 @@ void TTransferRunner::Sector(TLamp lamp) {
     // This runs on the exchange's path: the status text is made by the GUI
     // thread when it takes the report.
     bool handOver = FReports.Sector(lamp, FFlash.CurrentOp());
-    // A load or backup counts the sectors it reads, a write or delete those
-    // it writes, a restore both.
+    // A load or backup counts the sectors it reads (and a write those it
+    // reads back), a write or delete those it writes, a restore both.
     const bool counts = job && (job->Op == opRestoreMedium ||
-                                (lamp == lampYellow ? job->Op == opLoadFile || job->Op == opBackupMedium
+                                (lamp == lampYellow ? job->Op == opLoadFile || job->Op == opBackupMedium || FReadingBack
                                                     : job->Op == opSaveFile || job->Op == opDeleteFile));
     if (counts) handOver = FReports.Step(job->Id) || handOver;
     if (handOver) HandOver();
 }
 
 // ---------------------------------------------------------------- shared state
+
+QString TTransferRunner::InternalError() const {
+    std::lock_guard<std::mutex> lock(FMutex);
+    return FInternalError;
+}
+
+void TTransferRunner::SetInternalError(const std::string& what) {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FInternalError = QString::fromUtf8(what.c_str());
+}
 
 QString TTransferRunner::CurrentFile() const {
     std::lock_guard<std::mutex> lock(FMutex);

@@ -32,6 +32,7 @@
 #include "flashfs/fat_layout.h"
 #include "flashfs/file_list.h"
 #include "flashfs/medium_image.h"
+#include "flashfs/save_check.h"
 #include "ui/lamps.h"
 #include "ui/window_result.h"
 #include "core/journal.h"
@@ -59,7 +60,8 @@ enum class TFileAction : uint8_t {
 enum class TFileState : uint8_t {
     Waiting,  // not reached: the job stopped before it
     Done,
-    Failed,  // Result says why
+    Failed,   // Result says why
+    Skipped,  // a load found a file of its name in the folder, which it may not replace
 };
 
 struct TTransferFile {
@@ -76,12 +78,26 @@ struct TTransferFile {
     // size that row showed; the progress bars count with it.
     bool Listed = false;
     uint32_t ListedSize = 0;
+    // Load: whether a file of the same name in the target folder may be
+    // replaced (the user said so, or there was none when the load was asked
+    // for). One that is there at the load when it may not is skipped.
+    bool MayOverwrite = true;
+    // Write: the file takes the place of the medium's file of its name,
+    // which stays whole until the new one is written (TFlash::ReplaceFile).
+    bool Replace = false;
+    // With Replace: the size of the medium's file the row showed.
+    uint32_t ReplacedSize = 0;
+    // Write, with Replace: the medium has no room for both copies and the
+    // user agreed to the old one being deleted before the new one is saved.
+    bool DeleteFirst = false;
 
     // ---- outcome, set by the runner
     TFileState State = TFileState::Waiting;
     TWindowResult Result;  // why a failed file failed
     // Read: the file's bytes, as the entry the read found records them.
     std::vector<uint8_t> Data;
+    // What the read-back after a write found, when it found a difference.
+    QString Report;
 };
 
 // One request of the window to the worker. The GUI thread makes it; from
@@ -95,14 +111,14 @@ struct TTransferJob {
     std::vector<TTransferFile> Files;
     // Where a load writes its files; ends with a path separator.
     QString TargetFolder;
+    // Write: each file is read back after its save and compared.
+    bool Verify = false;
     // Set by the GUI thread when the user cancels; read by the worker
     // between files and at every sector.
     std::atomic<bool> Cancel{false};
     // The line the job runs on as the journal names it: the port, or
     // "образ " and the image file.
     std::string Line;
-    // A delete that makes room for a PC file of the same name.
-    bool Replace = false;
 
     // ---- a backup or a restore
     // The image file on the PC (UTF-8), and a restore's image bytes, read
@@ -116,6 +132,8 @@ struct TTransferJob {
 
     // The names of the files that are not done, in job order.
     std::vector<QString> Undone() const;
+    // How many files are in the state.
+    int Count(TFileState state) const;
 };
 
 // The volume's geometry as the progress totals need it; 0 while unknown.
@@ -127,6 +145,16 @@ struct TTransferGeometry {
     uint32_t WriteTransfers(uint32_t size) const;
     uint32_t LoadTransfers(uint32_t size) const;
     uint32_t DeleteTransfers() const;
+    // The read frames of the read-back after a save: the FAT and directory
+    // sectors it wrote, then the file loaded.
+    uint32_t VerifyTransfers(uint32_t size) const;
+    // The same for a replace of a file, which writes the new chain's
+    // clusters, the FAT sectors of the new chain and of the old one and the
+    // entry's sector; and for its read-back.
+    uint32_t ReplaceTransfers(uint32_t size) const;
+    uint32_t VerifyReplaceTransfers(uint32_t size) const;
+    // A file of the job, as its row showed it (0 for a file without a row).
+    uint32_t FileTransfers(const TTransferJob& job, const TTransferFile& file) const;
     // The whole job, from the sizes its rows showed (files without a row
     // count nothing).
     uint32_t JobTransfers(const TTransferJob& job) const;
@@ -138,6 +166,10 @@ struct TTransferGeometry {
 // thread.
 TWindowResult CopyPcFile(const QString& path, const QString& folder, const QString& name, QString& failed);
 
+// What a read-back after a save found, in words: each difference with the
+// files it touches.
+QString SaveCheckText(const TSaveCheck& check);
+
 // The list's rows as the loops change them. Called on the GUI thread only.
 class TTransferRows {
 public:
@@ -146,8 +178,12 @@ public:
     // result (a re-read of the list shows a file that stayed).
     virtual void RemoveRow(const QString& name) = 0;
     // The file has been written: its row becomes the medium's with size
-    // bytes, and is added as such if it has left the list meanwhile.
-    virtual void MediumRow(const QString& name, uint32_t size) = 0;
+    // bytes, shown under the medium's spelling of the name (shown), and is
+    // added as such if it has left the list meanwhile.
+    virtual void MediumRow(const QString& name, const QString& shown, uint32_t size) = 0;
+    // The medium's file that the row was to replace has been deleted (the
+    // user agreed to it for want of room): the row is a plain pending one.
+    virtual void OldCopyGone(const QString& name) = 0;
 };
 
 class TTransferRunner {
@@ -180,6 +216,9 @@ public:
     // Any thread. The file the worker is at: a medium name, or a PC path
     // while the PC side is read or written. Completion messages name it.
     QString CurrentFile() const;
+    // Any thread. What the exception behind the last feInternalError said
+    // (empty when it said nothing).
+    QString InternalError() const;
     // Any thread. The geometry of the last mount or format.
     TTransferGeometry Geometry() const;
     // Any thread. The bytes free on the medium after the last request, or
@@ -195,8 +234,14 @@ private:
     void KeepVolumeFacts(uint8_t op, TWindowResult result);
     TWindowResult RunFiles(TTransferJob& job);
     TWindowResult DeleteOne(TTransferJob& job, const TTransferFile& file);
-    TWindowResult WriteOne(TTransferJob& job, const TTransferFile& file);
-    TWindowResult LoadOne(TTransferJob& job, const TTransferFile& file);
+    TWindowResult WriteOne(TTransferJob& job, TTransferFile& file);
+    // Puts the bytes on the medium under the file's name: a save, or for a
+    // replacement the replace (or the delete and save the user agreed to).
+    TFlashError Store(TTransferJob& job, const TTransferFile& file, const std::vector<uint8_t>& data);
+    TWindowResult LoadOne(TTransferJob& job, TTransferFile& file);
+    // Reads the file just saved back and compares it; a copy that differs
+    // is deleted from the medium (file.Report says what differed).
+    TWindowResult VerifyOne(TTransferJob& job, TTransferFile& file, const std::vector<uint8_t>& data);
     TWindowResult Backup(TTransferJob& job);
     TWindowResult Restore(TTransferJob& job);
     void Record(const TJournalEntry& entry);
@@ -208,6 +253,7 @@ private:
     void ReportFileStart(const TTransferJob& job, uint32_t total, const QString& text);
     void HandOver();
     void SetCurrentFile(const QString& name);
+    void SetInternalError(const std::string& what);
 
     TFlash& FFlash;
     TTransferRows& FRows;
@@ -215,10 +261,12 @@ private:
 
     // ---- worker thread
     const TTransferJob* FJob = nullptr;  // the request Execute runs
+    bool FReadingBack = false;           // a write's read-back runs: its reads count
 
     // ---- shared, under FMutex
     mutable std::mutex FMutex;
     QString FCurrentFile;
+    QString FInternalError;
     TFileList FListedFiles;
     TTransferGeometry FGeometry;
     std::optional<uint64_t> FFreeBytes;

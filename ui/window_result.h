@@ -19,6 +19,9 @@ enum TPcResult : uint8_t {
     pcWriteFailed = 13,  // a PC file could not be written whole
     pcReadFailed = 14,   // a PC file could not be read whole
     pcMissing = 15,      // a PC file to be written does not exist
+    // The window's codes past the worker's own: the worker's codes grow from
+    // 16 upwards, these sit well clear of them.
+    pcVerifyFailed = 32,  // a written file read back otherwise than it was written
 };
 
 // A worker error or a TPcResult; never a transport result or a bare number.

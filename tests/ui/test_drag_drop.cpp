@@ -442,10 +442,11 @@ TEST(WindowDragOut, AStagingCutShortOffersOnlyWhatItLoaded) {
         QStringList Select;
         bool Cancel;  // else the device vanishes
         QStringList Offered;
+        const char* Counts;  // what the message says was loaded
     } cases[] = {
-        {"cancelled", all, true, {"S1.TNC", "p.lst"}},
-        {"device gone", all, false, {"S1.TNC", "p.lst"}},
-        {"nothing left", {"BIG.TNC", "S3.TNC"}, true, {}},
+        {"cancelled", all, true, {"S1.TNC", "p.lst"}, "1 из 3"},
+        {"device gone", all, false, {"S1.TNC", "p.lst"}, "1 из 3"},
+        {"nothing left", {"BIG.TNC", "S3.TNC"}, true, {}, "0 из 2"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -465,7 +466,9 @@ TEST(WindowDragOut, AStagingCutShortOffersOnlyWhatItLoaded) {
         // copies are as they were.
         ASSERT_GE(rig.Texts().size(), 1u);
         EXPECT_EQ(rig.Texts()[0],
-                  c.Cancel ? QStringLiteral("операция прервана пользователем") : rig.F().MessageText(feLinkLost));
+                  "Ошибка загрузки файла BIG.TNC: " +
+                      (c.Cancel ? QStringLiteral("операция прервана пользователем") : rig.F().MessageText(feLinkLost)) +
+                      "; загружено файлов: " + c.Counts);
         EXPECT_EQ(ReadAll(rig.Stage + "BIG.TNC"), "an older copy");
         EXPECT_EQ(ReadAll(rig.Stage + "S3.TNC"), "an older copy");
         if (!c.Offered.isEmpty()) {

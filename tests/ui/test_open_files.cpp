@@ -311,5 +311,5 @@ TEST(OpenQueue, FilesHandedOverDuringAWriteArriveWhenItHasEnded) {
     ASSERT_TRUE(rig.Completed(opSaveFile, 1));
     ASSERT_TRUE(offered);
     EXPECT_TRUE(ProcessUntil([&] { return queue.Waiting().isEmpty(); }));
-    EXPECT_EQ(rig.Rows(), (std::vector<std::pair<QString, bool>>{{"x1.lst", true}, {"later.tnc", false}}));
+    EXPECT_EQ(rig.Rows(), (std::vector<std::pair<QString, bool>>{{"X1.LST", true}, {"later.tnc", false}}));
 }

@@ -37,9 +37,11 @@ public:
     std::function<void()> AfterChange;  // called after each change
 
     void RemoveRow(const QString& name) override { Add("remove " + name.toStdString()); }
-    void MediumRow(const QString& name, uint32_t size) override {
-        Add("medium " + name.toStdString() + " " + std::to_string(size));
+    void MediumRow(const QString& name, const QString& shown, uint32_t size) override {
+        Add("medium " + name.toStdString() + " " + std::to_string(size) +
+            (shown != name ? " as " + shown.toStdString() : std::string()));
     }
+    void OldCopyGone(const QString& name) override { Add("old gone " + name.toStdString()); }
 
 private:
     void Add(const std::string& call) {
@@ -69,6 +71,7 @@ Strings States(const TTransferJob& job) {
             case TFileState::Waiting: out.push_back("waiting"); break;
             case TFileState::Done: out.push_back("done"); break;
             case TFileState::Failed: out.push_back("failed " + std::to_string(f.Result.Code())); break;
+            case TFileState::Skipped: out.push_back("skipped"); break;
         }
     }
     return out;
@@ -197,10 +200,10 @@ TEST_F(RunnerFixture, WriteTurnsRowsIntoTheMediumsAndStopsAtTheFirstFailure) {
     } cases[] = {
         // The row takes the size read now, not the one the list showed.
         {"every file written", {File(A::Write, "a.lst", 10, pa), File(A::Write, "c.lst", 100, pc)}, feOk, "c.lst",
-         {"done", "done"}, {"medium a.lst 3000", "medium c.lst 100"}, {{"A.LST", a}, {"C.LST", c}}},
+         {"done", "done"}, {"medium a.lst 3000 as A.LST", "medium c.lst 100 as C.LST"}, {{"A.LST", a}, {"C.LST", c}}},
         {"a PC file gone: named by its path, the rest waits",
          {File(A::Write, "a.lst", 3000, pa), File(A::Write, "gone.lst", 5, gone), File(A::Write, "c.lst", 100, pc)},
-         pcMissing, gone, {"done", "failed 15", "waiting"}, {"medium a.lst 3000"}, {{"A.LST", a}}},
+         pcMissing, gone, {"done", "failed 15", "waiting"}, {"medium a.lst 3000 as A.LST"}, {{"A.LST", a}}},
         {"a row without a PC file: named by its name", {File(A::Write, "x.lst", 5)}, pcMissing, "x.lst",
          {"failed 15"}, {}, {}},
         {"a file the medium has no room for", {File(A::Write, "huge.lst", 0, huge), File(A::Write, "c.lst", 100, pc)},
@@ -289,7 +292,7 @@ TEST_F(RunnerFixture, CancelStopsBetweenFilesAndAtASector) {
         {"before the job", BeforeTheJob, {File(A::Write, "a.lst", 3000, pa), File(A::Write, "c.lst", 100, pc)},
          {"failed 11", "waiting"}, {}, {}},
         {"between files", AfterTheFirstRow, {File(A::Write, "a.lst", 3000, pa), File(A::Write, "c.lst", 100, pc)},
-         {"done", "waiting"}, {"medium a.lst 3000"}, {{"A.LST", a}}},
+         {"done", "waiting"}, {"medium a.lst 3000 as A.LST"}, {{"A.LST", a}}},
         {"inside a write", AtTheFifthSector, {File(A::Write, "big.lst", 300000, big), File(A::Write, "c.lst", 100, pc)},
          {"failed 11", "waiting"}, {}, {}},
         // The window went away: the file is on the medium, its row is not.
@@ -414,4 +417,45 @@ TEST(TransferRunner, CopyOfAPendingPcFileNamesTheFileThatFailed) {
     }
     EXPECT_EQ(FolderEntries(out), QStringList{"Q.LST"});
     EXPECT_EQ(ReadAll(out + "Q.LST"), "ab");
+}
+
+TEST_F(RunnerFixture, ReadBackCatchesAMediumThatStoresAFlippedBit) {
+    const std::string a = Bytes(3000, 1);
+    const QString pa = PcFile("a.lst", a);
+    const TVolumeGeometry g = flash.Geometry();
+    const uint16_t firstData = static_cast<uint16_t>(g.ReservedSectors + g.SectorsPerFAT + g.RootDirSectors);
+    const uint16_t lastFat = static_cast<uint16_t>(g.ReservedSectors + g.SectorsPerFAT - 1);
+    const struct {
+        const char* What;
+        bool Verify;
+        uint16_t Sector;  // where the medium stores one bit wrong
+        int Byte;
+        TWindowResult Result;
+        Strings Rows;
+        bool Kept;        // the file stays on the medium
+        const char* Said;  // in the report
+    } cases[] = {
+        {"a bit of the file's data, read back: the copy is deleted", true, firstData, 7, pcVerifyFailed, {}, false,
+         "файл удалён с флэш"},
+        {"the same without the read-back goes unnoticed", false, firstData, 7, feOk, {"medium a.lst 3000 as A.LST"},
+         true, ""},
+        {"a FAT entry of no file: named, the file kept", true, lastFat, 511, pcVerifyFailed,
+         {"medium a.lst 3000 as A.LST"}, true, "файлов не затрагивает"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        ASSERT_EQ(runner.Execute(opFormat, nullptr), feOk);
+        rows.Calls.clear();
+        medium.OnStored = [&](uint16_t sector, uint8_t* stored) {
+            if (sector == c.Sector) stored[c.Byte] ^= 0x10;
+        };
+        auto job = Job(opSaveFile, {File(TFileAction::Write, "a.lst", 3000, pa)});
+        job->Verify = c.Verify;
+        EXPECT_EQ(Run(*job), c.Result.Code());
+        medium.OnStored = nullptr;
+        EXPECT_EQ(rows.Calls, c.Rows);
+        EXPECT_TRUE(job->Files[0].Report.contains(QString::fromUtf8(c.Said))) << job->Files[0].Report.toStdString();
+        const VolumeReport r = CheckVolume(medium.Bytes());
+        EXPECT_EQ(r.Files.count("A.LST"), c.Kept ? 1u : 0u);
+    }
 }

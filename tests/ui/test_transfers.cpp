@@ -54,7 +54,8 @@ TEST(Transfers, WriteWithAPcFileGoneAsksToGoOn) {
         EXPECT_EQ(rig.boxes.Boxes[0].Buttons, mbOK | mbAbort);
         if (answer == mrOk) {
             EXPECT_EQ(rig.boxes.Boxes.size(), 1u);
-            EXPECT_EQ(rig.Rows(), (TRows{{"a.lst", true}, {"b.lst", false}, {"c.lst", true}}));
+            // Written rows show the names as the medium holds them.
+            EXPECT_EQ(rig.Rows(), (TRows{{"A.LST", true}, {"b.lst", false}, {"C.LST", true}}));
             const VolumeReport medium = rig.Medium();
             EXPECT_TRUE(medium.Problems.empty());
             EXPECT_EQ(Names(medium), (std::vector<std::string>{"A.LST", "C.LST"}));
@@ -84,9 +85,10 @@ TEST(Transfers, CancelInTheMiddleOfAWrite) {
     rig.F().MenuSave->trigger();
     EXPECT_EQ(rig.F().Progress(), nullptr);  // closed at once
     ASSERT_TRUE(rig.Completed(opSaveFile, 1));
-    EXPECT_EQ(rig.Texts(), (std::vector<QString>{QStringLiteral("Ошибка записи файла x2.lst: ") + Aborted}));
+    EXPECT_EQ(rig.Texts(), (std::vector<QString>{QStringLiteral("Ошибка записи файла x2.lst: ") + Aborted +
+                                                 QStringLiteral("; записано файлов: 1 из 3")}));
     EXPECT_EQ(rig.log->Count(opReadDir), 2);  // no re-read
-    EXPECT_EQ(rig.Rows(), (TRows{{"x1.lst", true}, {"x2.lst", false}, {"x3.lst", false}}));
+    EXPECT_EQ(rig.Rows(), (TRows{{"X1.LST", true}, {"x2.lst", false}, {"x3.lst", false}}));
     const VolumeReport medium = rig.Medium();
     EXPECT_TRUE(medium.Problems.empty()) << medium.Problems.front();
     EXPECT_EQ(Names(medium), (std::vector<std::string>{"X1.LST"}));
@@ -101,17 +103,19 @@ TEST(Transfers, LoadOfMediumAndPendingRowsIntoAFolder) {
     const QString folder = rig.LoadFolder("out");
     rig.PcFile("out/P1.TNC", "an older copy");
 
-    // The missing PC file: Abort loads nothing, No skips it, Yes drops its row.
+    // The missing PC file: Abort loads nothing, No skips it, Yes drops its
+    // row. The older copy of P1.TNC is replaced, the user agreeing for all.
     for (const int answer : {mrAbort, mrNo, mrYes}) {
         SCOPED_TRACE(answer);
         rig.boxes.Boxes.clear();
-        rig.boxes.Answers = {answer};
+        rig.boxes.Answers = {mrYesToAll, answer};
         rig.Select({"P1.TNC", "P2.ISO", "P3.LST", "q.lst", "gone.lst"});
         const int loads = rig.log->Count(opLoadFile);
         rig.F().Action5->trigger();
-        ASSERT_EQ(rig.boxes.Boxes.size(), 1u);
-        EXPECT_EQ(rig.Texts()[0], QStringLiteral("Файл gone.lst не найден. Удалить его из списка?"));
-        EXPECT_EQ(rig.boxes.Boxes[0].Buttons, mbYes | mbNo | mbAbort);
+        ASSERT_EQ(rig.boxes.Boxes.size(), 2u);
+        EXPECT_EQ(rig.Texts()[0], "Файл P1.TNC уже есть в папке " + folder.chopped(1) + ". Заменить?");
+        EXPECT_EQ(rig.Texts()[1], QStringLiteral("Файл gone.lst не найден. Удалить его из списка?"));
+        EXPECT_EQ(rig.boxes.Boxes[1].Buttons, mbYes | mbNo | mbAbort);
         if (answer == mrAbort) {
             ProcessPending(100);
             EXPECT_EQ(rig.log->Count(opLoadFile), loads);
@@ -126,7 +130,7 @@ TEST(Transfers, LoadOfMediumAndPendingRowsIntoAFolder) {
     EXPECT_EQ(FolderEntries(folder), (QStringList{"P1.TNC", "P2.ISO", "P3.LST", "q.lst"}));
     for (const auto& [name, bytes] : medium) EXPECT_EQ(ReadAll(folder + name.c_str()), bytes) << name;
     EXPECT_EQ(ReadAll(folder + "q.lst"), Bytes(700, 4));
-    EXPECT_EQ(rig.boxes.Boxes.size(), 1u);  // no error
+    EXPECT_EQ(rig.boxes.Boxes.size(), 2u);  // no error
 }
 
 TEST(Transfers, LoadCutByTheDeviceVanishingLeavesNoPartialFile) {
@@ -138,10 +142,13 @@ TEST(Transfers, LoadCutByTheDeviceVanishingLeavesNoPartialFile) {
         if (rig.progress->Files.size() == 2 && ++steps == 5) rig.sim->Kill();
     };
     rig.Select({"SMALL.TNC", "BIG.TNC"});
+    rig.boxes.Answers = {mrYes};  // the older copy may be replaced
     rig.F().Action5->trigger();
     ASSERT_TRUE(rig.Completed(opLoadFile, 1));
     EXPECT_EQ(rig.log->Done.back().second, feLinkLost);
-    EXPECT_EQ(rig.Texts(), (std::vector<QString>{rig.F().MessageText(feLinkLost)}));
+    EXPECT_EQ(rig.Texts(), (std::vector<QString>{"Файл BIG.TNC уже есть в папке " + folder.chopped(1) + ". Заменить?",
+                                                 "Ошибка загрузки файла BIG.TNC: " + rig.F().MessageText(feLinkLost) +
+                                                     "; загружено файлов: 1 из 2"}));
     EXPECT_EQ(FolderEntries(folder), (QStringList{"BIG.TNC", "SMALL.TNC"}));
     EXPECT_EQ(ReadAll(folder + "BIG.TNC"), "the copy loaded yesterday");
     EXPECT_EQ(ReadAll(folder + "SMALL.TNC"), Bytes(100, 1));
@@ -177,18 +184,6 @@ TEST(Transfers, DeleteOfAMixedSelection) {
     EXPECT_EQ(rig.Texts().back(), QStringLiteral("Удалить файл D2.TNC?"));
     EXPECT_EQ(rig.log->Count(opDeleteFile), 1);
     EXPECT_EQ(Names(rig.Medium()), (std::vector<std::string>{"D2.TNC"}));
-}
-
-TEST(Transfers, ReplacingAFileOfTheMediumDeletesItFirst) {
-    Rig rig({{"PROG.TNC", Bytes(100, 1)}, {"KEEP.TNC", Bytes(10, 2)}});
-    rig.boxes.Answers = {mrYes};
-    rig.F().AddFiles({rig.PcFile("prog.tnc", Bytes(50, 3))});
-    ASSERT_TRUE(rig.Completed(opDeleteFile, 1));
-    EXPECT_EQ(rig.Texts(), (std::vector<QString>{QStringLiteral("Файл с именем prog.tnc уже существует. Заменить?")}));
-    EXPECT_EQ(rig.progress->Files, (std::vector<std::pair<int, QString>>{{9, "Удаление PROG.TNC"}}));
-    EXPECT_EQ(rig.Rows(), (TRows{{"KEEP.TNC", true}, {"prog.tnc", false}}));
-    EXPECT_EQ(rig.List().Sizes(1), 50);
-    EXPECT_EQ(Names(rig.Medium()), (std::vector<std::string>{"KEEP.TNC"}));
 }
 
 TEST(Transfers, FormatAsksOnlyWithTheLinkUp) {
@@ -248,15 +243,29 @@ TEST(Transfers, ProgressTotalsAreTheSectorsTheDeviceMoved) {
         return p.Steps == p.Total && p.Bar == p.BarMax && p.FileBar == p.FileBarMax;
     };
     const int startUpReads = counted(Rig(files), "read ");
-    {
+    // A write counts its write frames, and with the read-back on the reads
+    // that the read-back adds to those of the save.
+    int writeReads = -1;
+    for (const bool verify : {false, true}) {
+        SCOPED_TRACE(verify ? "write with read-back" : "write");
         Rig rig({});
+        rig.F().MenuVerify->setChecked(verify);
         QStringList pc;
         for (const auto& [name, data] : files) pc << rig.PcFile(name, data);
         rig.F().AddFiles(pc);
         rig.F().MenuSave->trigger();
         ASSERT_TRUE(rig.Completed(opSaveFile, 1));
-        EXPECT_EQ(rig.progress->Total, counted(rig, "write ")) << "write";
-        EXPECT_TRUE(full(*rig.progress)) << "write";
+        EXPECT_TRUE(rig.boxes.Boxes.empty());
+        const int total = rig.progress->Total;
+        EXPECT_TRUE(full(*rig.progress));
+        const int writes = counted(rig, "write ");
+        const int reads = counted(rig, "read ") - startUpReads;
+        if (!verify) {
+            EXPECT_EQ(total, writes);
+            writeReads = reads;
+        } else {
+            EXPECT_EQ(total, writes + reads - writeReads);
+        }
     }
     {
         Rig rig(files);

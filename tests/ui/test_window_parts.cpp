@@ -57,7 +57,7 @@ TEST(ProgressWindow, LayoutBarsAndTheWaysToClose) {
     }
 }
 
-TEST(MessageBoxKeys, ReturnTakesTheFirstButtonEscTheOneThatBacksOut) {
+TEST(MessageBoxKeys, ReturnTakesNoOrTheFirstButtonEscTheOneThatBacksOut) {
     struct Row {
         unsigned Buttons;
         TMsgDlgButton Default, Escape;
@@ -65,9 +65,10 @@ TEST(MessageBoxKeys, ReturnTakesTheFirstButtonEscTheOneThatBacksOut) {
     const Row rows[] = {
         {mbOK, mbOK, mbOK},
         {mbOK | mbAbort, mbOK, mbAbort},
-        {mbYes | mbNo, mbYes, mbNo},
-        {mbYes | mbNo | mbAbort, mbYes, mbAbort},
-        {mbYes | mbNo | mbNoToAll | mbYesToAll, mbYes, mbNo},
+        {mbYes | mbNo, mbNo, mbNo},
+        {mbYes | mbNo | mbAbort, mbNo, mbAbort},
+        {mbYes | mbNo | mbNoToAll | mbYesToAll, mbNo, mbNo},
+        {mbYes | mbYesToAll, mbYes, mbYes},
         {mbOK | mbCancel, mbOK, mbCancel},
         {mbNoToAll, mbNoToAll, mbNoToAll},
         {0, mbOK, mbOK},

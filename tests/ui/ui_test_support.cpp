@@ -23,10 +23,31 @@ namespace skarvel::test {
 
 int TScriptedBoxes::Ask(QWidget*, const QString& text, TMsgDlgType type, unsigned buttons) {
     Boxes.push_back({text, type, buttons});
-    if (Answers.empty()) return DefaultAnswer;
-    const int a = Answers.front();
-    Answers.pop_front();
+    int a = DefaultAnswer;
+    if (!Answers.empty()) {
+        a = Answers.front();
+        Answers.pop_front();
+    }
+    // The keyboard's answers: the button that Return or Esc presses.
+    if (a == PressReturn || a == PressEscape) {
+        const TBoxKeys keys = BoxKeys(buttons);
+        return ResultOf(a == PressReturn ? keys.Default : keys.Escape);
+    }
     return a;
+}
+
+int ResultOf(TMsgDlgButton button) {
+    switch (button) {
+        case mbYes: return mrYes;
+        case mbNo: return mrNo;
+        case mbOK: return mrOk;
+        case mbCancel: return mrCancel;
+        case mbAbort: return mrAbort;
+        case mbNoToAll: return mrNoToAll;
+        case mbYesToAll: return mrYesToAll;
+        case mbSafeDefault: break;  // a flag, never a button
+    }
+    return mrNone;
 }
 
 void TScriptedBoxes::Show(QWidget*, const QString& text, TMsgDlgType type) { Boxes.push_back({text, type, 0}); }

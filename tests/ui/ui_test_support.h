@@ -23,6 +23,12 @@ inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdS
 
 namespace skarvel::test {
 
+// Answers of TScriptedBoxes that press a key rather than a button.
+constexpr int PressReturn = -1;
+constexpr int PressEscape = -2;
+// The modal result of a button.
+int ResultOf(TMsgDlgButton button);
+
 class TScriptedBoxes : public TMessageBoxes {
 public:
     struct Box {
@@ -34,7 +40,9 @@ public:
     void Show(QWidget* parent, const QString& text, TMsgDlgType type) override;
 
     std::vector<Box> Boxes;
-    std::deque<int> Answers;  // taken in order by Ask; empty: DefaultAnswer
+    // Answers taken in order by Ask (empty: DefaultAnswer): modal results,
+    // or the key pressed: PressReturn, PressEscape.
+    std::deque<int> Answers;
     int DefaultAnswer = mrNo;
     // Texts of every box so far.
     std::vector<QString> Texts() const;
