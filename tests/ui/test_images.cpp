@@ -104,14 +104,14 @@ TEST(ImageWindow, CommandsWorkOnTheImageAndAreJournalled) {
     ASSERT_TRUE(w.Completed(opDeleteFile, 1));
     TickToIdle(w.F());
     w.boxes.Answers = {mrYes};
-    w.F().AddFiles({w.PcFile("prog.tnc", Bytes(10, 4))});  // replaces PROG.TNC
-    ASSERT_TRUE(w.Completed(opDeleteFile, 2));
+    w.F().AddFiles({w.PcFile("prog.tnc", Bytes(10, 4))});  // to replace PROG.TNC
+    w.F().MenuSave->trigger();
+    ASSERT_TRUE(w.Completed(opSaveFile, 2));
     TickToIdle(w.F());
-    EXPECT_TRUE(w.Texts().size() == 2) << w.Texts().size();
 
     const VolumeReport medium = w.Image();
     EXPECT_TRUE(medium.Problems.empty());
-    EXPECT_EQ(Names(medium), (std::vector<std::string>{"NEW.TNC"}));
+    EXPECT_EQ(Names(medium), (std::vector<std::string>{"NEW.TNC", "PROG.TNC"}));
 
     const std::vector<TJournalEntry> j = w.Journal();
     ASSERT_EQ(j.size(), 4u);
@@ -131,6 +131,8 @@ TEST(ImageWindow, CommandsWorkOnTheImageAndAreJournalled) {
     EXPECT_EQ(j[2].Sha256, "");
     EXPECT_EQ(j[3].Operation, "замена");
     EXPECT_EQ(j[3].Name, "PROG.TNC");
+    EXPECT_EQ(j[3].Size, 10u);
+    EXPECT_EQ(j[3].Sha256, Sha(Bytes(10, 4)));
 
     w.boxes.Answers = {mrYes};
     w.F().Action2->trigger();
@@ -284,6 +286,7 @@ TEST(ImageWindow, JournalWindowNewestFirstWithAFilterAndAWarningOnce) {
     QDir().mkpath(QString::fromStdString(w.journal));  // a folder where the file should be
     w.boxes.Boxes.clear();
     for (int i = 0; i < 2; ++i) {
+        w.boxes.Answers = {mrYes};  // over the copy loaded before
         w.Select({"PROG.TNC"});
         w.F().Action5->trigger();
         TickToIdle(w.F());

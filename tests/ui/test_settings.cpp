@@ -246,6 +246,7 @@ TEST(WindowSettings, PlaceAndFoldersOfOneRunAreTheNextRunsStart) {
         placed = f.geometry();
         f.ExecOpenDialog = [&](QFileDialog&) { return QStringList{file}; };
         f.Open->trigger();
+        w.boxes.Answers = {mrYes};  // quit without writing A.TNC
         f.close();
     }
     EXPECT_EQ(settings.OpenFolder(), programs);
