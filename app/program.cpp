@@ -161,6 +161,48 @@ void ReportFailedHandOver(TMessageBoxes& boxes, const TSingleInstance& instance,
                TMsgDlgType::Error);
 }
 
+// This start's place among the windows of the session: -1 when it opens
+// the window, else the exit code (its files went to the running window, or
+// that window did not answer).
+int StartInstance(TSingleInstance& instance, const TCommandLine& line, TMessageBoxes& boxes) {
+    switch (instance.Start(!line.NewInstance && line.Image.empty(), line.Files)) {
+    case TSingleInstance::TStart::Handed:
+        if (!line.Port.empty())
+            std::fprintf(stderr, "skarvel: a window is already running; --port is left to it "
+                                 "(--new-instance opens another window)\n");
+        return 0;
+    case TSingleInstance::TStart::Failed:
+        ReportFailedHandOver(boxes, instance, !line.Files.isEmpty());
+        return 1;
+    case TSingleInstance::TStart::OwnWindow:
+        if (!instance.Note().isEmpty())
+            std::fprintf(stderr, "skarvel: later starts open windows of their own: %s\n", qPrintable(instance.Note()));
+        break;
+    }
+    return -1;
+}
+
+// The window's options: the port it starts on (the command line's, the
+// remembered one, or the only adapter) and what it remembers.
+TFormOptions WindowOptions(const TCommandLine& line, TSettings& settings) {
+    const TPortChoice choice = ChoosePort(line.Port, settings.Port(), [] {
+        std::vector<TPortInfo> ports;
+        try {
+            ListPorts(ports);
+        } catch (const EComPort&) {
+            // No list: the default port, as without an adapter.
+        }
+        return ports;
+    });
+    TFormOptions options;
+    options.Port = choice.Port;
+    options.RememberPort = choice.Remember;
+    options.PortNote = choice.Note;
+    options.Settings = &settings;
+    options.Image = line.Image;
+    return options;
+}
+
 }  // namespace
 
 int RunProgram(int argc, char** argv, const TProgramHooks& hooks) {
@@ -187,20 +229,7 @@ int RunProgram(int argc, char** argv, const TProgramHooks& hooks) {
     TSingleInstance instance(InstanceAddress(SessionName()));
     // A window on an image file is the image's own: files are never handed
     // to a window that works on the device.
-    switch (instance.Start(!line.NewInstance && line.Image.empty(), line.Files)) {
-    case TSingleInstance::TStart::Handed:
-        if (!line.Port.empty())
-            std::fprintf(stderr, "skarvel: a window is already running; --port is left to it "
-                                 "(--new-instance opens another window)\n");
-        return 0;
-    case TSingleInstance::TStart::Failed:
-        ReportFailedHandOver(realBoxes, instance, !line.Files.isEmpty());
-        return 1;
-    case TSingleInstance::TStart::OwnWindow:
-        if (!instance.Note().isEmpty())
-            std::fprintf(stderr, "skarvel: later starts open windows of their own: %s\n", qPrintable(instance.Note()));
-        break;
-    }
+    if (const int rc = StartInstance(instance, line, realBoxes); rc >= 0) return rc;
     TOpenQueue opener;
     QObject::connect(&instance, &TSingleInstance::OpenRequested, &opener, [&](const QStringList& files) {
         if (hooks.OpenRequested) hooks.OpenRequested(static_cast<int>(files.size()));
@@ -209,21 +238,7 @@ int RunProgram(int argc, char** argv, const TProgramHooks& hooks) {
 
     // What the window remembers; the port it starts on.
     TSettings settings;
-    const TPortChoice choice = ChoosePort(line.Port, settings.Port(), [] {
-        std::vector<TPortInfo> ports;
-        try {
-            ListPorts(ports);
-        } catch (const EComPort&) {
-            // No list: the default port, as without an adapter.
-        }
-        return ports;
-    });
-    TFormOptions options;
-    options.Port = choice.Port;
-    options.RememberPort = choice.Remember;
-    options.PortNote = choice.Note;
-    options.Settings = &settings;
-    options.Image = line.Image;
+    TFormOptions options = WindowOptions(line, settings);
     InstallSettingsDialog();
     TForm1::ShowAboutHook = [](QWidget* owner) { ShowAbout(owner); };
 
