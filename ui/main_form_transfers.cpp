@@ -314,7 +314,7 @@ QString TForm1::ErrorText(uint8_t result) const {
     QString text = MessageText(result);
     if (result != feInternalError) return text;
     QString what = FRunner ? FRunner->InternalError() : QString();
-    if (what.isEmpty() && FDriver) what = QString::fromUtf8(FDriver->FInternalError.c_str());
+    if (what.isEmpty() && FWorker) what = QString::fromUtf8(FWorker->FInternalError.c_str());
     return what.isEmpty() ? text : text + QStringLiteral(": ") + what;
 }
 

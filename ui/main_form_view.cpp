@@ -18,6 +18,7 @@
 #include "link/zvt_drv.h"
 #include "ui/diff_form.h"
 #include "ui/main_form.h"
+#include "ui/settings.h"
 #include "ui/message_boxes.h"
 #include "ui/my_list_box.h"
 #include "ui/pc_files.h"
@@ -116,7 +117,7 @@ void TForm1::ViewExecute() {
         if (ReadPcForView(path, bytes)) OpenViewer(name, QDir::toNativeSeparators(path), std::move(bytes));
         return;
     }
-    if (!FLinkUp || !FDriver->IsReady()) return;
+    if (!FLinkUp || !WorkerReady()) return;
     ReadMediumFiles({name}, [this, name](std::vector<TTransferFile>& files) {
         if (files.empty() || files.front().State != TFileState::Done) return;  // the completion names the failure
         // The window opens once the completion has been handled, so that
@@ -127,10 +128,12 @@ void TForm1::ViewExecute() {
 }
 
 void TForm1::CompareFolderExecute() {
-    if (!FLinkUp || !FDriver->IsReady()) return;
-    QString folder = FCompareFolder;
+    if (!FLinkUp || !WorkerReady()) return;
+    // The folder last compared, in this run or an earlier one.
+    QString folder = FCompareFolder.isEmpty() && FSettings ? FSettings->CompareFolder() : FCompareFolder;
     if (!ExecCompareFolderDialog || !ExecCompareFolderDialog(folder) || folder.isEmpty()) return;
     FCompareFolder = folder;
+    if (FSettings) FSettings->SetCompareFolder(folder);
 
     std::vector<TMediumFile> medium;
     for (int i = 0; i < FMyListBox->Count(); ++i) {
@@ -205,7 +208,7 @@ void TForm1::CompareExecute() {
                             TMsgDlgType::Information);
         return;
     }
-    if (!FLinkUp || !FDriver->IsReady()) return;
+    if (!FLinkUp || !WorkerReady()) return;
     const QString path = PcPathOf(FCompareFolder, pair->PcName);
     ReadMediumFiles({name}, [this, name, path](std::vector<TTransferFile>& files) {
         if (files.empty() || files.front().State != TFileState::Done) return;
