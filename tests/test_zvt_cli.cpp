@@ -664,6 +664,8 @@ TEST_F(ZvtCli, EveryCommandOnAnImageAsOnTheDevice) {
         {"put", "@/new.tnc"},  // taken: fails
         {"get", "KEEP.TNC", "NEW.TNC", "-C", "@/out"},
         {"get", "NOSUCH.TNC", "-C", "@/out"},
+        {"cat", "KEEP.TNC"},
+        {"diff", "@"},
         {"rm", "GONE.TNC"},
         {"check"},
         {"backup", "@/backup.img"},

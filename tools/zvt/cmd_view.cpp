@@ -4,6 +4,7 @@
 #include "core/cp1251.h"
 #include "core/short_name.h"
 #include "flashfs/folder_compare.h"
+#include "flashfs/frame_cost.h"
 #include "tools/zvt/commands.h"
 #include "tools/zvt/console.h"
 #include "tools/zvt/pc_files.h"
@@ -24,9 +25,7 @@ int ListMedium(TZvtClient& client, std::vector<TZvtFile>& files) {
 
 // Loads one file of the list with the progress bar; the worker's result.
 uint8_t LoadListed(TZvtClient& client, TProgress& progress, const TZvtFile& file, std::vector<uint8_t>& data) {
-    TZVT_drv& d = client.Driver();
-    progress.Begin(MediumNameToUtf8(file.Name),
-                   d.SectorsForFile(file.Name.c_str(), file.Size) + d.FSectorsPerCluster);
+    progress.Begin(MediumNameToUtf8(file.Name), LoadFrames(client.Worker().Geometry(), file.Size).All());
     const uint8_t r = client.LoadWhole(file.Name, data);
     progress.End();
     return r;
