@@ -319,6 +319,8 @@ TWindowResult TTransferRunner::VerifyOne(TTransferJob& job, TTransferFile& file,
         return pcVerifyFailed;
     }
     const TFlashError del = FFlash.DeleteFile(file.MediumName->c_str(), FFlash.MediumKind());
+    Record(PlainEntry(TJournalOp::Delete, job.Line, file.Name.toStdString(), "",
+                      del == feOk ? std::string("удалён: копия на носителе не совпала с файлом ПК") : TextOf(del)));
     file.Report += del == feOk ? QStringLiteral(", файл удалён с флэш")
                             : QStringLiteral(", удалить его не удалось: ") +
                                   FromCp1251(WorkerErrorText(del) ? WorkerErrorText(del) : "");
