@@ -77,12 +77,12 @@ TLineResult MeasureOnLine(const std::string& name, TZVT_drv& d, TFrameCounter& f
 
 void PrintLineTable(const std::string& title, uint32_t baud, const std::vector<TLineResult>& rows) {
     std::printf("\n%s, zvt-sim pacing %u baud (10 bits a byte):\n", title.c_str(), baud);
-    std::printf("  %-20s %-16s %10s %10s %7s %12s   %s\n", "operation", "exchanges r/w/id", "line bound", "taken",
+    std::printf("  %-25s %-16s %10s %10s %7s %12s   %s\n", "operation", "exchanges r/w/id", "line bound", "taken",
                 "ratio", "payload B/s", "extra per exchange: median/p90/max");
     for (const TLineResult& r : rows) {
         char ex[32];
         std::snprintf(ex, sizeof ex, "%u/%u/%u", r.Reads, r.Writes, r.Identifies);
-        std::printf("  %-20s %-16s %9.3fs %9.3fs %7.4f %12.0f   %.0f/%.0f/%.0f us\n", r.Name.c_str(), ex, r.Bound,
+        std::printf("  %-25s %-16s %9.3fs %9.3fs %7.4f %12.0f   %.0f/%.0f/%.0f us\n", r.Name.c_str(), ex, r.Bound,
                     r.Taken, r.Ratio(), r.Taken > 0 ? r.PayloadBytes / r.Taken : 0, r.MedianGapUs, r.P90GapUs,
                     r.MaxGapUs);
     }

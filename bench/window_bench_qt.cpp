@@ -89,7 +89,7 @@ public:
         };
     }
 
-    TLineResult Put(const std::vector<uint8_t>& data, const std::string& name) override {
+    TLineResult Put(const std::vector<uint8_t>& data, const std::string& name, bool verify) override {
         const QString path = dir_.filePath(QStringLiteral("pc/") + QString::fromStdString(name));
         QDir().mkpath(dir_.filePath(QStringLiteral("pc")));
         QFile f(path);
@@ -97,8 +97,9 @@ public:
             throw std::runtime_error("cannot write " + path.toStdString());
         f.close();
         Idle();
+        form_->MenuVerify->setChecked(verify);  // no settings file: nothing is kept
         form_->AddFiles({path});
-        return MeasureOnLine("window put " + Size(data), *form_->Driver(), frames_, baud_,
+        return MeasureOnLine((verify ? "window put+verify " : "window put ") + Size(data), *form_->Driver(), frames_, baud_,
                              static_cast<double>(data.size()), [&] { return Run(form_->MenuSave, opSaveFile); });
     }
 
