@@ -96,7 +96,8 @@ void CheckGeometry(const TFlash& f) {
 
 void CheckWrites(const TFlash& f, const test::TMemMedium& m) {
     const uint32_t spc = f.FSectorsPerCluster;
-    const uint32_t fat0 = f.FReservedSectors, fat1 = fat0 + f.FSectorsPerFAT;
+    // Every copy of the FAT the volume keeps is written.
+    const uint32_t fat0 = f.FReservedSectors, fat1 = fat0 + uint32_t{f.FNumFATs} * f.FSectorsPerFAT;
     const uint32_t root0 = f.FFirstRootSector;
     const uint32_t root1 = root0 + (f.FRootDirSectors + spc - 1) / spc * spc;
     const uint32_t data0 = f.FFirstDataSector;

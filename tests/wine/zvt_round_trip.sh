@@ -37,6 +37,14 @@ printf 'G90\r\nG00 X1\r\n\x1a\x1a' >pc/деталь.lst
 zvt format --yes >format.out
 files=(part1.tnc ctrlz.iso "long program name.tnc" деталь.lst)
 
+# cmd passes the line as typed: a batch file holds it, in the code page of
+# the console (the lines here are ASCII). Z: is wine's drive for /.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+cmd_line() {
+    printf '@echo off\r\ncd /d "%s"\r\n"%s" --port %s %s\r\nexit /b %%errorlevel%%\r\n' \
+        "$(winpath "$WORK/pc")" "$(winpath "$ZVT")" "$PORT" "$1" >line.bat
+    "$RUN" cmd /c "$(winpath "$WORK/line.bat")"
+}
 # Each file is put on its own; the name that ls shows next is the one it got.
 each_on_its_own() {
     local -A medium
@@ -66,8 +74,10 @@ each_on_its_own() {
     # cat hands the bytes on as they are (binary, not text mode); diff finds
     # the folder the files came from the same, long name included, and a
     # copy of it with one program changed not.
+    # The redirection is cmd's, as a user types it: wine's own handles for
+    # a shell's redirection can look like a console, which shows characters.
     for f in "${files[@]}"; do
-        zvt cat "${medium[$f]}" >cat.out
+        cmd_line "cat ${medium[$f]} >\"$(winpath "$WORK/cat.out")\"" >/dev/null
         cmp "pc/$f" cat.out || fail "cat ${medium[$f]} differs from $f"
     done
     zvt diff pc >diff.out || fail "diff of the folder the files came from: $(cat diff.out)"
@@ -82,14 +92,6 @@ each_on_its_own() {
 }
 [ "$SHORT" = --short ] || each_on_its_own
 
-# cmd passes the line as typed: a batch file holds it, in the code page of
-# the console (the lines here are ASCII). Z: is wine's drive for /.
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-cmd_line() {
-    printf '@echo off\r\ncd /d "%s"\r\n"%s" --port %s %s\r\nexit /b %%errorlevel%%\r\n' \
-        "$(winpath "$WORK/pc")" "$(winpath "$ZVT")" "$PORT" "$1" >line.bat
-    "$RUN" cmd /c "$(winpath "$WORK/line.bat")"
-}
 # part1.tnc, the long name and ctrlz.iso: three files, two of them under
 # names that fit 8.3 as they are.
 cmd_line 'put *.tnc *.i?o' >/dev/null
