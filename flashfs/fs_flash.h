@@ -374,6 +374,9 @@ private:
     TFlashError LocateFile(const char* name, TDirCopy& dir, int64_t& index, bool whole);
     // SaveFile's work, while the sectors it writes are recorded.
     TFlashError SaveEntry(const char* name, const void* data, uint32_t size);
+    // Runs a save or a replace while the sectors it writes are recorded in
+    // FLastSave (for VerifySave).
+    TFlashError RecordedSave(const char* name, uint32_t size, const std::function<TFlashError()>& save);
     // ReplaceFile's work, the same way.
     TFlashError ReplaceEntry(const char* name, const void* data, uint32_t size);
     // Writes size bytes of data into a new chain of free clusters, taken in

@@ -94,15 +94,19 @@ TFlashError TFlash::ReadDir(uint8_t /*kind*/, const char* mask) {
     return FFiles.Count() == 0 ? feDiskEmpty : feOk;
 }
 
-TFlashError TFlash::SaveFile(const char* name, const void* data, uint8_t /*kind*/, uint32_t size) {
+TFlashError TFlash::RecordedSave(const char* name, uint32_t size, const std::function<TFlashError()>& save) {
     FLastSave = TSaveRecord{};
     FLastSave.Name = name ? name : "";
     FLastSave.Size = size;
     FRecordSave = true;
-    const TFlashError e = SaveEntry(name, data, size);
+    const TFlashError e = save();
     FRecordSave = false;
     FLastSave.Finished = e == feOk;
     return e;
+}
+
+TFlashError TFlash::SaveFile(const char* name, const void* data, uint8_t /*kind*/, uint32_t size) {
+    return RecordedSave(name, size, [&] { return SaveEntry(name, data, size); });
 }
 
 TFlashError TFlash::SaveEntry(const char* name, const void* data, uint32_t size) {

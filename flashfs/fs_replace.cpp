@@ -17,14 +17,7 @@
 namespace skarvel {
 
 TFlashError TFlash::ReplaceFile(const char* name, const void* data, uint8_t /*kind*/, uint32_t size) {
-    FLastSave = TSaveRecord{};
-    FLastSave.Name = name ? name : "";
-    FLastSave.Size = size;
-    FRecordSave = true;
-    const TFlashError e = ReplaceEntry(name, data, size);
-    FRecordSave = false;
-    FLastSave.Finished = e == feOk;
-    return e;
+    return RecordedSave(name, size, [&] { return ReplaceEntry(name, data, size); });
 }
 
 std::vector<uint16_t> TFlash::ReleasableChain(uint16_t first, const std::vector<bool>& others) const {

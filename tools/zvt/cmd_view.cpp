@@ -13,16 +13,6 @@ namespace skarvel::zvtcmd {
 
 namespace {
 
-// Mounts the medium and reads its list; 0, or 1 after a message.
-int ListMedium(TZvtClient& client, std::vector<TZvtFile>& files) {
-    if (int rc = Mount(client)) return rc;
-    if (const uint8_t r = client.List(files); r != feOk) {
-        Fail(ErrorText(r));
-        return 1;
-    }
-    return 0;
-}
-
 // Loads one file of the list with the progress bar; the worker's result.
 uint8_t LoadListed(TZvtClient& client, TProgress& progress, const TZvtFile& file, std::vector<uint8_t>& data) {
     progress.Begin(MediumNameToUtf8(file.Name), LoadFrames(client.Worker().Geometry(), file.Size).All());

@@ -79,6 +79,15 @@ int Mount(TZvtClient& client) {
     return 1;
 }
 
+int ListMedium(TZvtClient& client, std::vector<TZvtFile>& files) {
+    if (int rc = Mount(client)) return rc;
+    if (const TFlashError r = client.List(files); r != feOk) {
+        Fail(ErrorText(r));
+        return 1;
+    }
+    return 0;
+}
+
 void Record(TZvtClient& client, TJournalOp op, const std::string& mediumName, const std::string& pcPath,
             const std::vector<uint8_t>* data, uint8_t result, const std::string& resultText) {
     const std::string text = !resultText.empty() ? resultText : result == feOk ? JournalSuccess : ErrorText(result);
@@ -154,12 +163,8 @@ int CmdGet(TZvtClient& client, const std::vector<std::string>& names, const std:
         Fail(dir + (LookAtPcFile(dir, size, error) == TPcKind::Missing ? ": папка не найдена" : ": это не папка"));
         return 1;
     }
-    if (int rc = Mount(client)) return rc;
     std::vector<TZvtFile> files;
-    if (const uint8_t r = client.List(files); r != feOk) {
-        Fail(ErrorText(r));
-        return 1;
-    }
+    if (int rc = ListMedium(client, files)) return rc;
     TProgress progress(client);
     for (const std::string& utf8 : names) {
         std::string name;

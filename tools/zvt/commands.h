@@ -52,6 +52,8 @@ bool ToMediumName(const std::string& utf8, std::string& cp1251);
 const TZvtFile* FindFile(const std::vector<TZvtFile>& files, const std::string& cp1251Name);
 // Identifies the device and mounts the medium; 0, or 1 after a message.
 int Mount(TZvtClient& client);
+// Mounts the medium and reads its list; 0, or 1 after a message.
+int ListMedium(TZvtClient& client, std::vector<TZvtFile>& files);
 // Appends the journal's line of one operation: medium name in code page
 // 1251, the PC file, the bytes that moved (null: none) and the result code
 // (its text, or the journal's success text for 0). resultText, when not
