@@ -39,6 +39,7 @@
 #include "shell/file_drop.h"
 #include "ui/file_list_view.h"
 #include "ui/lamps.h"
+#include "ui/menu_keys.h"
 #include "ui/message_boxes.h"
 #include "ui/my_list_box.h"
 #include "ui/progress_info.h"
@@ -224,28 +225,28 @@ void TForm1::CreateActions() {
     Action4 = MakeAction(QStringLiteral("&Обновить"), QStringLiteral("Обновить"), {QStringLiteral("F5")}, iconRefresh);
     Action5 = MakeAction(QStringLiteral("Загрузка &данных"), QStringLiteral("Загрузка выбранных файлов с флэш"),
                          {QStringLiteral("F6"), QStringLiteral("Ctrl+L"), QStringLiteral("Alt+L")}, iconLoad);
-    DelFileFlash = MakeAction(QStringLiteral("Удалить"), QStringLiteral("Удалить выбранные файлы"),
+    DelFileFlash = MakeAction(QStringLiteral("&Удалить"), QStringLiteral("Удалить выбранные файлы"),
                               {QStringLiteral("F8"), QStringLiteral("Del")}, iconDelete);
     Action2 = MakeAction(QStringLiteral("Фо&рматирование"), QString(), {}, iconNone);
     Action7 = MakeAction(QStringLiteral("&Настройка порта"), QStringLiteral("Настроить порт"),
                          {QStringLiteral("Ctrl+P")}, iconPortSettings);
     Action8 = MakeAction(QStringLiteral("Открыть &порт"), QStringLiteral("Открыть порт"), {}, iconPortClosed);
-    Action1 = MakeAction(QStringLiteral("Выход"), QString(), {QStringLiteral("Alt+F4")}, iconNone);
-    AboutAc = MakeAction(QStringLiteral("О программе"), QStringLiteral("О программе"),
+    Action1 = MakeAction(QStringLiteral("&Выход"), QString(), {QStringLiteral("Alt+F4")}, iconNone);
+    AboutAc = MakeAction(QStringLiteral("&О программе"), QStringLiteral("О программе"),
                          {QStringLiteral("Ctrl+H"), QStringLiteral("Alt+H")}, iconNone);
     SaveImageAc = MakeAction(QStringLiteral("Сохранить о&браз…"),
                              QStringLiteral("Сохранить весь носитель в файл образа"), {}, iconNone);
-    RestoreImageAc = MakeAction(QStringLiteral("Восстановить из образа…"),
+    RestoreImageAc = MakeAction(QStringLiteral("&Восстановить из образа…"),
                                 QStringLiteral("Записать на носитель сохранённый образ"), {}, iconNone);
     JournalAc = MakeAction(QStringLiteral("&Журнал"), QStringLiteral("Журнал передач"), {QStringLiteral("Ctrl+J")},
                            iconNone);
-    ViewAc = MakeAction(QStringLiteral("Просмотр"), QStringLiteral("Показать текст выбранного файла"),
+    ViewAc = MakeAction(QStringLiteral("&Просмотр"), QStringLiteral("Показать текст выбранного файла"),
                         {QStringLiteral("F3")}, iconNone);
-    CompareFolderAc = MakeAction(QStringLiteral("Сравнить с папкой…"),
+    CompareFolderAc = MakeAction(QStringLiteral("&Сравнить с папкой…"),
                                  QStringLiteral("Сравнить файлы флэш с файлами папки на ПК"), {}, iconNone);
-    CompareAc = MakeAction(QStringLiteral("Сравнить"),
+    CompareAc = MakeAction(QStringLiteral("Срав&нить"),
                            QStringLiteral("Показать выбранный файл рядом с его копией на ПК"), {}, iconNone);
-    MenuVerify = MakeAction(QStringLiteral("Проверять запись"),
+    MenuVerify = MakeAction(QStringLiteral("Проверять &запись"),
                             QStringLiteral("Читать каждый записанный файл обратно и сравнивать с файлом ПК"), {},
                             iconNone);
     MenuVerify->setCheckable(true);
@@ -294,14 +295,16 @@ void TForm1::CreateMenus() {
     N2->addActions({SaveImageAc, RestoreImageAc});
     N2->addSeparator();
     N2->addAction(JournalAc);
-    N3 = menuBar()->addMenu(QStringLiteral("Настройка"));
+    N3 = menuBar()->addMenu(QStringLiteral("&Настройка"));
     N3->addActions({Action7, Action8});
     N3->addSeparator();
     N3->addAction(MenuVerify);
-    N4 = menuBar()->addMenu(QStringLiteral("Помощь"));
+    N4 = menuBar()->addMenu(QStringLiteral("&Помощь"));
     N4->addAction(AboutAc);
     PopupMenu1 = new QMenu(this);
     PopupMenu1->addActions({Open, Action4, MenuSave, Action5, DelFileFlash});
+    // F10, a lone Alt and the mnemonics in either keyboard layout.
+    new TMenuKeys(this, menuBar());
 }
 
 // The lamps: link at the left, medium access at the right edge.

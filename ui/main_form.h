@@ -165,7 +165,7 @@ public:
     static std::function<void(QWidget* owner)> ShowAboutHook;
 
     // ---- components
-    QMenu *N1, *N2, *N3, *N4;  // "&Файл", "&ZVT", "Настройка", "Помощь"
+    QMenu *N1, *N2, *N3, *N4;  // "&Файл", "&ZVT", "&Настройка", "&Помощь"
     QTimer* Timer1;
     QListWidget* ListBox1;
     QFileDialog* OpenDialog1;

@@ -267,7 +267,7 @@ TEST(VerifySetting, OnByDefaultInTheSettingsMenuAndRemembered) {
     options.SettingsFile = QString::fromStdString(dir.File("skarvel.ini"));
     {
         TForm1 first(options);
-        EXPECT_EQ(first.MenuVerify->text(), QStringLiteral("Проверять запись"));
+        EXPECT_EQ(first.MenuVerify->text(), QStringLiteral("Проверять &запись"));
         EXPECT_TRUE(first.N3->actions().contains(first.MenuVerify));
         EXPECT_TRUE(first.MenuVerify->isCheckable());
         EXPECT_TRUE(first.MenuVerify->isChecked());
