@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <climits>
 #include <stdexcept>
 
@@ -37,6 +38,7 @@
 #include "shell/action.h"
 #include "shell/drag_rules.h"
 #include "shell/file_drop.h"
+#include "ui/file_dialog_fit.h"
 #include "ui/file_list_view.h"
 #include "ui/lamps.h"
 #include "ui/menu_keys.h"
@@ -208,6 +210,7 @@ void TForm1::CreateComponents() {
 
     CreateTimers();
     OpenDialog1 = new QFileDialog(this);
+    FitFileDialog(*OpenDialog1);
 
     resize(562, 426 + menuBar()->sizeHint().height());
     setMinimumHeight(255);
@@ -448,10 +451,12 @@ void TForm1::FormCreate(const TFormOptions& options) {
     // Rows as high as the list font's text.
     static_cast<TListBoxDelegate*>(ListBox1->itemDelegate())->ItemHeight = QFontMetrics(ListBox1->font()).height();
 
-    // The window cannot get narrower than the two lamp panels together.
+    // The window cannot get narrower than the two lamp panels together, nor
+    // than the text tool bar showing every caption whole (it spans the
+    // window's width).
     Panel3->setFixedWidth(Label2->width() + 30);
     Panel4->setFixedWidth(Label1->width() + 30);
-    const int m = Panel3->width() + Panel4->width();
+    const int m = std::max(Panel3->width() + Panel4->width(), ToolBar2->CaptionsWidth());
     setMinimumWidth(m);
     if (width() < m) resize(m, height());
 

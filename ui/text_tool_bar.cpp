@@ -85,6 +85,15 @@ void TTextToolBar::ToolBar2Resize() {
     }
 }
 
+int TTextToolBar::CaptionsWidth() const {
+    const int n = static_cast<int>(buttons_.size());
+    if (n == 0) return 0;
+    const QFontMetrics fm(buttons_.front()->BaseFont());
+    int widest = 0;
+    for (const TTextButton* b : buttons_) widest = std::max(widest, fm.horizontalAdvance(b->Caption()));
+    return n * (widest + TTextButton::CaptionMargin) + (n - 1) * DividerWidth;
+}
+
 void TTextToolBar::FitCaptions(int buttonWidth) {
     QFont f = buttons_.front()->BaseFont();
     if (f.pointSizeF() <= 0) return;

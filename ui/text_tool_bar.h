@@ -46,6 +46,10 @@ public:
     // large as lets every caption fit its button (never above the buttons'
     // own size, never below 6 points).
     void ToolBar2Resize();
+    // The narrowest bar whose buttons show every caption whole at the
+    // captions' full size: the widest caption, its margin, times the
+    // buttons, and the dividers.
+    int CaptionsWidth() const;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -7,7 +7,10 @@
 #include <QFileDialog>
 #include <QListWidget>
 #include <QMenu>
+#include <QHeaderView>
 #include <QScrollBar>
+#include <QStyle>
+#include <QTreeView>
 #include <QTest>
 #include <set>
 #include <stdexcept>
@@ -313,7 +316,7 @@ TEST(MainWindowLayout, WidthsOfTheTextButtonsAndTheWindow) {
     TForm1& f = fx.F();
     f.AddFiles({fx.PcFile("prog1.tnc"), fx.PcFile("деталь.lst")});
     f.show();
-    for (int width : {562, 431, 800}) {
+    for (int width : {562, 431, 800, 0}) {
         f.resize(width, 400);
         ProcessPending(20);
         const auto& buttons = f.ToolBar2->Buttons();
@@ -323,11 +326,17 @@ TEST(MainWindowLayout, WidthsOfTheTextButtonsAndTheWindow) {
         EXPECT_LE(used, f.ToolBar2->width());
         EXPECT_GT(used, f.ToolBar2->width() - 6);
         EXPECT_EQ(buttons.back()->geometry().right(), used - 1);
-        // From the default size on every caption fits its button ("Выход
-        // Alt+F4" is the widest).
-        for (TTextButton* b : width >= 562 ? buttons : QVector<TTextButton*>{})
+        // Down to the minimum width every caption fits its button whole, at
+        // its full size ("Выход Alt+F4" is the widest).
+        EXPECT_EQ(f.ToolBar2->width(), f.width());
+        if (width == 0) {
+            EXPECT_EQ(f.width(), f.minimumWidth());
+        }
+        for (TTextButton* b : buttons) {
+            EXPECT_EQ(b->font().pointSizeF(), b->BaseFont().pointSizeF());
             EXPECT_LE(QFontMetrics(b->font()).horizontalAdvance(b->Caption()) + TTextButton::CaptionMargin, w)
                 << width << " " << b->Caption().toStdString();
+        }
         EXPECT_FALSE(f.ListBox1->horizontalScrollBar()->isVisible()) << width;
     }
     EXPECT_EQ(f.ToolBar2->Buttons()[0]->font().pointSizeF(), f.ToolBar2->Buttons()[0]->BaseFont().pointSizeF());
@@ -339,6 +348,35 @@ TEST(MainWindowLayout, WidthsOfTheTextButtonsAndTheWindow) {
     EXPECT_GE(f.width(), panels);
     EXPECT_GE(f.Panel3->geometry().left(), f.Panel4->geometry().right());
     EXPECT_GE(f.minimumHeight(), 255);
+}
+
+TEST(MainWindowLayout, OpenDialogShowsSizesTypesAndDatesWhole) {
+    Fixture fx;
+    for (const auto& [name, size] : {std::pair{"big.tnc", 1536000}, {"part.lst", 307200}, {"a.iso", 12}})
+        fx.PcFile(name, std::string(size, 'G'));
+    QFileDialog& d = *fx.F().OpenDialog1;
+    d.setDirectory(QString::fromStdString(fx.dir.File("")));
+    d.show();
+    auto* view = d.findChild<QTreeView*>(QStringLiteral("treeView"));
+    ASSERT_NE(view, nullptr);
+    ASSERT_TRUE(ProcessUntil([&] { return view->model()->rowCount(view->rootIndex()) == 3; }, 5000));
+    ProcessPending(50);
+    // The text of a cell is drawn inside the style's margins.
+    const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+    const QFontMetrics fm(view->font());
+    bool sawKiB = false;
+    for (int row = 0; row < 3; ++row)
+        for (int column = 1; column < 4; ++column) {
+            const QModelIndex cell = view->model()->index(row, column, view->rootIndex());
+            const QString text = cell.data().toString();
+            sawKiB = sawKiB || (text.startsWith(QStringLiteral("300")) && text.endsWith(QStringLiteral("KiB")));
+            EXPECT_LE(fm.horizontalAdvance(text), view->visualRect(cell).width() - 2 * margin) << text.toStdString();
+        }
+    EXPECT_TRUE(sawKiB);
+    // Every column in view, the name with room of its own.
+    EXPECT_LE(view->header()->length(), view->viewport()->width());
+    EXPECT_GE(view->header()->sectionSize(0), fm.horizontalAdvance(QStringLiteral("PROGRAM_NAME_01.TNC")));
+    d.hide();
 }
 
 TEST(MainWindowLayout, OpenDialogFilterAndChosenFiles) {
