@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QTranslator>
 
+#include "ui/dialog_frame.h"
+
 namespace skarvel {
 
 namespace {
@@ -71,6 +73,9 @@ int TQtMessageBoxes::Ask(QWidget* parent, const QString& text, TMsgDlgType type,
         if (buttons & b.Mine) set |= b.Qt;
     if (!set) set = QMessageBox::Ok;
     box.setStandardButtons(set);
+    // Closed by its frame it answers as Esc (QMessageBox presses the escape
+    // button).
+    box.setWindowFlags(CloseOnlyDialogFrame() | (box.windowFlags() & Qt::MSWindowsFixedSizeDialogHint));
     // Return and Esc as the operator knows them from the platform the
     // program comes from, whatever order the style lays the buttons out in.
     const TBoxKeys keys = BoxKeys(buttons);

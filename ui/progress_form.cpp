@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "ui/dialog_frame.h"
 #include "ui/main_form.h"
 #include "ui/progress_info.h"
 
@@ -43,7 +44,7 @@ std::function<int64_t()> MonotonicClock() {
 }  // namespace
 
 TprogressForm::TprogressForm(QWidget* owner)
-    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    : QDialog(owner, CloseOnlyDialogFrame()) {
     setWindowTitle(QStringLiteral("Прогресс"));
     setFixedSize(432, 96);
 
@@ -61,7 +62,8 @@ TprogressForm::TprogressForm(QWidget* owner)
     Button1 = new QPushButton(QStringLiteral("Отмена"), this);
     Button1->setGeometry(178, 72, 75, 25);
     connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
-    // Esc rejects the dialog already; so does closing it by the window manager.
+    // Esc rejects the dialog already; so does its close button (QDialog's
+    // closeEvent), which cancels like "Отмена".
 
     // The figures take the free room of the layout: the caption's row and
     // the two sides of the button.

@@ -71,27 +71,33 @@ TEST(Transfers, WriteWithAPcFileGoneAsksToGoOn) {
 }
 
 TEST(Transfers, CancelInTheMiddleOfAWrite) {
-    Rig rig({});
-    rig.F().AddFiles({rig.PcFile("x1.lst", Bytes(3000, 1)), rig.PcFile("x2.lst", Bytes(300000, 2)),
-                      rig.PcFile("x3.lst", Bytes(100, 3))});
-    // Esc in the progress window a few sectors into the big second file.
-    int stepsInSecond = -1;
-    rig.progress->OnFile = [&] {
-        if (rig.progress->Files.back().second == QStringLiteral("Запись x2.lst")) stepsInSecond = 0;
-    };
-    rig.progress->OnStep = [&] {
-        if (stepsInSecond >= 0 && ++stepsInSecond == 3) QTest::keyClick(rig.F().Progress(), Qt::Key_Escape);
-    };
-    rig.F().MenuSave->trigger();
-    EXPECT_EQ(rig.F().Progress(), nullptr);  // closed at once
-    ASSERT_TRUE(rig.Completed(opSaveFile, 1));
-    EXPECT_EQ(rig.Texts(), (std::vector<QString>{QStringLiteral("Ошибка записи файла x2.lst: ") + Aborted +
-                                                 QStringLiteral("; записано файлов: 1 из 3")}));
-    EXPECT_EQ(rig.log->Count(opReadDir), 2);  // no re-read
-    EXPECT_EQ(rig.Rows(), (TRows{{"X1.LST", true}, {"x2.lst", false}, {"x3.lst", false}}));
-    const VolumeReport medium = rig.Medium();
-    EXPECT_TRUE(medium.Problems.empty()) << medium.Problems.front();
-    EXPECT_EQ(Names(medium), (std::vector<std::string>{"X1.LST"}));
+    // Esc, or the frame's close button, of the progress window.
+    for (const bool byClose : {false, true}) {
+        SCOPED_TRACE(byClose ? "close" : "Esc");
+        Rig rig({});
+        rig.F().AddFiles({rig.PcFile("x1.lst", Bytes(3000, 1)), rig.PcFile("x2.lst", Bytes(300000, 2)),
+                          rig.PcFile("x3.lst", Bytes(100, 3))});
+        // Esc in the progress window a few sectors into the big second file.
+        int stepsInSecond = -1;
+        rig.progress->OnFile = [&] {
+            if (rig.progress->Files.back().second == QStringLiteral("Запись x2.lst")) stepsInSecond = 0;
+        };
+        rig.progress->OnStep = [&] {
+            if (stepsInSecond < 0 || ++stepsInSecond != 3) return;
+            if (byClose) rig.F().Progress()->close();
+            else QTest::keyClick(rig.F().Progress(), Qt::Key_Escape);
+        };
+        rig.F().MenuSave->trigger();
+        EXPECT_EQ(rig.F().Progress(), nullptr);  // closed at once
+        ASSERT_TRUE(rig.Completed(opSaveFile, 1));
+        EXPECT_EQ(rig.Texts(), (std::vector<QString>{QStringLiteral("Ошибка записи файла x2.lst: ") + Aborted +
+                                                     QStringLiteral("; записано файлов: 1 из 3")}));
+        EXPECT_EQ(rig.log->Count(opReadDir), 2);  // no re-read
+        EXPECT_EQ(rig.Rows(), (TRows{{"X1.LST", true}, {"x2.lst", false}, {"x3.lst", false}}));
+        const VolumeReport medium = rig.Medium();
+        EXPECT_TRUE(medium.Problems.empty()) << medium.Problems.front();
+        EXPECT_EQ(Names(medium), (std::vector<std::string>{"X1.LST"}));
+    }
 }
 
 TEST(Transfers, LoadOfMediumAndPendingRowsIntoAFolder) {

@@ -2,6 +2,7 @@
 // the message boxes, the PC file routines and the worker's report batches.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -27,7 +28,6 @@ TEST(ProgressWindow, LayoutBarsAndTheWaysToClose) {
     EXPECT_EQ(p.Button1->text(), QStringLiteral("Отмена"));
     EXPECT_EQ(p.Label1->text(), QStringLiteral("Прогресс"));
     EXPECT_EQ(p.size(), QSize(432, 96));
-    EXPECT_FALSE(p.windowFlags() & Qt::WindowCloseButtonHint);
 
     // Each bar stops at its maximum; a new file starts its bar from zero.
     p.StartProgress(10);
@@ -42,18 +42,57 @@ TEST(ProgressWindow, LayoutBarsAndTheWaysToClose) {
     EXPECT_EQ(p.ProgressBar2->value(), 6);
     EXPECT_EQ(p.ProgressBar1->value(), 10);
 
-    // Esc and the button cancel at once (Rejected); the end of the operation
-    // closes it with Accepted, also when it comes before the window is shown.
-    for (int way = 0; way < 4; ++way) {
+    // Esc, the button and the frame's close button cancel at once
+    // (Rejected); the end of the operation closes it with Accepted, also
+    // when it comes before the window is shown, and a close after the end
+    // changes nothing.
+    for (int way = 0; way < 6; ++way) {
         TprogressForm q;
         if (way == 2) q.FinishProgress();
         QTimer::singleShot(0, &q, [&] {
             if (way == 0) QTest::keyClick(&q, Qt::Key_Escape);
             if (way == 1) q.Button1->click();
             if (way == 3) q.FinishProgress();
+            if (way == 4) q.close();
+            if (way == 5) {
+                q.FinishProgress();
+                q.close();
+            }
         });
-        EXPECT_EQ(q.Run(), way < 2 ? QDialog::Rejected : QDialog::Accepted) << way;
+        EXPECT_EQ(q.Run(), way < 2 || way == 4 ? QDialog::Rejected : QDialog::Accepted) << way;
         EXPECT_FALSE(q.isVisible()) << way;
+    }
+}
+
+TEST(DialogFrames, ProgressAndBoxesOfferOnlyCloseWhichAnswersAsEsc) {
+    const auto expectCloseOnly = [](const QWidget* w) {
+        const Qt::WindowFlags f = w->windowFlags();
+        EXPECT_EQ(f & Qt::WindowType_Mask, Qt::Dialog);
+        // Without CustomizeWindowHint the window manager picks its own buttons.
+        EXPECT_TRUE(f & Qt::CustomizeWindowHint);
+        EXPECT_TRUE(f & Qt::WindowCloseButtonHint);
+        EXPECT_FALSE(f & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    };
+    TprogressForm p;
+    expectCloseOnly(&p);
+
+    // A box closed by its frame: a question says No, a message OK.
+    const struct {
+        unsigned Buttons;
+        int Result;
+    } boxes[] = {{mbYes | mbNo, mrNo}, {mbYes | mbNo | mbCancel, mrCancel}, {mbOK, mrOk}};
+    for (const auto& b : boxes) {
+        bool seen = false;
+        QTimer::singleShot(0, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            ASSERT_NE(box, nullptr);
+            seen = true;
+            expectCloseOnly(box);
+            box->close();
+        });
+        TQtMessageBoxes real;
+        EXPECT_EQ(real.Ask(nullptr, QStringLiteral("Удалить?"), TMsgDlgType::Confirmation, b.Buttons), b.Result);
+        EXPECT_TRUE(seen);
     }
 }
 
