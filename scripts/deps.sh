@@ -14,7 +14,7 @@ PACKAGES=(
     dosfstools libdtl-dev
     libudev-dev umockdev libumockdev-dev
     g++-mingw-w64-x86-64-posix wine wine64 nsis groff-base bsdutils
-    openbox xdotool x11-utils
+    openbox xdotool x11-utils x11-xkb-utils
     util-linux passwd
 )
 

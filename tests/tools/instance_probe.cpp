@@ -8,9 +8,16 @@
 //   link LAMP N          the link lamp (green, red, yellow, black) and the
 //                        number of the medium's rows, whenever either changes
 //   status TEXT          the status line, whenever it changes
+//   menu TITLE           a menu of the menu bar opens ("-" when it closes)
+//   bar TITLE            the menu bar's highlighted menu changes
+//   width W MIN whole|cut  the window's width, its minimum and whether every
+//                        caption of the text tool bar fits its button, when
+//                        any of them changes
 #include <QAbstractItemModel>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTimer>
 #include <memory>
 #include <utility>
@@ -21,6 +28,7 @@
 #include "ui/main_form.h"
 #include "ui/message_boxes.h"
 #include "ui/my_list_box.h"
+#include "ui/text_tool_bar.h"
 
 using namespace skarvel;
 using skarvel::dnd::Say;
@@ -72,6 +80,31 @@ void WatchLinkAndStatus(TForm1& form) {
     look->start(50);
 }
 
+QString Plain(QString title) { return title.remove(QLatin1Char('&')); }
+
+// The menus opening and the bar's highlight, and whether the text tool
+// bar's captions fit their buttons at the window's width.
+void WatchMenusAndCaptions(TForm1& form) {
+    for (QMenu* m : {form.N1, form.N2, form.N3, form.N4}) {
+        QObject::connect(m, &QMenu::aboutToShow, &form, [m] { Say(QStringLiteral("menu ") + Plain(m->title())); });
+        QObject::connect(m, &QMenu::aboutToHide, &form, [] { Say(QStringLiteral("menu -")); });
+    }
+    QObject::connect(form.menuBar(), &QMenuBar::hovered, &form,
+                     [](QAction* a) { Say(QStringLiteral("bar ") + Plain(a->text())); });
+    auto said = std::make_shared<QString>();
+    auto* look = new QTimer(&form);
+    QObject::connect(look, &QTimer::timeout, &form, [&form, said] {
+        bool whole = true;
+        for (const TTextButton* b : form.ToolBar2->Buttons())
+            whole = whole && QFontMetrics(b->font()).horizontalAdvance(b->Caption()) + TTextButton::CaptionMargin <=
+                                 b->width();
+        const QString width =
+            QStringLiteral("width %1 %2 %3").arg(form.width()).arg(form.minimumWidth()).arg(whole ? "whole" : "cut");
+        if (width != *said) Say(*said = width);
+    });
+    look->start(50);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -86,6 +119,7 @@ int main(int argc, char** argv) {
         QObject::connect(model, &QAbstractItemModel::rowsRemoved, &form, later);
         Say(QStringLiteral("shown %1").arg(form.winId()));
         WatchLinkAndStatus(form);
+        WatchMenusAndCaptions(form);
     };
     hooks.OpenRequested = [](int files) { Say(QStringLiteral("open %1").arg(files)); };
     return RunProgram(argc, argv, hooks);
