@@ -14,7 +14,8 @@
 # progress window and the program's message box have a close button only
 # (see close_only), and the progress window's close (Alt+F4 of openbox)
 # cancels the write.
-# --shots saves the screen (PREFIX-f10.png, -alt-f.png, -alt-ef.png,
+# In the open menu J (the key of О) chooses "&Открыть". --shots saves the
+# screen (PREFIX-f10.png, -alt-f.png, -open-dialog.png, -alt-ef.png,
 # -min-width.png, -progress.png, -box.png) with ImageMagick's import.
 # Exit status 0: passed; 1: failed; 77: Xvfb, openbox, xdotool, x11-utils or
 # setxkbmap is missing (CTest counts that as skipped).
@@ -153,7 +154,9 @@ export XDG_RUNTIME_DIR=$WORK/runtime XDG_CONFIG_HOME=$WORK/config
 mkdir -m 700 "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME"
 export QT_QPA_PLATFORM=xcb
 
-"$WINDOW" --new-instance --port "$WORK/port" "$WORK/pc/LONG.TNC" >"$LOG" 2>"$WORK/window.err" &
+head -c 307200 /dev/zero | tr '\0' 'G' >"$WORK/pc/PART.LST"
+# Started in the folder of the programs: the open dialog shows it first.
+(cd "$WORK/pc" && exec "$WINDOW" --new-instance --port "$WORK/port" "$WORK/pc/LONG.TNC") >"$LOG" 2>"$WORK/window.err" &
 PIDS+=($!)
 wait_new '^shown ' 20
 ID=$(awk '$1 == "shown" { print $2; exit }' "$LOG")
@@ -181,6 +184,14 @@ xdotool key Down
 wait_new '^menu ZVT$'
 leave_menus
 echo "keys-check: a lone Alt highlights Файл, Right moves to ZVT, Down opens it"
+# An item's letter: J, the key of О, chooses "&Открыть" in the open menu.
+press '^menu Файл$' F10
+xdotool key j
+DIALOG=$(timeout 10 xdotool search --sync --onlyvisible --name '^(Open|Открыть)' 2>/dev/null | head -n 1)
+[ -n "$DIALOG" ] || fail "J in the menu Файл opened no file dialog"
+shoot open-dialog
+xdotool key Escape
+echo "keys-check: J in the menu Файл chose Открыть"
 
 # ---------------------------------------------------------------- Russian layout active
 setxkbmap -layout ru,us || fail "setxkbmap could not set the Russian layout"
