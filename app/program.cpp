@@ -23,6 +23,7 @@
 #include "app/program.h"
 #include "app/single_instance.h"
 #include "app/splash.h"
+#include "app/start_trace.h"
 #include "core/sync.h"
 #include "link/cport.h"
 #include "link/port_enum.h"
@@ -210,6 +211,7 @@ int RunProgram(int argc, char** argv, const TProgramHooks& hooks) {
         std::fputs(UsageText(), stdout);
         return 0;
     }
+    StartMark("entry");
     QApplication app(argc, argv);
     // The name only: a display name would be appended to every window's
     // caption ("О программе — Skarvel"), and the captions are the program's own.
@@ -243,6 +245,7 @@ int RunProgram(int argc, char** argv, const TProgramHooks& hooks) {
     TForm1::ShowAboutHook = [](QWidget* owner) { ShowAbout(owner); };
 
     auto splash = std::make_unique<TfmSplash>(nullptr, 500);
+    StartMark("splash");
     TStartBoxes boxes(splash.get(), realBoxes);
     options.Messages = &boxes;
     std::unique_ptr<TForm1> form;
@@ -256,6 +259,7 @@ int RunProgram(int argc, char** argv, const TProgramHooks& hooks) {
         realBoxes.Show(nullptr, QString::fromUtf8(e.what()), TMsgDlgType::Error);
         return 1;
     }
+    TraceWindowStart(*form);
     splash->Release();
     boxes.SplashGone();
     splash.reset();

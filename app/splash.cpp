@@ -2,15 +2,17 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
 #include <QSvgRenderer>
 #include <QThread>
+#include <QTimer>
 #include <QTime>
 #include <QWindow>
+#include <algorithm>
 
-#include "core/sync.h"
 
 namespace skarvel {
 
@@ -25,11 +27,26 @@ uint32_t TimeOfDayMsNow() {
     return TimeOfDayMs(t.hour(), t.minute(), t.second(), t.msec());
 }
 
+namespace {
+
+// The splash's wait. The main window exists already and its port is open:
+// the port's events and the worker's completions are handled meanwhile, so
+// that the device is identified and the medium listed while the splash is
+// still up. Input is not taken: the splash and the window behind it take no
+// clicks and keys before the splash is gone.
+void WaitWithoutInput(unsigned ms) {
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(ms), &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+}  // namespace
+
 TfmSplash::TfmSplash(QWidget* owner, uint32_t delay, TClock clock, TSleep sleep)
     : QWidget(owner, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
       Delay(delay),
       clock_(clock ? std::move(clock) : TClock(&TimeOfDayMsNow)),
-      sleep_(sleep ? std::move(sleep) : TSleep([](unsigned ms) { SleepMs(ms); })),
+      sleep_(sleep ? std::move(sleep) : TSleep(&WaitWithoutInput)),
       picture_(new QSvgRenderer(QStringLiteral(":/app/splash.svg"), this)) {
     FormCreate();
 }
@@ -79,7 +96,8 @@ void TfmSplash::FormHide() {
         // A window placed over the splash and gone again leaves an expose
         // behind: the picture is painted again before the wait.
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        sleep_(Delay);
+        // Never past the minimum time: the window is waiting behind.
+        sleep_(std::min(Delay, Delay + 200 - elapsed));
     }
 }
 

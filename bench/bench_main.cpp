@@ -2,6 +2,7 @@
 // the link's pieces cost.
 //
 //   skarvel-bench [--baud N] [--kib N] [--rounds N] [--zvt PATH] [--startup-only] [--images-only]
+//                 [--start-only]
 //
 // 1. put, get and verified put (put --verify) of a file (256 KiB) through
 //    the command-line client's engine against zvt-sim pacing its line at N
@@ -17,7 +18,10 @@
 // 3. CRC and receive machine throughput;
 // 4. the start-up of the zvt binary: zvt info from start to end (--zvt
 //    measures another build's binary; --startup-only runs this part alone);
-// 5. the peak memory of the zvt binary while it puts 1 MiB.
+// 5. the peak memory of the zvt binary while it puts 1 MiB;
+// 6. the main window's start: from starting the program to its window on
+//    the screen and to the medium listed in it (--start-only runs this part
+//    alone), on the display of the environment, offscreen without one.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -34,6 +38,7 @@
 #include "bench/child.h"
 #include "bench/line_measure.h"
 #include "bench/window_bench.h"
+#include "bench/window_start.h"
 #include "flashfs/medium_image.h"
 #include "link/zvt_frame.h"
 #include "tests/sim_process_linux.h"
@@ -290,6 +295,7 @@ int main(int argc, char** argv) {
     std::string zvt = ZVT_CLI_PATH;
     bool startupOnly = false;
     bool imagesOnly = false;
+    bool windowStartOnly = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--zvt" && i + 1 < argc) {
@@ -298,6 +304,8 @@ int main(int argc, char** argv) {
             startupOnly = true;
         } else if (a == "--images-only") {
             imagesOnly = true;
+        } else if (a == "--start-only") {
+            windowStartOnly = true;
         } else if (a == "--baud" && i + 1 < argc) {
             baud = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
         } else if (a == "--kib" && i + 1 < argc) {
@@ -306,7 +314,7 @@ int main(int argc, char** argv) {
             rounds = std::atoi(argv[++i]);
         } else {
             std::fprintf(stderr, "usage: skarvel-bench [--baud N] [--kib N] [--rounds N] [--zvt PATH] [--startup-only] "
-                                 "[--images-only]\n");
+                                 "[--images-only] [--start-only]\n");
             return 2;
         }
     }
@@ -329,12 +337,17 @@ int main(int argc, char** argv) {
             MediumImageBench(baud);
             return 0;
         }
+        if (windowStartOnly) {
+            WindowStartBench(baud, 10);
+            return 0;
+        }
         LineBench(baud, kib, rounds);
         MediumImageBench(baud);
         RoundTripBench(200);
         CpuBench();
         StartupBench(zvt, 20);
         MemoryBench();
+        WindowStartBench(baud, 5);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "skarvel-bench: %s\n", e.what());
         return 1;

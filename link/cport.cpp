@@ -368,6 +368,15 @@ int TComPort::QueuedInputCount() {
     return backend->QueuedInput();
 }
 
+std::optional<uint64_t> TComPort::UnwrittenMs() const {
+    std::shared_ptr<TComBackend> backend;
+    {
+        std::lock_guard<std::mutex> lock(backendMutex_);
+        backend = backend_;
+    }
+    return backend ? backend->UnwrittenMs() : std::nullopt;
+}
+
 TModemSignals TComPort::ModemSignals() {
     std::shared_ptr<TComBackend> backend;
     {

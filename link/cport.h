@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -230,6 +231,9 @@ public:
     virtual int QueuedInput() = 0;
     virtual TModemSignals Modem() = 0;
     virtual void Purge() = 0;
+    // At least how long, in milliseconds, no program has written to the
+    // line, as far as the system tells; nothing when it cannot tell.
+    virtual std::optional<uint64_t> UnwrittenMs() const { return std::nullopt; }
     // Blocks until input is waiting (only when wantInput), the line hangs up
     // or the port is closed.
     virtual TComWait WaitForEvent(bool wantInput) = 0;
@@ -273,6 +277,8 @@ public:
     int Write(const void* data, int count);
     int Read(void* buffer, int count);
     int QueuedInputCount();
+    // The open line's UnwrittenMs (nothing when the port is closed).
+    std::optional<uint64_t> UnwrittenMs() const;
     TModemSignals ModemSignals();
 
     void BeginChange() { ++updateCount_; }

@@ -12,12 +12,14 @@
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 
 #include "core/deadline.h"
 #include "link/cport_termios2.h"
@@ -96,6 +98,11 @@ bool RequestLowLatency(int fd) {
     // Only the flag changes: the kernel lets an unprivileged user set it.
     ss.flags |= ASYNC_LOW_LATENCY;
     return ioctl(fd, TIOCSSERIAL, &ss) == 0;
+}
+
+uint64_t UnwrittenSinceStamp(int64_t stampSec, int64_t nowMs) {
+    const int64_t slotEndMs = ((stampSec >> 3) + 1) * 8 * 1000;
+    return nowMs > slotEndMs ? static_cast<uint64_t>(nowMs - slotEndMs) : 0;
 }
 
 }  // namespace detail
@@ -246,6 +253,15 @@ public:
     }
 
     bool HungUp() const override { return hungUp_.load(); }
+
+    std::optional<uint64_t> UnwrittenMs() const override {
+        struct stat st {};
+        timespec now {};
+        if (::fstat(fd_, &st) != 0 || !S_ISCHR(st.st_mode) || clock_gettime(CLOCK_REALTIME, &now) != 0)
+            return std::nullopt;
+        return detail::UnwrittenSinceStamp(st.st_mtim.tv_sec,
+                                           static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
+    }
 
     void Close() override {
         users_.Close(

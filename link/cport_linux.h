@@ -21,4 +21,13 @@ void FillTermios(termios& t, const TLineSettings& s);
 // without it, which is left untouched.
 bool RequestLowLatency(int fd);
 
+// How long at least nothing has been written to a tty whose modification
+// time is stampSec (seconds of the real-time clock), at nowMs (the same
+// clock, in milliseconds). The tty layer moves that time only when a write
+// falls into another 8-second slot of the clock than the one it holds (it
+// hides the exact moment of typing): the last write can lie anywhere up to
+// the end of the stamp's slot, so the time is counted from there. 0 while
+// that end is not yet past (or the clock went back).
+uint64_t UnwrittenSinceStamp(int64_t stampSec, int64_t nowMs);
+
 }  // namespace skarvel::detail

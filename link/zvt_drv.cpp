@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "core/deadline.h"
@@ -70,13 +71,17 @@ void TZVT_drv::RxChar(TComPort* sender, int count) {
 // A program that used the line before this open may have sent a command
 // whose answer is still on its way: the answer of its last exchange when that
 // one resent, of the command it was killed in, of a command sent just before
-// the port was closed and opened again. Nothing tells when that command went
-// out, so the open itself counts as the last byte seen: the first command
-// waits until the line has been quiet QuietMs since the open.
+// the port was closed and opened again. When that command went out is
+// unknown, so the open itself counts as the last byte seen: the first command
+// waits until the line has been quiet QuietMs since the open. Only a line
+// that the system knows nobody has written to for twice that long (the
+// device left alone on its port before the program starts) owes no answer,
+// and its first command goes out at once.
 void TZVT_drv::LineOpened() {
     lastRxMs_.store(NowMs());
     resetRx_.store(true);
-    needQuiet_.store(true);
+    const std::optional<uint64_t> unwritten = ComPort.UnwrittenMs();
+    needQuiet_.store(!unwritten || *unwritten < 2 * static_cast<uint64_t>(QuietMs));
     sentSinceOpen_.store(false);
 }
 

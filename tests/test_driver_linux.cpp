@@ -5,13 +5,17 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <ctime>
+#include <optional>
 #include <future>
 #include <thread>
 #include <vector>
 
+#include "link/cport_linux.h"
 #include "link/zvt_drv.h"
 
 using namespace skarvel;
@@ -165,4 +169,53 @@ TEST(Driver, AnswersWaitingOrArrivingAtTheOpenAreNeverTaken) {
     }
     stop = true;
     device.join();
+}
+
+// The tty layer keeps the time of the last write only to its 8-second slot:
+// the write may lie anywhere in that slot, so the line counts as unwritten
+// only from the slot's end.
+TEST(Driver, LineUnwrittenCountsFromTheEndOfTheStampsSlot) {
+    const struct {
+        int64_t StampSec, NowMs;
+        uint64_t Unwritten;
+    } cases[] = {
+        {800, 800'000, 0},        // written in this slot
+        {803, 807'999, 0},        // the slot 800-807 has not ended
+        {807, 808'000, 0},
+        {800, 810'500, 2'500},
+        {805, 868'000, 60'000},
+        {900, 800'000, 0},        // the clock went back: no telling
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.StampSec << " s, now " << c.NowMs << " ms");
+        EXPECT_EQ(detail::UnwrittenSinceStamp(c.StampSec, c.NowMs), c.Unwritten);
+    }
+}
+
+// A line nobody has written to for a minute owes no program an answer: the
+// first command goes out at once. One written a moment ago settles first.
+TEST(Driver, OpenOnALineLeftAloneNeedsNoQuietTime) {
+    for (const bool leftAlone : {true, false}) {
+        SCOPED_TRACE(leftAlone ? "left alone for a minute" : "written a moment ago");
+        StaleLine line;
+        const char* path = ptsname(line.master);
+        if (leftAlone) {
+            const timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) - 60, 0}};
+            ASSERT_EQ(utimensat(AT_FDCWD, path, times, 0), 0);
+        } else {
+            const int fd = open(path, O_RDWR | O_NOCTTY);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(write(fd, "x", 1), 1);
+            close(fd);
+        }
+        TMainLoop loop;
+        Completions window;
+        TZVT_drv drv(&loop, &window);
+        drv.ComPort.SetPort(path);
+        drv.ComPort.Open();
+        EXPECT_EQ(drv.LineUnsettled(), !leftAlone);
+        if (leftAlone) EXPECT_GE(drv.ComPort.UnwrittenMs().value_or(0), 50'000u);
+        else EXPECT_EQ(drv.ComPort.UnwrittenMs(), std::optional<uint64_t>(0));
+        loop.Shutdown();
+    }
 }

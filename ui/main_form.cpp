@@ -486,12 +486,11 @@ void TForm1::FormCreate(const TFormOptions& options) {
     // Before the port is opened: an adapter plugged in from now on is seen.
     if (options.WatchPorts) StartPortWatch();
 
-    // The device is asked at once, not a tick later. A port that cannot be
-    // opened is reported, and the tick is left out; the window waits for it.
-    Guarded([this] {
-        OpenPort();
-        Timer1Timer();
-    });
+    // The device is asked at once, not a tick later, and once: a second
+    // request queued behind it would identify and mount again before the
+    // list is read. A port that cannot be opened is reported; the window
+    // waits for it.
+    Guarded([this] { OpenPort(); });
 }
 
 void TForm1::CreateDriver(const TFormOptions& options) {
