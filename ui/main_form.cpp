@@ -362,6 +362,10 @@ void TForm1::CreateList(QVBoxLayout* column) {
         FMyListBox->SortBy(sortColumn, order == Qt::DescendingOrder);
         FListView->ShowSortIndicator(sortColumn, order);
     });
+    // Without the link F8 follows the selection of PC files.
+    connect(ListBox1, &QListWidget::itemSelectionChanged, this, [this] {
+        if (!FLinkUp) EnableDeviceActions();
+    });
     ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
     // Drags out of the list are the window's own (ListBox1MouseMove), with
     // the medium's files staged first.
@@ -696,9 +700,11 @@ void TForm1::EnableDeviceActions() {
     if (FState != formIdle) return;  // busy: everything is off until idle
     // F2, the port, the settings, the journal and viewing a pending row's
     // file need no device.
-    for (QAction* a : {Action4, Action5, MenuSave, DelFileFlash, Action2, SaveImageAc, RestoreImageAc, CompareAc,
-                       CompareFolderAc})
+    for (QAction* a : {Action4, Action5, MenuSave, Action2, SaveImageAc, RestoreImageAc, CompareAc, CompareFolderAc})
         a->setEnabled(FLinkUp);
+    // Without the link the list holds only PC files: F8 takes the selected
+    // ones out of it.
+    DelFileFlash->setEnabled(FLinkUp || !ListBox1->selectedItems().isEmpty());
 }
 
 void TForm1::ShowStatus(const QString& text) { Label3->setText(QStringLiteral("Статус: ") + text); }

@@ -148,6 +148,15 @@ TEST(MainWindow, SilentDeviceIsShownAndItsCommandsAreOff) {
     QTest::keyClick(&f, Qt::Key_F5);  // off: nothing is asked
     ProcessPending(50);
     EXPECT_EQ(w.log->Count(opReadDir), 0);
+    // F8 still takes a selected PC file out of the list.
+    f.AddFiles({w.PcFile("a.lst")});
+    EXPECT_FALSE(f.DelFileFlash->isEnabled());
+    w.Select({QStringLiteral("a.lst")});
+    EXPECT_TRUE(f.DelFileFlash->isEnabled());
+    w.boxes.Answers = {mrYes};
+    f.DelFileFlash->trigger();
+    EXPECT_EQ(f.ListBox1->count(), 0);
+    EXPECT_FALSE(f.DelFileFlash->isEnabled());
 
     // The link check asks again and says so; then it tells its next tick.
     f.Timer1->start();
