@@ -229,7 +229,7 @@ void TForm1::InitDone(uint8_t result) {
         const int code = FDriver ? FDriver->AnsweredDeviceCode() : -1;
         ClosePort();
         QString text = QStringLiteral("Неизвестный код устройства ");
-        if (code >= 0) text += DeviceCodeText(code) + QStringLiteral(" (у ZVT код ") + DeviceCodeText(ZvtDeviceCode) + ')';
+        if (code >= 0 && code != ZvtDeviceCode) text += DeviceCodeText(code) + QStringLiteral(" (у ZVT код ") + DeviceCodeText(ZvtDeviceCode) + ')';
         FMessageBoxes->Show(this, text, TMsgDlgType::Error);
         return;
     }
