@@ -1,5 +1,6 @@
 // The splash window shown while the main window is being created. It stays
-// on screen at least Delay + 200 ms from its creation.
+// on screen Delay + 200 ms from its creation, longer only when the main
+// window takes longer to make.
 #pragma once
 
 #include <QWidget>
@@ -22,8 +23,9 @@ public:
     using TSleep = std::function<void(unsigned ms)>;
 
     // Stores delay, then creates the window (FormCreate): it is shown and
-    // painted at once and its start time taken. clock and sleep default to
-    // the time of day and a real sleep.
+    // painted at once and its start time taken. clock defaults to the time
+    // of day, sleep to a wait that handles the window system's, the port's
+    // and the worker's events but takes no input.
     TfmSplash(QWidget* owner, uint32_t delay, TClock clock = {}, TSleep sleep = {});
     ~TfmSplash() override;
 

@@ -217,6 +217,7 @@ TTransportResult TZVT_drv::IdentifyAnswer() {
         std::lock_guard<std::mutex> lock(answerMutex_);
         value = answerHeader_[TRxMachine::HeaderValue];
     }
+    answeredCode_.store(value);
     if (value != ZvtDeviceCode) return xrWrongDevice;
     FMediumSize.store(ZvtMediumSize);
     return xrOk;

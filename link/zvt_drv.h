@@ -81,6 +81,9 @@ public:
     // be answered (the line is unsettled after one of its exchanges): what
     // a program that closes the port waits for.
     bool OwesAnswer() const { return needQuiet_.load() && sentSinceOpen_.load(); }
+    // The device code of the last identification answered (-1 before any):
+    // what a device that is not a ZVT calls itself.
+    int AnsweredDeviceCode() const { return answeredCode_.load(); }
     // When a byte last came in (NowMs's clock; the open counts as one).
     uint64_t LastRxMs() const { return lastRxMs_.load(); }
 
@@ -116,6 +119,7 @@ private:
     std::atomic<uint64_t> lastRxMs_{0};
     std::atomic<uint64_t> lastTxMs_{0};
     std::atomic<bool> needQuiet_{false};
+    std::atomic<int> answeredCode_{-1};
     std::atomic<bool> sentSinceOpen_{false};
     std::atomic<bool> resetRx_{false};
     std::atomic<bool> shuttingDown_{false};

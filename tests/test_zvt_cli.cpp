@@ -364,6 +364,11 @@ TEST_F(ZvtCli, PortErrorsAndUnformattedMediumAreClearErrors) {
     ZvtRun r = Zvt(sim.PtyPath(), {"ls"});
     EXPECT_EQ(r.Exit, 1);
     EXPECT_HAS(r.Err, "неформатированный носитель");
+    // Another device on the port is named by the code it gave.
+    SimProcess other({"--device-code", "0x2D"});
+    r = Zvt(other.PtyPath(), {"info"});
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_HAS(r.Err, "неизвестный код устройства 0x2D (у ZVT код 0x2C)");
 }
 
 TEST_F(ZvtCli, HostileEntryNameOnTheMediumIsRefused) {

@@ -47,6 +47,7 @@
 #include "ui/progress_info.h"
 #include "ui/pc_files.h"
 #include "ui/qt_main_thread.h"
+#include "ui/readable_color.h"
 #include "ui/settings.h"
 #include "ui/text_tool_bar.h"
 
@@ -367,6 +368,10 @@ void TForm1::CreateList(QVBoxLayout* column) {
         FMyListBox->SortBy(sortColumn, order == Qt::DescendingOrder);
         FListView->ShowSortIndicator(sortColumn, order);
     });
+    // Without the link F8 follows the selection of PC files.
+    connect(ListBox1, &QListWidget::itemSelectionChanged, this, [this] {
+        if (!FLinkUp) EnableDeviceActions();
+    });
     ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
     // Drags out of the list are the window's own (ListBox1MouseMove), with
     // the medium's files staged first.
@@ -480,17 +485,19 @@ void TForm1::FormCreate(const TFormOptions& options) {
     // Both lamps dark until the device answers: the port may not open at all.
     SetLamp(Image1, lampBlack);
     SetLamp(Image2, lampBlack);
+    EnableDeviceActions();
     ShowIdleStatus();
 
     if (options.StartTimer) Timer1->start();
     // Before the port is opened: an adapter plugged in from now on is seen.
     if (options.WatchPorts) StartPortWatch();
 
-    // The device is asked at once, not a tick later, and once: a second
-    // request queued behind it would identify and mount again before the
-    // list is read. A port that cannot be opened is reported; the window
-    // waits for it.
-    Guarded([this] { OpenPort(); });
+    // The device is asked at once, not a tick later. A port that cannot be
+    // opened is reported, and the tick is left out; the window waits for it.
+    Guarded([this] {
+        OpenPort();
+        Timer1Timer();
+    });
 }
 
 void TForm1::CreateDriver(const TFormOptions& options) {
@@ -689,18 +696,30 @@ void TForm1::SetBusy() {
 
 void TForm1::SetIdle() {
     for (QAction* a : ActionList1) a->setEnabled(true);
+    FState = formIdle;
+    EnableDeviceActions();
     SetLamp(Image2, lampBlack);
     ShowIdleStatus();
     Timer1->setInterval(IdleInterval);
     FActivity = false;
-    FState = formIdle;
+}
+
+void TForm1::EnableDeviceActions() {
+    if (FState != formIdle) return;  // busy: everything is off until idle
+    // F2, the port, the settings, the journal and viewing a pending row's
+    // file need no device.
+    for (QAction* a : {Action4, Action5, MenuSave, Action2, SaveImageAc, RestoreImageAc, CompareAc, CompareFolderAc})
+        a->setEnabled(FLinkUp);
+    // Without the link the list holds only PC files: F8 takes the selected
+    // ones out of it.
+    DelFileFlash->setEnabled(FLinkUp || !ListBox1->selectedItems().isEmpty());
 }
 
 void TForm1::ShowStatus(const QString& text) { Label3->setText(QStringLiteral("Статус: ") + text); }
 
 void TForm1::ShowIdleStatus() {
     QString status = QStringLiteral("ожидание");
-    for (const QString* note : {&FChoiceNote, &FWaitNote, &FMediumNote})
+    for (const QString* note : {&FChoiceNote, &FWaitNote, &FSilentNote, &FMediumNote})
         if (!note->isEmpty()) status = *note;
     ShowStatus(status);
     LabelSummary->setText(SummaryText());
@@ -721,7 +740,10 @@ void TForm1::Timer1Timer() {
     // A port opened again has just been asked.
     if (CheckLine()) return;
     // The link check: while the device has not answered, ask again.
-    if (!FLinkUp && LineOpen()) RunOperation(opInit);
+    if (!FLinkUp && LineOpen()) {
+        if (!FSilentNote.isEmpty()) DeviceSilent(true);
+        RunOperation(opInit);
+    }
 }
 
 void TForm1::AfterOperation() {
@@ -786,10 +808,18 @@ void TForm1::AddFiles(const QStringList& files) {
 
 // ---------------------------------------------------------------- list drawing and selection
 
+QColor TForm1::RowBackground(bool selected) const {
+    const QPalette& pal = ListBox1->palette();
+    return selected ? pal.color(QPalette::Active, QPalette::Highlight) : pal.color(QPalette::Active, QPalette::Base);
+}
+
 QColor TForm1::RowTextColor(int index, bool selected) const {
     const QPalette& pal = ListBox1->palette();
-    if (index < 0 || index >= FMyListBox->Count() || !FMyListBox->Flags(index))
-        return pal.color(QPalette::Disabled, QPalette::Text);
+    if (index < 0 || index >= FMyListBox->Count() || !FMyListBox->Flags(index)) {
+        // Rows that are not the medium's are grey, but never so pale that
+        // they cannot be read, selected or not.
+        return ReadableOn(pal.color(QPalette::Disabled, QPalette::Text), RowBackground(selected), ReadableContrast);
+    }
     return selected ? pal.color(QPalette::Active, QPalette::HighlightedText)
                     : pal.color(QPalette::Active, QPalette::Text);
 }
@@ -810,13 +840,11 @@ QString TForm1::ColumnText(int index, int column) const {
 void TForm1::ListBox1DrawItem(QPainter* painter, const QStyleOptionViewItem& option, int index) {
     if (!FMyListBox || index < 0 || index >= FMyListBox->Count()) return;
     const bool selected = option.state & QStyle::State_Selected;
-    const QPalette& pal = ListBox1->palette();
     // The whole width of the row, however far the columns reach.
     QRect row = option.rect;
     row.setLeft(std::min(row.left(), 0));
     row.setRight(std::max(row.right(), ListBox1->viewport()->width() - 1));
-    painter->fillRect(row, selected ? pal.brush(QPalette::Active, QPalette::Highlight)
-                                    : pal.brush(QPalette::Active, QPalette::Base));
+    painter->fillRect(row, RowBackground(selected));
     QFont font = ListBox1->font();
     // A program of the compared folder is shown in italics: it is no
     // pending row and is not written.

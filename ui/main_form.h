@@ -296,8 +296,12 @@ public:
     // false, and nothing added, when it does not.
     bool DropFiles(const QStringList& files);
     // Colour of a row's text: window text for the medium's rows, highlight
-    // text when such a row is selected, gray text for pending rows.
+    // text when such a row is selected, grey text for the other rows, as
+    // readable on their background (RowBackground) as ReadableContrast.
     QColor RowTextColor(int index, bool selected) const;
+    QColor RowBackground(bool selected) const;
+    // The least contrast of a row's text on its background.
+    static constexpr double ReadableContrast = 4.5;
     // What row index shows in a column (TListColumn).
     QString ColumnText(int index, int column) const;
     // The status line's right part while idle: the medium's file count and
@@ -394,6 +398,11 @@ private:
     // The link is gone (a failed transfer or a hung-up line): lamp dark,
     // the medium's rows removed, the link check asks again.
     void LinkLost();
+    // The device did not answer the identification (asking: the link check
+    // asks it again now).
+    void DeviceSilent(bool asking);
+    // What needs the device is enabled only while the link is up.
+    void EnableDeviceActions();
     // The link check's care of the port: a line that hung up is closed, a
     // port that is wanted is opened again, quietly, until the device is
     // back. True when it opened the port (and so asked the device).
@@ -540,6 +549,9 @@ private:
     // the window waits for, else how the port was chosen at start.
     QString FWaitNote;
     QString FChoiceNote;
+    // The open port's device has not answered: said instead of "ожидание",
+    // with the link check's next try.
+    QString FSilentNote;
     bool FPortWanted = false;    // the user wants the port open (OpenPort until ClosePort)
     bool FPortLost = false;      // the line hung up; the link check reopens the port
     bool FPortGone = false;      // the device went during a request: close the port after it

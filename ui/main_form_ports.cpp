@@ -11,7 +11,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QTime>
 #include <QTimer>
+#include <algorithm>
 
 #include "link/port_enum.h"
 #include "link/port_watch.h"
@@ -91,6 +93,7 @@ void TForm1::OpenImageLine() {
 
 void TForm1::ClosePort() {
     FPortWanted = false;
+    FSilentNote.clear();
     if (!FWaitNote.isEmpty()) {
         FWaitNote.clear();
         if (FState == formIdle) ShowIdleStatus();
@@ -127,6 +130,18 @@ void TForm1::LinkLost() {
     FMediumNote.clear();
     SetLamp(Image1, lampBlack);
     FMyListBox->Clear();
+    EnableDeviceActions();
+    if (FState == formIdle) ShowIdleStatus();
+}
+
+void TForm1::DeviceSilent(bool asking) {
+    if (!FDriver) return;
+    QString next;
+    if (asking) next = QStringLiteral(", новая попытка…");
+    else if (Timer1->isActive())
+        next = QStringLiteral(", следующая попытка в ") +
+               QTime::currentTime().addMSecs(std::max(0, Timer1->remainingTime())).toString(QStringLiteral("HH:mm:ss"));
+    FSilentNote = QStringLiteral("устройство не отвечает на порту ") + PortShown(FDriver->ComPort.Port()) + next;
     if (FState == formIdle) ShowIdleStatus();
 }
 
@@ -143,6 +158,7 @@ bool TForm1::CheckLine() {
         FDriver->Disconnect();
         FPortLost = true;
         FPortGone = false;
+        FSilentNote.clear();
     }
     if (!FPortWanted || port.Connected()) return false;
     return ReopenPort();

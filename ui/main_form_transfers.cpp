@@ -27,6 +27,11 @@ namespace skarvel {
 
 namespace {
 
+// A device code as the messages write it: 0x2C.
+QString DeviceCodeText(int code) {
+    return QStringLiteral("0x") + QString::number(code, 16).rightJustified(2, QLatin1Char('0')).toUpper();
+}
+
 // A medium holding a volume the worker must not write (formatted
 // elsewhere) needs a format like an unformatted one: the lamp green, the
 // worker's text in the status line.
@@ -219,11 +224,19 @@ void TForm1::WMOperationDone(uint8_t op, uint8_t result) {
 void TForm1::InitDone(uint8_t result) {
     if (result == feWrongDevice) {
         // Another device answered the identification.
+        // Its code tells a device of another kind from a port of another
+        // device.
+        const int code = FDriver ? FDriver->AnsweredDeviceCode() : -1;
         ClosePort();
-        FMessageBoxes->Show(this, QStringLiteral("Неизвестный код устройства "), TMsgDlgType::Error);
+        QString text = QStringLiteral("Неизвестный код устройства ");
+        if (code >= 0 && code != ZvtDeviceCode) text += DeviceCodeText(code) + QStringLiteral(" (у ZVT код ") + DeviceCodeText(ZvtDeviceCode) + ')';
+        FMessageBoxes->Show(this, text, TMsgDlgType::Error);
         return;
     }
-    if (result == feNoAnswer) return;  // the link check asks again
+    if (result == feNoAnswer) {
+        DeviceSilent(false);  // the link check asks again
+        return;
+    }
     if (result == feInternalError) {
         // A fault of this program, not of the device: said as such, once;
         // the port is released rather than asked again at every tick.
@@ -232,6 +245,8 @@ void TForm1::InitDone(uint8_t result) {
         return;
     }
     FLinkUp = true;
+    FSilentNote.clear();
+    EnableDeviceActions();
     SetLamp(Image1, lampGreen);
     FMediumNote = NeedsFormat(result) ? MessageText(result) : QString();
     if (FState == formIdle) ShowIdleStatus();

@@ -79,7 +79,10 @@ void TMyListBox::SetDisplayName(int index, const QString& name) {
 
 int TMyListBox::AddEntry(const QString& name, int32_t size, const std::string& path, bool ofMedium) {
     const int idx = IndexOfName(name);
-    if (idx < 0) return Place(AppendRow(name, size, path, ofMedium, false));
+    if (idx < 0) {
+        const int added = AppendRow(name, size, path, ofMedium, false);
+        return sortColumn_ < 0 && ofMedium ? AfterMediumRows(added) : Place(added);
+    }
     TRowExtra& extra = extra_[static_cast<size_t>(idx)];
     if (ofMedium) {
         if (!Flags(idx) && Replaces(idx)) {
@@ -92,7 +95,7 @@ int TMyListBox::AddEntry(const QString& name, int32_t size, const std::string& p
         SetString(idx, std::string());
         extra = {};
         ListBox->viewport()->update();
-        return Place(idx);
+        return sortColumn_ < 0 ? AfterMediumRows(idx) : Place(idx);
     }
     if (extra.FolderRow) {
         // The compare only showed the name: the file chosen takes the row.
@@ -189,6 +192,19 @@ int TMyListBox::Place(int index) {
     int to = 0;
     for (int i = 0; i < Count(); ++i)
         if (i != index && !Before(index, i)) to = i < index ? i + 1 : i;
+    return MoveRow(index, to);
+}
+
+int TMyListBox::AfterMediumRows(int index) {
+    // In the order rows came, the medium's rows come first, as when the
+    // medium was listed before any file was chosen: a medium read again
+    // (a reconnect, a refresh) does not go below the pending rows.
+    int to = 0;
+    while (to < index && Flags(to)) ++to;
+    return MoveRow(index, to);
+}
+
+int TMyListBox::MoveRow(int index, int to) {
     if (to == index) return index;
     std::vector<int> order(static_cast<size_t>(Count()));
     std::iota(order.begin(), order.end(), 0);

@@ -10,8 +10,9 @@
 // write passes it by. Folder rows and outcomes last until the medium's rows
 // are read again (Clear).
 //
-// Rows are appended in the order they come; once SortBy has been asked for,
-// the rows are kept in that order, model and control moved together.
+// Rows are appended in the order they come, but the medium's rows stay
+// ahead of the others; once SortBy has been asked for, the rows are kept in
+// that order, model and control moved together.
 #pragma once
 
 #include <QString>
@@ -113,6 +114,11 @@ private:
         bool FolderRow = false;
     };
     void CheckAligned() const;
+    // Moves row index to place to, model and control together; returns to.
+    int MoveRow(int index, int to);
+    // Moves a new row of the medium (unsorted list) behind the medium's
+    // rows, ahead of every other row; returns its index there.
+    int AfterMediumRows(int index);
     // Appends a row to the model and the control; its index (before any sort).
     int AppendRow(const QString& name, int32_t size, const std::string& path, bool ofMedium, bool folderRow);
     // The model's rows in the order given (old indexes in their new order);

@@ -1,6 +1,7 @@
 // The splash window's minimum time and the About window.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QTest>
@@ -60,6 +61,16 @@ TEST(Splash, StaysSevenHundredMillisecondsNoLongerOrUntilMidnight) {
         EXPECT_EQ(t.Now, c.End);
         EXPECT_FALSE(splash.isVisible());
     }
+}
+
+// The splash's own wait lets the window behind it work: what the port and
+// the worker hand to the main thread is handled before the splash is gone.
+TEST(Splash, WaitHandlesWhatIsHandedToTheMainThread) {
+    TfmSplash splash(nullptr, 500);  // the real clock and wait
+    bool handled = false;
+    QMetaObject::invokeMethod(qApp, [&] { handled = true; }, Qt::QueuedConnection);
+    splash.Release();
+    EXPECT_TRUE(handled);
 }
 
 TEST(About, PictureIsDecodedByLibjpeg) {

@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QThread>
+#include <QTest>
+#include <QTime>
 #include <QTimer>
 #include <algorithm>
 #include <cstring>
@@ -121,9 +123,68 @@ TEST(MainWindow, SilentDeviceIsAskedAgainAtEveryTick) {
     // Identification moves no sector: the window never became busy and shows no error.
     EXPECT_EQ(f.State(), formIdle);
     EXPECT_EQ(f.Timer1->interval(), 8000);
-    EXPECT_EQ(f.Label3->text(), QStringLiteral("Статус: ожидание"));
     EXPECT_TRUE(w.boxes.Boxes.empty());
     EXPECT_EQ(w.log->Count(opReadDir), 0);
+}
+
+// While the device does not answer, the status line says so, names the port
+// and tells when the link check asks again; what needs the device is off,
+// and F2 and the port's commands stay on. The device answering ends it all.
+TEST(MainWindow, SilentDeviceIsShownAndItsCommandsAreOff) {
+    TempDir linkDir;
+    const std::string link = linkDir.File("zvt");
+    Window w({"--silent", "--link", link}, true);
+    TForm1& f = w.F();
+    const QString prefix = QStringLiteral("Статус: устройство не отвечает на порту ") + QString::fromStdString(link);
+    EXPECT_EQ(f.Label3->text(), prefix);  // no link check running: no next try to tell
+    const auto enabled = [&] {
+        std::vector<bool> out;
+        for (QAction* a : {f.Action4, f.Action5, f.MenuSave, f.DelFileFlash, f.Action2, f.Open, f.Action8, f.Action7})
+            out.push_back(a->isEnabled());
+        return out;
+    };
+    EXPECT_EQ(enabled(), (std::vector<bool>{false, false, false, false, false, true, true, true}));
+    f.show();
+    QTest::keyClick(&f, Qt::Key_F5);  // off: nothing is asked
+    ProcessPending(50);
+    EXPECT_EQ(w.log->Count(opReadDir), 0);
+    // F8 still takes a selected PC file out of the list.
+    f.AddFiles({w.PcFile("a.lst")});
+    EXPECT_FALSE(f.DelFileFlash->isEnabled());
+    w.Select({QStringLiteral("a.lst")});
+    EXPECT_TRUE(f.DelFileFlash->isEnabled());
+    w.boxes.Answers = {mrYes};
+    f.DelFileFlash->trigger();
+    EXPECT_EQ(f.ListBox1->count(), 0);
+    EXPECT_FALSE(f.DelFileFlash->isEnabled());
+
+    // The link check asks again and says so; then it tells its next tick.
+    f.Timer1->start();
+    f.Timer1Timer();
+    EXPECT_EQ(f.Label3->text(), prefix + QStringLiteral(", новая попытка…"));
+    ASSERT_TRUE(w.Completed(opInit, 3));
+    const QStringList parts = f.Label3->text().split(QStringLiteral(", следующая попытка в "));
+    ASSERT_EQ(parts.size(), 2) << f.Label3->text().toStdString();
+    EXPECT_EQ(parts[0], prefix);
+    EXPECT_TRUE(QTime::fromString(parts[1], QStringLiteral("HH:mm:ss")).isValid());
+    f.Timer1->stop();
+
+    // A device that answers on that port: the link comes up and everything
+    // is back on.
+    w.sim.reset();
+    w.sim = std::make_unique<SimProcess>(std::vector<std::string>{"--link", link});
+    int asked = w.log->Count(opInit);
+    ASSERT_TRUE(ProcessUntil([&] {
+        // One tick at a time: each asks the device once more.
+        if (w.log->Count(opInit) >= asked) {
+            f.Timer1Timer();
+            asked = w.log->Count(opInit) + 1;
+        }
+        return f.LinkUp();
+    }));
+    TickToIdle(f);
+    EXPECT_EQ(enabled(), std::vector<bool>(8, true));
+    EXPECT_FALSE(f.Label3->text().contains(QStringLiteral("не отвечает")));
 }
 
 TEST(MainWindow, UnformattedMediumTurnsTheLampGreenWithoutAListUntilFormatted) {
@@ -255,8 +316,9 @@ TEST(MainWindow, ReleasingKeepsPendingRowsAndReopeningListsTheMediumAnew) {
     EXPECT_EQ(f.Action8->text(), QStringLiteral("Освободить &порт"));
     EXPECT_EQ(f.Action8->toolTip(), QStringLiteral("Освободить порт"));
     ASSERT_TRUE(rig.Completed(opReadDir, 3));
-    EXPECT_EQ(rig.Rows(), (TRows{{"new.lst", false}, {"prog1.tnc", true}, {"ДЕТАЛЬ.LST", true}}));
-    EXPECT_EQ(rig.List().Path(1), "");
+    // The medium's rows come first again, as after a start.
+    EXPECT_EQ(rig.Rows(), (TRows{{"prog1.tnc", true}, {"ДЕТАЛЬ.LST", true}, {"new.lst", false}}));
+    EXPECT_EQ(rig.List().Path(0), "");
     EXPECT_TRUE(rig.boxes.Boxes.empty());
 }
 
@@ -267,7 +329,8 @@ TEST(MainWindow, WrongDeviceCodeReleasesThePort) {
     ExpectReleased(f);
     ASSERT_FALSE(w.boxes.Boxes.empty());
     for (const auto& b : w.boxes.Boxes) {
-        EXPECT_EQ(b.Text, QStringLiteral("Неизвестный код устройства "));
+        // The code that came back, and the one a ZVT gives.
+        EXPECT_EQ(b.Text, QStringLiteral("Неизвестный код устройства 0x2D (у ZVT код 0x2C)"));
         EXPECT_EQ(b.Type, TMsgDlgType::Error);
     }
     // Released: the tick asks nothing.

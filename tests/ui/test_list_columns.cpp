@@ -40,7 +40,8 @@ TEST(ListColumns, RowsKeepTheOrderOfTheColumnChosen) {
     box.SetCompare(box.IndexOfName("C.ISO"), TCompareOutcome::Differs);
     box.SetCompare(box.IndexOfName("D.TNC"), TCompareOutcome::NotOnPc);
     box.AddFolderFile("E.LST", 5, "/lib/e.lst");
-    EXPECT_EQ(Order(box), (QStringList{"B.TNC", "a.lst", "C.ISO", "D.TNC", "E.LST"}));  // as they came
+    // As they came, the medium's rows ahead of the others.
+    EXPECT_EQ(Order(box), (QStringList{"B.TNC", "C.ISO", "D.TNC", "a.lst", "E.LST"}));
 
     struct Case {
         int column;

@@ -21,6 +21,7 @@
 #include "tests/sim_process.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/my_list_box.h"
+#include "ui/readable_color.h"
 #include "ui/text_tool_bar.h"
 
 using namespace skarvel;
@@ -61,22 +62,24 @@ TEST(FileList, ModelAndControlStayInStep) {
         EXPECT_EQ(control->count(), list.Count());
         return out;
     };
+    // The medium's rows stay ahead of the PC files.
     EXPECT_EQ(list.AddEntry(QStringLiteral("A.TNC"), 10, "", true), 0);
     EXPECT_EQ(list.AddEntry(QStringLiteral("b.lst"), 20, "/pc/b.lst", false), 1);
-    EXPECT_EQ(list.AddEntry(QStringLiteral("C.ISO"), 30, "", true), 2);
+    EXPECT_EQ(list.AddEntry(QStringLiteral("C.ISO"), 30, "", true), 1);
     EXPECT_EQ(list.AddEntry(QStringLiteral("d.lst"), 40, "/pc/d.lst", false), 3);
-    EXPECT_EQ(list.AddEntry(QStringLiteral("E.TNC"), 50, "", true), 4);
+    EXPECT_EQ(list.AddEntry(QStringLiteral("E.TNC"), 50, "", true), 2);
     // A name already listed, letter case ignored, from the medium: the row
-    // becomes the medium's and keeps its place and size.
-    EXPECT_EQ(list.AddEntry(QStringLiteral("B.LST"), 99, "", true), 1);
+    // becomes the medium's, joins the medium's rows and keeps its size.
+    EXPECT_EQ(list.AddEntry(QStringLiteral("B.LST"), 99, "", true), 3);
     ASSERT_EQ(rows().size(), 5u);
-    EXPECT_EQ(rows()[1], TRow(list.DisplayName(1), 20, "", true));
+    EXPECT_EQ(rows()[3], TRow(list.DisplayName(3), 20, "", true));
+    EXPECT_EQ(rows()[4], TRow("d.lst", 40, "/pc/d.lst", false));
 
     // Clear removes the medium's rows, consecutive ones included.
     list.Clear();
     EXPECT_EQ(rows(), std::vector<TRow>{TRow("d.lst", 40, "/pc/d.lst", false)});
     list.AddEntry(QStringLiteral("F.TNC"), 60, "", true);
-    list.Delete(0);
+    list.Delete(list.IndexOfName(QStringLiteral("d.lst")));
     EXPECT_THROW(list.Delete(5), std::out_of_range);
     EXPECT_EQ(rows(), std::vector<TRow>{TRow("F.TNC", 60, "", true)});
     list.AddEntry(QStringLiteral("g.lst"), 1, "/pc/g.lst", false);
@@ -162,12 +165,34 @@ TEST(FileList, RowColours) {
     Fixture fx;
     fx.List().AddEntry(QStringLiteral("MEDIUM.TNC"), 1, "", true);
     fx.F().AddFiles({fx.PcFile("pc.lst")});
-    const QPalette& pal = fx.F().ListBox1->palette();
-    EXPECT_EQ(fx.F().RowTextColor(0, false), pal.color(QPalette::Active, QPalette::Text));
-    EXPECT_EQ(fx.F().RowTextColor(0, true), pal.color(QPalette::Active, QPalette::HighlightedText));
-    EXPECT_EQ(fx.F().RowTextColor(1, false), pal.color(QPalette::Disabled, QPalette::Text));
-    EXPECT_EQ(fx.F().RowTextColor(1, true), pal.color(QPalette::Disabled, QPalette::Text));
-    EXPECT_NE(pal.color(QPalette::Active, QPalette::Text), pal.color(QPalette::Disabled, QPalette::Text));
+    // Pending rows are grey, yet readable on their background, selected or
+    // not, in the desktop's palette and in a dark one, and even where the
+    // palette's grey is the background itself.
+    const QPalette standard = fx.F().ListBox1->palette();
+    QPalette dark = standard;
+    dark.setColor(QPalette::Base, QColor(0x2b, 0x2b, 0x2b));
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(0x55, 0x55, 0x55));
+    dark.setColor(QPalette::Highlight, QColor(0x3d, 0xae, 0xe9));
+    dark.setColor(QPalette::HighlightedText, QColor(0xfc, 0xfc, 0xfc));
+    QPalette vanishing = standard;
+    vanishing.setColor(QPalette::Disabled, QPalette::Text, standard.color(QPalette::Base));
+    for (const QPalette& pal : {standard, dark, vanishing}) {
+        fx.F().ListBox1->setPalette(pal);
+        EXPECT_EQ(fx.F().RowTextColor(0, false), pal.color(QPalette::Active, QPalette::Text));
+        EXPECT_EQ(fx.F().RowTextColor(0, true), pal.color(QPalette::Active, QPalette::HighlightedText));
+        for (const bool selected : {false, true}) {
+            SCOPED_TRACE(selected ? "selected" : "not selected");
+            const QColor text = fx.F().RowTextColor(1, selected), back = fx.F().RowBackground(selected);
+            EXPECT_GE(ContrastRatio(text, back), 4.5) << text.name().toStdString() << " on " << back.name().toStdString();
+            EXPECT_NE(text, fx.F().RowTextColor(0, selected));  // still set apart from the medium's rows
+        }
+    }
+    fx.F().ListBox1->setPalette(standard);
+    // The ratio itself: black on white is 21 : 1, a colour on itself 1 : 1.
+    EXPECT_NEAR(ContrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
+    EXPECT_NEAR(ContrastRatio(QColor(0x76, 0x76, 0x76), Qt::white), 4.54, 0.01);
+    EXPECT_NEAR(ContrastRatio(Qt::gray, Qt::gray), 1.0, 1e-9);
 
     // Rows are one text line high.
     fx.F().show();

@@ -61,10 +61,12 @@ TEST(SafeReplace, YesMarksTheRowAndOnlyTheWriteReplacesTheFile) {
     EXPECT_TRUE(rig.F().ListBox1->item(0)->toolTip().contains("PROG.TNC"));
     EXPECT_TRUE(rig.F().ListBox1->item(0)->toolTip().contains(pc));
 
-    // A re-read of the list keeps the replacement waiting.
+    // A re-read of the list keeps the replacement waiting, behind the
+    // medium's rows.
     rig.F().Action4->trigger();
     ASSERT_TRUE(rig.Completed(opReadDir, 3));
-    EXPECT_TRUE(rig.List().Replaces(0));
+    EXPECT_EQ(rig.Rows(), (TRows{{"KEEP.TNC", true}, {"PROG.TNC", false}}));
+    EXPECT_TRUE(rig.List().Replaces(1));
     TickToIdle(rig.F());
 
     rig.F().MenuSave->trigger();
@@ -72,9 +74,9 @@ TEST(SafeReplace, YesMarksTheRowAndOnlyTheWriteReplacesTheFile) {
     EXPECT_EQ(rig.log->Done.back().second, 0);
     EXPECT_EQ(rig.Texts().size(), 1u);
     EXPECT_EQ(rig.progress->Files.back().second, QStringLiteral("Замена PROG.TNC"));
-    EXPECT_EQ(rig.Rows(), (TRows{{"PROG.TNC", true}, {"KEEP.TNC", true}}));
-    EXPECT_FALSE(rig.List().Replaces(0));
-    EXPECT_EQ(rig.List().Sizes(0), 5000);
+    EXPECT_EQ(rig.Rows(), (TRows{{"KEEP.TNC", true}, {"PROG.TNC", true}}));
+    EXPECT_FALSE(rig.List().Replaces(1));
+    EXPECT_EQ(rig.List().Sizes(1), 5000);
     const VolumeReport medium = rig.Medium();
     EXPECT_TRUE(medium.Problems.empty()) << medium.Problems.front();
     EXPECT_EQ(Contents(medium), (std::map<std::string, std::string>{{"PROG.TNC", Bytes(5000, 3)},

@@ -72,6 +72,10 @@ public:
     // waits for it; fn's result is the request's error code.
     TFlashError RunOnWorker(const std::function<TFlashError(TFlash&)>& fn);
 
+    // What a failed Init (code) tells the user: for a device that answered
+    // with a code of its own, that code and the ZVT's.
+    std::string InitFailureText(uint8_t code) const;
+
     // The worker, on the port or on the image.
     TFlash& Worker() { return *worker_; }
     // The device driver of a port client (tests set its time-outs).

@@ -107,7 +107,7 @@ int CmdCheck(TZvtClient& client, bool repair) {
     progress.End();
     if (init == feUnformatted || init == feForeignVolume) return ReportRefusal(client, init);
     if (init != feOk) {
-        Fail(ErrorText(init));
+        Fail(client.InitFailureText(init));
         return 1;
     }
 

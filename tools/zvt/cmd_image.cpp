@@ -73,7 +73,7 @@ int CmdRestore(TZvtClient& client, const std::string& path, bool yes) {
     // the device has to answer, to tell its size.
     const uint8_t init = client.Init();
     if (init != feOk && init != feUnformatted && init != feForeignVolume) {
-        Fail(ErrorText(init));
+        Fail(client.InitFailureText(init));
         return 1;
     }
     TFlash& worker = client.Worker();

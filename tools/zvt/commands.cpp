@@ -75,7 +75,7 @@ const TZvtFile* FindFile(const std::vector<TZvtFile>& files, const std::string& 
 int Mount(TZvtClient& client) {
     const uint8_t r = client.Init();
     if (r == feOk) return 0;
-    Fail(ErrorText(r));
+    Fail(client.InitFailureText(r));
     return 1;
 }
 
@@ -103,7 +103,7 @@ void Record(TZvtClient& client, TJournalOp op, const std::string& mediumName, co
 int CmdInfo(TZvtClient& client) {
     const uint8_t r = client.Init();
     if (r != feOk && r != feUnformatted && r != feForeignVolume) {
-        Fail(ErrorText(r));
+        Fail(client.InitFailureText(r));
         return 1;
     }
     TFlash& d = client.Worker();
@@ -237,7 +237,7 @@ int CmdFormat(TZvtClient& client, bool yes) {
     // A medium of another format is what formatting is for.
     const uint8_t init = client.Init();
     if (init != feOk && init != feUnformatted && init != feForeignVolume) {
-        Fail(ErrorText(init));
+        Fail(client.InitFailureText(init));
         return 1;
     }
     const uint8_t r = client.Format();
