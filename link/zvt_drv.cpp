@@ -1,6 +1,7 @@
 #include "link/zvt_drv.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -74,14 +75,18 @@ void TZVT_drv::RxChar(TComPort* sender, int count) {
 // the port was closed and opened again. When that command went out is
 // unknown, so the open itself counts as the last byte seen: the first command
 // waits until the line has been quiet QuietMs since the open. Only a line
-// that the system knows nobody has written to for twice that long (the
-// device left alone on its port before the program starts) owes no answer,
-// and its first command goes out at once.
+// that the system knows nobody has written to for longer than a command
+// written last could still be on the wire (at this rate: the device answers
+// only commands sent at its own), plus twice the quiet time, owes no answer:
+// the device left alone on its port before the program starts. Its first
+// command goes out at once.
 void TZVT_drv::LineOpened() {
     lastRxMs_.store(NowMs());
     resetRx_.store(true);
+    const uint64_t bitsPerSecond = std::max<uint32_t>(ComPort.LineSettings().BaudRate, 1);
+    const uint64_t lastFrameMs = (CommandFrameLen + SendDataBlockLen) * 10 * 1000 / bitsPerSecond + 1;
     const std::optional<uint64_t> unwritten = ComPort.UnwrittenMs();
-    needQuiet_.store(!unwritten || *unwritten < 2 * static_cast<uint64_t>(QuietMs));
+    needQuiet_.store(!unwritten || *unwritten < 2 * static_cast<uint64_t>(QuietMs) + lastFrameMs);
     sentSinceOpen_.store(false);
 }
 
@@ -209,6 +214,18 @@ bool TZVT_drv::SendUntilAnswered(uint8_t cmd, uint8_t sectorHi, uint8_t sectorLo
     }
     if (attempts > 1) needQuiet_.store(true);
     return signaled;
+}
+
+std::string DeviceCodeText(int code) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(code & 0xFF));
+    return text;
+}
+
+std::string TZVT_drv::WrongDeviceNote() const {
+    const int answered = AnsweredDeviceCode();
+    if (answered < 0 || answered == ZvtDeviceCode) return std::string();
+    return DeviceCodeText(answered) + " (у ZVT код " + DeviceCodeText(ZvtDeviceCode) + ")";
 }
 
 TTransportResult TZVT_drv::IdentifyAnswer() {

@@ -17,6 +17,8 @@ namespace skarvel {
 
 // Exchange answers with the transport results of flashfs/transport.h.
 constexpr uint8_t ZvtDeviceCode = 0x2C;
+// A device code as the messages write it: "0x2C".
+std::string DeviceCodeText(int code);
 constexpr uint32_t ZvtMediumSize = 0x200000;
 
 class TZVT_drv : public TFlash {
@@ -84,6 +86,9 @@ public:
     // The device code of the last identification answered (-1 before any):
     // what a device that is not a ZVT calls itself.
     int AnsweredDeviceCode() const { return answeredCode_.load(); }
+    // "0x2D (у ZVT код 0x2C)" after a device answered with another code than
+    // the ZVT's; empty otherwise (the failure was not the code).
+    std::string WrongDeviceNote() const;
     // When a byte last came in (NowMs's clock; the open counts as one).
     uint64_t LastRxMs() const { return lastRxMs_.load(); }
 

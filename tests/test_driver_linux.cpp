@@ -193,10 +193,23 @@ TEST(Driver, LineUnwrittenCountsFromTheEndOfTheStampsSlot) {
 }
 
 // A line nobody has written to for a minute owes no program an answer: the
-// first command goes out at once. One written a moment ago settles first.
+// first command goes out at once. One written a moment ago settles first,
+// and so does one so slow that a command written a minute ago could still
+// be on the wire.
 TEST(Driver, OpenOnALineLeftAloneNeedsNoQuietTime) {
-    for (const bool leftAlone : {true, false}) {
-        SCOPED_TRACE(leftAlone ? "left alone for a minute" : "written a moment ago");
+    const struct {
+        const char* Name;
+        bool LeftAlone;
+        int32_t Rate;
+        bool Settles;
+    } cases[] = {
+        {"left alone for a minute", true, 9600, false},
+        {"written a moment ago", false, 9600, true},
+        {"left alone for a minute at 75 baud", true, 75, true},
+    };
+    for (const auto& c : cases) {
+        const bool leftAlone = c.LeftAlone;
+        SCOPED_TRACE(c.Name);
         StaleLine line;
         const char* path = ptsname(line.master);
         if (leftAlone) {
@@ -212,8 +225,10 @@ TEST(Driver, OpenOnALineLeftAloneNeedsNoQuietTime) {
         Completions window;
         TZVT_drv drv(&loop, &window);
         drv.ComPort.SetPort(path);
+        drv.ComPort.SetBaudRate(brCustom);
+        drv.ComPort.SetCustomBaudRate(c.Rate);
         drv.ComPort.Open();
-        EXPECT_EQ(drv.LineUnsettled(), !leftAlone);
+        EXPECT_EQ(drv.LineUnsettled(), c.Settles);
         if (leftAlone) EXPECT_GE(drv.ComPort.UnwrittenMs().value_or(0), 50'000u);
         else EXPECT_EQ(drv.ComPort.UnwrittenMs(), std::optional<uint64_t>(0));
         loop.Shutdown();

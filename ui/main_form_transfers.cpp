@@ -27,11 +27,6 @@ namespace skarvel {
 
 namespace {
 
-// A device code as the messages write it: 0x2C.
-QString DeviceCodeText(int code) {
-    return QStringLiteral("0x") + QString::number(code, 16).rightJustified(2, QLatin1Char('0')).toUpper();
-}
-
 // A medium holding a volume the worker must not write (formatted
 // elsewhere) needs a format like an unformatted one: the lamp green, the
 // worker's text in the status line.
@@ -226,10 +221,9 @@ void TForm1::InitDone(uint8_t result) {
         // Another device answered the identification.
         // Its code tells a device of another kind from a port of another
         // device.
-        const int code = FDriver ? FDriver->AnsweredDeviceCode() : -1;
+        const QString note = FDriver ? QString::fromStdString(FDriver->WrongDeviceNote()) : QString();
         ClosePort();
-        QString text = QStringLiteral("Неизвестный код устройства ");
-        if (code >= 0 && code != ZvtDeviceCode) text += DeviceCodeText(code) + QStringLiteral(" (у ZVT код ") + DeviceCodeText(ZvtDeviceCode) + ')';
+        const QString text = QStringLiteral("Неизвестный код устройства ") + note;
         FMessageBoxes->Show(this, text, TMsgDlgType::Error);
         return;
     }

@@ -167,12 +167,8 @@ TFlashError TZvtClient::RunOnWorker(const TWorkerRoutine& fn) {
 TFlashError TZvtClient::Init() { return Run(opInit, nullptr); }
 
 std::string TZvtClient::InitFailureText(uint8_t code) const {
-    const int answered = driver_ ? driver_->AnsweredDeviceCode() : -1;
-    if (code != feWrongDevice || answered < 0 || answered == ZvtDeviceCode) return ErrorText(code);
-    char text[80];
-    std::snprintf(text, sizeof text, "0x%02X (у ZVT код 0x%02X)", static_cast<unsigned>(answered),
-                  static_cast<unsigned>(ZvtDeviceCode));
-    return "неизвестный код устройства " + std::string(text);
+    const std::string note = driver_ && code == feWrongDevice ? driver_->WrongDeviceNote() : std::string();
+    return note.empty() ? ErrorText(code) : "неизвестный код устройства " + note;
 }
 
 TFlashError TZvtClient::Format() { return Run(opFormat, nullptr); }

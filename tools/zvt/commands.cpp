@@ -107,9 +107,7 @@ int CmdInfo(TZvtClient& client) {
         return 1;
     }
     TFlash& d = client.Worker();
-    char code[8];
-    std::snprintf(code, sizeof code, "0x%02X", ZvtDeviceCode);
-    PrintOut(std::string("код устройства: ") + code + "\n");
+    PrintOut("код устройства: " + DeviceCodeText(ZvtDeviceCode) + "\n");
     PrintOut("объём носителя: " + BytesText(d.MediumSize()) + "\n");
     if (r != feOk) {
         Fail(ErrorText(r));
